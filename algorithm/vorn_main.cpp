@@ -1,0 +1,5 @@
+// trokproc: navigation telemetry packets to ephemeris and attitude products.
+int main()
+{
+    return 0;
+}
