@@ -1,0 +1,96 @@
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string ReadAllFd(int fd)
+{
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) text.append(buf, static_cast<size_t>(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) break;
+    }
+    return text;
+}
+
+} // namespace
+
+ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd)
+{
+    // Output goes to temporary files so that neither pipe can fill up and block.
+    char outName[] = "/tmp/trok_out_XXXXXX";
+    char errName[] = "/tmp/trok_err_XXXXXX";
+    int outFd = mkstemp(outName);
+    int errFd = mkstemp(errName);
+    if (outFd < 0 || errFd < 0) throw std::runtime_error("mkstemp failed");
+    unlink(outName);
+    unlink(errName);
+
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    ProgramResult r;
+    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    lseek(outFd, 0, SEEK_SET);
+    lseek(errFd, 0, SEEK_SET);
+    r.out = ReadAllFd(outFd);
+    r.err = ReadAllFd(errFd);
+    close(outFd);
+    close(errFd);
+    return r;
+}
+
+std::string FreshTestDir()
+{
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string dir = std::string(TEST_TMPDIR) + "/" + info->test_suite_name() + "." + info->name();
+    std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("cannot make " + dir);
+    return dir;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}

@@ -1,0 +1,28 @@
+#ifndef TESTS_RUN_PROGRAM_H
+#define TESTS_RUN_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+// What a finished program left behind.
+struct ProgramResult {
+    int status = -1;      // exit status, or -1 when ended by a signal
+    int signal = 0;       // the signal that ended it, or 0
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// Runs `argv` (argv[0] is the program path, taken as is) in directory `cwd`
+// (empty: the current one) with standard input from /dev/null, and collects
+// both output streams whole.
+ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+// A fresh empty directory under the build's test area, named after the
+// running test.
+std::string FreshTestDir();
+
+// Whole-file helpers for end-to-end tests.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+#endif
