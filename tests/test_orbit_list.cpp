@@ -1,0 +1,124 @@
+// Division of the points into orbits at the ascending node crossings, and the
+// packet processor that feeds it.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "vn_class_buildorbitlist.h"
+#include "vn_class_orbitstuff.h"
+#include "vn_class_trokpacket.h"
+
+namespace {
+
+const double day0 = 2458000.5;
+
+double Tk(int k) { return day0 + k / 86400.0; }
+
+// A point at time Tk(k) whose position z is `z`; x marks the point.
+trokpacket Point(int k, double z)
+{
+    trokpacket pkt;
+    pkt.ItemList()[0] = k;
+    pkt.ItemList()[2] = z;
+    pkt.TimeTag(Tk(k));
+    return pkt;
+}
+
+class OrbitList : public ::testing::Test
+{
+protected:
+    void SetUp() override { buildorbitlist::resetCrossingState(); }
+
+    // Feeds z values at times Tk(1), Tk(2), ...; returns the points that
+    // opened an orbit (their k).
+    std::vector<int> Feed(buildorbitlist& list, const std::vector<double>& zs)
+    {
+        std::vector<int> opened;
+        for (size_t i = 0; i < zs.size(); ++i)
+        {
+            int k = static_cast<int>(i) + 1;
+            trokpacket pkt = Point(k, zs[i]);
+            if (list.checkpacket(pkt))
+                opened.push_back(k);
+        }
+        return opened;
+    }
+};
+
+} // namespace
+
+TEST_F(OrbitList, SplitsAtAscendingCrossings)
+{
+    buildorbitlist list;
+    std::vector<int> opened = Feed(list, {-5, -1, 3, 7, 2, -4, -6, 1});
+    EXPECT_EQ(opened, (std::vector<int>{1, 3, 8}));
+
+    const std::vector<orbitstuff>& orbits = list.getorbitlist();
+    ASSERT_EQ(orbits.size(), 3u);
+
+    EXPECT_EQ(orbits[0].beginpkt.TimeTag(), Tk(1));
+    EXPECT_EQ(orbits[0].beginpkt.ItemList()[2], -5.0);
+    EXPECT_EQ(orbits[0].ascendingTime, 0.0);
+    EXPECT_EQ(orbits[0].descendingTime, 0.0);
+    EXPECT_EQ(orbits[0].endTime, Tk(2));
+
+    EXPECT_EQ(orbits[1].beginpkt.TimeTag(), Tk(3));
+    EXPECT_EQ(orbits[1].beginpkt.ItemList()[0], 3.0);
+    EXPECT_EQ(orbits[1].ascendingTime, Tk(3));
+    EXPECT_EQ(orbits[1].descendingTime, Tk(6));
+    EXPECT_EQ(orbits[1].endTime, Tk(7));
+
+    EXPECT_EQ(orbits[2].beginpkt.TimeTag(), Tk(8));
+    EXPECT_EQ(orbits[2].ascendingTime, Tk(8));
+    EXPECT_EQ(orbits[2].descendingTime, 0.0);
+    EXPECT_EQ(orbits[2].endTime, Tk(8));
+}
+
+TEST_F(OrbitList, NoCrossingGivesOneOrbit)
+{
+    buildorbitlist list;
+    EXPECT_EQ(Feed(list, {10, 20, 30, 5}), std::vector<int>{1});
+    ASSERT_EQ(list.getorbitlist().size(), 1u);
+    const orbitstuff& orbit = list.getorbitlist()[0];
+    EXPECT_EQ(orbit.beginpkt.TimeTag(), Tk(1));
+    EXPECT_EQ(orbit.ascendingTime, 0.0);
+    EXPECT_EQ(orbit.descendingTime, 0.0);
+    EXPECT_EQ(orbit.endTime, Tk(4));
+}
+
+TEST_F(OrbitList, ZeroCountsOnTheSideItIsReached)
+{
+    // Reaching 0 from above is the descending crossing.
+    buildorbitlist down;
+    EXPECT_EQ(Feed(down, {4, 0, -3}), std::vector<int>{1});
+    ASSERT_EQ(down.getorbitlist().size(), 1u);
+    EXPECT_EQ(down.getorbitlist()[0].descendingTime, Tk(2));
+    EXPECT_EQ(down.getorbitlist()[0].endTime, Tk(3));
+
+    // Reaching 0 from below is the ascending crossing and opens an orbit.
+    buildorbitlist::resetCrossingState();
+    buildorbitlist up;
+    EXPECT_EQ(Feed(up, {-2, 0, 1}), (std::vector<int>{1, 2}));
+    ASSERT_EQ(up.getorbitlist().size(), 2u);
+    EXPECT_EQ(up.getorbitlist()[1].ascendingTime, Tk(2));
+    EXPECT_EQ(up.getorbitlist()[1].descendingTime, 0.0);
+}
+
+TEST_F(OrbitList, CrossingStateIsSharedUntilReset)
+{
+    buildorbitlist first;
+    Feed(first, {3, -1});
+    // A second list continues from the last z of the first: its first point,
+    // positive after a negative one, is an ascending crossing.
+    buildorbitlist second;
+    Feed(second, {2});
+    ASSERT_EQ(second.getorbitlist().size(), 1u);
+    EXPECT_EQ(second.getorbitlist()[0].ascendingTime, Tk(1));
+
+    buildorbitlist::resetCrossingState();
+    buildorbitlist fresh;
+    Feed(fresh, {2});
+    ASSERT_EQ(fresh.getorbitlist().size(), 1u);
+    EXPECT_EQ(fresh.getorbitlist()[0].ascendingTime, 0.0);
+}
