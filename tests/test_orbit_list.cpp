@@ -3,11 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <string>
 #include <vector>
 
+#include "run_program.h"
+#include "toolkit_packetbuilder.h"
 #include "vn_class_buildorbitlist.h"
 #include "vn_class_orbitstuff.h"
+#include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
+#include "vn_class_trokpktprocessor.h"
 
 namespace {
 
@@ -121,4 +128,76 @@ TEST_F(OrbitList, CrossingStateIsSharedUntilReset)
     Feed(fresh, {2});
     ASSERT_EQ(fresh.getorbitlist().size(), 1u);
     EXPECT_EQ(fresh.getorbitlist()[0].ascendingTime, 0.0);
+}
+
+namespace {
+
+// A packet file of telemetry packets at whole seconds after a base time, with
+// the given position z values (x and y fixed).
+std::string WriteZStream(const std::vector<int>& secs, const std::vector<double>& zs)
+{
+    PacketFileBuilder builder;
+    for (size_t n = 0; n < secs.size(); ++n)
+    {
+        TelemetrySample s;
+        s.coarse = 1900000000u + static_cast<uint32_t>(secs[n]);
+        s.pos[0] = 7.0e6;
+        s.pos[1] = -1.0e5;
+        s.pos[2] = zs[n];
+        s.quat[3] = 1.0;
+        builder.AddTelemetry(s);
+    }
+    const std::string path = FreshTestDir() + "/packets.dat";
+    EXPECT_TRUE(builder.WriteTo(path));
+    return path;
+}
+
+} // namespace
+
+TEST_F(OrbitList, ProcessorCountsEveryPointAndKeepsItsFlags)
+{
+    // Packets at 0 and 3 s with z -3000 and 3000: two points are put in the
+    // gap (z -1000 and 1000 on the straight line), and the second of them
+    // opens an orbit.
+    packetfile file(WriteZStream({0, 3}, {-3000.0, 3000.0}), trokpacket::apid);
+    ASSERT_TRUE(file.good());
+    trokpktprocessor processor(file);
+    EXPECT_EQ(processor.RecordCount(), 0u);
+    EXPECT_EQ(processor.getLastPktRead(), nullptr);
+
+    std::vector<unsigned long> flags;
+    std::vector<double> zs;
+    while (trokpacket* pkt = processor.ReadPkt())
+    {
+        flags.push_back(processor.QualityFlags().getqualityflags().to_ulong());
+        zs.push_back(pkt->ItemList()[2]);
+    }
+    EXPECT_EQ(processor.RecordCount(), 4u);
+    EXPECT_EQ(flags, (std::vector<unsigned long>{256, 32, 32, 128}));
+    ASSERT_EQ(zs.size(), 4u);
+    EXPECT_NEAR(zs[1], -1000.0, 1.0);
+    EXPECT_NEAR(zs[2], 1000.0, 1.0);
+    // After the end, the flags are still those of the last packet.
+    EXPECT_EQ(processor.QualityFlags().getqualityflags().to_ulong(), 128u);
+    EXPECT_TRUE(processor.PacketFile().eof());
+    ASSERT_NE(processor.getLastPktRead(), nullptr);
+    EXPECT_EQ(processor.getLastPktRead()->CoarseTime(), 1900000003u);
+
+    const std::vector<orbitstuff>& orbits = processor.GetOrbitList();
+    ASSERT_EQ(orbits.size(), 2u);
+    EXPECT_EQ(orbits[0].beginpkt.ItemList()[2], -3000.0);
+    EXPECT_NEAR((orbits[1].ascendingTime - orbits[0].endTime) * 86400.0, 1.0, 1e-3);
+    EXPECT_EQ(orbits[1].beginpkt.TimeTag(), orbits[1].ascendingTime);
+    EXPECT_NEAR(orbits[1].beginpkt.ItemList()[2], 1000.0, 1.0);
+    EXPECT_NEAR((orbits[1].endTime - orbits[1].ascendingTime) * 86400.0, 1.0, 1e-3);
+}
+
+TEST_F(OrbitList, ProcessorOnEmptyFileGivesNoOrbit)
+{
+    packetfile file(WriteZStream({}, {}), trokpacket::apid);
+    trokpktprocessor processor(file);
+    EXPECT_EQ(processor.ReadPkt(), nullptr);
+    EXPECT_EQ(processor.RecordCount(), 0u);
+    EXPECT_TRUE(processor.GetOrbitList().empty());
+    EXPECT_TRUE(processor.PacketFile().eof());
 }
