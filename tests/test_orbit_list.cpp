@@ -11,45 +11,46 @@
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
 #include "vn_class_buildorbitlist.h"
-#include "vn_class_orbitstuff.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_class_trokpktprocessor.h"
 
 namespace {
 
-const double day0 = 2458000.5;
-
-double Tk(int k) { return day0 + k / 86400.0; }
-
-// A point at time Tk(k) whose position z is `z`; x marks the point.
-trokpacket Point(int k, double z)
-{
-    trokpacket pkt;
-    pkt.ItemList()[0] = k;
-    pkt.ItemList()[2] = z;
-    pkt.TimeTag(Tk(k));
-    return pkt;
-}
+double Tk(int k) { return 2458000.5 + k / 86400.0; }
 
 class OrbitList : public ::testing::Test
 {
 protected:
     void SetUp() override { buildorbitlist::resetCrossingState(); }
 
-    // Feeds z values at times Tk(1), Tk(2), ...; returns the points that
-    // opened an orbit (their k).
-    std::vector<int> Feed(buildorbitlist& list, const std::vector<double>& zs)
+    // Feeds points with the given z at times Tk(1), Tk(2), ... (x holds k);
+    // returns the k of the points that opened an orbit.
+    static std::vector<int> Feed(buildorbitlist& list, const std::vector<double>& zs)
     {
         std::vector<int> opened;
         for (size_t i = 0; i < zs.size(); ++i)
         {
-            int k = static_cast<int>(i) + 1;
-            trokpacket pkt = Point(k, zs[i]);
+            const int k = static_cast<int>(i) + 1;
+            trokpacket pkt;
+            pkt.ItemList()[0] = k;
+            pkt.ItemList()[2] = zs[i];
+            pkt.TimeTag(Tk(k));
             if (list.checkpacket(pkt))
                 opened.push_back(k);
         }
         return opened;
+    }
+
+    // Start (by x), ascending, descending and end time (as k, 0 for none) of each orbit.
+    static std::vector<std::vector<int>> Summary(const buildorbitlist& list)
+    {
+        auto k = [](double t) { return t == 0.0 ? 0 : static_cast<int>(std::lround((t - Tk(0)) * 86400.0)); };
+        std::vector<std::vector<int>> out;
+        for (const orbitstuff& o : list.getorbitlist())
+            out.push_back({static_cast<int>(o.beginpkt.ItemList()[0]), k(o.ascendingTime),
+                           k(o.descendingTime), k(o.endTime)});
+        return out;
     }
 };
 
@@ -58,111 +59,59 @@ protected:
 TEST_F(OrbitList, SplitsAtAscendingCrossings)
 {
     buildorbitlist list;
-    std::vector<int> opened = Feed(list, {-5, -1, 3, 7, 2, -4, -6, 1});
-    EXPECT_EQ(opened, (std::vector<int>{1, 3, 8}));
-
-    const std::vector<orbitstuff>& orbits = list.getorbitlist();
-    ASSERT_EQ(orbits.size(), 3u);
-
-    EXPECT_EQ(orbits[0].beginpkt.TimeTag(), Tk(1));
-    EXPECT_EQ(orbits[0].beginpkt.ItemList()[2], -5.0);
-    EXPECT_EQ(orbits[0].ascendingTime, 0.0);
-    EXPECT_EQ(orbits[0].descendingTime, 0.0);
-    EXPECT_EQ(orbits[0].endTime, Tk(2));
-
-    EXPECT_EQ(orbits[1].beginpkt.TimeTag(), Tk(3));
-    EXPECT_EQ(orbits[1].beginpkt.ItemList()[0], 3.0);
-    EXPECT_EQ(orbits[1].ascendingTime, Tk(3));
-    EXPECT_EQ(orbits[1].descendingTime, Tk(6));
-    EXPECT_EQ(orbits[1].endTime, Tk(7));
-
-    EXPECT_EQ(orbits[2].beginpkt.TimeTag(), Tk(8));
-    EXPECT_EQ(orbits[2].ascendingTime, Tk(8));
-    EXPECT_EQ(orbits[2].descendingTime, 0.0);
-    EXPECT_EQ(orbits[2].endTime, Tk(8));
+    EXPECT_EQ(Feed(list, {-5, -1, 3, 7, 2, -4, -6, 1}), (std::vector<int>{1, 3, 8}));
+    EXPECT_EQ(Summary(list), (std::vector<std::vector<int>>{{1, 0, 0, 2}, {3, 3, 6, 7}, {8, 8, 0, 8}}));
+    EXPECT_EQ(list.getorbitlist()[1].beginpkt.TimeTag(), Tk(3));
+    EXPECT_EQ(list.getorbitlist()[1].ascendingTime, Tk(3));
 }
 
-TEST_F(OrbitList, NoCrossingGivesOneOrbit)
+TEST_F(OrbitList, EdgesOfTheCrossingTest)
 {
-    buildorbitlist list;
-    EXPECT_EQ(Feed(list, {10, 20, 30, 5}), std::vector<int>{1});
-    ASSERT_EQ(list.getorbitlist().size(), 1u);
-    const orbitstuff& orbit = list.getorbitlist()[0];
-    EXPECT_EQ(orbit.beginpkt.TimeTag(), Tk(1));
-    EXPECT_EQ(orbit.ascendingTime, 0.0);
-    EXPECT_EQ(orbit.descendingTime, 0.0);
-    EXPECT_EQ(orbit.endTime, Tk(4));
-}
+    buildorbitlist positive;
+    Feed(positive, {10, 20, 30, 5});
+    EXPECT_EQ(Summary(positive), (std::vector<std::vector<int>>{{1, 0, 0, 4}}));
 
-TEST_F(OrbitList, ZeroCountsOnTheSideItIsReached)
-{
-    // Reaching 0 from above is the descending crossing.
+    // Reaching 0 from above is the descending crossing ...
+    buildorbitlist::resetCrossingState();
     buildorbitlist down;
-    EXPECT_EQ(Feed(down, {4, 0, -3}), std::vector<int>{1});
-    ASSERT_EQ(down.getorbitlist().size(), 1u);
-    EXPECT_EQ(down.getorbitlist()[0].descendingTime, Tk(2));
-    EXPECT_EQ(down.getorbitlist()[0].endTime, Tk(3));
+    Feed(down, {4, 0, -3});
+    EXPECT_EQ(Summary(down), (std::vector<std::vector<int>>{{1, 0, 2, 3}}));
 
-    // Reaching 0 from below is the ascending crossing and opens an orbit.
+    // ... and from below the ascending one.
     buildorbitlist::resetCrossingState();
     buildorbitlist up;
-    EXPECT_EQ(Feed(up, {-2, 0, 1}), (std::vector<int>{1, 2}));
-    ASSERT_EQ(up.getorbitlist().size(), 2u);
-    EXPECT_EQ(up.getorbitlist()[1].ascendingTime, Tk(2));
-    EXPECT_EQ(up.getorbitlist()[1].descendingTime, 0.0);
+    Feed(up, {-2, 0, 1});
+    EXPECT_EQ(Summary(up), (std::vector<std::vector<int>>{{1, 0, 0, 1}, {2, 2, 0, 3}}));
 }
 
-TEST_F(OrbitList, CrossingStateIsSharedUntilReset)
+TEST_F(OrbitList, CrossingStateIsProgramWideUntilReset)
 {
-    buildorbitlist first;
+    buildorbitlist first, second, fresh;
     Feed(first, {3, -1});
-    // A second list continues from the last z of the first: its first point,
-    // positive after a negative one, is an ascending crossing.
-    buildorbitlist second;
-    Feed(second, {2});
-    ASSERT_EQ(second.getorbitlist().size(), 1u);
-    EXPECT_EQ(second.getorbitlist()[0].ascendingTime, Tk(1));
-
+    Feed(second, {2}); // continues from z -1: an ascending crossing
+    EXPECT_EQ(Summary(second), (std::vector<std::vector<int>>{{1, 1, 0, 1}}));
     buildorbitlist::resetCrossingState();
-    buildorbitlist fresh;
     Feed(fresh, {2});
-    ASSERT_EQ(fresh.getorbitlist().size(), 1u);
-    EXPECT_EQ(fresh.getorbitlist()[0].ascendingTime, 0.0);
+    EXPECT_EQ(Summary(fresh), (std::vector<std::vector<int>>{{1, 0, 0, 1}}));
 }
 
-namespace {
-
-// A packet file of telemetry packets at whole seconds after a base time, with
-// the given position z values (x and y fixed).
-std::string WriteZStream(const std::vector<int>& secs, const std::vector<double>& zs)
+TEST_F(OrbitList, ProcessorCountsFilledPointsAndFeedsThemToTheList)
 {
+    // Packets at 0 and 3 s with z -3000 and 3000: the gap gets points with
+    // z about -1000 and 1000, and the second of them opens an orbit.
     PacketFileBuilder builder;
-    for (size_t n = 0; n < secs.size(); ++n)
+    for (int n = 0; n < 2; ++n)
     {
         TelemetrySample s;
-        s.coarse = 1900000000u + static_cast<uint32_t>(secs[n]);
+        s.coarse = 1900000000u + 3u * static_cast<uint32_t>(n);
         s.pos[0] = 7.0e6;
-        s.pos[1] = -1.0e5;
-        s.pos[2] = zs[n];
-        s.quat[3] = 1.0;
+        s.pos[2] = n == 0 ? -3000.0 : 3000.0;
         builder.AddTelemetry(s);
     }
     const std::string path = FreshTestDir() + "/packets.dat";
-    EXPECT_TRUE(builder.WriteTo(path));
-    return path;
-}
-
-} // namespace
-
-TEST_F(OrbitList, ProcessorCountsEveryPointAndKeepsItsFlags)
-{
-    // Packets at 0 and 3 s with z -3000 and 3000: two points are put in the
-    // gap (z -1000 and 1000 on the straight line), and the second of them
-    // opens an orbit.
-    packetfile file(WriteZStream({0, 3}, {-3000.0, 3000.0}), trokpacket::apid);
-    ASSERT_TRUE(file.good());
+    ASSERT_TRUE(builder.WriteTo(path));
+    packetfile file(path, trokpacket::apid);
     trokpktprocessor processor(file);
-    EXPECT_EQ(processor.RecordCount(), 0u);
     EXPECT_EQ(processor.getLastPktRead(), nullptr);
 
     std::vector<unsigned long> flags;
@@ -174,11 +123,10 @@ TEST_F(OrbitList, ProcessorCountsEveryPointAndKeepsItsFlags)
     }
     EXPECT_EQ(processor.RecordCount(), 4u);
     EXPECT_EQ(flags, (std::vector<unsigned long>{256, 32, 32, 128}));
+    EXPECT_EQ(processor.QualityFlags().getqualityflags().to_ulong(), 128u);
     ASSERT_EQ(zs.size(), 4u);
     EXPECT_NEAR(zs[1], -1000.0, 1.0);
     EXPECT_NEAR(zs[2], 1000.0, 1.0);
-    // After the end, the flags are still those of the last packet.
-    EXPECT_EQ(processor.QualityFlags().getqualityflags().to_ulong(), 128u);
     EXPECT_TRUE(processor.PacketFile().eof());
     ASSERT_NE(processor.getLastPktRead(), nullptr);
     EXPECT_EQ(processor.getLastPktRead()->CoarseTime(), 1900000003u);
@@ -190,14 +138,4 @@ TEST_F(OrbitList, ProcessorCountsEveryPointAndKeepsItsFlags)
     EXPECT_EQ(orbits[1].beginpkt.TimeTag(), orbits[1].ascendingTime);
     EXPECT_NEAR(orbits[1].beginpkt.ItemList()[2], 1000.0, 1.0);
     EXPECT_NEAR((orbits[1].endTime - orbits[1].ascendingTime) * 86400.0, 1.0, 1e-3);
-}
-
-TEST_F(OrbitList, ProcessorOnEmptyFileGivesNoOrbit)
-{
-    packetfile file(WriteZStream({}, {}), trokpacket::apid);
-    trokpktprocessor processor(file);
-    EXPECT_EQ(processor.ReadPkt(), nullptr);
-    EXPECT_EQ(processor.RecordCount(), 0u);
-    EXPECT_TRUE(processor.GetOrbitList().empty());
-    EXPECT_TRUE(processor.PacketFile().eof());
 }
