@@ -40,8 +40,6 @@ public:
         return this->peek(static_cast<unsigned>(windex));
     }
 
-    using stackbuffer<T>::peek;
-
     // The cursor, or -1 when every element has been returned.
     int index() const { return windex < this->length() ? windex : -1; }
 
