@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,56 +7,6 @@
 #include "run_program.h"
 #include "vn_class_configurationfile.h"
 #include "vn_class_configurationlist.h"
-#include "vn_proc_XferCmdlineValues.h"
-
-TEST(ConfigurationList, SetvalueAcceptsOnlyDefinedKeywordsExactly)
-{
-    cfg_list cfg;
-    EXPECT_TRUE(cfg.setvalue("-station", "KIRU"));
-    EXPECT_EQ(cfg.getvalue("-station"), "KIRU");
-    EXPECT_FALSE(cfg.setvalue("-Station", "X"));
-    EXPECT_FALSE(cfg.setvalue("station", "X"));
-    EXPECT_FALSE(cfg.setvalue("-configfile", "X"));
-    cmd_line cmd;
-    EXPECT_FALSE(cmd.setvalue("-station", "X"));
-    EXPECT_FALSE(cmd.setvalue("-packetFile", "X"));
-    EXPECT_TRUE(cmd.setvalue("-packetfile", ""));
-    EXPECT_EQ(cmd.getvalue("-configfile"), "./configfile");
-}
-
-TEST(ConfigurationList, PrintsInByteOrderWithTwoTabs)
-{
-    cmd_line cmd;
-    cmd.setvalue("-packetfile", "a b");
-    std::ostringstream os;
-    os << cmd;
-    EXPECT_EQ(os.str(),
-              "-attitudefile\t\t\n-configfile\t\t./configfile\n-ephemerisfile\t\t\n"
-              "-listconfig\t\t\n-noradfile\t\t\n-packetfile\t\ta b\n");
-    std::vector<std::string> keys;
-    cfg_list cfg;
-    for (const auto& entry : cfg) keys.push_back(entry.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{
-                        "-attitudefile", "-debug_1", "-debug_2", "-debug_3", "-diag_1", "-diag_2",
-                        "-diag_3", "-ephemerisfile", "-listconfig", "-noradfile", "-noradsatname",
-                        "-packetfile", "-pkt_count", "-pkt_offset", "-qlrsatname", "-station",
-                        "-version"}));
-}
-
-TEST(ConfigurationList, OnlyNonEmptyFileKeywordsOverride)
-{
-    cmd_line cmd;
-    cfg_list cfg;
-    cfg.setvalue("-listconfig", "yes");
-    cfg.setvalue("-packetfile", "from.file");
-    cmd.setvalue("-packetfile", "from.cmd");
-    cmd.setvalue("-noradfile", "noTLE");
-    XferCmdlineValues(cmd, cfg);
-    EXPECT_EQ(cfg.getvalue("-listconfig"), "yes");
-    EXPECT_EQ(cfg.getvalue("-packetfile"), "from.cmd");
-    EXPECT_EQ(cfg.getvalue("-noradfile"), "noTLE");
-    EXPECT_EQ(cfg.getvalue("-ephemerisfile"), "");
-}
 
 TEST(ConfigurationListDeathTest, ProgramErrorsAreAssertions)
 {
@@ -103,12 +52,6 @@ TEST(ConfigurationFile, LastLineWithoutLineFeed)
     EXPECT_EQ(ReadAll("-a 1\n-b two"), (Lines{{"-a", "1"}, {"-b", "two"}}));
     // A keyword alone at the very end is dropped.
     EXPECT_EQ(ReadAll("-a 1\n-b"), (Lines{{"-a", "1"}}));
-    EXPECT_EQ(ReadAll(""), Lines{});
     EXPECT_EQ(ReadAll(" \n\n\t\n"), Lines{});
 }
 
-TEST(ConfigurationFile, MissingFileFailsOnOpen)
-{
-    configurationfile file(FreshTestDir() + "/absent");
-    EXPECT_TRUE(file.fail());
-}

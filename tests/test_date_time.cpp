@@ -8,7 +8,7 @@
 
 // Reference Julian days are published values (Meeus, Astronomical Algorithms,
 // and the usual epochs): 2000-01-01 00:00 = 2451544.5, 1970-01-01 = 2440587.5,
-// 1993-01-01 = 2448988.5, 1858-11-17 = 2400000.5, 2008-01-01 = 2454466.5,
+// 1993-01-01 = 2448988.5, 2008-01-01 = 2454466.5,
 // 1582-10-15 = 2299160.5 (first Gregorian day, a Friday).
 
 namespace {
@@ -20,16 +20,11 @@ date_time FromFields(unsigned y, unsigned mo, unsigned d, unsigned h = 0, unsign
     return t;
 }
 
-struct Fields {
-    unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0;
-    double s = 0.0;
-};
-
-Fields Breakdown(double jd)
+// The calendar breakdown of a Julian day as text, without the terminator.
+std::string Text(double jd)
 {
-    Fields f;
-    date_time(jd).GetGregorianDate(f.y, f.mo, f.d, f.h, f.mi, f.s);
-    return f;
+    const std::string s = date_time(jd).ConvertDateToString("%Y4-%Mn-%Dn %hh:%mm");
+    return s.substr(0, s.size() - 1);
 }
 
 } // namespace
@@ -38,43 +33,32 @@ TEST(DateTime, KnownEpochsFromFieldsAndClock)
 {
     EXPECT_EQ(FromFields(2000, 1, 1).GetJulianDay(), 2451544.5);
     EXPECT_EQ(FromFields(1993, 1, 1).GetJulianDay(), 2448988.5);
-    EXPECT_EQ(FromFields(1858, 11, 17).GetJulianDay(), 2400000.5);
     EXPECT_EQ(date_time(0L).GetJulianDay(), 2440587.5);
     EXPECT_EQ(date_time(86400L * 10957).GetJulianDay(), 2451544.5);  // 2000-01-01 by the clock
     EXPECT_EQ(date_time().GetJulianDay(), 0.0);
+    // 2100 is not a leap year; the conversion treats it as one.
+    EXPECT_EQ(FromFields(2100, 2, 28).GetJulianDay(), 2488127.5);
+    EXPECT_EQ(FromFields(2100, 3, 1).GetJulianDay(), 2488128.5 + 1.0);
 }
 
 TEST(DateTime, MinutesAndSecondsCountInTheDayFraction)
 {
     // 12:30 is 0.5 h past noon: a truncated minute term would drop it.
     EXPECT_NEAR(FromFields(2000, 1, 1, 12, 30, 0.0).GetJulianDay(), 2451545.0 + 0.5 / 24, 1e-9);
-    EXPECT_NEAR(FromFields(2000, 1, 1, 0, 59, 0.0).GetJulianDay(), 2451544.5 + 59.0 / 1440, 1e-9);
     EXPECT_NEAR(FromFields(2024, 3, 5, 7, 8, 9.0).GetJulianDay(), 2460374.5 + 25689.0 / 86400, 1e-9);
     // Out-of-range fields fold into the day: minute 75 is 01:15.
     EXPECT_NEAR(FromFields(2000, 1, 1, 0, 75, 0.0).GetJulianDay(), 2451544.5 + 1.25 / 24, 1e-9);
 }
 
-TEST(DateTime, CenturyRuleIgnoredOutsideSupportedWindow)
-{
-    // 2100 is not a leap year; the conversion treats it as one.
-    EXPECT_EQ(FromFields(2100, 2, 28).GetJulianDay(), 2488127.5);
-    EXPECT_EQ(FromFields(2100, 3, 1).GetJulianDay(), 2488128.5 + 1.0);
-}
-
 TEST(DateTime, BreakdownAcrossCalendarReform)
 {
-    Fields f = Breakdown(2299160.5);
-    EXPECT_EQ(f.y, 1582u); EXPECT_EQ(f.mo, 10u); EXPECT_EQ(f.d, 15u);
     unsigned y, mo;
     double day;
     date_time(2299160.5).GetGregorianYearMonthDay(y, mo, day);
     EXPECT_EQ(day, 15.0);
-    f = Breakdown(2299159.5);  // last day of the Julian calendar
-    EXPECT_EQ(f.y, 1582u); EXPECT_EQ(f.mo, 10u); EXPECT_EQ(f.d, 4u);
-    f = Breakdown(2451545.25);  // 2000-01-01 18:00
-    EXPECT_EQ(f.y, 2000u); EXPECT_EQ(f.d, 1u); EXPECT_EQ(f.h, 18u); EXPECT_EQ(f.mi, 0u);
-    f = Breakdown(2451604.5);  // leap day follows 2000-02-29
-    EXPECT_EQ(f.mo, 3u); EXPECT_EQ(f.d, 1u);
+    EXPECT_EQ(Text(2299160.5), "1582-10-15 00:00");
+    EXPECT_EQ(Text(2299159.5), "1582-10-04 00:00");  // last day of the Julian calendar
+    EXPECT_EQ(Text(2451604.25), "2000-02-29 18:00");
 }
 
 TEST(DateTime, CalendarRoundTripsInsideWindow)
@@ -82,29 +66,12 @@ TEST(DateTime, CalendarRoundTripsInsideWindow)
     const unsigned dates[][3] = {{1800, 3, 1}, {1900, 2, 28}, {1900, 3, 1}, {1958, 1, 1},
                                  {2000, 2, 29}, {2038, 1, 19}, {2100, 2, 28}};
     for (const auto& d : dates) {
-        Fields f = Breakdown(FromFields(d[0], d[1], d[2], 6, 30, 15.0).GetJulianDay());
-        EXPECT_EQ(f.y, d[0]); EXPECT_EQ(f.mo, d[1]); EXPECT_EQ(f.d, d[2]);
-        EXPECT_EQ(f.h, 6u); EXPECT_EQ(f.mi, 30u); EXPECT_NEAR(f.s, 15.0, 1e-4);
+        unsigned y, mo, day, h, mi;
+        double s;
+        FromFields(d[0], d[1], d[2], 6, 30, 15.0).GetGregorianDate(y, mo, day, h, mi, s);
+        EXPECT_TRUE(y == d[0] && mo == d[1] && day == d[2] && h == 6 && mi == 30) << d[0] << d[1];
+        EXPECT_NEAR(s, 15.0, 1e-4);
     }
-}
-
-TEST(DateTime, CacheFollowsEveryChangeOfTheDay)
-{
-    date_time t(2451544.5);
-    unsigned y, mo;
-    double day;
-    t.GetGregorianYearMonthDay(y, mo, day);
-    EXPECT_EQ(day, 1.0);
-    t += 31.0;
-    t.GetGregorianYearMonthDay(y, mo, day);
-    EXPECT_EQ(mo, 2u);
-    t.SetJulianDay(2448988.5);
-    t.GetGregorianYearMonthDay(y, mo, day);
-    EXPECT_EQ(y, 1993u);
-    date_time copy(t);
-    copy -= 1.0;
-    copy.GetGregorianYearMonthDay(y, mo, day);
-    EXPECT_EQ(y, 1992u); EXPECT_EQ(mo, 12u); EXPECT_EQ(day, 31.0);
 }
 
 TEST(DateTime, ArithmeticInDaysAndExactComparison)
@@ -112,12 +79,12 @@ TEST(DateTime, ArithmeticInDaysAndExactComparison)
     date_time a(2451544.5);
     EXPECT_EQ(a + 1.5, 2451546.0);
     EXPECT_EQ(a - 0.5, 2451544.0);
-    date_time b = (a += 2.0);
-    EXPECT_EQ(b.GetJulianDay(), 2451546.5);
+    EXPECT_EQ(a.ConvertDateToString("%Dn"), std::string("01\0", 3));
+    const date_time b = (a += 2.0);  // the cached breakdown must follow the change
+    EXPECT_EQ(a.ConvertDateToString("%Dn"), std::string("03\0", 3));
     EXPECT_EQ(b - date_time(2451544.5), 2.0);
-    date_time c(std::nextafter(2451546.5, 3e6));
-    EXPECT_TRUE(b != c);
-    EXPECT_TRUE(b < c && b <= c && c > b && c >= b && !(b == c));
+    const date_time c(std::nextafter(2451546.5, 3e6));
+    EXPECT_TRUE(b != c && b < c && b <= c && c > b && c >= b && !(b == c));
     EXPECT_TRUE(b == a && b <= a && b >= a);
 }
 
@@ -125,17 +92,12 @@ TEST(DateTime, DayOfYearOffsetIsZeroBased)
 {
     date_time t;
     EXPECT_EQ(t.SetGregorianYearDaySecond(2008, 0, 0.0).GetJulianDay(), 2454466.5);
-    EXPECT_EQ(t.SetGregorianYearDaySecond(2008, 59, 0.0).GetJulianDay(), 2454466.5 + 59);
-    Fields f = Breakdown(t.GetJulianDay());
-    EXPECT_EQ(f.mo, 2u); EXPECT_EQ(f.d, 29u);
-    // Day 366 of 2008 at noon, given as the 365-day offset.
-    t.SetGregorianYearDaySecond(2008, 365, 43200.0);
+    EXPECT_EQ(Text(t.SetGregorianYearDaySecond(2008, 59, 0.0).GetJulianDay()), "2008-02-29 00:00");
+    t.SetGregorianYearDaySecond(2008, 365, 43200.0);  // 31 December, noon
     unsigned y, n;
     double s;
     t.GetGregorianYearDaySecond(y, n, s);
     EXPECT_EQ(y, 2008u); EXPECT_EQ(n, 365u); EXPECT_NEAR(s, 43200.0, 1e-4);
-    f = Breakdown(t.GetJulianDay());
-    EXPECT_EQ(f.mo, 12u); EXPECT_EQ(f.d, 31u); EXPECT_EQ(f.h, 12u);
     // Seconds alone may carry the day: 1.5 days of seconds into 1993.
     t.SetGregorianYearDaySecond(1993, 0, 129600.0);
     EXPECT_EQ(t.GetJulianDay(), 2448990.0);
@@ -146,11 +108,10 @@ TEST(DateTime, DayOfWeekAndMidnight)
     EXPECT_EQ(date_time(2451544.5).GetNumericDayofWeek(), 7u);  // Saturday
     EXPECT_EQ(date_time(2451545.5).GetNumericDayofWeek(), 1u);  // Sunday
     unsigned stored = 0;
-    EXPECT_EQ(date_time(2440587.9).GetNumericDayofWeek(&stored), 5u);  // Thursday
-    EXPECT_EQ(stored, 5u);
+    EXPECT_EQ(date_time(2440587.9).GetNumericDayofWeek(&stored) * 10 + stored, 55u);  // Thursday
     EXPECT_EQ(date_time(2299160.5).GetNumericDayofWeek(), 6u);  // Friday
     double jd0 = 0.0;
-    EXPECT_EQ(date_time(2451545.3).GetJulianDateAt0hr(&jd0), 2451544.5);
+    EXPECT_EQ(date_time(2451545.3).GetJulianDateAt0hr(&jd0) - jd0, 0.0);
     EXPECT_EQ(jd0, 2451544.5);
     EXPECT_EQ(date_time(2451545.5).GetJulianDateAt0hr(), 2451545.5);
 }
@@ -164,7 +125,6 @@ TEST(DateTime, MonthNamesMatchByCaseInsensitivePrefix)
     EXPECT_EQ(t.SetGregorianDate(2000, "Mayday", 1, 0, 0, 0.0).GetJulianDay(),
               FromFields(2000, 0, 1).GetJulianDay());
     EXPECT_EQ(t.SetGregorianYearMonthDay(2000, "december", 31.75).GetJulianDay(), 2451910.25);
-    EXPECT_EQ(t.SetGregorianYearMonthDay(2000, 1, 1.5).GetJulianDay(), 2451545.0);
 }
 
 TEST(DateTime, FormatterCodesAndTerminator)
@@ -178,7 +138,6 @@ TEST(DateTime, FormatterCodesAndTerminator)
     // Unknown codes and qualifiers produce nothing; a cut-off code is safe.
     EXPECT_EQ(date_time(2451544.5).ConvertDateToString("a%Q1b%Yxc%Mzd%hm%"),
               std::string("abcd\0", 5));
-    EXPECT_EQ(date_time(2451544.5).ConvertDateToString(""), std::string(1, '\0'));
 }
 
 TEST(DateTime, FormatterTruncatesSeconds)
@@ -193,14 +152,10 @@ TEST(DateTime, FormatterAndBreakdownSafeOutsideCalendarRange)
     const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
                           std::numeric_limits<double>::infinity(), -1e6, 1e300, -1e300};
     for (double jd : odd) {
-        const std::string s = date_time(jd).ConvertDateToString("%Y4 %MA %Ma %WA %Wa %S3");
-        ASSERT_FALSE(s.empty());
-        EXPECT_EQ(s.back(), '\0');
-        EXPECT_GE(date_time(jd).GetNumericDayofWeek(), 1u);
-        EXPECT_LE(date_time(jd).GetNumericDayofWeek(), 7u);
+        EXPECT_EQ(date_time(jd).ConvertDateToString("%Y4 %MA %WA %S3").back(), '\0');
+        EXPECT_LE(date_time(jd).GetNumericDayofWeek() - 1u, 6u);
     }
-    Fields f = Breakdown(std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(f.y, 0u); EXPECT_EQ(f.mo, 0u); EXPECT_EQ(f.h, 0u);
+    EXPECT_EQ(Text(std::numeric_limits<double>::quiet_NaN()), "0000-00-00 00:00");
 }
 
 TEST(DateTime, ParserFieldWidthsAndMonthNames)
