@@ -4,6 +4,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "mathlib_class_matrix.h"
 #include "mathlib_proc_CrossProduct.h"
@@ -21,10 +22,8 @@ void ExpectMatrixError(F f, const std::string& msg, size_t r1, size_t c1, size_t
         ADD_FAILURE() << "no MatrixError, expected \"" << msg << "\"";
     } catch (const MatrixError& e) {
         EXPECT_EQ(e.message(), msg);
-        EXPECT_EQ(e.mtx1_row(), r1) << msg;
-        EXPECT_EQ(e.mtx1_col(), c1) << msg;
-        EXPECT_EQ(e.mtx2_row(), r2) << msg;
-        EXPECT_EQ(e.mtx2_col(), c2) << msg;
+        EXPECT_EQ((std::vector<size_t>{e.mtx1_row(), e.mtx1_col(), e.mtx2_row(), e.mtx2_col()}),
+                  (std::vector<size_t>{r1, c1, r2, c2})) << msg;
     }
 }
 
@@ -48,15 +47,11 @@ protected:
 TEST(Matrix, ConstructionFillsInStorageOrderAndPrintsByRow)
 {
     double values[] = {1, 2, 3, 4, 5, 6};
-    const matrix fromPointer(2, 3, values);
-    EXPECT_EQ(fromPointer(2, 1), 4.0);
-    EXPECT_EQ(fromPointer(1, 3), 3.0);
+    const matrix m(2, 3, values);
+    EXPECT_EQ(m(2, 1), 4.0);
     std::ostringstream os;
-    os << fromPointer;
+    os << m;
     EXPECT_EQ(os.str(), "\n1 2 3 \n4 5 6 \n");
-
-    ExpectElements(matrix(2, 3, array{1, 2, 3, 4, 5, 6}), 2, 3, {1, 2, 3, 4, 5, 6});
-    ExpectElements(matrix(2, 2, 1.5), 2, 2, {1.5, 1.5, 1.5, 1.5});
     ExpectElements(matrix(1, 2, static_cast<double*>(nullptr)), 1, 2, {0, 0});
 
     matrix listed(3, 1, 0.0);
@@ -65,123 +60,68 @@ TEST(Matrix, ConstructionFillsInStorageOrderAndPrintsByRow)
 
     // A large matrix (stored outside the object) copies independently.
     matrix big(4, 5, 2.0);
-    matrix copy(big);
+    const matrix copy(big);
     big(4, 5) = -1;
-    EXPECT_EQ(copy(4, 5), 2.0);
     EXPECT_EQ(copy.sum(), 40.0);
-}
 
-TEST(Matrix, AssignmentKeepsDimensionsAndPutarrayRoundTrips)
-{
-    matrix m(2, 2, 0.0);
-    const double src[] = {4, 3, 2, 1, 99};
-    EXPECT_EQ(&(m = src), &m);
-    ExpectElements(m, 2, 2, {4, 3, 2, 1});
-    m = 0.25;
-    ExpectElements(m, 2, 2, {0.25, 0.25, 0.25, 0.25});
-    m = array{9, 8, 7, 6};
-    ExpectElements(m, 2, 2, {9, 8, 7, 6});
-    m = matrix(2, 2, 5.0);
-    ExpectElements(m, 2, 2, {5, 5, 5, 5});
-    m = m;
-    ExpectElements(m, 2, 2, {5, 5, 5, 5});
-
-    double out[4] = {};
-    matrix(2, 2, array{1, 2, 3, 4}).putarray(out);
-    EXPECT_EQ(out[3], 4.0);
-    array v{42, 43, 44, 45, 46};
+    matrix target(2, 2, 0.0);
+    target = matrix(2, 2, array{9, 8, 7, 6});
+    target = target;
+    ExpectElements(target, 2, 2, {9, 8, 7, 6});
+    array v{42, 43, 44};
     matrix(1, 2, array{1, 2}).putarray(v);
     EXPECT_EQ(v, (array{1, 2}));
 }
 
 TEST(Matrix, IdentitySumMaxMin)
 {
-    matrix wide(2, 3, 9.0);
-    wide.identity();
-    ExpectElements(wide, 2, 3, {1, 0, 0, 0, 1, 0});
-    EXPECT_EQ(matrix(3, 1, 0.0).identity().putarray(), (array{1, 0, 0}));
-
+    ExpectElements(matrix(2, 3, 9.0).identity(), 2, 3, {1, 0, 0, 0, 1, 0});
     // Storage-order addition: 1e16 + 1 - 1e16 loses the 1.
     EXPECT_EQ(matrix(1, 3, array{1e16, 1, -1e16}).sum(), 0.0);
 
     size_t r = 0, c = 0;
-    EXPECT_EQ(matrix(2, 2, array{-5, -2, -9, -3}).max(&r, &c), -2.0);
-    EXPECT_EQ(r, 1u);
-    EXPECT_EQ(c, 2u);
+    EXPECT_EQ(matrix(2, 2, array{-5, -9, -2, -3}).max(&r, &c), -2.0);
+    EXPECT_EQ(r * 10 + c, 21u);
     EXPECT_EQ(matrix(2, 2, array{3, 7, 7, 1}).max(&r, &c), 7.0);
-    EXPECT_EQ(r, 1u);
-    EXPECT_EQ(c, 2u);
+    EXPECT_EQ(r * 10 + c, 12u);
     EXPECT_EQ(matrix(2, 2, array{2, 1, 1, 5}).min(&r, &c), 1.0);
-    EXPECT_EQ(r, 1u);
-    EXPECT_EQ(c, 2u);
+    EXPECT_EQ(r * 10 + c, 12u);
     EXPECT_EQ(matrix(2, 3, array{4, 4, 4, 4, 0.5, 4}).min(&r, nullptr), 0.5);
     EXPECT_EQ(r, 2u);
-    EXPECT_EQ(matrix(2, 3, array{4, 4, 4, 4, 0.5, 8}).max(nullptr, &c), 8.0);
-    EXPECT_EQ(c, 3u);
 
-    // Values beyond the largest finite double are still found.
+    // Values beyond the largest finite double are still found; NaN is passed over.
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(matrix(1, 2, array{inf, inf}).min(&r, &c), inf);
     EXPECT_EQ(c, 1u);
-    EXPECT_EQ(matrix(1, 2, array{-inf, -inf}).max(&r, &c), -inf);
-    EXPECT_EQ(c, 1u);
-    EXPECT_EQ(matrix(1, 3, array{NAN, 2, 1}).min(&r, &c), 1.0);
+    EXPECT_EQ(matrix(1, 3, array{NAN, 2, 1}).min(nullptr, &c), 1.0);
     EXPECT_EQ(c, 3u);
 }
 
-TEST(Matrix, ElementwiseAndScalarArithmetic)
+TEST(Matrix, Arithmetic)
 {
     const matrix a(2, 2, array{1, 2, 3, 4});
     const matrix b(2, 2, array{10, 20, 30, 40});
-    ExpectElements(a + b, 2, 2, {11, 22, 33, 44});
     ExpectElements(b - a, 2, 2, {9, 18, 27, 36});
     ExpectElements(product(a, b), 2, 2, {10, 40, 90, 160});
-    ExpectElements(-a, 2, 2, {-1, -2, -3, -4});
-    EXPECT_EQ(&(+a), &a);
-    ExpectElements(a + 1.0, 2, 2, {2, 3, 4, 5});
-    ExpectElements(1.0 + a, 2, 2, {2, 3, 4, 5});
-    ExpectElements(a - 1.0, 2, 2, {0, 1, 2, 3});
     ExpectElements(10.0 - a, 2, 2, {9, 8, 7, 6});
-    ExpectElements(a * 3.0, 2, 2, {3, 6, 9, 12});
-    ExpectElements(3.0 * a, 2, 2, {3, 6, 9, 12});
+    EXPECT_EQ(&(+a), &a);
 
     const matrix m(1, 3, array{1, 3, 10});
     EXPECT_EQ((m / 4.0).putarray(), (m * 0.25).putarray());
-    // Division multiplies by the reciprocal: 3 * (1/3) is not 3/3 exactly for
-    // every value; 49 * (1/49) rounds below 1.
-    EXPECT_EQ((matrix(1, 1, 49.0) / 49.0)(1, 1), 49.0 * (1.0 / 49.0));
-    EXPECT_NE((matrix(1, 1, 49.0) / 49.0)(1, 1), 1.0);
+    // Division multiplies by the reciprocal, and 49 * (1/49) rounds below 1.
+    EXPECT_EQ((matrix(1, 1, 49.0) / 49.0)(1, 1), 0.9999999999999999);
 
     matrix acc(1, 2, array{1, 2});
     const matrix returned = (acc += matrix(1, 2, array{10, 10}));
-    ExpectElements(acc, 1, 2, {11, 12});
     ExpectElements(returned, 1, 2, {11, 12});
-    acc -= matrix(1, 2, array{1, 1});
-    acc += 5.0;
     acc -= 1.0;
     acc /= 2.0;
-    ExpectElements(acc, 1, 2, {7, 7.5});
-}
+    ExpectElements(acc, 1, 2, {5, 5.5});
 
-TEST(Matrix, ProductAndTranspose)
-{
-    ExpectElements(matrix(2, 2, array{1, 2, 3, 4}) * matrix(2, 2, array{5, 6, 7, 8}), 2, 2,
-                   {19, 22, 43, 50});
-    ExpectElements(matrix(1, 3, array{1, 2, 3}) * matrix(3, 1, array{4, 5, 6}), 1, 1, {32});
-    ExpectElements(matrix(3, 1, array{1, 2, 3}) * matrix(1, 2, array{1, -1}), 3, 2,
-                   {1, -1, 2, -2, 3, -3});
-
-    // Rotations by 0.3 and 0.4 about one axis compose to a rotation by 0.7.
-    auto rot = [](double t) {
-        return matrix(2, 2, array{std::cos(t), -std::sin(t), std::sin(t), std::cos(t)});
-    };
-    const matrix composed = rot(0.3) * rot(0.4);
-    const matrix expected = rot(0.7);
-    for (size_t i = 1; i <= 2; ++i)
-        for (size_t j = 1; j <= 2; ++j) EXPECT_NEAR(composed(i, j), expected(i, j), 1e-15);
+    ExpectElements(a * matrix(2, 2, array{5, 6, 7, 8}), 2, 2, {19, 22, 43, 50});
+    ExpectElements(matrix(3, 1, array{1, 2, 3}) * matrix(1, 2, array{1, -1}), 3, 2, {1, -1, 2, -2, 3, -3});
 
     const matrix column(3, 1, array{1, 2, 3});
-    ExpectElements(transpose(column), 1, 3, {1, 2, 3});
     ExpectElements(column++, 1, 3, {1, 2, 3});
     ExpectElements(column, 3, 1, {1, 2, 3});
     ExpectElements(transpose(matrix(2, 3, array{1, 2, 3, 4, 5, 6})), 3, 2, {1, 4, 2, 5, 3, 6});
@@ -194,19 +134,15 @@ TEST(MatrixViews, RowColumnAndBlockAssignment)
     EXPECT_EQ(&viewed, &m);
     m.col(3) = matrix(3, 1, array{7, 8, 9});
     ExpectElements(m, 3, 3, {0, 0, 7, 1, 2, 8, 0, 0, 9});
-
     m.subarray(2, 1) = matrix(2, 2, array{-1, -2, -3, -4});
     ExpectElements(m, 3, 3, {0, 0, 7, -1, -2, 8, -3, -4, 9});
-    m.subarray(1, 1) = m;   // the whole matrix onto itself
-    ExpectElements(m, 3, 3, {0, 0, 7, -1, -2, 8, -3, -4, 9});
 
-    // Row from another matrix's row, and from a row of the same matrix.
-    const matrix other(4, 3, array{0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 6, 7});
+    matrix other(4, 3, 0.0);
+    other.row(4) = matrix(1, 3, array{5, 6, 7});
     matrix target(2, 3, 0.0);
-    target.row(1) = const_cast<matrix&>(other).row(4);
+    target.row(1) = other.row(4);
     target.row(2) = target.row(1);
     ExpectElements(target, 2, 3, {5, 6, 7, 5, 6, 7});
-
     matrix cols(2, 2, array{1, 2, 3, 4});
     cols.col(1) = cols.col(2);
     ExpectElements(cols, 2, 2, {2, 2, 4, 4});
@@ -214,44 +150,22 @@ TEST(MatrixViews, RowColumnAndBlockAssignment)
     ExpectElements(matrix(m.row(3)), 1, 3, {-3, -4, 9});
     ExpectElements(matrix(m.col(1)), 3, 1, {0, -1, -3});
     ExpectElements(m.subarray(2, 2, 2, 2), 2, 2, {-2, 8, -4, 9});
-    ExpectElements(m.subarray(1, 3, 3, 1), 3, 1, {7, 8, 9});
 }
 
-TEST_F(MatrixChecked, ConstructionAndAccessReportTheirMessage)
+TEST_F(MatrixChecked, EveryCheckReportsItsMessageAndNumbers)
 {
+    matrix m(2, 2, 0.0), wide(2, 3, 0.0), tall(3, 2, 0.0), big(3, 3, 0.0);
     ExpectMatrixError([] { matrix(0, 3, 0.0); }, "matrix constructor", 0, 3, 1, 1);
-    ExpectMatrixError([] { matrix(2, 0, array{}); }, "matrix constructor", 2, 0, 1, 1);
     ExpectMatrixError([] { matrix(2, 2, array{1, 2, 3}); }, "getarray", 2, 2, 3, 0);
-    ExpectMatrixError([] { matrix(2, 2, array{1, 2, 3, 4, 5}); }, "getarray", 2, 2, 5, 0);
-    matrix m(2, 2, 0.0);
-    ExpectMatrixError([&] { m.getarray(array{1}); }, "getarray", 2, 2, 1, 0);
     ExpectMatrixError([&] { m = array{1, 2, 3, 4, 5, 6}; }, "getarray", 2, 2, 6, 0);
     ExpectMatrixError([&] { m.getarray(1.0, 2.0, 3.0, 4.0, 5.0); }, "getarray", 2, 2, 5, 0);
     ExpectMatrixError([&] { m(0, 1); }, "zero index", 0, 1, 1, 1);
-    ExpectMatrixError([&] { m(2, 0); }, "zero index", 2, 0, 1, 1);
-    ExpectMatrixError([&] { m(3, 1); }, "Matrix index \"()\"", 2, 2, 3, 1);
     ExpectMatrixError([&] { m(1, 3); }, "Matrix index \"()\"", 2, 2, 1, 3);
     ExpectMatrixError([&] { m = matrix(4, 1, 0.0); }, "Matrix assignment \"=\"", 2, 2, 4, 1);
-}
-
-TEST_F(MatrixChecked, ArithmeticReportsMismatchedOperands)
-{
-    const matrix a(2, 2, 1.0), b(2, 3, 1.0);
-    ExpectMatrixError([&] { a + b; }, "Matrix addition \"+\"", 2, 2, 2, 3);
-    ExpectMatrixError([&] { b - a; }, "Matrix subtraction \"-\"", 2, 3, 2, 2);
-    ExpectMatrixError([&] { product(a, b); }, "Matrix product", 2, 2, 2, 3);
-    ExpectMatrixError([] { matrix(3, 3, 1.0) * matrix(2, 1, 1.0); }, "Matrix multiply \"*\"", 3, 3, 2, 1);
-    matrix c(2, 2, 0.0);
-    ExpectMatrixError([&] { c += b; }, "Matrix addition \"+\"", 2, 2, 2, 3);
-    ExpectElements(c, 2, 2, {0, 0, 0, 0});
-    // Correct shapes pass with the checks on.
-    ExpectElements(a * b, 2, 3, {2, 2, 2, 2, 2, 2});
-}
-
-TEST_F(MatrixChecked, ViewsReportTheirMessage)
-{
-    matrix m(2, 2, 0.0);
-    matrix wide(2, 3, 0.0), tall(3, 2, 0.0);
+    ExpectMatrixError([&] { m + wide; }, "Matrix addition \"+\"", 2, 2, 2, 3);
+    ExpectMatrixError([&] { wide - m; }, "Matrix subtraction \"-\"", 2, 3, 2, 2);
+    ExpectMatrixError([&] { product(m, wide); }, "Matrix product", 2, 2, 2, 3);
+    ExpectMatrixError([&] { big * matrix(2, 1, 1.0); }, "Matrix multiply \"*\"", 3, 3, 2, 1);
     ExpectMatrixError([&] { m.row(3); }, "row constructor", 2, 2, 3, 0);
     ExpectMatrixError([&] { m.col(3); }, "row constructor", 2, 2, 0, 3);
     ExpectMatrixError([&] { m.row(1) = matrix(2, 2, 0.0); }, "row assignment", 2, 2, 2, 2);
@@ -259,11 +173,12 @@ TEST_F(MatrixChecked, ViewsReportTheirMessage)
     ExpectMatrixError([&] { m.col(1) = matrix(3, 1, 0.0); }, "=col assignment", 2, 2, 3, 1);
     ExpectMatrixError([&] { m.col(1) = tall.col(1); }, "=row assignment", 2, 2, 3, 2);
     ExpectMatrixError([&] { m.subarray(3, 1); }, "subarray constructor", 2, 2, 3, 1);
-    matrix big(3, 3, 0.0);
-    ExpectMatrixError([&] { big.subarray(2, 2) = matrix(2, 3, 0.0); }, "subarray assignment", 3, 3, 2, 3);
+    ExpectMatrixError([&] { big.subarray(2, 2) = wide; }, "subarray assignment", 3, 3, 2, 3);
     ExpectMatrixError([&] { big.subarray(2, 2, 2, 3); }, "subarray", 3, 3, 3, 4);
-    ExpectMatrixError([&] { m.row(0) = matrix(1, 2, 0.0); }, "zero index", 0, 1, 1, 1);
+    // A failed compound assignment leaves its target alone.
+    ExpectMatrixError([&] { m += wide; }, "Matrix addition \"+\"", 2, 2, 2, 3);
     ExpectElements(m, 2, 2, {0, 0, 0, 0});
+    ExpectElements(wide * tall, 2, 2, {0, 0, 0, 0});
 }
 
 TEST(MatrixUnchecked, NeverReachesOutsideTheStorage)
@@ -271,20 +186,15 @@ TEST(MatrixUnchecked, NeverReachesOutsideTheStorage)
     ASSERT_FALSE(matrix::check);
     matrix m(2, 2, array{1, 2, 3, 4});
     ExpectMatrixError([] { matrix(0, 1, 0.0); }, "matrix constructor", 0, 1, 1, 1);
-    ExpectMatrixError([&] { m(0, 1); }, "zero index", 0, 1, 1, 1);
-    ExpectMatrixError([&] { m(1, 3); }, "Matrix index \"()\"", 2, 2, 1, 3);
-    ExpectMatrixError([] { matrix(2, 2, array{1, 2, 3}); }, "getarray", 2, 2, 3, 0);
+    ExpectMatrixError([&] { m(3, 1); }, "Matrix index \"()\"", 2, 2, 3, 1);
     ExpectMatrixError([&] { m.getarray(1.0, 2.0); }, "getarray", 2, 2, 2, 0);
     ExpectMatrixError([&] { m = matrix(1, 3, 0.0); }, "Matrix assignment \"=\"", 2, 2, 1, 3);
     ExpectMatrixError([&] { m + matrix(3, 1, 0.0); }, "Matrix addition \"+\"", 2, 2, 3, 1);
     ExpectMatrixError([&] { m * matrix(1, 2, 0.0); }, "Matrix multiply \"*\"", 2, 2, 1, 2);
-    ExpectMatrixError([&] { m.row(3); }, "row constructor", 2, 2, 3, 0);
     ExpectMatrixError([&] { m.row(1) = matrix(1, 1, 0.0); }, "row assignment", 2, 2, 1, 1);
     ExpectMatrixError([&] { m.col(0) = matrix(2, 1, 0.0); }, "zero index", 1, 0, 1, 1);
     ExpectMatrixError([&] { m.subarray(2, 2) = matrix(2, 1, 0.0); }, "subarray assignment", 2, 2, 2, 1);
-    ExpectMatrixError([&] { m.subarray(2, 1, 1, 3); }, "subarray", 2, 2, 2, 3);
-    ExpectMatrixError([&] { m.subarray(1, 1, static_cast<size_t>(-1), 1); }, "subarray", 2, 2,
-                      static_cast<size_t>(-1), 1);
+    ExpectMatrixError([&] { m.subarray(1, 1, SIZE_MAX, 1); }, "subarray", 2, 2, SIZE_MAX, 1);
     ExpectElements(m, 2, 2, {1, 2, 3, 4});
 
     // Out-of-contract calls that stay inside the storage are carried out.
@@ -292,14 +202,10 @@ TEST(MatrixUnchecked, NeverReachesOutsideTheStorage)
     ExpectElements(m, 2, 2, {5, 6, 7, 8});
     m = array{9, 10, 11, 12, 13};
     ExpectElements(m, 2, 2, {9, 10, 11, 12});
-}
 
-TEST(MatrixUnchecked, AssertHelpersCompareDimensions)
-{
     EXPECT_NO_THROW(Assert_M1eqM2("eq", 3, 2, 3, 2));
     ExpectMatrixError([] { Assert_M1eqM2("eq", 3, 2, 2, 3); }, "eq", 3, 2, 2, 3);
     EXPECT_NO_THROW(Assert_M1geM2("ge", 3, 3, 3, 1));
-    ExpectMatrixError([] { Assert_M1geM2("ge", 3, 3, 4, 1); }, "ge", 3, 3, 4, 1);
     ExpectMatrixError([] { Assert_M1geM2("ge", 3, 1, 3, 2); }, "ge", 3, 1, 3, 2);
 }
 
@@ -309,20 +215,13 @@ TEST(VectorHelpers, CrossMagnitudeAndUnitVector)
     ExpectElements(CrossProduct(ex, ey), 3, 1, {0, 0, 1});
     ExpectElements(CrossProduct(ey, ex), 3, 1, {0, 0, -1});
     // (2, 3, 4) x (5, 6, 7) = (-3, 6, -3); further rows and columns are ignored.
-    ExpectElements(CrossProduct(matrix(4, 2, array{2, 0, 3, 0, 4, 0, 9, 9}),
-                                matrix(3, 1, array{5, 6, 7})),
+    ExpectElements(CrossProduct(matrix(4, 2, array{2, 0, 3, 0, 4, 0, 9, 9}), matrix(3, 1, array{5, 6, 7})),
                    3, 1, {-3, 6, -3});
 
     EXPECT_EQ(Magnitude(matrix(3, 1, array{3, 4, 0})), 5.0);
     EXPECT_EQ(Magnitude(array{3, 4, 0}), 5.0);
     EXPECT_EQ(Magnitude(array{1, 2, 2, 4}), 5.0);
-    EXPECT_EQ(Magnitude(array{}), 0.0);
-    EXPECT_EQ(Magnitude(matrix(1, 1, -2.5)), 2.5);
-
     ExpectElements(UnitVector(matrix(3, 1, array{0, 0, 2})), 3, 1, {0, 0, 1});
-    const matrix u = UnitVector(matrix(2, 1, array{-3, 4}));
-    EXPECT_DOUBLE_EQ(u(1, 1), -0.6);
-    EXPECT_DOUBLE_EQ(u(2, 1), 0.8);
     EXPECT_FALSE(std::isfinite(UnitVector(matrix(3, 1, 0.0))(1, 1)));
 }
 
