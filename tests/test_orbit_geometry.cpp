@@ -8,6 +8,7 @@
 #include "orbitlib_proc_GreenwichHourAngle.h"
 #include "orbitlib_proc_InertialToOrbitalMtx.h"
 #include "orbitlib_proc_QuaternionToAttitudeMtx.h"
+#include "vn_class_trokpacket.h"
 #include "vn_proc_EulerAnglesInOrbitalFrame.h"
 
 namespace {
@@ -232,4 +233,17 @@ TEST(AttitudeAngles, BodyAlignedWithOrbitalFrameGivesZero)
     EXPECT_NEAR(turned[0], 0.0, 1e-16);
     EXPECT_NEAR(turned[1], 0.0, 1e-16);
     EXPECT_NEAR(turned[2], std::sin(a), 1e-15);
+}
+
+TEST(AttitudeAngles, TakenFromThePacketFields)
+{
+    // Yaw of 0.01 rad with the orbital frame along the inertial axes.
+    const double t = 0.01;
+    trokpacket pkt;
+    pkt.ItemList() = {0, 0, -7.0e6, 7500, 0, 0, 0, 0, std::sin(t / 2), std::cos(t / 2), 1, 2, 3};
+    const array got = EulerAnglesInOrbitalFrame(pkt);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_NEAR(got[0], std::sin(t), 1e-16);
+    EXPECT_NEAR(got[1], 0.0, 1e-16);
+    EXPECT_NEAR(got[2], 0.0, 1e-16);
 }
