@@ -1,7 +1,6 @@
 #ifndef TESTS_HEX_BYTES_H
 #define TESTS_HEX_BYTES_H
 
-#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -11,16 +10,11 @@ inline std::string HexBytes(const char* p, size_t n)
     std::string text;
     char pair[4];
     for (size_t k = 0; k < n; ++k) {
-        std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(p[k]));
-        if (k) text += ' ';
+        std::snprintf(pair, sizeof pair, k ? " %02X" : "%02X", static_cast<unsigned char>(p[k]));
         text += pair;
     }
     return text;
 }
-
-inline std::string HexBytes(const std::string& s, size_t offset, size_t n)
-{
-    return HexBytes(s.data() + offset, n);
-}
+inline std::string HexBytes(const std::string& s, size_t offset, size_t n) { return HexBytes(s.data() + offset, n); }
 
 #endif
