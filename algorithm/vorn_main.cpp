@@ -1,5 +1,20 @@
 // trokproc: navigation telemetry packets to ephemeris and attitude products.
-int main()
+#include "vn_class_configurationlist.h"
+#include "vn_proc_ListConfiguration.h"
+#include "vn_proc_ReadCmdLine.h"
+#include "vn_proc_ReadConfigFile.h"
+#include "vn_proc_XferCmdlineValues.h"
+
+int main(int argc, char** argv)
 {
+    // Start-up: command line, configuration file, command-line overrides,
+    // optional listing. From here on settings come from configList only.
+    cmd_line cmndLine;
+    ReadCmdLine(cmndLine, argc, argv);
+    cfg_list configList;
+    ReadConfigFile(configList, cmndLine);
+    XferCmdlineValues(cmndLine, configList);
+    ListConfiguration(cmndLine, configList);
+
     return 0;
 }
