@@ -29,9 +29,10 @@ void CopyFiles(trokpktprocessor& processPkt, ephemerisfile& efile, attitudefile&
         afile.write(attRcd);
     }
 
-    // The repair stream marks the normal end of the input with end-of-file;
-    // anything else is a read error on the packet file.
-    if (!processPkt.PacketFile().eof()) {
+    // The repair stream marks the normal end of the input with end-of-file
+    // alone; anything else (a failed or short read) is a read error.
+    const packetfile& pfile = processPkt.PacketFile();
+    if (!pfile.eof() || pfile.fail()) {
         std::cerr << "\nPacket File read error" << std::endl << '\n';
         if (const trokpacket* last = processPkt.getLastPktRead()) std::cerr << *last;
         std::cerr << std::endl;
