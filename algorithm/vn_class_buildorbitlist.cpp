@@ -21,7 +21,10 @@ bool buildorbitlist::checkpacket(trokpacket& pkt)
     const bool ascending = z >= 0.0 && lastZposition < 0.0;
     if (ascending)
         newPass = true;
-    if (newPass)
+    // The crossing state is shared by every list of the program: a list
+    // that is still empty opens its first orbit whatever the state says.
+    const bool opens = newPass || orbitList.empty();
+    if (opens)
     {
         orbitList.emplace_back();
         orbitList.back().beginpkt = pkt;
@@ -33,7 +36,6 @@ bool buildorbitlist::checkpacket(trokpacket& pkt)
     orbitList.back().endTime = t;
 
     lastZposition = z;
-    const bool started = newPass;
     newPass = false;
-    return started;
+    return opens;
 }

@@ -93,6 +93,12 @@ TEST_F(OrbitList, CrossingStateIsProgramWideUntilReset)
     buildorbitlist::resetCrossingState();
     Feed(fresh, {2});
     EXPECT_EQ(Summary(fresh), (std::vector<std::vector<int>>{{1, 0, 0, 1}}));
+
+    // Without a crossing or a reset, a new list still opens its first orbit
+    // with its first point.
+    buildorbitlist third;
+    EXPECT_EQ(Feed(third, {4, 5}), (std::vector<int>{1}));
+    EXPECT_EQ(Summary(third), (std::vector<std::vector<int>>{{1, 0, 0, 2}}));
 }
 
 TEST_F(OrbitList, ProcessorCountsFilledPointsAndFeedsThemToTheList)

@@ -1,0 +1,44 @@
+#ifndef FUZZ_COMMON_H
+#define FUZZ_COMMON_H
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+// The classes under test open files by name: each input is written to one
+// scratch file per process, replaced on every run.
+inline const std::string& ScratchPath(const char* tag)
+{
+    static const std::string path =
+        "/tmp/trokfuzz-" + std::string(tag) + "-" + std::to_string(getpid());
+    return path;
+}
+
+inline const std::string& WriteScratch(const char* tag, const uint8_t* data, size_t size)
+{
+    const std::string& path = ScratchPath(tag);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return path;
+}
+
+// A stream that swallows everything: printed forms are exercised for their
+// memory accesses, not their text.
+class NullBuffer : public std::streambuf
+{
+protected:
+    int overflow(int c) override { return c == EOF ? 0 : c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+inline std::ostream& NullStream()
+{
+    static NullBuffer buffer;
+    static std::ostream os(&buffer);
+    return os;
+}
+
+#endif
