@@ -1,0 +1,34 @@
+#ifndef VN_CLASS_QUALITY_FLAGS_H
+#define VN_CLASS_QUALITY_FLAGS_H
+
+#include <bitset>
+#include <ostream>
+
+// The quality flags of one output point, a set of 16 bits of which five are
+// used: 5 interpolated point in a gap, 6 large gap before, 7 small gap before,
+// 8 small gap follows, 9 large gap follows. Stored in the records as the
+// unsigned integer whose bit k is flag k.
+class quality_flags
+{
+public:
+    quality_flags() {}
+    virtual ~quality_flags() {}
+
+    quality_flags& clear();
+    quality_flags& setGapRepaired();     // bit 5
+    quality_flags& setLargeGapBefore();  // bit 6
+    quality_flags& setSmallGapBefore();  // bit 7
+    quality_flags& setSmallGapFollows(); // bit 8
+    quality_flags& setLargeGapFollows(); // bit 9
+
+    std::bitset<16> getqualityflags() const { return qualityflags; }
+
+private:
+    std::bitset<16> qualityflags;
+};
+
+// "sgf(8)=b  sgb(7)=b  lgf(9)=b  lgb(6)=b  rep(5)=b", each bit as a truth value;
+// no line end.
+std::ostream& operator<<(std::ostream& os, quality_flags flags);
+
+#endif

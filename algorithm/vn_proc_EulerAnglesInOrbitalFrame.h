@@ -1,0 +1,17 @@
+#ifndef VN_PROC_EULERANGLESINORBITALFRAME_H
+#define VN_PROC_EULERANGLESINORBITALFRAME_H
+
+#include "vn_class_trokpacket.h"
+#include "vn_types.h"
+
+// Attitude in the orbital frame: elements (1,2), (2,3), (3,1) of the
+// orbital-to-body matrix, which for small rotations are the yaw, roll and
+// pitch angles in radians (rotation order 3, 1, 2). No inverse trigonometric
+// function is applied.
+array EulerAnglesInOrbitalFrame(const trokpacket& pkt);
+
+// The same from an inertial position, velocity and attitude quaternion
+// (scalar last).
+array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quaternion);
+
+#endif
