@@ -1,0 +1,34 @@
+#include "vn_class_attitudefile.h"
+
+attitudefile::attitudefile(const std::string& path, const commonQLRheader& comHeader,
+                           const attitudesubheader& attHeader)
+    : std::ofstream(path, std::ios::out | std::ios::trunc | std::ios::binary),
+      basefile(path, "attitude"),
+      _comHeader(comHeader),
+      _attHeader(attHeader)
+{
+    _comHeader.lock();
+    _attHeader.lock();
+    std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());
+    std::ofstream::write(_attHeader.DataPtr(), _attHeader.DataSize());
+}
+
+attitudefile::~attitudefile()
+{
+    close();
+    _comHeader.unlock();
+    _attHeader.unlock();
+}
+
+attitudefile& attitudefile::write(const attituderecord& attRcd)
+{
+    std::ofstream::write(attRcd.DataPtr(), attRcd.DataSize());
+    return *this;
+}
+
+void attitudefile::close()
+{
+    seekp(0);
+    std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());
+    std::ofstream::write(_attHeader.DataPtr(), _attHeader.DataSize());
+}

@@ -1,0 +1,37 @@
+#ifndef VN_CLASS_ATTITUDEFILE_H
+#define VN_CLASS_ATTITUDEFILE_H
+
+#include <fstream>
+#include <string>
+
+#include "vn_class_attituderecord.h"
+#include "vn_class_attitudesubheader.h"
+#include "vn_class_basefile.h"
+#include "vn_class_commonQLRheader.h"
+
+// Writer of the attitude file (type word "attitude"): the common header and
+// the attitude subheader (512 bytes), then the data records. The file is
+// truncated and the headers written on opening; close() and the destructor
+// write the headers again, as they are then, over the start of the file.
+// The headers are locked for the writer's life and must outlive it. Open and
+// write failures show only in the stream's state, which the writer never
+// clears.
+class attitudefile : public std::ofstream, public basefile
+{
+public:
+    attitudefile(const std::string& path, const commonQLRheader& comHeader,
+                 const attitudesubheader& attHeader);
+    ~attitudefile() override;
+
+    attitudefile& write(const attituderecord& attRcd);
+
+    // Rewrites both headers at offset 0 and leaves the stream open there;
+    // nothing may be written afterwards.
+    void close();
+
+private:
+    const commonQLRheader& _comHeader;
+    const attitudesubheader& _attHeader;
+};
+
+#endif

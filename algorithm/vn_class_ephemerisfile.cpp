@@ -1,0 +1,40 @@
+#include "vn_class_ephemerisfile.h"
+
+ephemerisfile::ephemerisfile(const std::string& path, const commonQLRheader& comHeader,
+                             const ephemerissubheader& ephHeader)
+    : std::ofstream(path, std::ios::out | std::ios::trunc | std::ios::binary),
+      basefile(path, "ephemeris"),
+      _comHeader(comHeader),
+      _ephHeader(ephHeader)
+{
+    _comHeader.lock();
+    _ephHeader.lock();
+    std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());
+    std::ofstream::write(_ephHeader.DataPtr(), _ephHeader.DataSize());
+}
+
+ephemerisfile::~ephemerisfile()
+{
+    close();
+    _comHeader.unlock();
+    _ephHeader.unlock();
+}
+
+ephemerisfile& ephemerisfile::write(const ephemerisrecord& ephRcd)
+{
+    std::ofstream::write(ephRcd.DataPtr(), ephRcd.DataSize());
+    return *this;
+}
+
+ephemerisfile& ephemerisfile::write(const ephemerismetadata& metaRcd)
+{
+    std::ofstream::write(metaRcd.DataPtr(), metaRcd.DataSize());
+    return *this;
+}
+
+void ephemerisfile::close()
+{
+    seekp(0);
+    std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());
+    std::ofstream::write(_ephHeader.DataPtr(), _ephHeader.DataSize());
+}
