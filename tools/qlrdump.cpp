@@ -35,11 +35,15 @@ const double kRad = 57.29577951308232;
     std::exit(-1);
 }
 
-Product Load(const std::string& path, ProductKind kind, bool acceptProblems)
+Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
+             ProductKind required = ProductKind::Unknown)
 {
     Product p;
     std::string error;
     if (!ReadProduct(path, kind, p, error)) Fail(error);
+    if (required != ProductKind::Unknown && p.kind != required)
+        Fail("\"" + path + "\" is an " + KindName(p.kind) + " file; this needs an " +
+             KindName(required) + " file");
     if (!acceptProblems && !p.problems.empty()) {
         std::string all;
         for (const std::string& s : p.problems) all += "\n  " + s;
@@ -55,10 +59,11 @@ std::string Fixed(double v, int decimals)
     return buf;
 }
 
-// Node times hold -999.99999999 (or far earlier values) where there is none.
+// A node time before TAI93 zero stands for "no node": the writers store
+// -999.99999999 or a time far in the past there.
 std::string NodeTime(double tai93)
 {
-    if (!(tai93 > -1.0e9)) return "none";
+    if (!(tai93 >= 0.0)) return "none";
     return IsoUtcFromTai93(tai93, 3) + " UTC";
 }
 
@@ -247,7 +252,7 @@ int main(int argc, char** argv)
     }
     if (mode == "--oem") {
         if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));
-        const Product eph = Load(files[0], ProductKind::Ephemeris, false);
+        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
         const std::string sc = TrimmedText(eph.header.spacecraftId);
         if (objectName.empty()) objectName = sc.empty() ? "UNKNOWN" : sc;
         if (objectId.empty()) objectId = objectName;
@@ -265,10 +270,10 @@ int main(int argc, char** argv)
     if (mode == "--summary") {
         if (files.empty() || files.size() > 2)
             Fail("--summary needs an ephemeris file and optionally its attitude file");
-        const Product eph = Load(files[0], ProductKind::Ephemeris, false);
+        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
         PrintSummary(eph);
         if (files.size() == 2) {
-            const Product att = Load(files[1], ProductKind::Attitude, false);
+            const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
             const std::vector<std::string> why = CheckProductPair(eph, att);
             std::cout << "pair check       " << (why.empty() ? "passed" : why.front()) << "\n";
             return why.empty() ? 0 : 1;

@@ -305,11 +305,7 @@ int main(int argc, char** argv)
     orbit.argp = o.argpDeg * kDeg;
     orbit.meanAnomaly = o.meanAnomalyDeg * kDeg;
     AttitudeWobble wobble;
-    // Wobble phases from the seed, so different seeds give different days.
-    for (int j = 0; j < 3; ++j) {
-        wobble.amplitude[j] *= o.wobble;
-        wobble.phase[j] = rng.Uniform() * 6.283185307179586;
-    }
+    for (int j = 0; j < 3; ++j) wobble.amplitude[j] *= o.wobble;
     const OrbitSimulator sim(orbit, wobble);
 
     const size_t pktsize = o.pelk ? 214 : 126;
