@@ -1,6 +1,7 @@
 // trokproc: navigation telemetry packets to ephemeris and attitude products.
 #include "vn_class_configurationlist.h"
 #include "vn_proc_ListConfiguration.h"
+#include "vn_proc_ProductRun.h"
 #include "vn_proc_ReadCmdLine.h"
 #include "vn_proc_ReadConfigFile.h"
 #include "vn_proc_XferCmdlineValues.h"
@@ -16,5 +17,6 @@ int main(int argc, char** argv)
     XferCmdlineValues(cmndLine, configList);
     ListConfiguration(cmndLine, configList);
 
+    ProductRun(configList);
     return 0;
 }

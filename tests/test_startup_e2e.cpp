@@ -67,19 +67,23 @@ TEST(StartupE2E, ConfigurationFileErrors)
 
 TEST(StartupE2E, SilentRunWithoutListing)
 {
-    // No arguments reads ./configfile; "YES" is not "yes".
+    // Start-up passes silently and the run stops at the first input it
+    // needs, the packet file. No arguments reads ./configfile; "YES" is not "yes".
+    const std::string noPacketFile = "\nFile Open failed for packet file:  no file name given\n";
     ProgramResult r = RunTrok({}, "-listconfig YES\n-packetfile -noradfile\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "\nFile Open failed for packet file:  -noradfile\n");
     // A command-line "no" overrides the file's "yes".
     r = RunTrok({"-listconfig", "no"}, "-listconfig yes\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, noPacketFile);
     // Carriage-return line ends leave "yes\r", which is off.
     r = RunTrok({}, "-listconfig yes\r\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, noPacketFile);
 }
 
 TEST(StartupE2E, ListingLayoutAndOverrides)
@@ -92,8 +96,9 @@ TEST(StartupE2E, ListingLayoutAndOverrides)
                                   "-packetfile", "first", "-packetfile", "-noradfile",
                                   "-attitudefile", "att file"},
                                  dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    // The listing comes first; then the packet file named on the command line is missing.
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "\nFile Open failed for packet file:  -noradfile\n");
 
     // Banner: "\nTROK PELK YYYY/MM/DD hh:mm:ss" and one NUL before the line end.
     const std::string banner = "\nTROK PELK ";

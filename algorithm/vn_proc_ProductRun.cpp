@@ -1,0 +1,156 @@
+#include "vn_proc_ProductRun.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "orbitlib_class_noradelements.h"
+#include "vn_class_attitudefile.h"
+#include "vn_class_attitudesubheader.h"
+#include "vn_class_commonQLRheader.h"
+#include "vn_class_ephemerisfile.h"
+#include "vn_class_ephemerissubheader.h"
+#include "vn_class_noradfile.h"
+#include "vn_class_packetfile.h"
+#include "vn_class_satpasses.h"
+#include "vn_class_trokpacket.h"
+#include "vn_class_trokpktprocessor.h"
+#include "vn_proc_CopyEphemerisMetaData.h"
+#include "vn_proc_CopyFiles.h"
+#include "vn_proc_FileOpenCheck.h"
+#include "vn_proc_GetBegKepler.h"
+#include "vn_proc_GetEndPackets.h"
+#include "vn_proc_GetNoradElements.h"
+#include "vn_proc_GetOrbitRevNos.h"
+
+namespace {
+
+const std::string cst_keplerRefFrame = "J2000";
+const float cst_interval = 1.0f;
+const unsigned cst_eulerAngleOrder[3] = {3, 1, 2};
+const double cst_fillValue = -999.999999;
+const size_t cst_pelkPktSize = 214;
+const size_t cst_pelkApid = 967;
+
+bool IsOn(const cfg_list& configList, const char* keyword)
+{
+    return configList.getvalue(keyword) == "yes";
+}
+
+// Rewrites the completed headers, flushes, and fails the run when any byte
+// of the product could not be written (a full disk, say).
+template <class FILE_T>
+void CheckWritten(FILE_T& file)
+{
+    file.close();
+    file.flush();
+    if (!file.fail()) return;
+    std::cerr << "\nFile Write failed for " << file.GetFileType() << " file: "
+              << FileOpenName(file.GetFileName()) << std::endl;
+    std::exit(-1);
+}
+
+} // namespace
+
+void ProductRun(const cfg_list& configList)
+{
+    const bool diag1 = IsOn(configList, "-diag_1");
+    const bool diag3 = IsOn(configList, "-diag_3");
+
+    bool noTLEfile = false;
+    const std::string noradSatName = configList.getvalue("-noradsatname");
+
+    // The packet layout of the spacecraft, fixed before any packet exists.
+    if (noradSatName == "PELK") {
+        trokpacket::pktsize = cst_pelkPktSize;
+        trokpacket::apid = cst_pelkApid;
+    }
+    if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
+    if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
+
+    packetfile packetFile(configList.getvalue("-packetfile"), trokpacket::apid);
+    FileOpenCheck(packetFile);
+
+    const std::string noradFileName = configList.getvalue("-noradfile");
+    if (noradFileName == "noTLE") {
+        noTLEfile = true;
+        std::cout << "No TLE file specified. Using static values." << std::endl << std::endl;
+    }
+    noradfile noradFile(noradFileName, noradSatName);
+    if (!noTLEfile) FileOpenCheck(noradFile);
+
+    trokpacket begPacket;
+    trokpacket endPacket;
+    GetEndPackets(packetFile, begPacket, endPacket);
+
+    noradelements noradtle;
+    if (!noTLEfile) GetNoradElements(noradFile, noradtle);
+
+    if (diag1) {
+        std::cerr << "\ndiag_1 Beg Pkt" << begPacket << std::endl;
+        std::cerr << "\ndiag_1 End Pkt" << endPacket << std::endl;
+        std::cerr << "\ndiag_1 TLE " << std::endl;
+        noradtle.Print(std::cerr);
+    }
+    if (diag3) std::cerr << "\nDiag 3- Define Headers and Initialize with Static Info" << std::endl;
+
+    commonQLRheader comHeader;
+    ephemerissubheader ephemSubhdr;
+    attitudesubheader attSubhdr;
+    comHeader.SpacecraftID(configList.getvalue("-qlrsatname"))
+        .Source(configList.getvalue("-station"))
+        .Version(configList.getvalue("-version"))
+        .TimeRange(begPacket.TimeTag(), endPacket.TimeTag())
+        .Interval(cst_interval);
+    ephemSubhdr.RefFrame(cst_keplerRefFrame);
+    if (noTLEfile)
+        ephemSubhdr.EpochTimeTAI(cst_fillValue);
+    else
+        ephemSubhdr.EpochTimeTAI(satpasses(noradtle).EpochTimeTAI93());
+    attSubhdr.AngleOrder(cst_eulerAngleOrder[0], cst_eulerAngleOrder[1], cst_eulerAngleOrder[2]);
+
+    if (diag3) std::cerr << "Diag 3- Open Ephemeris and Attitude Files" << std::endl;
+    ephemerisfile ephemerisFile(configList.getvalue("-ephemerisfile"), comHeader, ephemSubhdr);
+    FileOpenCheck(ephemerisFile);
+    attitudefile attitudeFile(configList.getvalue("-attitudefile"), comHeader, attSubhdr);
+    FileOpenCheck(attitudeFile);
+
+    if (diag3) std::cerr << "Diag 3- Copy Packet Data to Output Files" << std::endl;
+    trokpktprocessor processPkt(packetFile);
+    CopyFiles(processPkt, ephemerisFile, attitudeFile, configList);
+
+    if (diag3) std::cerr << "Diag 3- Copy Ephemeris MetaData" << std::endl;
+    CopyEphemerisMetaData(processPkt, noradtle, ephemerisFile, configList, !noTLEfile);
+
+    unsigned begOrbitRev = 0;
+    unsigned endOrbitRev = 0;
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- A" << std::endl;
+    if (!noTLEfile) GetOrbitRevNos(processPkt, noradtle, begOrbitRev, endOrbitRev);
+
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- B" << std::endl;
+    comHeader.NoRecords(static_cast<unsigned>(processPkt.RecordCount()));
+
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- C" << std::endl;
+    if (noTLEfile) {
+        ephemSubhdr.Orbits(1, 1, 1);
+    } else {
+        unsigned orbitCnt = endOrbitRev - begOrbitRev;
+        if (orbitCnt < 1) orbitCnt = 1;
+        ephemSubhdr.Orbits(begOrbitRev, endOrbitRev, orbitCnt);
+    }
+
+    if (diag3) std::cerr << "Diag 3- Udate Header Info- GetOrbitRevNos- D" << std::endl;
+    if (noTLEfile)
+        ephemSubhdr.KeplerElements(array(6, cst_fillValue));
+    else
+        ephemSubhdr.KeplerElements(GetBegKepler(processPkt, noradtle));
+
+    // The headers are complete: write them now and make sure every byte of
+    // both products reached the files before reporting success.
+    CheckWritten(ephemerisFile);
+    CheckWritten(attitudeFile);
+
+    if (IsOn(configList, "-listconfig")) std::cout << "\nnormal termination\n" << std::endl;
+    // Leaving the scope destroys the writers (which rewrite the headers once
+    // more) before the headers they lock.
+}
