@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= 2
 
-.PHONY: all build test demo deps clean
+.PHONY: all build test demo deps demo-deps clean
 
 all: build
 
@@ -27,8 +27,20 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
-	cd examples && ../$(BUILD)/trokproc -configfile ./configfile -listconfig yes
+# The demo's plots need gnuplot; without it the demo runs and skips them.
+demo-deps:
+	@command -v gnuplot >/dev/null || { \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y gnuplot-nox) >/dev/null \
+	      || echo "could not install gnuplot-nox: the demo runs without plots"; \
+	  else \
+	    echo "gnuplot missing: run sudo apt-get install -y gnuplot-nox for the demo's plots"; \
+	  fi; \
+	}
+
+# A simulated day through trokproc, checked, summarised and plotted (examples/out/).
+demo: build demo-deps
+	BUILD=$(BUILD) tools/demo.sh
 
 clean:
 	rm -rf $(BUILD)
