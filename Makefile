@@ -13,7 +13,7 @@ FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test demo deps clean test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+.PHONY: all build test demo deps demo-deps clean test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
 
 all: build
 
@@ -84,8 +84,20 @@ fuzz-program: test-sanitize
 	python3 tools/fuzzrun.py --trokproc $(SAN_BUILD)/trokproc --trokgen $(SAN_BUILD)/trokgen \
 	  --runs $(FUZZ_RUNS) --seed $(FUZZ_SEED) --workdir $(SAN_BUILD)/fuzzrun
 
-demo: build
-	cd examples && ../$(BUILD)/trokproc -configfile ./configfile -listconfig yes
+# The demo's plots need gnuplot; without it the demo runs and skips them.
+demo-deps:
+	@command -v gnuplot >/dev/null || { \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y gnuplot-nox) >/dev/null \
+	      || echo "could not install gnuplot-nox: the demo runs without plots"; \
+	  else \
+	    echo "gnuplot missing: run sudo apt-get install -y gnuplot-nox for the demo's plots"; \
+	  fi; \
+	}
+
+# A simulated day through trokproc, checked, summarised and plotted (examples/out/).
+demo: build demo-deps
+	BUILD=$(BUILD) tools/demo.sh
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

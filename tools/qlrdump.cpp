@@ -1,0 +1,295 @@
+// qlrdump: shows an ephemeris or attitude product for people, checks a pair
+// of products for consistency, and converts an ephemeris product to a CCSDS
+// orbit ephemeris message.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "toolkit_isotime.h"
+#include "toolkit_qlrproduct.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: qlrdump [--kind eph|att] [--header | --records | --orbits] FILE\n"
+    "       qlrdump --summary EPH [ATT]\n"
+    "       qlrdump --check EPH ATT\n"
+    "       qlrdump --oem EPH [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "Shows a product's headers, its records as CSV and its orbit metadata;\n"
+    "--summary counts records, repaired points, gaps and orbits; --check\n"
+    "validates an ephemeris and attitude pair (status 1 when they disagree);\n"
+    "--oem writes the ephemeris as CCSDS OEM 2.0 text. Status 255: unusable\n"
+    "input or arguments.\n";
+
+const double kRad = 57.29577951308232;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::cerr << "qlrdump: " << message << std::endl;
+    std::exit(-1);
+}
+
+Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
+             ProductKind required = ProductKind::Unknown)
+{
+    Product p;
+    std::string error;
+    if (!ReadProduct(path, kind, p, error)) Fail(error);
+    if (required != ProductKind::Unknown && p.kind != required)
+        Fail("\"" + path + "\" is an " + KindName(p.kind) + " file; this needs an " +
+             KindName(required) + " file");
+    if (!acceptProblems && !p.problems.empty()) {
+        std::string all;
+        for (const std::string& s : p.problems) all += "\n  " + s;
+        Fail("\"" + path + "\" is damaged:" + all);
+    }
+    return p;
+}
+
+std::string Fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// A node time before TAI93 zero stands for "no node": the writers store
+// -999.99999999 or a time far in the past there.
+std::string NodeTime(double tai93)
+{
+    if (!(tai93 >= 0.0)) return "none";
+    return IsoUtcFromTai93(tai93, 3) + " UTC";
+}
+
+void PrintHeader(const Product& p)
+{
+    const CommonHeader& h = p.header;
+    std::cout << "file          " << p.path << "\n";
+    std::cout << "kind          " << KindName(p.kind) << "\n";
+    std::cout << "size          " << p.fileSize << " bytes: 512 header bytes, " << p.records.size()
+              << " records of 64 bytes";
+    if (p.kind == ProductKind::Ephemeris)
+        std::cout << ", " << p.orbits.size() << " orbit records of 32 bytes";
+    std::cout << "\n\n[common header]\n";
+    std::cout << "SpacecraftID  \"" << PrintableField(h.spacecraftId) << "\"\n";
+    std::cout << "TimeRange     \"" << PrintableField(h.timeRange) << "\"\n";
+    std::cout << "Source        \"" << PrintableField(h.source) << "\"\n";
+    std::cout << "Version       \"" << PrintableField(h.version) << "\"\n";
+    std::cout << "StartTime     " << Fixed(h.startTai93, 6) << " s TAI93 = "
+              << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << IsoUtcFromTai93(h.startTai93, 3)
+              << " UTC\n";
+    std::cout << "StopTime      " << Fixed(h.stopTai93, 6) << " s TAI93 = "
+              << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << IsoUtcFromTai93(h.stopTai93, 3)
+              << " UTC\n";
+    std::cout << "Interval      " << h.interval << " s\n";
+    std::cout << "NoURefs       " << h.noURefs << "\n";
+    std::cout << "NoRecords     " << h.noRecords << "\n";
+    if (p.kind == ProductKind::Ephemeris) {
+        const EphemerisSubheader& e = p.eph;
+        std::cout << "\n[ephemeris subheader]\n";
+        std::cout << "Orbits        first " << e.firstOrbit << ", last " << e.lastOrbit
+                  << ", count " << e.orbitCount << "\n";
+        std::cout << "RefFrame      \"" << PrintableField(e.refFrame) << "\"\n";
+        std::cout << "Kepler        a = " << Fixed(e.kepler[0], 3) << " m, e = "
+                  << Fixed(e.kepler[1], 7) << ", i = " << Fixed(e.kepler[2] * kRad, 4)
+                  << " deg, node = " << Fixed(e.kepler[3] * kRad, 4)
+                  << " deg, perigee = " << Fixed(e.kepler[4] * kRad, 4)
+                  << " deg, mean anomaly = " << Fixed(e.kepler[5] * kRad, 4) << " deg\n";
+        std::cout << "EpochTimeTAI  " << Fixed(e.epochTai93, 6) << " s TAI93";
+        if (e.epochTai93 >= 0) std::cout << " = " << IsoUtcFromTai93(e.epochTai93, 3) << " UTC";
+        else std::cout << " (no element set)";
+        std::cout << "\n";
+    } else {
+        std::cout << "\n[attitude subheader]\n";
+        std::cout << "AngleOrder    " << p.att.angleOrder[0] << ", " << p.att.angleOrder[1] << ", "
+                  << p.att.angleOrder[2] << "\n";
+    }
+}
+
+void PrintRecords(const Product& p)
+{
+    if (p.kind == ProductKind::Ephemeris)
+        std::cout << "tai93_s,tai,x_m,y_m,z_m,vx_m_s,vy_m_s,vz_m_s,flags,flag_names\n";
+    else {
+        // Angles are named after the axes the header says they turn about.
+        std::string cols = "tai93_s,tai";
+        for (int i = 0; i < 3; ++i) cols += ",angle_axis" + std::to_string(p.att.angleOrder[i]);
+        std::cout << cols << ",rate1,rate2,rate3,flags,flag_names\n";
+    }
+    const bool eph = p.kind == ProductKind::Ephemeris;
+    char buf[512];
+    for (const ProductRecord& r : p.records) {
+        if (eph)
+            std::snprintf(buf, sizeof buf, "%.6f,%s,%.3f,%.3f,%.3f,%.6f,%.6f,%.6f,%u,%s\n",
+                          r.tai93, IsoTaiFromTai93(r.tai93, 6).c_str(), r.v[0], r.v[1], r.v[2],
+                          r.v[3], r.v[4], r.v[5], r.flags, FlagNames(r.flags).c_str());
+        else
+            std::snprintf(buf, sizeof buf, "%.6f,%s,%.9e,%.9e,%.9e,%.9e,%.9e,%.9e,%u,%s\n",
+                          r.tai93, IsoTaiFromTai93(r.tai93, 6).c_str(), r.v[0], r.v[1], r.v[2],
+                          r.v[3], r.v[4], r.v[5], r.flags, FlagNames(r.flags).c_str());
+        std::cout << buf;
+    }
+}
+
+void PrintOrbits(const Product& p)
+{
+    std::cout << "orbit,ascending_tai93_s,ascending,descending_tai93_s,descending,"
+                 "descending_longitude_deg\n";
+    for (const OrbitRecord& o : p.orbits)
+        std::cout << o.orbitNo << "," << Fixed(o.ascendingTai93, 6) << ","
+                  << NodeTime(o.ascendingTai93) << "," << Fixed(o.descendingTai93, 6) << ","
+                  << NodeTime(o.descendingTai93) << "," << Fixed(o.descendingLongitude * kRad, 4)
+                  << "\n";
+}
+
+void PrintSummary(const Product& eph)
+{
+    size_t repaired = 0, small = 0, large = 0;
+    double largeSeconds = 0;
+    const auto& r = eph.records;
+    for (size_t i = 0; i < r.size(); ++i) {
+        repaired += (r[i].flags & 0x20) != 0;
+        small += (r[i].flags & 0x80) != 0;
+        if (r[i].flags & 0x40) {
+            ++large;
+            if (i > 0) largeSeconds += r[i].tai93 - r[i - 1].tai93;
+        }
+    }
+    std::cout << "records          " << r.size();
+    if (!r.empty())
+        std::cout << ", " << IsoUtcFromTai93(r.front().tai93, 3) << " to "
+                  << IsoUtcFromTai93(r.back().tai93, 3) << " UTC";
+    std::cout << "\nrepaired points  " << repaired << " (interpolated in " << small
+              << " small gaps)\n";
+    std::cout << "large gaps       " << large;
+    if (large) std::cout << " (" << Fixed(largeSeconds, 1) << " s without data)";
+    std::cout << "\norbits           " << eph.orbits.size();
+    if (eph.kind == ProductKind::Ephemeris)
+        std::cout << " (header: first " << eph.eph.firstOrbit << ", last " << eph.eph.lastOrbit
+                  << ")";
+    std::cout << "\n";
+    if (eph.orbits.empty()) return;
+    std::cout << "  orbit  ascending node               descending node              "
+                 "desc. longitude\n";
+    char buf[256];
+    for (const OrbitRecord& o : eph.orbits) {
+        std::snprintf(buf, sizeof buf, "  %5u  %-27s  %-27s  %9.3f deg\n", o.orbitNo,
+                      NodeTime(o.ascendingTai93).c_str(), NodeTime(o.descendingTai93).c_str(),
+                      o.descendingLongitude * kRad);
+        std::cout << buf;
+    }
+}
+
+std::string TrimmedText(const std::string& field)
+{
+    std::string s = field.substr(0, field.find('\0'));
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+std::string NowUtc()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    return buf;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string mode, out, objectName, objectId, section;
+    ProductKind kind = ProductKind::Unknown;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) Fail("option " + a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--check" || a == "--oem" || a == "--summary") {
+            if (!mode.empty()) Fail("give only one of --check, --oem and --summary");
+            mode = a;
+        } else if (a == "--header" || a == "--records" || a == "--orbits") {
+            section = a;
+        } else if (a == "--kind") {
+            const std::string k = value();
+            if (k == "eph" || k == "ephemeris") kind = ProductKind::Ephemeris;
+            else if (k == "att" || k == "attitude") kind = ProductKind::Attitude;
+            else Fail("--kind takes eph or att, not \"" + k + "\"");
+        } else if (a == "--out") out = value();
+        else if (a == "--object-name") objectName = value();
+        else if (a == "--object-id") objectId = value();
+        else if (a.size() > 1 && a[0] == '-' && a != "-") Fail("unknown option " + a + "\n" + kUsage);
+        else files.push_back(a);
+    }
+
+    if (mode == "--check") {
+        if (files.size() != 2) Fail("--check needs an ephemeris and an attitude file\n" + std::string(kUsage));
+        const Product eph = Load(files[0], ProductKind::Unknown, true);
+        const Product att = Load(files[1], ProductKind::Unknown, true);
+        const std::vector<std::string> why = CheckProductPair(eph, att);
+        if (!why.empty()) {
+            for (const std::string& s : why) std::cerr << "qlrdump: check failed: " << s << "\n";
+            return 1;
+        }
+        std::cout << "qlrdump: check passed: " << eph.records.size() << " records, "
+                  << eph.orbits.size() << " orbits" << std::endl;
+        return 0;
+    }
+    if (mode == "--oem") {
+        if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));
+        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
+        const std::string sc = TrimmedText(eph.header.spacecraftId);
+        if (objectName.empty()) objectName = sc.empty() ? "UNKNOWN" : sc;
+        if (objectId.empty()) objectId = objectName;
+        if (out.empty()) {
+            WriteOem(std::cout, eph, objectName, objectId, NowUtc());
+            std::cout.flush();
+            return std::cout ? 0 : 255;
+        }
+        std::ofstream f(out, std::ios::trunc);
+        WriteOem(f, eph, objectName, objectId, NowUtc());
+        f.close();
+        if (!f) Fail("cannot write \"" + out + "\"");
+        return 0;
+    }
+    if (mode == "--summary") {
+        if (files.empty() || files.size() > 2)
+            Fail("--summary needs an ephemeris file and optionally its attitude file");
+        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
+        PrintSummary(eph);
+        if (files.size() == 2) {
+            const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
+            const std::vector<std::string> why = CheckProductPair(eph, att);
+            std::cout << "pair check       " << (why.empty() ? "passed" : why.front()) << "\n";
+            return why.empty() ? 0 : 1;
+        }
+        return 0;
+    }
+
+    if (files.size() != 1) Fail("give one product file\n" + std::string(kUsage));
+    const Product p = Load(files[0], kind, false);
+    if (section.empty() || section == "--header") PrintHeader(p);
+    if (section.empty()) std::cout << "\n[records]\n";
+    if (section.empty() || section == "--records") PrintRecords(p);
+    if (p.kind == ProductKind::Ephemeris && (section.empty() || section == "--orbits")) {
+        if (section.empty()) std::cout << "\n[orbits]\n";
+        PrintOrbits(p);
+    }
+    std::cout.flush();
+    return std::cout ? 0 : 255;
+}

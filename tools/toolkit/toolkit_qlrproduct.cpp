@@ -1,0 +1,305 @@
+#include "toolkit_qlrproduct.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "toolkit_isotime.h"
+#include "vn_proc_FormatConvert.h"
+
+namespace {
+
+const size_t kCommonSize = 140;
+const size_t kHeaderSize = 512;
+const size_t kRecordSize = 64;
+const size_t kOrbitSize = 32;
+const uint32_t kKnownFlags = 0x3E0;
+
+std::string Field(const std::string& b, size_t offset, size_t n)
+{
+    return b.substr(offset, n);
+}
+
+double F64(const std::string& b, size_t offset) { return FormatConvert_float8(b.data() + offset); }
+uint32_t U32(const std::string& b, size_t offset) { return FormatConvert_ulong4(b.data() + offset); }
+
+bool ReadWhole(const std::string& path, std::string& bytes)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    if (f.bad()) return false;
+    bytes = ss.str();
+    return true;
+}
+
+std::string Number(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+} // namespace
+
+const char* KindName(ProductKind kind)
+{
+    switch (kind) {
+    case ProductKind::Ephemeris: return "ephemeris";
+    case ProductKind::Attitude: return "attitude";
+    default: return "unknown";
+    }
+}
+
+ProductKind DetectKind(const std::string& b)
+{
+    if (b.size() < kHeaderSize) return ProductKind::Unknown;
+    // Reference frame: printable text from its first byte, then zero padding.
+    const std::string frame = Field(b, kCommonSize + 12, 8);
+    bool text = frame[0] > ' ' && frame[0] < 127;
+    bool ended = false;
+    for (char c : frame) {
+        if (c == '\0') ended = true;
+        else if (ended || c < ' ' || c > '~') text = false;
+    }
+    if (text) return ProductKind::Ephemeris;
+    bool axes = true;
+    for (size_t i = 0; i < 3; ++i) {
+        const uint32_t a = U32(b, kCommonSize + 4 * i);
+        axes = axes && a >= 1 && a <= 3;
+    }
+    return axes ? ProductKind::Attitude : ProductKind::Unknown;
+}
+
+bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::string& error)
+{
+    p = Product();
+    p.path = path;
+    std::string b;
+    if (!ReadWhole(path, b)) {
+        error = "cannot read \"" + path + "\"";
+        return false;
+    }
+    p.fileSize = b.size();
+    if (b.size() < kHeaderSize) {
+        error = "\"" + path + "\" holds " + std::to_string(b.size()) +
+                " bytes, fewer than the 512 bytes of the headers: not a product file";
+        return false;
+    }
+    p.kind = kind == ProductKind::Unknown ? DetectKind(b) : kind;
+    if (p.kind == ProductKind::Unknown) {
+        error = "\"" + path + "\" is neither an ephemeris file (no reference frame name) nor an "
+                "attitude file (no angle order): give --kind if it is one";
+        return false;
+    }
+
+    p.commonBytes = Field(b, 0, kCommonSize);
+    CommonHeader& h = p.header;
+    h.spacecraftId = Field(b, 0, 24);
+    h.timeRange = Field(b, 24, 48);
+    h.source = Field(b, 72, 32);
+    h.version = Field(b, 104, 8);
+    h.startTai93 = F64(b, 112);
+    h.stopTai93 = F64(b, 120);
+    h.interval = FormatConvert_float4(b.data() + 128);
+    h.noURefs = U32(b, 132);
+    h.noRecords = U32(b, 136);
+
+    if (p.kind == ProductKind::Ephemeris) {
+        p.eph.orbitCount = U32(b, 140);
+        p.eph.firstOrbit = U32(b, 144);
+        p.eph.lastOrbit = U32(b, 148);
+        p.eph.refFrame = Field(b, 152, 8);
+        for (size_t i = 0; i < 6; ++i) p.eph.kepler[i] = F64(b, 160 + 8 * i);
+        p.eph.epochTai93 = F64(b, 208);
+    } else {
+        for (size_t i = 0; i < 3; ++i) p.att.angleOrder[i] = U32(b, 140 + 4 * i);
+    }
+
+    const uint64_t n = h.noRecords;
+    const uint64_t body = b.size() - kHeaderSize;
+    const uint64_t needed = n * kRecordSize;
+    uint64_t present = n;
+    if (body < needed) {
+        present = body / kRecordSize;
+        p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
+                             std::to_string(b.size()) + " bytes, room for " +
+                             std::to_string(present) + " records (truncated file?)");
+    }
+    p.records.resize(present);
+    for (uint64_t i = 0; i < present; ++i) {
+        const size_t o = kHeaderSize + static_cast<size_t>(i) * kRecordSize;
+        ProductRecord& r = p.records[i];
+        r.tai93 = F64(b, o);
+        for (size_t j = 0; j < 6; ++j) r.v[j] = F64(b, o + 8 + 8 * j);
+        r.flags = U32(b, o + 56);
+    }
+    if (body <= needed) return true;
+
+    const uint64_t rest = body - needed;
+    if (p.kind == ProductKind::Attitude) {
+        p.problems.push_back(std::to_string(rest) + " bytes follow the " + std::to_string(n) +
+                             " records of NoRecords: an attitude file ends with its last record");
+        return true;
+    }
+    if (rest % kOrbitSize != 0)
+        p.problems.push_back("the " + std::to_string(rest) + " bytes after the " +
+                             std::to_string(n) + " records of NoRecords are not whole 32-byte "
+                             "orbit records");
+    const uint64_t m = rest / kOrbitSize;
+    p.orbits.resize(m);
+    for (uint64_t k = 0; k < m; ++k) {
+        const size_t o = kHeaderSize + static_cast<size_t>(needed + k * kOrbitSize);
+        OrbitRecord& r = p.orbits[k];
+        r.orbitNo = U32(b, o);
+        r.ascendingTai93 = F64(b, o + 8);
+        r.descendingTai93 = F64(b, o + 16);
+        r.descendingLongitude = F64(b, o + 24);
+    }
+    return true;
+}
+
+std::string FlagNames(uint32_t flags)
+{
+    static const char* const names[5] = {"rep", "lgb", "sgb", "sgf", "lgf"};
+    std::string s;
+    for (int bit = 0; bit < 32; ++bit) {
+        if (!(flags & (1u << bit))) continue;
+        if (!s.empty()) s += '|';
+        if (bit >= 5 && bit <= 9) s += names[bit - 5];
+        else s += "bit" + std::to_string(bit);
+    }
+    return s;
+}
+
+std::vector<std::string> CheckProductPair(const Product& eph, const Product& att)
+{
+    std::vector<std::string> why;
+    const size_t limit = 20;   // enough to tell what is wrong, not a flood
+    auto add = [&](const std::string& s) {
+        if (why.size() < limit) why.push_back(s);
+    };
+    if (eph.kind != ProductKind::Ephemeris)
+        add("\"" + eph.path + "\" is an " + KindName(eph.kind) + " file, not an ephemeris file");
+    if (att.kind != ProductKind::Attitude)
+        add("\"" + att.path + "\" is an " + KindName(att.kind) + " file, not an attitude file");
+    for (const std::string& s : eph.problems) add("ephemeris file: " + s);
+    for (const std::string& s : att.problems) add("attitude file: " + s);
+
+    if (eph.commonBytes != att.commonBytes) {
+        static const size_t offsets[10] = {0, 24, 72, 104, 112, 120, 128, 132, 136, 140};
+        static const char* const names[9] = {"SpacecraftID", "TimeRange", "Source",
+                                              "Version",      "StartTime", "StopTime",
+                                              "Interval",     "NoURefs",   "NoRecords"};
+        std::string differ;
+        for (size_t f = 0; f < 9; ++f) {
+            const size_t a = offsets[f], len = offsets[f + 1] - offsets[f];
+            if (eph.commonBytes.compare(a, len, att.commonBytes, a, len) != 0)
+                differ += std::string(differ.empty() ? "" : ", ") + names[f];
+        }
+        add("the common headers of the two files differ (" + differ + ")");
+    }
+
+    for (const Product* p : {&eph, &att}) {
+        const char* what = p == &eph ? "ephemeris" : "attitude";
+        const auto& r = p->records;
+        for (size_t i = 1; i < r.size(); ++i)
+            if (!(r[i].tai93 > r[i - 1].tai93)) {
+                add(std::string(what) + " record " + std::to_string(i) + " has time " +
+                    Number(r[i].tai93, 6) + " s, not after the " + Number(r[i - 1].tai93, 6) +
+                    " s of the record before it");
+                break;
+            }
+        for (size_t i = 0; i < r.size(); ++i)
+            if (r[i].flags & ~kKnownFlags) {
+                add(std::string(what) + " record " + std::to_string(i) + " has unknown flag bits (" +
+                    FlagNames(r[i].flags & ~kKnownFlags) + ")");
+                break;
+            }
+        if (!r.empty() && p->records.size() == p->header.noRecords) {
+            if (r.front().tai93 != p->header.startTai93)
+                add(std::string(what) + " file: StartTime " + Number(p->header.startTai93, 6) +
+                    " s is not the first record's time " + Number(r.front().tai93, 6) + " s");
+            if (r.back().tai93 != p->header.stopTai93)
+                add(std::string(what) + " file: StopTime " + Number(p->header.stopTai93, 6) +
+                    " s is not the last record's time " + Number(r.back().tai93, 6) + " s");
+        }
+    }
+
+    const size_t n = std::min(eph.records.size(), att.records.size());
+    if (eph.records.size() != att.records.size())
+        add("the ephemeris file holds " + std::to_string(eph.records.size()) +
+            " records, the attitude file " + std::to_string(att.records.size()));
+    for (size_t i = 0; i < n; ++i) {
+        const ProductRecord& e = eph.records[i];
+        const ProductRecord& a = att.records[i];
+        if (e.tai93 != a.tai93 && !(std::isnan(e.tai93) && std::isnan(a.tai93))) {
+            add("record " + std::to_string(i) + " has time " + Number(e.tai93, 6) +
+                " s in the ephemeris file but " + Number(a.tai93, 6) + " s in the attitude file");
+            break;
+        }
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (eph.records[i].flags != att.records[i].flags) {
+            add("record " + std::to_string(i) + " has flags " +
+                std::to_string(eph.records[i].flags) + " in the ephemeris file but " +
+                std::to_string(att.records[i].flags) + " in the attitude file");
+            break;
+        }
+    if (eph.kind == ProductKind::Ephemeris && !eph.records.empty() && eph.orbits.empty() &&
+        eph.problems.empty())
+        add("the ephemeris file has records but no orbit metadata");
+    return why;
+}
+
+void WriteOem(std::ostream& os, const Product& eph, const std::string& objectName,
+              const std::string& objectId, const std::string& creationDate)
+{
+    size_t repaired = 0;
+    for (const ProductRecord& r : eph.records) repaired += (r.flags & 0x20) != 0;
+    os << "CCSDS_OEM_VERS = 2.0\n";
+    os << "COMMENT Converted from the ephemeris product " << eph.path << "\n";
+    os << "COMMENT " << eph.records.size() << " states, " << repaired
+       << " of them interpolated across short telemetry gaps\n";
+    os << "CREATION_DATE = " << creationDate << "\n";
+    os << "ORIGINATOR = TROKPROC\n\n";
+    os << "META_START\n";
+    os << "OBJECT_NAME = " << objectName << "\n";
+    os << "OBJECT_ID = " << objectId << "\n";
+    os << "CENTER_NAME = EARTH\n";
+    os << "REF_FRAME = EME2000\n";
+    os << "TIME_SYSTEM = TAI\n";
+    if (!eph.records.empty()) {
+        os << "START_TIME = " << IsoTaiFromTai93(eph.records.front().tai93, 6) << "\n";
+        os << "STOP_TIME = " << IsoTaiFromTai93(eph.records.back().tai93, 6) << "\n";
+    }
+    os << "META_STOP\n\n";
+    char line[256];
+    for (const ProductRecord& r : eph.records) {
+        std::snprintf(line, sizeof line, "%s %.6f %.6f %.6f %.9f %.9f %.9f\n",
+                      IsoTaiFromTai93(r.tai93, 6).c_str(), r.v[0] / 1e3, r.v[1] / 1e3,
+                      r.v[2] / 1e3, r.v[3] / 1e3, r.v[4] / 1e3, r.v[5] / 1e3);
+        os << line;
+    }
+}
+
+std::string PrintableField(const std::string& field)
+{
+    size_t end = field.size();
+    while (end > 0 && field[end - 1] == '\0') --end;
+    std::string s;
+    char buf[8];
+    for (size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (c == 0) s += "\\0";
+        else if (c == '\\') s += "\\\\";
+        else if (c < ' ' || c > '~') {
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            s += buf;
+        } else s += static_cast<char>(c);
+    }
+    return s;
+}
