@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -10,6 +12,14 @@
 #include <vector>
 
 #include "toolkit_packetbuilder.h"
+#include "vn_class_attitudefile.h"
+#include "vn_class_attituderecord.h"
+#include "vn_class_attitudesubheader.h"
+#include "vn_class_commonQLRheader.h"
+#include "vn_class_ephemerisfile.h"
+#include "vn_class_ephemerismetadata.h"
+#include "vn_class_ephemerisrecord.h"
+#include "vn_class_ephemerissubheader.h"
 
 namespace {
 
@@ -106,6 +116,54 @@ void DateSeeds()
     Seed("fuzz_date", "short", std::string("%Y4-%Ma-%Dn") + '\0' + "1999-ja");
 }
 
+std::string ReadBack(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A pair of products written by the program's own writers: five records and
+// two orbits. The reader's seeds start with the byte that picks the kind.
+void ProductSeeds()
+{
+    const std::string eph = root + "/seed.eph", att = root + "/seed.att";
+    {
+        commonQLRheader common;
+        ephemerissubheader ephHeader;
+        attitudesubheader attHeader;
+        common.SpacecraftID("QORAL6").Source("MERV").Version("1.0").TimeRange(2460311.5, 2460311.6)
+            .Interval(1.0f);
+        ephHeader.RefFrame("J2000").EpochTimeTAI(9.5e8).Orbits(100, 101, 1)
+            .KeplerElements({7.0e6, 0.001, 1.7, 0.5, 0.2, 0.1});
+        attHeader.AngleOrder(3, 1, 2);
+        common.NoRecords(5);
+        ephemerisfile ephFile(eph, common, ephHeader);
+        attitudefile attFile(att, common, attHeader);
+        ephemerisrecord er;
+        attituderecord ar;
+        for (int k = 0; k < 5; ++k) {
+            const TelemetrySample s = OrbitSample(kCoarse0 + k, kCoarse0);
+            er.time(9.5e8 + k).Position({s.pos[0], s.pos[1], s.pos[2]})
+                .Velocity({s.vel[0], s.vel[1], s.vel[2]}).QaFlag(k == 2 ? 0x60 : 0);
+            ar.Time(9.5e8 + k).EulerAngles({0.01, -0.02, 0.0}).AngleVelocities({0.0, 0.001, 0.0})
+                .QaFlag(k == 2 ? 0x60 : 0);
+            ephFile.write(er);
+            attFile.write(ar);
+        }
+        ephemerismetadata meta;
+        for (unsigned orbit = 100; orbit < 102; ++orbit) {
+            meta.OrbitNo(orbit).AscendingTime(2460311.5).DescendingTime(2460311.53)
+                .DescendingLongitude(-1.0);
+            ephFile.write(meta);
+        }
+    }
+    Seed("fuzz_qlrproduct", "eph", std::string(1, '\0') + ReadBack(eph));
+    Seed("fuzz_qlrproduct", "att", std::string(1, '\0') + ReadBack(att));
+    Seed("fuzz_qlrproduct", "eph-as-att", std::string(1, '\2') + ReadBack(eph));
+    std::remove(eph.c_str());
+    std::remove(att.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,5 +178,6 @@ int main(int argc, char** argv)
     ConfigSeeds();
     ElementSeeds();
     DateSeeds();
+    ProductSeeds();
     return 0;
 }
