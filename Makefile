@@ -13,7 +13,7 @@ FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_q
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test demo deps demo-deps clean test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+.PHONY: all build test demo deps demo-deps clean sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
 
 all: build
 
@@ -39,9 +39,11 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The library, the programs and every test built with the sanitizers.
-test-sanitize: deps
+sanitize-build: deps
 	cmake -S . -B $(SAN_BUILD) -DTROK_SANITIZE=ON >/dev/null
 	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+test-sanitize: sanitize-build
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # clang with the libFuzzer runtime (Debian: clang, libclang-rt-dev).
@@ -67,7 +69,7 @@ fuzz-build: fuzz-deps
 # whole-program fuzz run. Any crash, sanitizer report or time-out fails.
 fuzz: fuzz-build
 	rm -rf $(FUZZ_BUILD)/seeds && $(FUZZ_BUILD)/fuzz_seeds $(FUZZ_BUILD)/seeds
-	set -e; for t in $(FUZZERS); do \
+	@set -e; for t in $(FUZZERS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts/$$t; \
 	  echo "== $$t ($(FUZZ_TIME) s)"; \
 	  status=0; \
@@ -80,7 +82,7 @@ fuzz: fuzz-build
 	$(MAKE) fuzz-program
 
 # Mutated real inputs through the sanitizer-built trokproc.
-fuzz-program: test-sanitize
+fuzz-program: sanitize-build
 	python3 tools/fuzzrun.py --trokproc $(SAN_BUILD)/trokproc --trokgen $(SAN_BUILD)/trokgen \
 	  --runs $(FUZZ_RUNS) --seed $(FUZZ_SEED) --workdir $(SAN_BUILD)/fuzzrun
 
