@@ -6,12 +6,38 @@
 namespace {
 
 // Copies siz bytes from s to t in reverse order: the one place where byte
-// order is turned around.
-void swap(void* t, const void* s, size_t siz)
+// order is turned around. The widths in use (2, 4, 8) are one load, one
+// byte-swap instruction and one store.
+inline void swap(void* t, const void* s, size_t siz)
 {
-    unsigned char* to = static_cast<unsigned char*>(t);
-    const unsigned char* from = static_cast<const unsigned char*>(s);
-    for (size_t k = 0; k < siz; ++k) to[k] = from[siz - 1 - k];
+    switch (siz) {
+    case 2: {
+        uint16_t w;
+        std::memcpy(&w, s, 2);
+        w = __builtin_bswap16(w);
+        std::memcpy(t, &w, 2);
+        return;
+    }
+    case 4: {
+        uint32_t w;
+        std::memcpy(&w, s, 4);
+        w = __builtin_bswap32(w);
+        std::memcpy(t, &w, 4);
+        return;
+    }
+    case 8: {
+        uint64_t w;
+        std::memcpy(&w, s, 8);
+        w = __builtin_bswap64(w);
+        std::memcpy(t, &w, 8);
+        return;
+    }
+    default: {
+        unsigned char* to = static_cast<unsigned char*>(t);
+        const unsigned char* from = static_cast<const unsigned char*>(s);
+        for (size_t k = 0; k < siz; ++k) to[k] = from[siz - 1 - k];
+    }
+    }
 }
 
 } // namespace
