@@ -130,7 +130,14 @@ double MiL1750_EPFP(const char* ptr)
     }
     const double upper = m1 * 1.1920928955078125e-07;  // 2^-23
     const double lower = m2 * 1.8189894035458565e-12;  // 2^-39
-    const double value = std::ldexp(upper + lower, exp);
+    // Scaling by 2^exp: the exponent is -128 to 127 and the mantissa sum is
+    // 0 or at least 2^-39, so no result is subnormal or overflows and the
+    // multiplication by the power of two (built from its bits) is exact, the
+    // same value ldexp would give, without the library call.
+    const uint64_t scaleBits = static_cast<uint64_t>(exp + 1023) << 52;
+    double scale;
+    std::memcpy(&scale, &scaleBits, sizeof scale);
+    const double value = (upper + lower) * scale;
     return minusFlag ? -value : value;
 }
 
