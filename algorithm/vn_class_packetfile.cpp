@@ -13,9 +13,11 @@ const uint64_t maxSkip = 65536;
 } // namespace
 
 packetfile::packetfile(const std::string& name, size_t apid)
-    : std::ifstream(name, std::ios::in), basefile(name, "packet"), pktAPID(apid),
+    : streambuffer(), std::ifstream(), basefile(name, "packet"), pktAPID(apid),
       index(-1), filePos(noPos)
 {
+    rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
+    open(name, std::ios::in);
     Scan();
 }
 
