@@ -113,6 +113,25 @@ void FormatConvert_float4(float v, char* ptr) { swap(ptr, &v, 4); }
 
 void FormatConvert_float8(double v, char* ptr) { swap(ptr, &v, 8); }
 
+void FormatConvert_float8(carray& values, char* ptr)
+{
+    for (size_t k = 0; k < values.size(); ++k) FormatConvert_float8(values[k], ptr + 8 * k);
+}
+
+array FormatConvert_float8(const char* ptr, size_t count)
+{
+    array values(count);
+    for (size_t k = 0; k < count; ++k) values[k] = FormatConvert_float8(ptr + 8 * k);
+    return values;
+}
+
+std::vector<float> FormatConvert_float4(const char* ptr, size_t count)
+{
+    std::vector<float> values(count);
+    for (size_t k = 0; k < count; ++k) values[k] = FormatConvert_float4(ptr + 4 * k);
+    return values;
+}
+
 double MiL1750_EPFP(const char* ptr)
 {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(ptr);
