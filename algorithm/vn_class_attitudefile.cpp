@@ -2,11 +2,13 @@
 
 attitudefile::attitudefile(const std::string& path, const commonQLRheader& comHeader,
                            const attitudesubheader& attHeader)
-    : std::ofstream(path, std::ios::out | std::ios::trunc | std::ios::binary),
+    : streambuffer(), std::ofstream(),
       basefile(path, "attitude"),
       _comHeader(comHeader),
       _attHeader(attHeader)
 {
+    rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
+    open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     _comHeader.lock();
     _attHeader.lock();
     std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());

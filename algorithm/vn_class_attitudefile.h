@@ -8,6 +8,7 @@
 #include "vn_class_attitudesubheader.h"
 #include "vn_class_basefile.h"
 #include "vn_class_commonQLRheader.h"
+#include "vn_class_streambuffer.h"
 
 // Writer of the attitude file (type word "attitude"): the common header and
 // the attitude subheader (512 bytes), then the data records. The file is
@@ -16,7 +17,7 @@
 // The headers are locked for the writer's life and must outlive it. Open and
 // write failures show only in the stream's state, which the writer never
 // clears.
-class attitudefile : public std::ofstream, public basefile
+class attitudefile : private streambuffer, public std::ofstream, public basefile
 {
 public:
     attitudefile(const std::string& path, const commonQLRheader& comHeader,

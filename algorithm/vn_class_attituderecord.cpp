@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "timelib_proc_TAI93.h"
 #include "vn_proc_FormatConvert.h"
 
 namespace {
@@ -12,55 +13,43 @@ const size_t RatesOffset = 32;
 const size_t QaFlagOffset = 56;
 const size_t SparesOffset = 60;
 
-const double TAI93Epoch = 2448988.5003125;
-
-void PutThree(carray& values, char* field)
-{
-    for (size_t k = 0; k < 3; ++k) FormatConvert_float8(values[k], field + 8 * k);
-}
-
-std::vector<double> GetThree(const char* field)
-{
-    return {FormatConvert_float8(field), FormatConvert_float8(field + 8), FormatConvert_float8(field + 16)};
-}
-
 }
 
 attituderecord::attituderecord() : storebase(64) {}
 
 attituderecord& attituderecord::Time(double JDtime)
 {
-    FormatConvert_float8((JDtime - TAI93Epoch) * 86400.0, DataPtr() + TimeOffset);
+    FormatConvert_float8(JulianDayToTAI93(JDtime), DataPtr() + TimeOffset);
     return *this;
 }
 
 double attituderecord::Time() const
 {
-    return FormatConvert_float8(DataPtr() + TimeOffset) / 86400.0 + TAI93Epoch;
+    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + TimeOffset));
 }
 
 attituderecord& attituderecord::EulerAngles(const carray& angles)
 {
     assert(angles.size()==3);
-    PutThree(angles, DataPtr() + AnglesOffset);
+    FormatConvert_float8(angles, DataPtr() + AnglesOffset);
     return *this;
 }
 
 std::vector<double> attituderecord::EulerAngles() const
 {
-    return GetThree(DataPtr() + AnglesOffset);
+    return FormatConvert_float8(DataPtr() + AnglesOffset, 3);
 }
 
 attituderecord& attituderecord::AngleVelocities(const carray& avel)
 {
     assert(avel.size()==3);
-    PutThree(avel, DataPtr() + RatesOffset);
+    FormatConvert_float8(avel, DataPtr() + RatesOffset);
     return *this;
 }
 
 std::vector<double> attituderecord::AngleVelocities() const
 {
-    return GetThree(DataPtr() + RatesOffset);
+    return FormatConvert_float8(DataPtr() + RatesOffset, 3);
 }
 
 attituderecord& attituderecord::QaFlag(unsigned flags)

@@ -8,13 +8,6 @@ const size_t AngleOrderOffset = 0;
 const size_t QaParametersOffset = 12, QaParametersCount = 16;
 const size_t QaStatisticsOffset = 76, QaStatisticsCount = 4;
 
-std::vector<float> GetFloats(const char* field, size_t count)
-{
-    std::vector<float> values(count);
-    for (size_t k = 0; k < count; ++k) values[k] = FormatConvert_float4(field + 4 * k);
-    return values;
-}
-
 }
 
 attitudesubheader::attitudesubheader() : storebase(372) {}
@@ -36,10 +29,10 @@ std::vector<unsigned> attitudesubheader::AngleOrder() const
 
 std::vector<float> attitudesubheader::qaParameters() const
 {
-    return GetFloats(DataPtr() + QaParametersOffset, QaParametersCount);
+    return FormatConvert_float4(DataPtr() + QaParametersOffset, QaParametersCount);
 }
 
 std::vector<float> attitudesubheader::qaStatistics() const
 {
-    return GetFloats(DataPtr() + QaStatisticsOffset, QaStatisticsCount);
+    return FormatConvert_float4(DataPtr() + QaStatisticsOffset, QaStatisticsCount);
 }

@@ -5,6 +5,7 @@
 
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
+#include "timelib_proc_TAI93.h"
 #include "vn_proc_FormatConvert.h"
 
 namespace {
@@ -30,7 +31,6 @@ const size_t EndTextOffset = 49, EndTextSpace = 22;
 const double FirstCalendarDay = 1721423.5;
 const double LastCalendarDay = 1.0e8;
 
-const double TAI93Epoch = 2448988.5003125;
 
 void PutText(char* field, size_t width, const std::string& value)
 {
@@ -69,8 +69,8 @@ std::string commonQLRheader::SpacecraftID() const
 
 commonQLRheader& commonQLRheader::TimeRange(double _startTime, double _endTime)
 {
-    FormatConvert_float8((_startTime - TAI93Epoch) * 86400.0, DataPtr() + StartTimeOffset);
-    FormatConvert_float8((_endTime - TAI93Epoch) * 86400.0, DataPtr() + StopTimeOffset);
+    FormatConvert_float8(JulianDayToTAI93(_startTime), DataPtr() + StartTimeOffset);
+    FormatConvert_float8(JulianDayToTAI93(_endTime), DataPtr() + StopTimeOffset);
     PutDate(DataPtr() + StartTextOffset, StartTextSpace, "%4u-%02u-%02uT%02u:%02u:%02uZ to ", _startTime);
     PutDate(DataPtr() + EndTextOffset, EndTextSpace, "%4u-%02u-%02uT%02u:%02u:%02uZ ", _endTime);
     return *this;
@@ -105,12 +105,12 @@ std::string commonQLRheader::Version() const
 
 double commonQLRheader::StartTime() const
 {
-    return FormatConvert_float8(DataPtr() + StartTimeOffset) / 86400.0 + TAI93Epoch;
+    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + StartTimeOffset));
 }
 
 double commonQLRheader::StopTime() const
 {
-    return FormatConvert_float8(DataPtr() + StopTimeOffset) / 86400.0 + TAI93Epoch;
+    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + StopTimeOffset));
 }
 
 commonQLRheader& commonQLRheader::Interval(float interval)

@@ -2,11 +2,13 @@
 
 ephemerisfile::ephemerisfile(const std::string& path, const commonQLRheader& comHeader,
                              const ephemerissubheader& ephHeader)
-    : std::ofstream(path, std::ios::out | std::ios::trunc | std::ios::binary),
+    : streambuffer(), std::ofstream(),
       basefile(path, "ephemeris"),
       _comHeader(comHeader),
       _ephHeader(ephHeader)
 {
+    rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
+    open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     _comHeader.lock();
     _ephHeader.lock();
     std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());

@@ -9,6 +9,7 @@
 #include "vn_class_ephemerismetadata.h"
 #include "vn_class_ephemerisrecord.h"
 #include "vn_class_ephemerissubheader.h"
+#include "vn_class_streambuffer.h"
 
 // Writer of the ephemeris file (type word "ephemeris"): the common header
 // and the ephemeris subheader (512 bytes), the data records, then the
@@ -17,7 +18,7 @@
 // then, over the start of the file. The headers are locked for the writer's
 // life and must outlive it. Open and write failures show only in the
 // stream's state, which the writer never clears.
-class ephemerisfile : public std::ofstream, public basefile
+class ephemerisfile : private streambuffer, public std::ofstream, public basefile
 {
 public:
     ephemerisfile(const std::string& path, const commonQLRheader& comHeader,

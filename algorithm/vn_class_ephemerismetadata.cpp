@@ -1,5 +1,6 @@
 #include "vn_class_ephemerismetadata.h"
 
+#include "timelib_proc_TAI93.h"
 #include "vn_proc_FormatConvert.h"
 
 namespace {
@@ -9,7 +10,6 @@ const size_t AscendingOffset = 8;
 const size_t DescendingOffset = 16;
 const size_t LongitudeOffset = 24;
 
-const double TAI93Epoch = 2448988.5003125;
 const double NoAscendingNode = -999.99999999;
 
 }
@@ -29,7 +29,7 @@ unsigned ephemerismetadata::OrbitNo() const
 
 ephemerismetadata& ephemerismetadata::AscendingTime(double time)
 {
-    const double seconds = time < 0.0 ? NoAscendingNode : (time - TAI93Epoch) * 86400.0;
+    const double seconds = time < 0.0 ? NoAscendingNode : JulianDayToTAI93(time);
     FormatConvert_float8(seconds, DataPtr() + AscendingOffset);
     return *this;
 }
@@ -37,7 +37,7 @@ ephemerismetadata& ephemerismetadata::AscendingTime(double time)
 double ephemerismetadata::AscendingTime() const
 {
     const double seconds = FormatConvert_float8(DataPtr() + AscendingOffset);
-    return seconds < 0.0 ? seconds : seconds / 86400.0 + TAI93Epoch;
+    return seconds < 0.0 ? seconds : TAI93ToJulianDay(seconds);
 }
 
 double ephemerismetadata::AscendingTimeTAI() const
@@ -47,13 +47,13 @@ double ephemerismetadata::AscendingTimeTAI() const
 
 ephemerismetadata& ephemerismetadata::DescendingTime(double time)
 {
-    FormatConvert_float8((time - TAI93Epoch) * 86400.0, DataPtr() + DescendingOffset);
+    FormatConvert_float8(JulianDayToTAI93(time), DataPtr() + DescendingOffset);
     return *this;
 }
 
 double ephemerismetadata::DescendingTime() const
 {
-    return FormatConvert_float8(DataPtr() + DescendingOffset) / 86400.0 + TAI93Epoch;
+    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + DescendingOffset));
 }
 
 ephemerismetadata& ephemerismetadata::DescendingLongitude(double lng)

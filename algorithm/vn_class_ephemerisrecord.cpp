@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "timelib_proc_TAI93.h"
 #include "vn_proc_FormatConvert.h"
 
 namespace {
@@ -12,55 +13,43 @@ const size_t VelocityOffset = 32;
 const size_t QaFlagOffset = 56;
 const size_t SparesOffset = 60;
 
-const double TAI93Epoch = 2448988.5003125;
-
-void PutThree(carray& values, char* field)
-{
-    for (size_t k = 0; k < 3; ++k) FormatConvert_float8(values[k], field + 8 * k);
-}
-
-std::vector<double> GetThree(const char* field)
-{
-    return {FormatConvert_float8(field), FormatConvert_float8(field + 8), FormatConvert_float8(field + 16)};
-}
-
 }
 
 ephemerisrecord::ephemerisrecord() : storebase(64) {}
 
 ephemerisrecord& ephemerisrecord::time(double JDtime)
 {
-    FormatConvert_float8((JDtime - TAI93Epoch) * 86400.0, DataPtr() + TimeOffset);
+    FormatConvert_float8(JulianDayToTAI93(JDtime), DataPtr() + TimeOffset);
     return *this;
 }
 
 double ephemerisrecord::time() const
 {
-    return FormatConvert_float8(DataPtr() + TimeOffset) / 86400.0 + TAI93Epoch;
+    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + TimeOffset));
 }
 
 ephemerisrecord& ephemerisrecord::Position(const carray& pos)
 {
     assert(pos.size()==3);
-    PutThree(pos, DataPtr() + PositionOffset);
+    FormatConvert_float8(pos, DataPtr() + PositionOffset);
     return *this;
 }
 
 std::vector<double> ephemerisrecord::Position() const
 {
-    return GetThree(DataPtr() + PositionOffset);
+    return FormatConvert_float8(DataPtr() + PositionOffset, 3);
 }
 
 ephemerisrecord& ephemerisrecord::Velocity(const carray& vel)
 {
     assert(vel.size()==3);
-    PutThree(vel, DataPtr() + VelocityOffset);
+    FormatConvert_float8(vel, DataPtr() + VelocityOffset);
     return *this;
 }
 
 std::vector<double> ephemerisrecord::Velocity() const
 {
-    return GetThree(DataPtr() + VelocityOffset);
+    return FormatConvert_float8(DataPtr() + VelocityOffset, 3);
 }
 
 ephemerisrecord& ephemerisrecord::QaFlag(unsigned flags)

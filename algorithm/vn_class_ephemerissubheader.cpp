@@ -16,13 +16,6 @@ const size_t QaStatisticsOffset = 140, QaStatisticsCount = 4;
 
 const double NoEpoch = -999.999999;
 
-std::vector<float> GetFloats(const char* field, size_t count)
-{
-    std::vector<float> values(count);
-    for (size_t k = 0; k < count; ++k) values[k] = FormatConvert_float4(field + 4 * k);
-    return values;
-}
-
 }
 
 ephemerissubheader::ephemerissubheader() : storebase(372) {}
@@ -57,17 +50,13 @@ std::string ephemerissubheader::RefFrame() const
 ephemerissubheader& ephemerissubheader::KeplerElements(carray kepler)
 {
     assert(kepler.size() == 6);
-    for (size_t k = 0; k < KeplerCount; ++k)
-        FormatConvert_float8(kepler[k], DataPtr() + KeplerOffset + 8 * k);
+    FormatConvert_float8(kepler, DataPtr() + KeplerOffset);
     return *this;
 }
 
 std::vector<double> ephemerissubheader::KeplerElements() const
 {
-    std::vector<double> values(KeplerCount);
-    for (size_t k = 0; k < KeplerCount; ++k)
-        values[k] = FormatConvert_float8(DataPtr() + KeplerOffset + 8 * k);
-    return values;
+    return FormatConvert_float8(DataPtr() + KeplerOffset, KeplerCount);
 }
 
 ephemerissubheader& ephemerissubheader::EpochTimeTAI(double time)
@@ -83,10 +72,10 @@ double ephemerissubheader::EpochTimeTAI() const
 
 std::vector<float> ephemerissubheader::qaParameters() const
 {
-    return GetFloats(DataPtr() + QaParametersOffset, QaParametersCount);
+    return FormatConvert_float4(DataPtr() + QaParametersOffset, QaParametersCount);
 }
 
 std::vector<float> ephemerissubheader::qaStatistics() const
 {
-    return GetFloats(DataPtr() + QaStatisticsOffset, QaStatisticsCount);
+    return FormatConvert_float4(DataPtr() + QaStatisticsOffset, QaStatisticsCount);
 }

@@ -1,6 +1,7 @@
 #include "vn_class_nevilleinterpolater.h"
 
 #include <cassert>
+#include <vector>
 
 nevilleinterpolater::nevilleinterpolater(const dblplist* xylist) : xy(xylist), x(0.0) {}
 
@@ -21,11 +22,27 @@ double nevilleinterpolater::interpolate(double at) const
 
 double nevilleinterpolater::P(size_t i, size_t j) const
 {
-    const std::pair<double, double>& pi = (*xy)[i - 1];
-    if (i == j)
-        return pi.second;
-    const double xj = (*xy)[j - 1].first;
-    const double left = P(i + 1, j);
-    const double right = P(i, j - 1);
-    return ((x - pi.first) * left + (xj - x) * right) / (xj - pi.first);
+    // Bottom-up over the points i to j: after pass L, p[k] holds P(i + k,
+    // i + k + L), computed from P(i + k + 1, i + k + L) (p[k + 1]) and
+    // P(i + k, i + k + L - 1) (p[k]) by the recursion's own expression, so
+    // each P is evaluated once (n(n+1)/2 instead of 2^n - 1 times) and
+    // rounds exactly as in the recursive form.
+    const size_t n = j - i + 1;
+    const size_t stackPoints = 16;
+    double stackValues[stackPoints] = {};
+    std::vector<double> heapValues;
+    double* p = stackValues;
+    if (n > stackPoints) {
+        heapValues.resize(n);
+        p = heapValues.data();
+    }
+    for (size_t k = 0; k < n; ++k) p[k] = (*xy)[i - 1 + k].second;
+    for (size_t L = 1; L < n; ++L) {
+        for (size_t k = 0; k + L < n; ++k) {
+            const double xi = (*xy)[i - 1 + k].first;
+            const double xj = (*xy)[i - 1 + k + L].first;
+            p[k] = ((x - xi) * p[k + 1] + (xj - x) * p[k]) / (xj - xi);
+        }
+    }
+    return p[0];
 }

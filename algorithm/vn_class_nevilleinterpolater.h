@@ -6,8 +6,7 @@
 #include "vn_types.h"
 
 // The value of the polynomial through a list of (x, y) points by Neville's
-// scheme, evaluated recursively without a table (2^n - 1 evaluations for n
-// points, so meant for a handful of points). The list belongs to the caller,
+// scheme (n(n+1)/2 evaluations of the recursion for n points). The list belongs to the caller,
 // who keeps it alive while it is bound. Interpolating without a bound list, or
 // over an empty one, is a program error (assertion).
 class nevilleinterpolater

@@ -13,9 +13,11 @@ const uint64_t maxSkip = 65536;
 } // namespace
 
 packetfile::packetfile(const std::string& name, size_t apid)
-    : std::ifstream(name, std::ios::in), basefile(name, "packet"), pktAPID(apid),
+    : streambuffer(), std::ifstream(), basefile(name, "packet"), pktAPID(apid),
       index(-1), filePos(noPos)
 {
+    rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
+    open(name, std::ios::in);
     Scan();
 }
 
@@ -30,6 +32,16 @@ void packetfile::Scan()
     // ignore(), so the whole scan is buffered reading; the offsets are
     // counted here rather than asked of the stream.
     uint64_t offset = 0;
+    // The index is the one structure that grows with the file. Its size is
+    // known at the first packet of the APID: packets of one size fill at
+    // most (file size / that size) slots, so reserving that many spares the
+    // copies (and the doubled peak memory) of a growing vector.
+    // (Asked of the buffer directly: a stream that cannot seek reports -1
+    // and keeps its state, and is then indexed without a reservation.)
+    uint64_t fileSize = 0;
+    const std::streamoff last = rdbuf()->pubseekoff(0, std::ios::end, std::ios::in);
+    if (last > 0) fileSize = static_cast<uint64_t>(last);
+    rdbuf()->pubseekoff(0, std::ios::beg, std::ios::in);
     for (;;) {
         if (!header.ReadPkt(*this)) {
             if (eof()) clear();
@@ -41,6 +53,8 @@ void packetfile::Scan()
             break;
         }
         if (static_cast<size_t>(header.APID()) == pktAPID) {
+            if (pktList.empty())
+                pktList.reserve(static_cast<size_t>(fileSize / (6 + static_cast<uint64_t>(dataSize)) + 1));
             if (header.Sequence() != lastSequence) pktList.push_back(offset);
             lastSequence = header.Sequence();
         }

@@ -10,6 +10,7 @@
 
 #include "vn_class_basefile.h"
 #include "vn_class_packet.h"
+#include "vn_class_streambuffer.h"
 
 // A file of space packets laid end to end, indexed once at construction: the
 // byte offset of every packet of the required APID is kept, except a packet
@@ -21,7 +22,7 @@
 //
 // The read position of the stream belongs to this class: callers must not
 // move it themselves.
-class packetfile : public std::ifstream, public basefile
+class packetfile : private streambuffer, public std::ifstream, public basefile
 {
 public:
     packetfile(const std::string& fileName, size_t apid);

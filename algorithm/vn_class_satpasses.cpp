@@ -10,6 +10,7 @@
 #include "mathlib_array.h"
 #include "orbitlib_proc_Convert_RectangularToKepler.h"
 #include "orbitlib_proc_GreenwichHourAngle.h"
+#include "timelib_proc_TAI93.h"
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
 
@@ -21,7 +22,6 @@ const double c_minPerDay = 1440.0;
 const double c_secPerDay = 86400.0;
 const double c_centuryPivot = 50.0;
 const double c_nodeDriftPerDay = 0.01728;  // right ascension drift of the node, rad/day
-const double c_tai93Epoch = 2448988.5003125;
 const double c_mu = 3.9860064e14;          // earth's gravitational parameter, m^3/s^2
 
 // Whole revolutions in a quotient, truncated toward zero. A quotient that is
@@ -147,7 +147,7 @@ std::vector<double> satpasses::BegKepler() const
     return k;
 }
 
-double satpasses::EpochTimeTAI93() const { return (epochTime - c_tai93Epoch) * c_secPerDay; }
+double satpasses::EpochTimeTAI93() const { return JulianDayToTAI93(epochTime); }
 
 void satpasses::print_state(std::ostream& os) const
 {

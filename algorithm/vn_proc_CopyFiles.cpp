@@ -13,17 +13,25 @@ void CopyFiles(trokpktprocessor& processPkt, ephemerisfile& efile, attitudefile&
     // One record of each kind, overwritten field by field for every point.
     ephemerisrecord ephRcd;
     attituderecord attRcd;
+    // Value buffers reused for every point: no allocation per record.
+    array position(3), velocity(3), angles(3), rates(3);
 
     while (const trokpacket* pkt = processPkt.ReadPkt()) {
         const unsigned flags =
             static_cast<unsigned>(processPkt.QualityFlags().getqualityflags().to_ulong());
+        // Item list: position 0-2, velocity 3-5, quaternion 6-9, rates 10-12.
+        const array& items = pkt->ItemList();
+        position.assign(items.begin(), items.begin() + 3);
+        velocity.assign(items.begin() + 3, items.begin() + 6);
+        rates.assign(items.begin() + 10, items.begin() + 13);
+        EulerAnglesInOrbitalFrame(*pkt, angles);
         ephRcd.time(pkt->TimeTag())
-            .Position(pkt->Position())
-            .Velocity(pkt->Velocity())
+            .Position(position)
+            .Velocity(velocity)
             .QaFlag(flags);
         attRcd.Time(pkt->TimeTag())
-            .EulerAngles(EulerAnglesInOrbitalFrame(*pkt))
-            .AngleVelocities(pkt->AngleRates())
+            .EulerAngles(angles)
+            .AngleVelocities(rates)
             .QaFlag(flags);
         efile.write(ephRcd);
         afile.write(attRcd);

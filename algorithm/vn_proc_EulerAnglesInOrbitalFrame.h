@@ -5,10 +5,14 @@
 #include "vn_types.h"
 
 // Attitude in the orbital frame: elements (1,2), (2,3), (3,1) of the
-// orbital-to-body matrix, which for small rotations are the yaw, roll and
-// pitch angles in radians (rotation order 3, 1, 2). No inverse trigonometric
-// function is applied.
+// orbital-to-body matrix B * transpose(O), with O = InertialToOrbitalMtx and
+// B = QuaternionToAttitudeMtx, which for small rotations are the yaw, roll
+// and pitch angles in radians (rotation order 3, 1, 2). No inverse
+// trigonometric function is applied.
 array EulerAnglesInOrbitalFrame(const trokpacket& pkt);
+
+// The same into angles (resized to 3), without allocating once it holds 3.
+void EulerAnglesInOrbitalFrame(const trokpacket& pkt, array& angles);
 
 // The same from an inertial position, velocity and attitude quaternion
 // (scalar last).

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "mathlib_array.h"
 
 // Big-endian field decoding and encoding, and the MIL-STD-1750A decoders.
 // `ptr` points at the field's first (most significant) byte; the buffer must
@@ -21,6 +24,12 @@ void FormatConvert_short2(short int v, char* ptr);
 void FormatConvert_long4(size_t v, char* ptr);  // low 32 bits, unsigned
 void FormatConvert_float4(float v, char* ptr);
 void FormatConvert_float8(double v, char* ptr);
+
+// Runs of consecutive fields of one kind: each value in turn, 8 or 4 bytes
+// apart.
+void FormatConvert_float8(carray& values, char* ptr);
+array FormatConvert_float8(const char* ptr, size_t count);
+std::vector<float> FormatConvert_float4(const char* ptr, size_t count);
 
 // MIL-STD-1750A 48-bit extended precision (6 bytes) and 32-bit single
 // precision (4 bytes); every bit pattern decodes exactly.

@@ -167,3 +167,26 @@ TEST(MiL1750, ExtendedPrecisionBothSignsAndExponentExtremes)
     Bytes<6> fpThenJunk{0x64, 0x87, 0xED, 0x02, 0x7F, 0x7F};
     EXPECT_EQ(MiL1750_FP(fpThenJunk.b), 0x6487ED * std::ldexp(1.0, -21));
 }
+
+// Every exponent byte scales the mantissa by exactly its power of two: the
+// value is the 40-bit two's-complement mantissa (an integer) times
+// 2^(exponent - 39), for positive and negative mantissas, with and without
+// low bits.
+TEST(MiL1750, EveryExponentScalesExactly)
+{
+    const long long mantissas[] = {0x4000000000LL, 0x7FFFFFFFFFLL, 0x6487ED5111LL, 1, 0x0000010000LL,
+                                   -0x8000000000LL, -0x4000000001LL, -1, -0x6487ED5111LL};
+    int checked = 0;
+    for (long long m : mantissas) {
+        const unsigned long long bits = static_cast<unsigned long long>(m) & 0xFFFFFFFFFFULL;
+        for (int e = -128; e <= 127; ++e) {
+            const char b[6] = {static_cast<char>(bits >> 32), static_cast<char>(bits >> 24),
+                               static_cast<char>(bits >> 16), static_cast<char>(e),
+                               static_cast<char>(bits >> 8), static_cast<char>(bits)};
+            const double expected = std::ldexp(static_cast<double>(m), e - 39);
+            ASSERT_EQ(MiL1750_EPFP(b), expected) << std::hex << m << std::dec << " e=" << e;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 9 * 256);
+}

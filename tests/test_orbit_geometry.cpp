@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "mathlib_class_matrix.h"
@@ -246,4 +247,47 @@ TEST(AttitudeAngles, TakenFromThePacketFields)
     EXPECT_NEAR(got[0], std::sin(t), 1e-16);
     EXPECT_NEAR(got[1], 0.0, 1e-16);
     EXPECT_NEAR(got[2], 0.0, 1e-16);
+}
+
+// The per-packet form works on plain doubles; its values must be those of the
+// matrix form (O and B from the library, B * transpose(O)) to the last bit,
+// since the products are compared byte for byte between versions.
+TEST(AttitudeAngles, BitIdenticalToTheMatrixForm)
+{
+    const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    std::vector<std::vector<double>> states;
+    for (int k = 0; k < 40; ++k) {
+        const double a = 6.9e6 + 1.1e5 * k, e = 0.002 * (k % 7), i = 3.0 * k * deg;
+        states.push_back(State(a, e, i, 17.0 * k * deg, 29.0 * k * deg, 41.0 * k * deg));
+    }
+    states.push_back({0, 0, -7.0e6, 7500, 0, 0});       // zeros: -0.0 against +0.0 sums
+    states.push_back({-0.0, 7.0e6, 0.0, 0, -0.0, 7500});
+    states.push_back({0, 0, 0, 7500, 0, 0});            // zero position: not-a-number
+    int checked = 0;
+    for (size_t n = 0; n < states.size(); ++n) {
+        const std::vector<double> r(states[n].begin(), states[n].begin() + 3);
+        const std::vector<double> v(states[n].begin() + 3, states[n].begin() + 6);
+        const double h = 0.37 * static_cast<double>(n);
+        std::vector<double> q{std::sin(h) * 0.6, std::cos(3 * h) * 0.3, -0.1 * h, 0.0};
+        q[3] = std::sqrt(std::fabs(1 - q[0] * q[0] - q[1] * q[1] - q[2] * q[2]));
+        if (n % 5 == 0) q = {0, 0, 0, 1};
+        if (n % 11 == 3) q = {0.0, -0.0, 0.0, -1.0};
+        const matrix M = QuaternionToAttitudeMtx(q) * transpose(InertialToOrbitalMtx(r, v));
+        const double expected[3] = {M(1, 2), M(2, 3), M(3, 1)};
+
+        trokpacket pkt;
+        pkt.ItemList() = {r[0], r[1], r[2], v[0], v[1], v[2], q[0], q[1], q[2], q[3], 0, 0, 0};
+        array intoBuffer{9, 9, 9, 9};
+        EulerAnglesInOrbitalFrame(pkt, intoBuffer);
+        const array forms[3] = {EulerAnglesInOrbitalFrame(r, v, q), EulerAnglesInOrbitalFrame(pkt),
+                                intoBuffer};
+        for (const array& got : forms) {
+            ASSERT_EQ(got.size(), 3u);
+            for (size_t j = 0; j < 3; ++j)
+                EXPECT_TRUE(same(got[j], expected[j]) || (std::isnan(got[j]) && std::isnan(expected[j])))
+                    << "state " << n << " angle " << j << ": " << got[j] << " vs " << expected[j];
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 43);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -97,6 +98,38 @@ TEST(Neville, GivesThePolynomialThroughThePoints)
     owned.clearlist();
     owned.addtolist(5.0, 2.0).addtolist(6.0, 4.0);
     EXPECT_DOUBLE_EQ(owned.interpolate(7.0), 6.0);
+}
+
+// Neville's recursion written out directly, every P(i, j) recomputed from
+// its two neighbours: the rounding the products were made with.
+static double NevilleRecursive(const dblplist& pts, double x, size_t i, size_t j)
+{
+    if (i == j) return pts[i - 1].second;
+    const double xi = pts[i - 1].first, xj = pts[j - 1].first;
+    return ((x - xi) * NevilleRecursive(pts, x, i + 1, j) + (xj - x) * NevilleRecursive(pts, x, i, j - 1)) /
+           (xj - xi);
+}
+
+TEST(Neville, RoundsExactlyAsTheDirectRecursion)
+{
+    // Seven-point windows on Julian-day abscissas one second apart (with
+    // jitter and a gap), as the repair stream uses them, and longer lists.
+    int checked = 0;
+    for (size_t n : {2u, 3u, 7u, 12u, 17u, 20u}) {
+        dblplist pts;
+        for (size_t k = 0; k < n; ++k) {
+            const double second = static_cast<double>(k) + (k >= n / 2 ? 25.0 : 0.0) + 0.013 * std::sin(7.0 * k);
+            pts.emplace_back(2461192.5 + second / 86400.0, 6.9e6 * std::cos(0.0011 * second + 0.3 * k));
+        }
+        nevilleinterpolater nev(&pts);
+        for (double s : {0.5, 4.0, 9.7, 14.0, 20.2}) {
+            const double x = 2461192.5 + s / 86400.0;
+            const double got = nev.interpolate(x), want = NevilleRecursive(pts, x, 1, n);
+            EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << n << " points at " << s << ": " << got << " vs " << want;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 30);
 }
 
 TEST(NevilleDeathTest, UnboundOrEmptyListIsAProgramError)
