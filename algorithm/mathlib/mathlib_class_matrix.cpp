@@ -181,18 +181,27 @@ double matrix::sum() const
     return s;
 }
 
-double matrix::max(size_t* rowPtr, size_t* colPtr) const
+// Storage index of the largest element of sign * element: the first among
+// equals, infinities included, NaN skipped.
+size_t matrix::_extreme(double sign) const
 {
     size_t best = 0;
     bool found = false;
     double value = -HUGE_VAL;
     for (size_t k = 0, n = Size(*this); k < n; ++k) {
-        if (_arrayPtr[k] > value || (!found && _arrayPtr[k] == value)) {
-            value = _arrayPtr[k];
+        const double v = sign * _arrayPtr[k];
+        if (v > value || (!found && v == value)) {
+            value = v;
             best = k;
             found = true;
         }
     }
+    return best;
+}
+
+double matrix::max(size_t* rowPtr, size_t* colPtr) const
+{
+    const size_t best = _extreme(1.0);
     if (rowPtr) *rowPtr = best / _cols + 1;
     if (colPtr) *colPtr = best % _cols + 1;
     return _arrayPtr[best];
@@ -200,16 +209,7 @@ double matrix::max(size_t* rowPtr, size_t* colPtr) const
 
 double matrix::min(size_t* rowPtr, size_t* colPtr) const
 {
-    size_t best = 0;
-    bool found = false;
-    double value = HUGE_VAL;
-    for (size_t k = 0, n = Size(*this); k < n; ++k) {
-        if (_arrayPtr[k] < value || (!found && _arrayPtr[k] == value)) {
-            value = _arrayPtr[k];
-            best = k;
-            found = true;
-        }
-    }
+    const size_t best = _extreme(-1.0);
     if (rowPtr) *rowPtr = best / _cols + 1;
     if (colPtr) *colPtr = best % _cols + 1;
     return _arrayPtr[best];

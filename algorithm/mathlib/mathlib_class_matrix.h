@@ -124,6 +124,7 @@ private:
 
     matrix& _getlist(const double* values, size_t count);
     void _allocate();
+    size_t _extreme(double sign) const;
 
     // Storage of small matrices (3 x 3 and smaller) lives inside the object.
     static constexpr size_t _localSize = 9;
