@@ -1,5 +1,6 @@
 #include "vn_class_packetfile.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -10,7 +11,55 @@ const uint64_t noPos = std::numeric_limits<uint64_t>::max();
 // buffer rather than by a seek, which would discard the buffer.
 const uint64_t maxSkip = 65536;
 
+// A run of fewer packets than this is kept as plain offsets: a run entry
+// costs three offsets, and with eight or more packets a run never costs more
+// than its packets would as plain offsets, whatever lies between the runs.
+const size_t minRun = 8;
+
 } // namespace
+
+void packetindex::Append(uint64_t offset)
+{
+    if (runCount == 1) runStride = offset - runStart;
+    if (runCount <= 1 || offset - runStart == runCount * runStride) {
+        if (runCount == 0) runStart = offset;
+        ++runCount;
+        return;
+    }
+    Flush();
+    runStart = offset;
+    runCount = 1;
+}
+
+void packetindex::Flush()
+{
+    if (runCount >= minRun) {
+        segments.push_back(Segment{emitted, runStart, runStride});
+    } else {
+        if (segments.empty() || segments.back().stride != 0)
+            segments.push_back(Segment{emitted, plain.size(), 0});
+        for (size_t k = 0; k < runCount; ++k) plain.push_back(runStart + k * runStride);
+    }
+    emitted += runCount;
+    runCount = 0;
+}
+
+uint64_t packetindex::At(size_t n) const
+{
+    if (n >= emitted) return runStart + (n - emitted) * runStride;
+    size_t s = lastSegment;
+    const bool inLast = s < segments.size() && segments[s].firstNo <= n &&
+                        (s + 1 == segments.size() || n < segments[s + 1].firstNo);
+    if (!inLast) {
+        const auto after = std::upper_bound(segments.begin(), segments.end(), n,
+            [](size_t m, const Segment& seg) { return m < seg.firstNo; });
+        s = static_cast<size_t>(after - segments.begin()) - 1;
+        lastSegment = s;
+    }
+    const Segment& seg = segments[s];
+    const uint64_t k = n - seg.firstNo;
+    return seg.stride != 0 ? seg.base + k * seg.stride : plain[static_cast<size_t>(seg.base + k)];
+}
 
 packetfile::packetfile(const std::string& name, size_t apid)
     : streambuffer(), std::ifstream(), basefile(name, "packet"), pktAPID(apid),
@@ -32,16 +81,9 @@ void packetfile::Scan()
     // ignore(), so the whole scan is buffered reading; the offsets are
     // counted here rather than asked of the stream.
     uint64_t offset = 0;
-    // The index is the one structure that grows with the file. Its size is
-    // known at the first packet of the APID: packets of one size fill at
-    // most (file size / that size) slots, so reserving that many spares the
-    // copies (and the doubled peak memory) of a growing vector.
-    // (Asked of the buffer directly: a stream that cannot seek reports -1
-    // and keeps its state, and is then indexed without a reservation.)
-    uint64_t fileSize = 0;
-    const std::streamoff last = rdbuf()->pubseekoff(0, std::ios::end, std::ios::in);
-    if (last > 0) fileSize = static_cast<uint64_t>(last);
-    rdbuf()->pubseekoff(0, std::ios::beg, std::ios::in);
+    // The index grows with the breaks in the file (other APIDs, repeats,
+    // length changes), not with its packets, and nothing is allocated from
+    // a length field.
     for (;;) {
         if (!header.ReadPkt(*this)) {
             if (eof()) clear();
@@ -53,9 +95,7 @@ void packetfile::Scan()
             break;
         }
         if (static_cast<size_t>(header.APID()) == pktAPID) {
-            if (pktList.empty())
-                pktList.reserve(static_cast<size_t>(fileSize / (6 + static_cast<uint64_t>(dataSize)) + 1));
-            if (header.Sequence() != lastSequence) pktList.push_back(offset);
+            if (header.Sequence() != lastSequence) pktList.Append(offset);
             lastSequence = header.Sequence();
         }
         ignore(dataSize);
@@ -65,9 +105,9 @@ void packetfile::Scan()
 
 size_t packetfile::BegPacket() const { return 0; }
 
-size_t packetfile::EndPacket() const { return pktList.empty() ? 0 : pktList.size() - 1; }
+size_t packetfile::EndPacket() const { return pktList.Empty() ? 0 : pktList.Size() - 1; }
 
-size_t packetfile::NoPackets() const { return pktList.size(); }
+size_t packetfile::NoPackets() const { return pktList.Size(); }
 
 long long packetfile::CurPacket() const { return index; }
 
@@ -87,14 +127,15 @@ void packetfile::MoveTo(uint64_t offset)
 packetfile& packetfile::ReadPacket(packet& pkt, size_t n)
 {
     index = static_cast<long long>(n);
-    if (n >= pktList.size()) {
+    if (n >= pktList.Size()) {
         setstate(std::ios::eofbit | std::ios::failbit);
         return *this;
     }
-    MoveTo(pktList[n]);
+    const uint64_t offset = pktList.At(n);
+    MoveTo(offset);
     filePos = noPos;
     pkt.ReadPkt(*this);
-    if (good()) filePos = pktList[n] + static_cast<uint64_t>(gcount());
+    if (good()) filePos = offset + static_cast<uint64_t>(gcount());
     if (static_cast<long long>(pkt.PktSize()) + 6 != static_cast<long long>(pkt.DataSize()))
         setstate(std::ios::badbit);
     return *this;

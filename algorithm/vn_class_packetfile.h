@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -11,6 +12,49 @@
 #include "vn_class_basefile.h"
 #include "vn_class_packet.h"
 #include "vn_class_streambuffer.h"
+
+// The byte offsets of the indexed packets, in file order, stored by runs:
+// packets that follow one another at a fixed distance (the same length,
+// with nothing or the same pattern of other packets between them) take one
+// entry, so a regular file of any length takes a few hundred bytes. Runs too
+// short to pay for an entry are kept as plain offsets, so no file costs more
+// than 8 bytes a packet (what a plain list of offsets would).
+// Offsets must be appended in increasing order. At(n) is a search over the
+// runs, or none when n lies in the run of the previous At().
+class packetindex
+{
+public:
+    void Append(uint64_t offset);
+    size_t Size() const { return emitted + runCount; }
+    bool Empty() const { return Size() == 0; }
+    uint64_t At(size_t n) const;   // n below Size()
+
+    // What the index holds: runs and plain offsets (for tests and sizing).
+    size_t Runs() const { return segments.size(); }
+    size_t PlainOffsets() const { return plain.size(); }
+
+private:
+    // Packets from firstNo up to the next segment's firstNo (or `emitted`):
+    // with a stride, at base + k * stride; with stride 0 (no run), plain
+    // offsets from plain[base] on.
+    struct Segment {
+        uint64_t firstNo;
+        uint64_t base;
+        uint64_t stride;
+    };
+    void Flush();
+
+    std::deque<Segment> segments;
+    std::deque<uint64_t> plain;
+    size_t emitted = 0;              // packets in `segments`
+    // The open run, not yet in `segments`: runCount packets from runStart,
+    // runStride apart (runStride is set once the run has two packets).
+    uint64_t runStart = 0;
+    uint64_t runStride = 0;
+    size_t runCount = 0;
+    // The segment of the last At(), for reading in turn.
+    mutable size_t lastSegment = 0;
+};
 
 // A file of space packets laid end to end, indexed once at construction: the
 // byte offset of every packet of the required APID is kept, except a packet
@@ -48,7 +92,7 @@ private:
 
     size_t pktAPID;
     long long index;
-    std::vector<uint64_t> pktList;
+    packetindex pktList;
     // Where the stream's read position is known to be, or noPos.
     uint64_t filePos;
 };

@@ -22,6 +22,7 @@
 #include "vn_proc_GetEndPackets.h"
 #include "vn_proc_GetNoradElements.h"
 #include "vn_proc_GetOrbitRevNos.h"
+#include "vn_proc_OutOfMemory.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ void ProductRun(const cfg_list& configList)
     if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
     if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
 
+    ReadingNow("packet", configList.getvalue("-packetfile"));
     packetfile packetFile(configList.getvalue("-packetfile"), trokpacket::apid);
     FileOpenCheck(packetFile);
 
@@ -84,7 +86,10 @@ void ProductRun(const cfg_list& configList)
     GetEndPackets(packetFile, begPacket, endPacket);
 
     noradelements noradtle;
+    ReadingNow("norad", noradFileName);
     if (!noTLEfile) GetNoradElements(noradFile, noradtle);
+    // From here on the run reads packets (and writes the products).
+    ReadingNow("packet", configList.getvalue("-packetfile"));
 
     if (diag1) {
         std::cerr << "\ndiag_1 Beg Pkt" << begPacket << std::endl;

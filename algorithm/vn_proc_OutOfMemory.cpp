@@ -1,0 +1,34 @@
+#include "vn_proc_OutOfMemory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "vn_proc_FileOpenCheck.h"
+
+namespace {
+
+// The text after "Out of memory reading ", kept in a fixed buffer: the
+// handler runs when nothing more can be allocated.
+char reading[1024] = "the command line";
+
+void OutOfMemory()
+{
+    std::cerr << "\nOut of memory reading " << reading << std::endl;
+    std::exit(-1);
+}
+
+} // namespace
+
+void InstallOutOfMemoryHandler()
+{
+    std::set_new_handler(OutOfMemory);
+}
+
+void ReadingNow(const std::string& fileType, const std::string& fileName)
+{
+    const std::string text = fileType + " file:" + FileOpenName(fileName);
+    std::snprintf(reading, sizeof reading, "%s", text.c_str());
+}
