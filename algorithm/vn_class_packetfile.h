@@ -77,6 +77,8 @@ public:
     size_t NoPackets() const;
     long long CurPacket() const;   // number of the packet read last, -1 before any
     size_t ReqApid() const;
+    // The offsets of the indexed packets (for tests and diagnostics).
+    const packetindex& Index() const { return pktList; }
 
     // Reads packet number n into pkt (decoded by its ReadPkt). n beyond the
     // index sets eofbit and failbit and leaves pkt untouched; a short read
