@@ -134,7 +134,7 @@ Options ParseOptions(int argc, char** argv)
         else if (a == "--eph") o.eph = v;
         else if (a == "--att") o.att = v;
         else if (a == "--name") o.name = v;
-        else if (a == "--seconds") o.seconds = Count(a, v, 2, 30L * 86400);
+        else if (a == "--seconds") o.seconds = Count(a, v, 2, 500L * 86400);
         else if (a == "--seed") o.seed = static_cast<uint64_t>(Count(a, v, 0, 1e15));
         else if (a == "--jitter") o.jitterMs = Number(a, v, 0.0, 100.0);
         else if (a == "--small-gaps") o.smallGaps = Count(a, v, 0, 100000);
