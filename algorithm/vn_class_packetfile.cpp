@@ -1,6 +1,7 @@
 #include "vn_class_packetfile.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 namespace {
@@ -18,17 +19,20 @@ const size_t minRun = 8;
 
 } // namespace
 
-void packetindex::Append(uint64_t offset)
+// The offset does not extend the open run: it is the run's first or second
+// packet, or it closes the run and opens the next.
+void packetindex::Break(uint64_t offset)
 {
-    if (runCount == 1) runStride = offset - runStart;
-    if (runCount <= 1 || offset - runStart == runCount * runStride) {
-        if (runCount == 0) runStart = offset;
-        ++runCount;
+    if (runCount == 1) {
+        runStride = offset - runStart;
+        runNext = offset + runStride;
+        runCount = 2;
         return;
     }
-    Flush();
+    if (runCount > 1) Flush();
     runStart = offset;
     runCount = 1;
+    runNext = UINT64_MAX;
 }
 
 void packetindex::Flush()
@@ -44,21 +48,22 @@ void packetindex::Flush()
     runCount = 0;
 }
 
-uint64_t packetindex::At(size_t n) const
+// Makes the segment or open run holding packet n the last one and reads n from it.
+uint64_t packetindex::Find(size_t n) const
 {
-    if (n >= emitted) return runStart + (n - emitted) * runStride;
-    size_t s = lastSegment;
-    const bool inLast = s < segments.size() && segments[s].firstNo <= n &&
-                        (s + 1 == segments.size() || n < segments[s + 1].firstNo);
-    if (!inLast) {
+    assert(n < Size());
+    if (n >= emitted) {
+        // (A run of one has no stride yet; any but 0, the mark of plain
+        // offsets, will do.)
+        last = Segment{emitted, runStart, runCount > 1 ? runStride : 1};
+        lastCount = runCount;
+    } else {
         const auto after = std::upper_bound(segments.begin(), segments.end(), n,
             [](size_t m, const Segment& seg) { return m < seg.firstNo; });
-        s = static_cast<size_t>(after - segments.begin()) - 1;
-        lastSegment = s;
+        last = after[-1];
+        lastCount = (after == segments.end() ? emitted : after->firstNo) - last.firstNo;
     }
-    const Segment& seg = segments[s];
-    const uint64_t k = n - seg.firstNo;
-    return seg.stride != 0 ? seg.base + k * seg.stride : plain[static_cast<size_t>(seg.base + k)];
+    return At(n);
 }
 
 packetfile::packetfile(const std::string& name, size_t apid)

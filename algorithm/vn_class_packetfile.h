@@ -24,10 +24,23 @@
 class packetindex
 {
 public:
-    void Append(uint64_t offset);
+    void Append(uint64_t offset)
+    {
+        if (offset != runNext) {
+            Break(offset);
+            return;
+        }
+        ++runCount;
+        runNext += runStride;
+    }
     size_t Size() const { return emitted + runCount; }
     bool Empty() const { return Size() == 0; }
-    uint64_t At(size_t n) const;   // n below Size()
+    uint64_t At(size_t n) const   // n below Size()
+    {
+        const uint64_t k = n - last.firstNo;
+        if (k >= lastCount) return Find(n);
+        return last.stride != 0 ? last.base + k * last.stride : plain[static_cast<size_t>(last.base + k)];
+    }
 
     // What the index holds: runs and plain offsets (for tests and sizing).
     size_t Runs() const { return segments.size(); }
@@ -42,18 +55,25 @@ private:
         uint64_t base;
         uint64_t stride;
     };
+    void Break(uint64_t offset);
     void Flush();
+    uint64_t Find(size_t n) const;
 
     std::deque<Segment> segments;
     std::deque<uint64_t> plain;
     size_t emitted = 0;              // packets in `segments`
     // The open run, not yet in `segments`: runCount packets from runStart,
-    // runStride apart (runStride is set once the run has two packets).
+    // runStride apart (runStride is set once the run has two packets);
+    // runNext is the offset that extends it (none before it has two).
     uint64_t runStart = 0;
     uint64_t runStride = 0;
     size_t runCount = 0;
-    // The segment of the last At(), for reading in turn.
-    mutable size_t lastSegment = 0;
+    uint64_t runNext = UINT64_MAX;
+    // The segment (or open run) of the last search and the number of
+    // packets it held then, for reading in turn without a search. Offsets
+    // never change once appended, so this stays true while the run grows.
+    mutable Segment last{0, 0, 0};
+    mutable uint64_t lastCount = 0;
 };
 
 // A file of space packets laid end to end, indexed once at construction: the
