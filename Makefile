@@ -123,8 +123,11 @@ demo-deps:
 demo: build demo-deps
 	BUILD=$(BUILD) tools/demo.sh
 
-# Builds, then installs the listed files that exist.
-install: build
+# Brings the build up to date (a first build goes through `make build`, with
+# its set-up), then installs the listed files that exist.
+install:
+	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake --build $(BUILD) -j $(JOBS) >/dev/null; \
+	else $(MAKE) --no-print-directory build; fi
 	@$(MAKE) --no-print-directory install-files
 
 # The same without building: the programs must already be in $(BUILD)/.

@@ -111,6 +111,23 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
     }
 }
 
+// The OEM export names its writer with the same version.
+TEST(HelpAndVersion, OemExportNamesItsWriterAndVersion)
+{
+    const std::string dir = FreshTestDir();
+    ProgramResult r = RunProgram({TROKGEN_PATH, "--out", "v.pkt", "--config", "cfg", "--seconds",
+                                  "30"},
+                                 dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunProgram({TROKPROC_PATH, "-configfile", "cfg"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunProgram({QLRDUMP_PATH, "--oem", "v.eph"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t at = r.out.find("\nCOMMENT Written by qlrdump " + kVersion + "\n");
+    EXPECT_NE(at, std::string::npos) << r.out.substr(0, 400);
+    EXPECT_LT(at, r.out.find("\nCREATION_DATE = ")) << "header comments precede CREATION_DATE";
+}
+
 TEST(HelpAndVersion, OnlyTheSingleArgumentIsAnOptionOfTrokprocAndPgsentry)
 {
     const std::string dir = FreshTestDir();
