@@ -60,6 +60,16 @@ TEST(ElementSetIdentity, RefillsAPublishedLineToTheByte)
     EXPECT_EQ(other.substr(9, 8), "98067ABC");
     EXPECT_EQ(other.substr(62, 6), "0    7");
     EXPECT_EQ(other.size(), published.size());
+    // A '+' sign of a mantissa becomes the published blank.
+    std::string plus = blank;
+    plus[33] = '+';
+    plus[53] = '+';
+    id.designator = "98067A";
+    id.elementNumber = 292;
+    const std::string signless = CompleteLine1(plus, id);
+    EXPECT_EQ(signless[33], ' ');
+    EXPECT_EQ(signless[53], ' ');
+    EXPECT_EQ(signless[44], ' ');
 
     EXPECT_TRUE(ValidDesignator("26001A"));
     EXPECT_TRUE(ValidDesignator("98067ABC"));
@@ -79,6 +89,7 @@ TEST(Trokgen, ElementLinesHaveEveryColumnAndTrokprocReadsThemAsBefore)
     // Defaults: unclassified, launch 001 piece A of the epoch's year, type 0, set 999.
     EXPECT_EQ(tle[1].substr(0, 18), "1 43210U 26001A   ");
     EXPECT_EQ(tle[1].substr(18, 14), "26064.25000000");
+    EXPECT_EQ(tle[1].substr(32, 29), "  .00000000  00000+0  00000+0");
     EXPECT_EQ(tle[1].substr(61, 7), " 0  999");
     EXPECT_EQ(tle[2].substr(63, 5), "  321");
     noradelements defaults(tle[1], tle[2]);

@@ -22,6 +22,10 @@ std::string CompleteLine1(const std::string& line1, const ElementSetIdentity& id
     // Columns 10-17, left aligned, blank filled.
     const std::string designator = (id.designator + "        ").substr(0, 8);
     line.replace(9, 8, designator);
+    // Positive mantissas of the two derivatives and the drag term carry a
+    // blank sign (columns 34, 45, 54), as element sets are published.
+    for (size_t c : {33u, 44u, 53u})
+        if (line[c] == '+') line[c] = ' ';
     line[62] = static_cast<char>('0' + id.ephemerisType % 10);
     char number[8];
     std::snprintf(number, sizeof number, "%4d", id.elementNumber % 10000);

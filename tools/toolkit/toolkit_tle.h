@@ -20,7 +20,8 @@ struct ElementSetIdentity {
 bool ValidDesignator(const std::string& text);
 
 // Line 1 (at least 68 characters) with the identification fields set, right
-// aligned where the format asks for it, and a fresh check digit in column 69;
+// aligned where the format asks for it, a blank for a '+' sign of the
+// mantissas in columns 34, 45 and 54, and a fresh check digit in column 69;
 // the line keeps its length (69 at least). Every other column is kept.
 std::string CompleteLine1(const std::string& line1, const ElementSetIdentity& id);
 
