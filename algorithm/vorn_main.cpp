@@ -7,6 +7,7 @@
 #include "vn_proc_XferCmdlineValues.h"
 #include "vn_version.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -25,21 +26,24 @@ const char* const kHelp =
     "A non-empty value on the command line overrides the configuration file's.\n"
     "Status 0 after a complete run, 255 after any failure. See trokproc(1).\n";
 
+// --help and --version are recognised only as the one argument: they print
+// on standard output and end the process (status 0, or 255 when the text
+// cannot be written). Any other command line is left to ReadCmdLine.
+void HelpOrVersion(int argc, char** argv)
+{
+    if (argc != 2) return;
+    const bool help = std::strcmp(argv[1], "--help") == 0;
+    if (!help && std::strcmp(argv[1], "--version") != 0) return;
+    std::cout << (help ? kHelp : "trokproc " TROK_VERSION "\n");
+    std::cout.flush();
+    std::exit(std::cout ? 0 : 255);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // --help and --version are recognised only as the one argument; any other
-    // command line is read as keyword/value pairs.
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::cout << kHelp;
-        return std::cout.flush() ? 0 : 255;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::cout << "trokproc " TROK_VERSION "\n";
-        return std::cout.flush() ? 0 : 255;
-    }
-
+    HelpOrVersion(argc, argv);
     // Start-up: command line, configuration file, command-line overrides,
     // optional listing. From here on settings come from configList only.
     cmd_line cmndLine;
