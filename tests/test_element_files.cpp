@@ -77,7 +77,7 @@ TEST(ElementSetIdentity, RefillsAPublishedLineToTheByte)
         EXPECT_FALSE(ValidDesignator(bad)) << bad;
 }
 
-TEST(Trokgen, ElementLinesHaveEveryColumnAndTrokprocReadsThemAsBefore)
+TEST(Trokgen, ElementLinesHaveEveryColumnInItsPlace)
 {
     const std::string dir = FreshTestDir();
     ProgramResult r = RunProgram({TROKGEN_PATH, "--out", "a.pkt", "--tle", "a.tle", "--seconds", "20",
