@@ -40,6 +40,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
 	command -v groff >/dev/null || optional="$$optional groff"; \
 	command -v man   >/dev/null || optional="$$optional man-db"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
