@@ -16,6 +16,11 @@ char reading[1024] = "the command line";
 
 void OutOfMemory()
 {
+    // Should anything run at exit fail to allocate as well, the process
+    // ends at once rather than calling exit() a second time.
+    static bool ending = false;
+    if (ending) std::_Exit(255);
+    ending = true;
     std::cerr << "\nOut of memory reading " << reading << std::endl;
     std::exit(-1);
 }
