@@ -232,8 +232,9 @@ namespace {
 const std::string kProg = TROKPROC_PATH;
 const rlim_t kLimit = 64u << 20;
 
-// Runs trokproc in dir with its address space limited to kLimit.
-ProgramResult RunLimited(const std::string& dir, const std::vector<std::string>& args)
+// Runs trokproc in dir with its address space limited to `limit` bytes.
+ProgramResult RunLimited(const std::string& dir, const std::vector<std::string>& args,
+                         rlim_t limit = kLimit)
 {
     const std::string out = dir + "/stdout", err = dir + "/stderr";
     std::vector<std::string> argv{kProg};
@@ -250,7 +251,7 @@ ProgramResult RunLimited(const std::string& dir, const std::vector<std::string>&
         dup2(in, 0);
         dup2(o, 1);
         dup2(e, 2);
-        const rlimit lim{kLimit, kLimit};
+        const rlimit lim{limit, limit};
         if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(126);
         execv(cargs[0], cargs.data());
         _exit(127);
@@ -339,4 +340,22 @@ TEST(PacketIndexUnderMemoryLimit, ExhaustedMemoryNamesTheInputAndEnds255)
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "\nOut of memory reading configuration file: big.cfg\n");
+
+    // The packet index at its worst, no two packets of the APID evenly
+    // spaced for long (pairs, then another packet): 8 bytes a packet, 19 MB
+    // for 2.4 million packets, against a 16 MiB limit.
+    std::string pattern(21, '\0');
+    std::string pkts;
+    pkts.reserve(1200000 * pattern.size());
+    for (unsigned k = 0; k < 1200000; ++k) {
+        EncodePrimaryHeader(&pattern[0], 0, kApid, (2 * k) % 16384, 0);
+        EncodePrimaryHeader(&pattern[7], 0, kApid, (2 * k + 1) % 16384, 0);
+        EncodePrimaryHeader(&pattern[14], 0, 1010, k % 16384, 0);
+        pkts += pattern;
+    }
+    WriteFile(dir + "/in.pkt", pkts);
+    r = RunLimited(dir, {"-configfile", "configfile"}, 16u << 20);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "\nOut of memory reading packet file: in.pkt\n");
 }
