@@ -93,6 +93,7 @@ struct Piece {
     bool resynced = false;      // mission: found by resynchronising
     int version = 0;            // badHeader
     long lengthField = 0;       // badHeader, badLength
+    uint64_t expected = 0;      // cutTail: the whole size its header gives (0: no header)
 };
 
 // Walks a packet file packet by packet. A header that cannot be stepped
@@ -117,7 +118,9 @@ public:
         for (;;) {
             if (!inStep) {
                 while (pos < size && !Candidate(pos)) ++pos;
-                p.kind = Piece::notPackets;
+                p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
+                p.expected = cutWhole;
+                mayBeCut = false;
                 p.offset = damageStart;
                 p.length = pos - damageStart;
                 inStep = true;
@@ -152,6 +155,7 @@ public:
                 if (avail < layout.size) {
                     p.kind = Piece::cutTail;
                     p.length = avail;
+                    p.expected = whole;
                     pos = size;
                     return p;
                 }
@@ -167,17 +171,22 @@ public:
             if (ours) {
                 p.kind = Piece::badLength;
                 p.lengthField = head.LengthField();
-                if (Boundary(pos + layout.size)) p.length = layout.size;
+                // Where the next packet of the APID starts tells which
+                // length is right; failing that, any header will do.
+                if (MissionAt(pos + whole)) p.length = whole;
+                else if (MissionAt(pos + layout.size)) p.length = layout.size;
                 else if (Boundary(pos + whole)) p.length = whole;
+                else if (Boundary(pos + layout.size)) p.length = layout.size;
                 if (p.length) pos += p.length;
                 else Lose();
                 return p;
             }
             if (pos + whole > size) {
-                p.kind = Piece::cutTail;
-                p.length = size - pos;
-                pos = size;
-                return p;
+                // A cut-off last packet, unless a packet of the APID follows.
+                Lose();
+                mayBeCut = true;
+                cutWhole = whole;
+                continue;
             }
             if (Boundary(pos + whole)) {
                 p.kind = Piece::other;
@@ -199,6 +208,20 @@ private:
         inStep = false;
         damageStart = pos;
         ++pos;
+    }
+
+    // A packet of the APID with the expected length, or the end of the
+    // file, starts at `at`.
+    bool MissionAt(uint64_t at)
+    {
+        if (at > size) return false;
+        if (at == size) return true;
+        size_t avail = 0;
+        const char* b = src.At(pos, static_cast<size_t>(at - pos) + kHeader, avail);
+        if (avail < at - pos + kHeader) return false;
+        next.Load(b + (at - pos));
+        return !HeaderStopsScan(next.pkt) && static_cast<unsigned>(next.pkt.APID()) == layout.apid &&
+               next.Whole() == layout.size;
     }
 
     // A packet may end at `at`: the end of the file, a stub too short for a
@@ -238,6 +261,8 @@ private:
     uint64_t pos = 0;
     bool inStep = true;
     bool resynced = false;
+    bool mayBeCut = false;
+    uint64_t cutWhole = 0;
     uint64_t damageStart = 0;
     Header head, next;
 };
@@ -541,11 +566,7 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
             s.cutTail = true;
             s.cutOffset = p.offset;
             s.cutPresent = p.length;
-            if (p.length >= kHeader) {
-                size_t avail = 0;
-                head.Load(src.At(p.offset, kHeader, avail));
-                s.cutExpected = head.Whole();
-            }
+            s.cutExpected = p.expected;
             break;
         case Piece::notPackets:
             if (p.length) s.notPackets.Add(p.offset, p.length);
