@@ -269,6 +269,9 @@ TEST(Pktscan, ReportNamesTheDamageWhereItWasPut)
     const ProgramResult r = RunProgram({kScan, "in.pkt"}, dir);
     EXPECT_EQ(r.status, 1);
     const uint64_t garbageAt = 4 * 126, longAt = 8 * 126 + 200, cutAt = 11 * 126 + 200;
+    // TAI-UTC was 37 s then.
+    EXPECT_NE(r.out.find("first 2024-01-01T00:00:00.000 TAI = 2023-12-31T23:59:23.000 UTC (offset 0)"),
+              std::string::npos) << r.out;
     EXPECT_NE(r.out.find("bytes that are not packets: 200 in 1 stretch (bytes at offset: 200 at " +
                          std::to_string(garbageAt) + ")"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("APID 957 with another length field: 1 (at " + std::to_string(longAt) + ")"),

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <string>
 
+#include "toolkit_civilutc.h"
 #include "toolkit_pktscan.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
@@ -181,6 +182,10 @@ int main(int argc, char** argv)
     if (!JudgePacketFile(fd, size, layout, verdict, error) || !SurveyPacketFile(fd, size, layout, survey, error))
         Fail(file + ": " + error);
     close(fd);
+    if (survey.haveTimes) {
+        const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
+        if (!warning.empty()) std::cerr << "pktscan: " << warning << std::endl;
+    }
     Print(json ? ReportJson(file, layout, survey, verdict) : ReportText(file, layout, survey, verdict));
     return verdict.Accepted() ? 0 : 1;
 }

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "timelib_proc_TAI93.h"
+#include "toolkit_civilutc.h"
 #include "toolkit_isotime.h"
 #include "vn_class_packet.h"
 #include "vn_class_trokpacket.h"
@@ -300,7 +301,20 @@ std::string Plural(uint64_t n, const std::string& one, const std::string& many)
 }
 
 std::string TaiText(double jd) { return IsoTaiFromTai93(JulianDayToTAI93(jd), 3); }
-std::string UtcText(double jd) { return IsoUtcFromTai93(JulianDayToTAI93(jd), 3); }
+// Civil UTC from the system's leap-second table; without a table that
+// covers the instant, UTC by trokproc's own model, labelled so.
+bool CivilUtcKnown(double jd)
+{
+    int seconds = 0;
+    return TaiMinusUtcAtTai93(SystemLeapSeconds(), JulianDayToTAI93(jd), seconds);
+}
+std::string UtcText(double jd)
+{
+    const double tai93 = JulianDayToTAI93(jd);
+    if (CivilUtcKnown(jd)) return IsoCivilUtcFromTai93(SystemLeapSeconds(), tai93, 3);
+    return IsoUtcFromTai93(tai93, 3);
+}
+std::string UtcLabel(double jd) { return CivilUtcKnown(jd) ? " UTC" : " UTC (trokproc's model)"; }
 
 std::string JsonString(const std::string& s)
 {
@@ -746,9 +760,9 @@ std::string ReportText(const std::string& name, const PacketLayout& layout, cons
            << " that trokproc drops (at " << Offsets(s.repeats) << ")";
     os << "\n";
     if (s.haveTimes) {
-        os << "  first " << TaiText(s.firstTime) << " TAI = " << UtcText(s.firstTime) << " UTC (offset "
+        os << "  first " << TaiText(s.firstTime) << " TAI = " << UtcText(s.firstTime) << UtcLabel(s.firstTime) << " (offset "
            << s.firstOffset << ")\n";
-        os << "  last  " << TaiText(s.lastTime) << " TAI = " << UtcText(s.lastTime) << " UTC (offset "
+        os << "  last  " << TaiText(s.lastTime) << " TAI = " << UtcText(s.lastTime) << UtcLabel(s.lastTime) << " (offset "
            << s.lastOffset << ")\n";
     }
     if (s.timeFaults.count)
@@ -813,9 +827,9 @@ std::string ReportJson(const std::string& name, const PacketLayout& layout, cons
     if (s.haveTimes) {
         os << ",\"first\":{\"offset\":" << s.firstOffset << ",\"tai93\":" << JulianDayToTAI93(s.firstTime)
            << ",\"tai\":" << JsonString(TaiText(s.firstTime)) << ",\"utc\":" << JsonString(UtcText(s.firstTime))
-           << "},\"last\":{\"offset\":" << s.lastOffset << ",\"tai93\":" << JulianDayToTAI93(s.lastTime)
+           << ",\"utc_from_leap_table\":" << (CivilUtcKnown(s.firstTime) ? "true" : "false") << "},\"last\":{\"offset\":" << s.lastOffset << ",\"tai93\":" << JulianDayToTAI93(s.lastTime)
            << ",\"tai\":" << JsonString(TaiText(s.lastTime)) << ",\"utc\":" << JsonString(UtcText(s.lastTime))
-           << "}";
+           << ",\"utc_from_leap_table\":" << (CivilUtcKnown(s.lastTime) ? "true" : "false") << "}";
     }
     os << ",\"repeats\":" << JsonOffsets(s.repeats) << ",\"time_faults\":" << JsonOffsets(s.timeFaults)
        << ",\"filled_gaps\":" << JsonOffsets(s.smallGaps) << ",\"fill_points\":" << s.fillPoints
