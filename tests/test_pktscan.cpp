@@ -19,7 +19,7 @@ namespace {
 const std::string kTrok = TROKPROC_PATH;
 const std::string kScan = PKTSCAN_PATH;
 const std::string kGen = TROKGEN_PATH;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-01 00:00:00 in packet seconds
+const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI: 24107 days after 1958
 
 TelemetrySample Sample(uint32_t coarse, uint16_t fine = 0)
 {
@@ -270,7 +270,7 @@ TEST(Pktscan, ReportNamesTheDamageWhereItWasPut)
     EXPECT_EQ(r.status, 1);
     const uint64_t garbageAt = 4 * 126, longAt = 8 * 126 + 200, cutAt = 11 * 126 + 200;
     // TAI-UTC was 37 s then.
-    EXPECT_NE(r.out.find("first 2024-01-01T00:00:00.000 TAI = 2023-12-31T23:59:23.000 UTC (offset 0)"),
+    EXPECT_NE(r.out.find("first 2024-01-02T00:00:00.000 TAI = 2024-01-01T23:59:23.000 UTC (offset 0)"),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("bytes that are not packets: 200 in 1 stretch (bytes at offset: 200 at " +
                          std::to_string(garbageAt) + ")"), std::string::npos) << r.out;
