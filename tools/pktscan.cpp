@@ -63,6 +63,32 @@ void Print(const std::string& text)
     if (!std::cout) Fail("cannot write to standard output");
 }
 
+// Copies the whole file on fd to fdOut; false, with the reason, when reading
+// or writing fails.
+bool CopyWhole(int fd, int fdOut, const std::string& in, std::string& error)
+{
+    std::string buf(1 << 20, '\0');
+    for (off_t at = 0;;) {
+        const ssize_t r = pread(fd, &buf[0], buf.size(), at);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            error = in + ": " + std::strerror(errno);
+            return false;
+        }
+        if (r == 0) return true;
+        at += r;
+        for (ssize_t done = 0; done < r;) {
+            const ssize_t w = write(fdOut, buf.data() + done, static_cast<size_t>(r - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                error = w < 0 ? std::strerror(errno) : "nothing written";
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
 int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& out, const PacketLayout& layout,
             bool json)
 {
@@ -71,9 +97,16 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     if (stat(out.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
         Fail(out + ": is the input file; pktscan never writes over its input");
 
+    // A file that trokproc accepts and that shows no damage is copied as it
+    // is: every packet in it is kept. (Damage that trokproc passes over, such
+    // as a header whose length swallows the rest of the file, still hides
+    // packets that a salvage recovers.)
+    Verdict verdict;
     Survey survey;
     std::string error;
-    if (!SurveyPacketFile(fd, size, layout, survey, error)) Fail(in + ": " + error);
+    if (!JudgePacketFile(fd, size, layout, verdict, error) || !SurveyPacketFile(fd, size, layout, survey, error))
+        Fail(in + ": " + error);
+    const bool asIs = verdict.Accepted() && !survey.Damaged();
 
     // The copy is written beside OUT and renamed over it only when trokproc
     // would accept it, so OUT is never left half written.
@@ -87,20 +120,29 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     fchmod(fdOut, 0666 & ~mask);
 
     Salvage result;
-    const bool ok = SalvagePacketFile(fd, size, layout, survey, fdOut, result, error);
+    bool ok = true;
+    if (asIs) {
+        ok = CopyWhole(fd, fdOut, in, error);
+        result.check = verdict;
+    } else {
+        ok = SalvagePacketFile(fd, size, layout, survey, fdOut, result, error);
+    }
     const bool closed = close(fdOut) == 0;
     if (!ok || !closed) {
         unlink(tmp.c_str());
         Fail(out + ": " + (ok ? std::string(std::strerror(errno)) : error));
     }
-    uint64_t copySize = 0;
-    const int fdCopy = OpenPacketFile(tmp, copySize, error);
-    if (fdCopy < 0 || !JudgePacketFile(fdCopy, copySize, layout, result.check, error)) {
-        if (fdCopy >= 0) close(fdCopy);
-        unlink(tmp.c_str());
-        Fail(out + ": cannot read back the copy: " + error);
+    // The copy is judged again, by the same rules, as trokproc will read it.
+    if (!asIs) {
+        uint64_t copySize = 0;
+        const int fdCopy = OpenPacketFile(tmp, copySize, error);
+        if (fdCopy < 0 || !JudgePacketFile(fdCopy, copySize, layout, result.check, error)) {
+            if (fdCopy >= 0) close(fdCopy);
+            unlink(tmp.c_str());
+            Fail(out + ": cannot read back the copy: " + error);
+        }
+        close(fdCopy);
     }
-    close(fdCopy);
     if (!result.check.Accepted()) {
         unlink(tmp.c_str());
         if (json) {
@@ -118,8 +160,8 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     }
     if (json) {
         std::string j = "{\"file\":" + JsonText(in) + ",\"salvage\":" + JsonText(out) +
-                        ",\"written\":true,\"kept\":" + std::to_string(result.kept) +
-                        ",\"kept_other\":" + std::to_string(result.keptOther) +
+                        ",\"written\":true,\"copied_as_is\":" + (asIs ? "true" : "false") +
+                        ",\"packets\":" + std::to_string(result.check.packets) +
                         ",\"dropped_time_order\":" + std::to_string(result.timeOrder.count) +
                         ",\"dropped_bad_length\":" + std::to_string(result.badLengths.count) +
                         ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +

@@ -876,6 +876,7 @@ std::string SalvageText(const Salvage& s)
         os << "skipped " << s.skipped.bytes << " bytes that are not packets in "
            << Plural(s.skipped.count, "stretch", "stretches") << " (bytes at offset: " << Stretches(s.skipped)
            << ")\n";
-    os << "kept " << Plural(s.kept, "packet", "packets") << " of the APID and " << s.keptOther << " of others\n";
+    os << "kept " << Plural(s.check.packets, "packet", "packets") << " that trokproc reads, and "
+       << Plural(s.keptOther, "packet", "packets") << " of other APIDs\n";
     return os.str();
 }
