@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     trokpacket::apid = sibling ? 967 : 957;
     const PacketLayout layout = CurrentLayout();
     const std::string& path = WriteScratch("pktscan", data + 1, size - 1);
-    const std::string& copyPath = ScratchPath("pktscan-copy");
+    const std::string copyPath = path + "-copy";
 
     uint64_t fileSize = 0;
     std::string error;

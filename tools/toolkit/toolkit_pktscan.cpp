@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sstream>
 
 #include "timelib_proc_TAI93.h"
@@ -22,9 +23,11 @@
 
 namespace {
 
-const uint64_t kNone = std::numeric_limits<uint64_t>::max();
 const size_t kHeader = 6;
 const size_t kTimeEnd = 14;        // the clock counts end at byte 14
+// Reads are asked for at most a packet of the largest length and two headers.
+const size_t kLookAhead = 0x8000 + 3 * kHeader;
+const size_t kBuffer = 1 << 20;
 const uint64_t kSequenceModulo = 16384;
 // Resynchronisation accepts time tags this far outside the stepped range.
 const double kRangeSlackDays = 3600.0 / 86400.0;
@@ -34,22 +37,29 @@ const double kRangeSlackDays = 3600.0 / 86400.0;
 class ByteSource
 {
 public:
-    ByteSource(int file, uint64_t fileSize) : fd(file), size(fileSize), buf(1 << 20) {}
+    // The buffer holds the largest look-ahead (a packet of the longest
+    // length and the header after it), and up to 1 MiB of a larger file.
+    ByteSource(int file, uint64_t fileSize)
+        : fd(file), size(fileSize),
+          cap(fileSize + kLookAhead < kBuffer ? static_cast<size_t>(fileSize) + kLookAhead : kBuffer),
+          buf(new char[cap])
+    {
+    }
 
     // Up to n bytes from offset (fewer at the end of the file); avail says how many.
     const char* At(uint64_t offset, size_t n, size_t& avail)
     {
-        assert(offset >= start && n <= buf.size());
+        assert(offset >= start && n <= kLookAhead);
         const uint64_t left = offset < size ? size - offset : 0;
         size_t want = left < n ? static_cast<size_t>(left) : n;
         if (offset + want > start + len) {
             const uint64_t end = start + len;
             const size_t keep = offset < end ? static_cast<size_t>(end - offset) : 0;
-            if (keep) std::memmove(buf.data(), buf.data() + (offset - start), keep);
+            if (keep) std::memmove(buf.get(), buf.get() + (offset - start), keep);
             start = offset;
             len = keep;
             while (len < want && !failed) {
-                const ssize_t r = pread(fd, buf.data() + len, buf.size() - len,
+                const ssize_t r = pread(fd, buf.get() + len, cap - len,
                                         static_cast<off_t>(start + len));
                 if (r > 0) len += static_cast<size_t>(r);
                 else if (r == 0) break;   // shorter than it was: what is there counts
@@ -61,7 +71,7 @@ public:
             if (len < want) want = len;
         }
         avail = want;
-        return buf.data() + (offset - start);
+        return buf.get() + (offset - start);
     }
 
     bool failed = false;
@@ -70,7 +80,8 @@ public:
 private:
     int fd;
     uint64_t size;
-    std::vector<char> buf;
+    size_t cap;
+    std::unique_ptr<char[]> buf;
     uint64_t start = 0;
     size_t len = 0;
 };
@@ -609,7 +620,7 @@ bool SalvagePacketFile(int fd, uint64_t size, const PacketLayout& layout, const 
     Walker walk(src, size, layout, lo, hi);
     Header head;
     std::vector<char> obuf;
-    obuf.reserve(1 << 20);
+    obuf.reserve(size < kBuffer ? static_cast<size_t>(size) : kBuffer);
     bool writeFailed = false;
     auto flush = [&]() {
         size_t done = 0;
@@ -626,7 +637,7 @@ bool SalvagePacketFile(int fd, uint64_t size, const PacketLayout& layout, const 
     };
     auto put = [&](const Piece& p) {
         obuf.insert(obuf.end(), p.bytes, p.bytes + p.length);
-        if (obuf.size() >= (1u << 20) - layout.size) flush();
+        if (obuf.size() >= kBuffer - layout.size) flush();
     };
     long lastSequence = -1;   // of the copy
     bool haveTime = false;
