@@ -372,6 +372,8 @@ TEST(Pktscan, UnusableInputsAndArguments)
         {{kScan, "--salvage", "noise.pkt", "noise.pkt"},
          "pktscan: noise.pkt: is the input file; pktscan never writes over its input\n"},
         {{kScan, "--salvage", "nodir/s.pkt", "noise.pkt"}, "pktscan: nodir/s.pkt: No such file or directory\n"},
+        {{kScan, "--salvage", "/dev/null", "noise.pkt"}, "pktscan: /dev/null: not a regular file\n"},
+        {{kScan, "--salvage", ".", "noise.pkt"}, "pktscan: .: not a regular file\n"},
     };
     for (const auto& c : bad) {
         r = RunProgram(c.first, dir);

@@ -94,8 +94,12 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
 {
     struct stat inStat, outStat;
     if (fstat(fd, &inStat) != 0) Fail(in + ": " + std::strerror(errno));
-    if (stat(out.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
-        Fail(out + ": is the input file; pktscan never writes over its input");
+    if (stat(out.c_str(), &outStat) == 0) {
+        if (outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
+            Fail(out + ": is the input file; pktscan never writes over its input");
+        // The copy is renamed onto OUT: a device or directory there stays.
+        if (!S_ISREG(outStat.st_mode)) Fail(out + ": not a regular file");
+    }
 
     // A file that trokproc accepts and that shows no damage is copied as it
     // is: every packet in it is kept. (Damage that trokproc passes over, such

@@ -380,7 +380,12 @@ int OpenPacketFile(const std::string& path, uint64_t& size, std::string& error)
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
         error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
         close(fd);
         return -1;
