@@ -341,6 +341,17 @@ std::string JsonString(const std::string& s)
     return out + "\"";
 }
 
+// One more packet of an APID, and its length among the first few seen.
+void CountPacket(Survey& s, unsigned apid, uint64_t length)
+{
+    ApidCount& c = s.apids[apid];
+    ++c.count;
+    for (uint64_t l : c.lengths)
+        if (l == length) return;
+    if (c.lengths.size() < 4) c.lengths.push_back(length);
+    else c.moreLengths = true;
+}
+
 std::string JsonOffsets(const OffsetList& list)
 {
     std::string s = "{\"count\":" + std::to_string(list.count) + ",\"first\":[";
@@ -525,14 +536,7 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
         case Piece::mission:
         case Piece::other: {
             head.Load(p.bytes);
-            ApidCount& c = s.apids[static_cast<unsigned>(head.pkt.APID())];
-            ++c.count;
-            bool known = false;
-            for (uint64_t l : c.lengths) known = known || l == p.length;
-            if (!known) {
-                if (c.lengths.size() < 4) c.lengths.push_back(p.length);
-                else c.moreLengths = true;
-            }
+            CountPacket(s, static_cast<unsigned>(head.pkt.APID()), p.length);
             if (p.kind == Piece::other) break;
             ++s.packets;
             const double t = PacketTimeTag(p.bytes);
@@ -588,6 +592,8 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
         }
         case Piece::badLength:
             s.badLengths.Add(p.offset);
+            // Counted with its APID, at the length it was stepped over by.
+            if (p.length) CountPacket(s, layout.apid, p.length);
             break;
         case Piece::badHeader:
             s.badHeaders.Add(p.offset);
