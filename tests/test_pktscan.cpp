@@ -190,6 +190,19 @@ TEST(Pktscan, EachDamageGetsTrokprocsVerdictItsOffsetAndASalvage)
     // The packet out of order is dropped; 4 s to 6 s is then filled with one point.
     cases.push_back({"time fault", backwards.Bytes(), "time-order", 5 * 126, 9});
 
+    // A time tag that jumps ahead: trokproc stops at the packet after it;
+    // the salvage drops the jumping one, whose time disagrees with its
+    // sequence count, and fills its second.
+    PacketFileBuilder ahead;
+    for (uint32_t t : {0u, 1u, 2u, 3u, 1000u, 5u, 6u, 7u, 8u}) ahead.AddTelemetry(Sample(kCoarse0 + t));
+    cases.push_back({"time jumping ahead", ahead.Bytes(), "time-order", 5 * 126, 9});
+    // Sent twice: both copies go.
+    PacketFileBuilder aheadTwice;
+    for (uint32_t t : {0u, 1u, 2u, 3u, 1000u}) aheadTwice.AddTelemetry(Sample(kCoarse0 + t));
+    aheadTwice.AddRepeat().AddOther(1010, 40);
+    for (uint32_t t : {5u, 6u, 7u, 8u}) aheadTwice.AddTelemetry(Sample(kCoarse0 + t));
+    cases.push_back({"time jumping ahead, repeated", aheadTwice.Bytes(), "time-order", 6 * 126 + 40, 9});
+
     cases.push_back({"cut tail", Steady(0, 8).CutShort(30).Bytes(), "end-packet-unreadable", 7 * 126, 7});
 
     // An inner packet of the APID that is too short: the scan stays in step,

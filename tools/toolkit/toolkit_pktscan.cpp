@@ -646,33 +646,95 @@ bool SalvagePacketFile(int fd, uint64_t size, const PacketLayout& layout, const 
         }
         obuf.clear();
     };
-    auto put = [&](const Piece& p) {
-        obuf.insert(obuf.end(), p.bytes, p.bytes + p.length);
+    auto emit = [&](const char* bytes, size_t n) {
+        obuf.insert(obuf.end(), bytes, bytes + n);
         if (obuf.size() >= kBuffer - layout.size) flush();
     };
-    long lastSequence = -1;   // of the copy
+
+    // The last packet of the APID in time order is held back until the next
+    // one shows whether its own time is the one that is wrong: a time tag
+    // that jumps ahead would otherwise make every later packet break the
+    // order. What follows it meanwhile is held with it, each piece marked
+    // by what it is: the held packet, a repeat of it (both go or stay
+    // together), or anything else (which stays).
+    struct Held {
+        bool have = false;
+        double time = 0;
+        long sequence = 0;
+        uint64_t offset = 0;
+        enum Kind { packet, repeat, other };
+        std::vector<std::pair<std::string, Kind>> pieces;
+        size_t bytes = 0;
+    } held;
+    long lastSequence = -1;   // of the last packet of the APID written
     bool haveTime = false;
     double lastTime = 0;
+    auto release = [&](bool keep) {
+        for (const auto& piece : held.pieces) {
+            if (keep || piece.second == Held::other) emit(piece.first.data(), piece.first.size());
+            else if (piece.second == Held::repeat) --out.kept;
+        }
+        if (keep) {
+            lastSequence = held.sequence;
+            lastTime = held.time;
+            haveTime = true;
+        } else {
+            --out.kept;
+            out.timeOrder.Add(held.offset);
+        }
+        held = Held();
+    };
+    auto hold = [&](const Piece& p, Held::Kind kind) {
+        held.pieces.emplace_back(std::string(p.bytes, p.length), kind);
+        held.bytes += p.length;
+    };
+    auto put = [&](const Piece& p) {
+        if (!held.have) {
+            emit(p.bytes, p.length);
+            return;
+        }
+        hold(p, Held::other);
+        if (held.bytes > kBuffer) release(true);   // memory stays bounded
+    };
+    // How far a packet's time is from the one its sequence count implies at
+    // one packet a second, counted from the last packet written.
+    auto misfit = [&](double t, long sequence) {
+        const long d = ((sequence - lastSequence) % 16384 + 16384) % 16384;
+        return std::fabs((t - lastTime) * 86400.0 - static_cast<double>(d));
+    };
     for (Piece p = walk.Next(); p.kind != Piece::end && !writeFailed; p = walk.Next()) {
         switch (p.kind) {
         case Piece::mission: {
             head.Load(p.bytes);
+            const long sequence = head.pkt.Sequence();
             // A repeat in the copy is left out by trokproc's index; it stays.
-            if (RepeatsSequence(head.pkt, lastSequence)) {
-                put(p);
+            if (RepeatsSequence(head.pkt, held.have ? held.sequence : lastSequence)) {
                 ++out.kept;
+                if (held.have) hold(p, Held::repeat);
+                else emit(p.bytes, p.length);
                 break;
             }
             const double t = PacketTimeTag(p.bytes);
-            if (haveTime && !TimesInOrder(lastTime, t)) {
+            if (held.have) {
+                if (TimesInOrder(held.time, t)) {
+                    release(true);
+                } else if (haveTime && TimesInOrder(lastTime, t) &&
+                           misfit(t, sequence) < misfit(held.time, held.sequence)) {
+                    release(false);   // the held packet jumped ahead
+                } else {
+                    out.timeOrder.Add(p.offset);
+                    break;
+                }
+            } else if (haveTime && !TimesInOrder(lastTime, t)) {
                 out.timeOrder.Add(p.offset);
                 break;
             }
-            put(p);
             ++out.kept;
-            lastSequence = head.pkt.Sequence();
-            lastTime = t;
-            haveTime = true;
+            held.have = true;
+            held.time = t;
+            held.sequence = sequence;
+            held.offset = p.offset;
+            hold(p, Held::packet);
             break;
         }
         case Piece::other:
@@ -695,6 +757,7 @@ bool SalvagePacketFile(int fd, uint64_t size, const PacketLayout& layout, const 
             break;
         }
     }
+    if (held.have) release(true);
     if (!writeFailed) flush();
     if (walk.Failed()) {
         error = src.error;
