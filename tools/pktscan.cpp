@@ -128,6 +128,8 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     if (asIs) {
         ok = CopyWhole(fd, fdOut, in, error);
         result.check = verdict;
+        for (const auto& a : survey.apids)
+            if (a.first != layout.apid) result.keptOther += a.second.count;
     } else {
         ok = SalvagePacketFile(fd, size, layout, survey, fdOut, result, error);
     }
@@ -166,6 +168,7 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
         std::string j = "{\"file\":" + JsonText(in) + ",\"salvage\":" + JsonText(out) +
                         ",\"written\":true,\"copied_as_is\":" + (asIs ? "true" : "false") +
                         ",\"packets\":" + std::to_string(result.check.packets) +
+                        ",\"other_packets\":" + std::to_string(result.keptOther) +
                         ",\"dropped_time_order\":" + std::to_string(result.timeOrder.count) +
                         ",\"dropped_bad_length\":" + std::to_string(result.badLengths.count) +
                         ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +
