@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "toolkit_aem.h"
 #include "toolkit_isotime.h"
+#include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
+#include "vn_version.h"
 
 namespace {
 
@@ -20,12 +23,17 @@ const char* const kUsage =
     "usage: qlrdump [--kind eph|att] [--header | --records | --orbits] FILE\n"
     "       qlrdump --summary EPH [ATT]\n"
     "       qlrdump --check EPH ATT\n"
-    "       qlrdump --oem EPH [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "       qlrdump --oem EPH [--oem-version 2.0|3.0] [EXPORT OPTIONS]\n"
+    "       qlrdump --aem EPH ATT [--frame inertial|orbital] [EXPORT OPTIONS]\n"
+    "EXPORT OPTIONS: [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "       [--originator NAME] [--message-id ID] [--interpolation-degree N]\n"
     "Shows a product's headers, its records as CSV and its orbit metadata;\n"
     "--summary counts records, repaired points, gaps and orbits; --check\n"
     "validates an ephemeris and attitude pair (status 1 when they disagree);\n"
-    "--oem writes the ephemeris as CCSDS OEM 2.0 text. Status 255: unusable\n"
-    "input or arguments.\n";
+    "--oem writes the ephemeris as a CCSDS orbit ephemeris message and --aem\n"
+    "the attitude as a CCSDS attitude ephemeris message, one segment per\n"
+    "stretch without a large gap (status 1 when a record cannot be exported).\n"
+    "Status 255: unusable input or arguments.\n";
 
 const double kRad = 57.29577951308232;
 
@@ -203,12 +211,49 @@ std::string NowUtc()
     return buf;
 }
 
+// Writes an export to `out` (standard output when empty); 0, or 255 when the
+// text cannot be written whole.
+template <class Writer>
+int Export(const std::string& out, Writer write)
+{
+    if (out.empty()) {
+        write(std::cout);
+        std::cout.flush();
+        if (!std::cout) Fail("cannot write to standard output");
+        return 0;
+    }
+    std::ofstream f(out, std::ios::trunc);
+    if (!f) Fail("cannot open \"" + out + "\" for writing");
+    write(f);
+    f.close();
+    if (!f) Fail("cannot write \"" + out + "\"");
+    return 0;
+}
+
+// Creation time, object and originator of an export, from the options and
+// the product's header.
+void ExportNames(const Product& eph, MessageOptions& m, const std::string& objectName,
+                 const std::string& objectId, const std::string& originator,
+                 const std::string& messageId, int degree)
+{
+    const std::string sc = TrimmedText(eph.header.spacecraftId);
+    m.objectName = !objectName.empty() ? objectName : sc.empty() ? "UNKNOWN" : sc;
+    m.objectId = objectId.empty() ? "UNKNOWN" : objectId;
+    if (!originator.empty()) m.originator = originator;
+    m.creationDate = NowUtc();
+    m.messageId = messageId;
+    m.degree = degree;
+    m.comments = ProvenanceComments(eph, std::string("qlrdump ") + TROK_VERSION);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string mode, out, objectName, objectId, section;
+    std::string mode, out, objectName, objectId, section, originator, messageId;
+    std::string oemVersion = "2.0", frame = "inertial";
+    int degree = 7;
     ProductKind kind = ProductKind::Unknown;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -220,8 +265,8 @@ int main(int argc, char** argv)
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
-        } else if (a == "--check" || a == "--oem" || a == "--summary") {
-            if (!mode.empty()) Fail("give only one of --check, --oem and --summary");
+        } else if (a == "--check" || a == "--oem" || a == "--aem" || a == "--summary") {
+            if (!mode.empty()) Fail("give only one of --check, --oem, --aem and --summary");
             mode = a;
         } else if (a == "--header" || a == "--records" || a == "--orbits") {
             section = a;
@@ -233,6 +278,24 @@ int main(int argc, char** argv)
         } else if (a == "--out") out = value();
         else if (a == "--object-name") objectName = value();
         else if (a == "--object-id") objectId = value();
+        else if (a == "--originator") originator = value();
+        else if (a == "--message-id") messageId = value();
+        else if (a == "--oem-version") {
+            oemVersion = value();
+            if (oemVersion != "2.0" && oemVersion != "3.0")
+                Fail("--oem-version takes 2.0 or 3.0, not \"" + oemVersion + "\"");
+        } else if (a == "--frame") {
+            frame = value();
+            if (frame != "inertial" && frame != "orbital")
+                Fail("--frame takes inertial or orbital, not \"" + frame + "\"");
+        } else if (a == "--interpolation-degree") {
+            const std::string v = value();
+            char* end = nullptr;
+            const long d = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || d < 1 || d > 30)
+                Fail("--interpolation-degree takes a whole number from 1 to 30, not \"" + v + "\"");
+            degree = static_cast<int>(d);
+        }
         else if (a.size() > 1 && a[0] == '-' && a != "-") Fail("unknown option " + a + "\n" + kUsage);
         else files.push_back(a);
     }
@@ -253,19 +316,36 @@ int main(int argc, char** argv)
     if (mode == "--oem") {
         if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));
         const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
-        const std::string sc = TrimmedText(eph.header.spacecraftId);
-        if (objectName.empty()) objectName = sc.empty() ? "UNKNOWN" : sc;
-        if (objectId.empty()) objectId = objectName;
-        if (out.empty()) {
-            WriteOem(std::cout, eph, objectName, objectId, NowUtc());
-            std::cout.flush();
-            return std::cout ? 0 : 255;
+        const std::string why = UnusableRecord(eph.records, 6, "ephemeris");
+        if (!why.empty()) {
+            std::cerr << "qlrdump: cannot export \"" << eph.path << "\": " << why << std::endl;
+            return 1;
         }
-        std::ofstream f(out, std::ios::trunc);
-        WriteOem(f, eph, objectName, objectId, NowUtc());
-        f.close();
-        if (!f) Fail("cannot write \"" + out + "\"");
-        return 0;
+        MessageOptions m;
+        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
+        m.version = oemVersion;
+        if (oemVersion == "3.0" && m.messageId.empty())
+            m.messageId = "OEM_" + m.objectName + "_" + m.creationDate;
+        return Export(out, [&](std::ostream& os) { WriteOem(os, eph, m); });
+    }
+    if (mode == "--aem") {
+        if (files.size() != 2) Fail("--aem needs an ephemeris and an attitude file\n" + std::string(kUsage));
+        const Product eph = Load(files[0], ProductKind::Unknown, false, ProductKind::Ephemeris);
+        const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
+        std::vector<std::string> why = CheckProductPair(eph, att);
+        if (why.empty()) {
+            const std::string problem = AemProblem(eph, att);
+            if (!problem.empty()) why.push_back(problem);
+        }
+        if (!why.empty()) {
+            for (const std::string& s : why)
+                std::cerr << "qlrdump: cannot export \"" << att.path << "\": " << s << "\n";
+            return 1;
+        }
+        AemOptions m;
+        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
+        m.orbitalFrame = frame == "orbital";
+        return Export(out, [&](std::ostream& os) { WriteAem(os, eph, att, m); });
     }
     if (mode == "--summary") {
         if (files.empty() || files.size() > 2)
