@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "toolkit_aem.h"
+#include "toolkit_civilutc.h"
 #include "toolkit_isotime.h"
 #include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
@@ -67,12 +68,30 @@ std::string Fixed(double v, int decimals)
     return buf;
 }
 
+// Civil UTC of a TAI93 instant from the system's leap-second table; the
+// first use says on standard error when the table is missing or expired.
+// Without a usable table (or before 1972) the product's own UTC model stands
+// in, as the warning says.
+std::string CivilUtc(double tai93, int decimals)
+{
+    static bool warned = false;
+    const LeapSeconds& table = SystemLeapSeconds();
+    if (!warned) {
+        warned = true;
+        const std::string warning = LeapSecondsWarning(table);
+        if (!warning.empty()) std::cerr << "qlrdump: warning: " << warning << std::endl;
+    }
+    int offset = 0;
+    if (!TaiMinusUtcAtTai93(table, tai93, offset)) return IsoUtcFromTai93(tai93, decimals);
+    return IsoCivilUtcFromTai93(table, tai93, decimals);
+}
+
 // A node time before TAI93 zero stands for "no node": the writers store
 // -999.99999999 or a time far in the past there.
 std::string NodeTime(double tai93)
 {
     if (!(tai93 >= 0.0)) return "none";
-    return IsoUtcFromTai93(tai93, 3) + " UTC";
+    return CivilUtc(tai93, 3) + " UTC";
 }
 
 void PrintHeader(const Product& p)
@@ -86,14 +105,15 @@ void PrintHeader(const Product& p)
         std::cout << ", " << p.orbits.size() << " orbit records of 32 bytes";
     std::cout << "\n\n[common header]\n";
     std::cout << "SpacecraftID  \"" << PrintableField(h.spacecraftId) << "\"\n";
-    std::cout << "TimeRange     \"" << PrintableField(h.timeRange) << "\"\n";
+    std::cout << "TimeRange     \"" << PrintableField(h.timeRange)
+              << "\" (UTC of the product's own TAI-UTC model)\n";
     std::cout << "Source        \"" << PrintableField(h.source) << "\"\n";
     std::cout << "Version       \"" << PrintableField(h.version) << "\"\n";
     std::cout << "StartTime     " << Fixed(h.startTai93, 6) << " s TAI93 = "
-              << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << IsoUtcFromTai93(h.startTai93, 3)
+              << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << CivilUtc(h.startTai93, 3)
               << " UTC\n";
     std::cout << "StopTime      " << Fixed(h.stopTai93, 6) << " s TAI93 = "
-              << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << IsoUtcFromTai93(h.stopTai93, 3)
+              << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << CivilUtc(h.stopTai93, 3)
               << " UTC\n";
     std::cout << "Interval      " << h.interval << " s\n";
     std::cout << "NoURefs       " << h.noURefs << "\n";
@@ -110,7 +130,7 @@ void PrintHeader(const Product& p)
                   << " deg, perigee = " << Fixed(e.kepler[4] * kRad, 4)
                   << " deg, mean anomaly = " << Fixed(e.kepler[5] * kRad, 4) << " deg\n";
         std::cout << "EpochTimeTAI  " << Fixed(e.epochTai93, 6) << " s TAI93";
-        if (e.epochTai93 >= 0) std::cout << " = " << IsoUtcFromTai93(e.epochTai93, 3) << " UTC";
+        if (e.epochTai93 >= 0) std::cout << " = " << CivilUtc(e.epochTai93, 3) << " UTC";
         else std::cout << " (no element set)";
         std::cout << "\n";
     } else {
@@ -171,8 +191,8 @@ void PrintSummary(const Product& eph)
     }
     std::cout << "records          " << r.size();
     if (!r.empty())
-        std::cout << ", " << IsoUtcFromTai93(r.front().tai93, 3) << " to "
-                  << IsoUtcFromTai93(r.back().tai93, 3) << " UTC";
+        std::cout << ", " << CivilUtc(r.front().tai93, 3) << " to "
+                  << CivilUtc(r.back().tai93, 3) << " UTC";
     std::cout << "\nrepaired points  " << repaired << " (interpolated in " << small
               << " small gaps)\n";
     std::cout << "large gaps       " << large;
