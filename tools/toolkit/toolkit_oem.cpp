@@ -51,6 +51,7 @@ std::string UnusableRecord(const std::vector<ProductRecord>& r, size_t valueCoun
                                             {"angle 1", "angle 2", "angle 3", "rate 1",
                                              "rate 2", "rate 3"}};
     const int kind = valueCount == 6 ? 0 : 1;
+    if (r.empty()) return std::string("the ") + what + " file holds no records";
     for (size_t i = 0; i < r.size(); ++i) {
         const std::string rec = std::string(what) + " record " + std::to_string(i);
         if (!std::isfinite(r[i].tai93)) return rec + " has no finite time";

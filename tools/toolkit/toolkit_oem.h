@@ -22,7 +22,7 @@ struct Segment {
 // starts one. Empty for a product without records.
 std::vector<Segment> SegmentsAtLargeGaps(const std::vector<ProductRecord>& records);
 
-// Why the records cannot go into a message: a time or value that is not a
+// Why the records cannot go into a message: none at all, a time or value that is not a
 // finite number, or a time not after the one before it. Names the first such
 // record (counted from 0); empty when every record is usable. `valueCount`
 // values of each record are checked (6: position and velocity; 3: angles).
