@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <set>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,34 +42,14 @@ struct KvnMessage {
 std::string Trim(const std::string& s)
 {
     const size_t a = s.find_first_not_of(" \t");
-    if (a == std::string::npos) return "";
-    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+    return a == std::string::npos ? "" : s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
-// "YYYY-MM-DDThh:mm:ss[.d...]": seconds since 2000-01-01, or NaN when the
-// text is not in that form (fields in range, leading zeros).
-double EpochSeconds(const std::string& t)
+// CCSDS epoch "YYYY-MM-DDThh:mm:ss[.d...][Z]".
+bool IsEpoch(const std::string& t)
 {
-    if (t.size() < 19 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
-        t[16] != ':')
-        return std::nan("");
-    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18})
-        if (t[i] < '0' || t[i] > '9') return std::nan("");
-    if (t.size() > 19) {
-        if (t[19] != '.' || t.size() == 20) return std::nan("");
-        for (size_t i = 20; i < t.size(); ++i)
-            if (t[i] < '0' || t[i] > '9') return std::nan("");
-    }
-    const int y = std::stoi(t.substr(0, 4)), mo = std::stoi(t.substr(5, 2)),
-              d = std::stoi(t.substr(8, 2)), h = std::stoi(t.substr(11, 2)),
-              mi = std::stoi(t.substr(14, 2));
-    const double s = std::stod(t.substr(17));
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s >= 61.0) return std::nan("");
-    // Days from civil date (proleptic Gregorian), counted from 2000-03-01.
-    const int yy = mo <= 2 ? y - 1 : y, mm = mo <= 2 ? mo + 9 : mo - 3;
-    const long days = 365L * (yy - 2000) + (yy - 2000) / 4 - (yy - 2000) / 100 +
-                      (yy - 2000) / 400 + (153 * mm + 2) / 5 + d - 1 + 60;
-    return days * 86400.0 + h * 3600.0 + mi * 60.0 + s;
+    static const std::regex form(R"(\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01])T([01]\d|2[0-3]):[0-5]\d:([0-5]\d|60)(\.\d+)?Z?)");
+    return std::regex_match(t, form);
 }
 
 bool Number(const std::string& text, double& v)
@@ -79,55 +59,47 @@ bool Number(const std::string& text, double& v)
     return !text.empty() && *end == '\0' && std::isfinite(v);
 }
 
-// Reads `text` as an OEM (aem false) or AEM; returns why it is not one, or
-// "" and the message.
+// Reads `text` as an OEM (aem false) or AEM (version 2.0); returns why it is
+// not one, or "" and the message. Header and metadata keywords must come in
+// the standards' table order, mandatory ones present, others unknown.
 std::string ReadKvn(const std::string& text, bool aem, KvnMessage& m)
 {
     std::vector<std::string> lines;
-    {
-        std::istringstream in(text);
-        std::string l;
-        while (std::getline(in, l)) {
-            l = Trim(l);
-            if (!l.empty()) lines.push_back(l);
-        }
-    }
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        if (!Trim(l).empty()) lines.push_back(Trim(l));
     size_t i = 0;
-    auto kv = [&](const std::string& line, std::string& key, std::string& value) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) return false;
-        key = Trim(line.substr(0, eq));
-        value = Trim(line.substr(eq + 1));
-        return !key.empty() && !value.empty();
+    // Keyword = value lines from i up to `stop`, after leading COMMENTs.
+    auto block = [&](const std::vector<std::string>& order, const std::vector<std::string>& mandatory,
+                     const std::string& stop, std::map<std::string, std::string>& out) -> std::string {
+        while (i < lines.size() && lines[i].rfind("COMMENT ", 0) == 0) ++i;
+        size_t at = 0;
+        for (; i < lines.size() && lines[i] != stop; ++i) {
+            const size_t eq = lines[i].find('=');
+            const std::string key = Trim(lines[i].substr(0, eq));
+            size_t k = at;
+            while (k < order.size() && order[k] != key) ++k;
+            if (eq == std::string::npos || Trim(lines[i].substr(eq + 1)).empty() || k == order.size())
+                return "\"" + lines[i] + "\" out of order or not allowed";
+            out[key] = Trim(lines[i].substr(eq + 1));
+            at = k + 1;
+        }
+        for (const std::string& k : mandatory)
+            if (!out.count(k)) return "no " + k;
+        return i < lines.size() ? "" : "no " + stop;
     };
-    std::string key, value;
-    const std::string versionKey = aem ? "CCSDS_AEM_VERS" : "CCSDS_OEM_VERS";
-    if (lines.empty() || !kv(lines[0], key, value) || key != versionKey)
-        return "the first line is not " + versionKey;
-    m.version = value;
-    if (aem ? value != "2.0" : value != "2.0" && value != "3.0") return "version " + value;
-    const bool v3 = !aem && value == "3.0";
-    const bool hasMessageId = aem || v3;
+    const std::string vers = aem ? "CCSDS_AEM_VERS = " : "CCSDS_OEM_VERS = ";
+    if (lines.empty() || lines[0].rfind(vers, 0) != 0) return "the first line is not " + vers;
+    m.version = lines[0].substr(vers.size());
+    if (m.version != "2.0" && (aem || m.version != "3.0")) return "version " + m.version;
     ++i;
-    while (i < lines.size() && lines[i].rfind("COMMENT", 0) == 0) ++i;
-    const std::vector<std::string> headerOrder = {"CLASSIFICATION", "CREATION_DATE",
-                                                  "ORIGINATOR", "MESSAGE_ID"};
-    size_t at = 0;
-    for (; i < lines.size() && lines[i] != "META_START"; ++i) {
-        if (!kv(lines[i], key, value)) return "header line \"" + lines[i] + "\"";
-        size_t k = at;
-        while (k < headerOrder.size() && headerOrder[k] != key) ++k;
-        if (k == headerOrder.size()) return "header keyword " + key + " out of order or unknown";
-        if ((key == "MESSAGE_ID" || key == "CLASSIFICATION") && !hasMessageId)
-            return key + " in a version " + m.version + " header";
-        m.header[key] = value;
-        at = k + 1;
-    }
-    if (!m.header.count("CREATION_DATE") || !m.header.count("ORIGINATOR"))
-        return "header without CREATION_DATE or ORIGINATOR";
-    if (std::isnan(EpochSeconds(m.header["CREATION_DATE"]))) return "CREATION_DATE format";
+    std::vector<std::string> header{"CREATION_DATE", "ORIGINATOR"};
+    if (aem || m.version == "3.0") header = {"CLASSIFICATION", "CREATION_DATE", "ORIGINATOR", "MESSAGE_ID"};
+    std::string why = block(header, {"CREATION_DATE", "ORIGINATOR"}, "META_START", m.header);
+    if (!why.empty()) return "header: " + why;
+    if (!IsEpoch(m.header["CREATION_DATE"])) return "CREATION_DATE format";
 
-    const std::vector<std::string> metaOrder =
+    const std::vector<std::string> order =
         aem ? std::vector<std::string>{"OBJECT_NAME", "OBJECT_ID", "CENTER_NAME", "REF_FRAME_A",
                                        "REF_FRAME_B", "TIME_SYSTEM", "START_TIME",
                                        "USEABLE_START_TIME", "USEABLE_STOP_TIME", "STOP_TIME",
@@ -142,98 +114,54 @@ std::string ReadKvn(const std::string& text, bool aem, KvnMessage& m)
                                        "TIME_SYSTEM", "START_TIME", "STOP_TIME", "ATTITUDE_TYPE"}
             : std::vector<std::string>{"OBJECT_NAME", "OBJECT_ID", "CENTER_NAME", "REF_FRAME",
                                        "TIME_SYSTEM", "START_TIME", "STOP_TIME"};
-    if (i == lines.size()) return "no metadata block";
     while (i < lines.size()) {
-        if (lines[i] != "META_START") return "\"" + lines[i] + "\" where META_START belongs";
+        if (lines[i++] != "META_START") return "\"" + lines[i - 1] + "\" where META_START belongs";
         KvnSegment s;
+        why = block(order, mandatory, "META_STOP", s.meta);
+        if (!why.empty()) return "metadata: " + why;
         ++i;
-        while (i < lines.size() && lines[i].rfind("COMMENT", 0) == 0) ++i;
-        at = 0;
-        for (; i < lines.size() && lines[i] != "META_STOP"; ++i) {
-            if (!kv(lines[i], key, value)) return "metadata line \"" + lines[i] + "\"";
-            size_t k = at;
-            while (k < metaOrder.size() && metaOrder[k] != key) ++k;
-            if (k == metaOrder.size()) return "metadata keyword " + key + " out of order or unknown";
-            s.meta[key] = value;
-            at = k + 1;
-        }
-        if (i == lines.size()) return "metadata without META_STOP";
-        ++i;
-        for (const std::string& k : mandatory)
-            if (!s.meta.count(k)) return "metadata without " + k;
-        const std::string interp = aem ? "INTERPOLATION_METHOD" : "INTERPOLATION";
-        if (s.meta.count(interp) != s.meta.count("INTERPOLATION_DEGREE"))
-            return interp + " without INTERPOLATION_DEGREE or the other way round";
-        size_t count = 6;
-        if (aem) {
-            if (s.meta["ATTITUDE_TYPE"] != "QUATERNION") return "ATTITUDE_TYPE " + s.meta["ATTITUDE_TYPE"];
-            count = 4;
-            if (i == lines.size() || lines[i] != "DATA_START") return "no DATA_START";
-            ++i;
-        }
-        while (i < lines.size() && lines[i].rfind("COMMENT", 0) == 0) ++i;
-        for (; i < lines.size(); ++i) {
-            if (aem && lines[i] == "DATA_STOP") break;
-            if (!aem && (lines[i] == "META_START" || lines[i] == "COVARIANCE_START")) break;
-            std::istringstream in(lines[i]);
+        if (s.meta.count(aem ? "INTERPOLATION_METHOD" : "INTERPOLATION") != s.meta.count("INTERPOLATION_DEGREE"))
+            return "interpolation method and degree not together";
+        if (aem && (s.meta["ATTITUDE_TYPE"] != "QUATERNION" || i == lines.size() || lines[i++] != "DATA_START"))
+            return "no DATA_START of quaternions";
+        while (i < lines.size() && lines[i].rfind("COMMENT ", 0) == 0) ++i;
+        for (; i < lines.size() && lines[i] != (aem ? "DATA_STOP" : "META_START"); ++i) {
+            std::istringstream fields(lines[i]);
             std::string epoch, field;
-            in >> epoch;
+            fields >> epoch;
             std::vector<double> v;
-            double x = 0;
-            while (in >> field) {
-                if (!Number(field, x)) return "data field \"" + field + "\" in \"" + lines[i] + "\"";
-                v.push_back(x);
-            }
-            if (std::isnan(EpochSeconds(epoch))) return "epoch \"" + epoch + "\"";
-            if (v.size() != count && !(!aem && v.size() == 9))
-                return std::to_string(v.size()) + " values in \"" + lines[i] + "\"";
+            for (double x = 0; fields >> field; v.push_back(x))
+                if (!Number(field, x)) return "data field \"" + field + "\"";
+            if (!IsEpoch(epoch) || v.size() != (aem ? 4u : 6u)) return "data line \"" + lines[i] + "\"";
+            if (!s.epochs.empty() && (epoch.size() != s.epochs.back().size() || !(epoch > s.epochs.back())))
+                return "epoch " + epoch + " does not follow " + s.epochs.back();
+            if (aem && std::fabs(std::hypot(std::hypot(v[0], v[1]), std::hypot(v[2], v[3])) - 1) > 1e-9)
+                return "a quaternion not of unit length";
             s.epochs.push_back(epoch);
             s.values.push_back(v);
         }
-        if (aem) {
-            if (i == lines.size()) return "no DATA_STOP";
-            ++i;
-        }
+        if (aem && i++ == lines.size()) return "no DATA_STOP";
         if (s.epochs.empty()) return "a segment without data";
+        // START/STOP are the first and last epoch; the degree fits the
+        // points; one time system; segments in time order.
+        if (s.meta["START_TIME"] != s.epochs.front() || s.meta["STOP_TIME"] != s.epochs.back())
+            return "START_TIME or STOP_TIME is not the first or last epoch";
+        if (s.meta.count("INTERPOLATION_DEGREE")) {
+            const std::string& d = s.meta["INTERPOLATION_DEGREE"];
+            if (d.find_first_not_of("0123456789") != std::string::npos || std::stoul(d) + 1 > s.epochs.size())
+                return "INTERPOLATION_DEGREE " + d;
+        }
+        if (!m.segments.empty() && (s.meta["TIME_SYSTEM"] != m.segments[0].meta["TIME_SYSTEM"] ||
+                                    !(s.epochs.front() > m.segments.back().epochs.back())))
+            return "segments out of order or in different time systems";
         m.segments.push_back(s);
     }
-    // Whole-message rules: one time system, segments in time order, epochs
-    // strictly increasing, START/STOP the first and last epoch, interpolation
-    // degree within the points of its segment.
-    for (size_t k = 0; k < m.segments.size(); ++k) {
-        KvnSegment& s = m.segments[k];
-        if (s.meta["TIME_SYSTEM"] != m.segments[0].meta["TIME_SYSTEM"]) return "TIME_SYSTEM changes";
-        if (s.meta["START_TIME"] != s.epochs.front()) return "START_TIME is not the first epoch";
-        if (s.meta["STOP_TIME"] != s.epochs.back()) return "STOP_TIME is not the last epoch";
-        for (size_t j = 1; j < s.epochs.size(); ++j)
-            if (!(EpochSeconds(s.epochs[j]) > EpochSeconds(s.epochs[j - 1])))
-                return "epoch " + s.epochs[j] + " does not follow " + s.epochs[j - 1];
-        if (k > 0 && !(EpochSeconds(s.epochs.front()) >
-                       EpochSeconds(m.segments[k - 1].epochs.back())))
-            return "segment " + std::to_string(k) + " starts before the previous one ends";
-        if (s.meta.count("INTERPOLATION_DEGREE")) {
-            double d = 0;
-            const std::string& t = s.meta["INTERPOLATION_DEGREE"];
-            if (!Number(t, d) || d != std::floor(d) || d < 0 || t.find('.') != std::string::npos)
-                return "INTERPOLATION_DEGREE " + t;
-            if (d > static_cast<double>(s.epochs.size()) - 1) return "degree above the points - 1";
-        }
-        if (aem)
-            for (const std::vector<double>& q : s.values)
-                if (std::fabs(std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]) - 1) > 1e-9)
-                    return "a quaternion that is not of unit length";
-    }
-    return "";
+    return m.segments.empty() ? "no metadata block" : "";
 }
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
 // ---- Runs -----------------------------------------------------------------
-
-ProgramResult RunIn(const std::string& dir, const std::vector<std::string>& argv)
-{
-    return RunProgram(argv, dir);
-}
 
 // A simulated span through trokgen and trokproc in `dir`: name.pkt,
 // name.eph, name.att.
@@ -243,9 +171,9 @@ void MakeProducts(const std::string& dir, const std::string& name,
     std::vector<std::string> g{kTrokgen, "--out", name + ".pkt", "--tle", name + ".tle",
                                "--config", name + ".cfg"};
     g.insert(g.end(), trokgenOptions.begin(), trokgenOptions.end());
-    ProgramResult r = RunIn(dir, g);
+    ProgramResult r = RunProgram(g, dir);
     ASSERT_EQ(r.status, 0) << r.err;
-    r = RunIn(dir, {kTrokproc, "-configfile", name + ".cfg"});
+    r = RunProgram({kTrokproc, "-configfile", name + ".cfg"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
 }
 
@@ -317,8 +245,8 @@ TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
                               "--seed", "11"});
     const Product eph = ReadOrFail(dir + "/day.eph");
 
-    ProgramResult r = RunIn(dir, {kQlrdump, "--oem", "day.eph", "--out", "day.oem", "--object-id",
-                                "2026-999A", "--originator", "ESOC"});
+    ProgramResult r = RunProgram({kQlrdump, "--oem", "day.eph", "--out", "day.oem", "--object-id",
+                                "2026-999A", "--originator", "ESOC"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     KvnMessage m;
@@ -338,10 +266,7 @@ TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
         const KvnSegment& s = m.segments[k];
         const size_t last = k + 1 < firsts.size() ? firsts[k + 1] - 1 : eph.records.size() - 1;
         EXPECT_EQ(s.epochs.size(), last - firsts[k] + 1) << "segment " << k;
-        // START/STOP are the first and last record's epochs; the first
-        // state is the record's position in km.
-        EXPECT_NEAR(EpochSeconds(s.meta.at("START_TIME")) - EpochSeconds(s.meta.at("STOP_TIME")),
-                    eph.records[firsts[k]].tai93 - eph.records[last].tai93, 2e-6);
+        // The first and last states are those records' (km, km/s).
         EXPECT_NEAR(s.values.front()[0], eph.records[firsts[k]].v[0] / 1e3, 1e-6);
         EXPECT_NEAR(s.values.back()[5], eph.records[last].v[5] / 1e3, 1e-9);
         EXPECT_EQ(s.meta.at("OBJECT_NAME"), "QORAL6");
@@ -358,10 +283,28 @@ TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
     EXPECT_NE(text.find("COMMENT Written by qlrdump "), std::string::npos);
     EXPECT_NE(text.find("COMMENT Element set epoch 2026-06-01T00:00:5"), std::string::npos);
 
+    // The reader is strict: each of these faults is refused.
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string t = text;
+        return t.replace(t.find(from), from.size(), to);
+    };
+    const std::string bad[] = {
+        replaced("CENTER_NAME = EARTH\nREF_FRAME = EME2000", "REF_FRAME = EME2000\nCENTER_NAME = EARTH"),
+        replaced("INTERPOLATION_DEGREE = 7", "INTERPOLATION_DEGREE = 7.0"),
+        replaced("TIME_SYSTEM = TAI\n", ""),
+        replaced("CCSDS_OEM_VERS = 2.0\n", "CCSDS_OEM_VERS = 2.0\nMESSAGE_ID = X\n"),
+        replaced(m.segments[0].epochs[1], m.segments[0].epochs[0]),
+        replaced(" 0.000000032\n", "\n"),
+    };
+    for (const std::string& t : bad) {
+        KvnMessage ignored;
+        EXPECT_NE(ReadKvn(t, false, ignored), "");
+    }
+
     // OEM 3.0 adds MESSAGE_ID; the degree option is honoured; without
     // --object-id the object is UNKNOWN.
-    r = RunIn(dir, {kQlrdump, "--oem", "day.eph", "--oem-version", "3.0", "--interpolation-degree",
-                  "5", "--message-id", "DAY-1"});
+    r = RunProgram({kQlrdump, "--oem", "day.eph", "--oem-version", "3.0", "--interpolation-degree",
+                  "5", "--message-id", "DAY-1"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     KvnMessage m3;
     ASSERT_EQ(ReadKvn(r.out, false, m3), "");
@@ -370,16 +313,6 @@ TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
     EXPECT_EQ(m3.segments.size(), 4u);
     EXPECT_EQ(m3.segments[1].meta.at("INTERPOLATION_DEGREE"), "5");
     EXPECT_EQ(m3.segments[1].meta.at("OBJECT_ID"), "UNKNOWN");
-
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--oem-version", "2.5"}, {"--interpolation-degree", "0"},
-          {"--interpolation-degree", "x"}}) {
-        std::vector<std::string> argv{kQlrdump, "--oem", "day.eph"};
-        argv.insert(argv.end(), bad.begin(), bad.end());
-        r = RunIn(dir, argv);
-        EXPECT_EQ(r.status, 255) << bad[0] << " " << bad[1];
-        EXPECT_NE(r.err.find(bad[0]), std::string::npos) << r.err;
-    }
 }
 
 TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
@@ -394,12 +327,12 @@ TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
     std::string b = eph;
     b.replace(512 + 64 * 100 + 8 + 8 * 4, 8, std::string(nan8, 8));
     WriteFile(dir + "/p.eph", b);
-    ProgramResult r = RunIn(dir, {kQlrdump, "--oem", "p.eph", "--out", "p.oem"});
+    ProgramResult r = RunProgram({kQlrdump, "--oem", "p.eph", "--out", "p.oem"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ephemeris record 100 ("), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("NaN as vy"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir + "/p.oem")) << "nothing is written";
-    r = RunIn(dir, {kQlrdump, "--aem", "p.eph", "p.att", "--out", "p.aem"});
+    r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att", "--out", "p.aem"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ephemeris record 100"), std::string::npos) << r.err;
 
@@ -407,7 +340,7 @@ TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
     b = att;
     b.replace(512 + 64 * 200 + 16, 8, std::string(nan8, 8));
     WriteFile(dir + "/p.att", b);
-    r = RunIn(dir, {kQlrdump, "--aem", "p.eph", "p.att", "--out", "p.aem"});
+    r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att", "--out", "p.aem"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("attitude record 200 ("), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("not all finite"), std::string::npos) << r.err;
@@ -415,14 +348,14 @@ TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
 
     // A pair that does not belong together, and files in the wrong order.
     WriteFile(dir + "/p.att", att.substr(0, 72) + "KIRU" + att.substr(76));
-    r = RunIn(dir, {kQlrdump, "--aem", "p.eph", "p.att"});
+    r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("common headers of the two files differ (Source)"), std::string::npos);
     WriteFile(dir + "/p.att", att);
-    r = RunIn(dir, {kQlrdump, "--aem", "p.att", "p.eph"});
+    r = RunProgram({kQlrdump, "--aem", "p.att", "p.eph"}, dir);
     EXPECT_EQ(r.status, 255);
     EXPECT_NE(r.err.find("is an attitude file; this needs an ephemeris file"), std::string::npos);
-    r = RunIn(dir, {kQlrdump, "--aem", "p.eph", "p.att", "--frame", "body"});
+    r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att", "--frame", "body"}, dir);
     EXPECT_EQ(r.status, 255);
 }
 
@@ -444,8 +377,8 @@ TEST(Exports, AemQuaternionsMatchTheSentAttitudeToANanoradian)
         MakeProducts(dir, c.name, c.options);
         const Product eph = ReadOrFail(dir + "/" + c.name + ".eph");
         const std::string n = c.name;
-        const ProgramResult r = RunIn(dir, {kQlrdump, "--aem", n + ".eph", n + ".att", "--out",
-                                          n + ".aem", "--object-id", "2026-999A"});
+        const ProgramResult r = RunProgram({kQlrdump, "--aem", n + ".eph", n + ".att", "--out",
+                                          n + ".aem", "--object-id", "2026-999A"}, dir);
         ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
         KvnMessage m;
         ASSERT_EQ(ReadKvn(ReadFile(dir + "/" + n + ".aem"), true, m), "") << c.name;
@@ -469,7 +402,7 @@ TEST(Exports, AemQuaternionsMatchTheSentAttitudeToANanoradian)
 
     // Exact nadir pointing relative to the local orbital frame: the identity.
     MakeProducts(dir, "nadir", {"--seconds", "3000", "--wobble", "0", "--seed", "9"});
-    const ProgramResult r = RunIn(dir, {kQlrdump, "--aem", "nadir.eph", "nadir.att", "--frame", "orbital"});
+    const ProgramResult r = RunProgram({kQlrdump, "--aem", "nadir.eph", "nadir.att", "--frame", "orbital"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     KvnMessage m;
     ASSERT_EQ(ReadKvn(r.out, true, m), "");
@@ -518,7 +451,7 @@ TEST(Exports, AttitudesBeyondThirtyDegreesAreNotRecovered)
     // A simulated day turning up to 40 degrees is refused, naming a record.
     const std::string dir = FreshTestDir();
     MakeProducts(dir, "big", {"--seconds", "3000", "--seed", "2", "--wobble-deg", "40,40,40"});
-    const ProgramResult r = RunIn(dir, {kQlrdump, "--aem", "big.eph", "big.att", "--out", "big.aem"});
+    const ProgramResult r = RunProgram({kQlrdump, "--aem", "big.eph", "big.att", "--out", "big.aem"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("qlrdump: cannot export \"big.att\": attitude record "), std::string::npos)
         << r.err;
