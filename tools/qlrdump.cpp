@@ -256,7 +256,11 @@ void ExportNames(const Product& eph, MessageOptions& m, const std::string& objec
                  const std::string& objectId, const std::string& originator,
                  const std::string& messageId, int degree)
 {
-    const std::string sc = TrimmedText(eph.header.spacecraftId);
+    for (const std::string* text : {&objectName, &objectId, &originator, &messageId})
+        for (char c : *text)
+            if (static_cast<unsigned char>(c) < ' ' || c == 127)
+                Fail("export names must be printable text, not \"" + PrintableField(*text) + "\"");
+    const std::string sc = PrintableField(TrimmedText(eph.header.spacecraftId));
     m.objectName = !objectName.empty() ? objectName : sc.empty() ? "UNKNOWN" : sc;
     m.objectId = objectId.empty() ? "UNKNOWN" : objectId;
     if (!originator.empty()) m.originator = originator;

@@ -12,9 +12,11 @@ const uint32_t kRepaired = 0x20;
 const uint32_t kLargeGapBefore = 0x40;
 const uint32_t kLargeGapAfter = 0x200;
 
+// A header text as one line of printable characters: up to its first zero
+// byte, trailing blanks dropped, other bytes escaped.
 std::string Trimmed(const std::string& field)
 {
-    std::string s = field.substr(0, field.find('\0'));
+    std::string s = PrintableField(field.substr(0, field.find('\0')));
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
 }
