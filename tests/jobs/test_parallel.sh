@@ -110,7 +110,9 @@ job_gone() {
     local p
     for p in $jobpids; do
         # a pid may be reused, but not within this short a time by a process of this group
-        if [ -e /proc/$p ] && [ "$(ps -o pgid= -p "$p" | tr -d ' ')" = "$group" ]; then return 1; fi
+        # a zombie has ended; it waits only to be reaped by whoever adopted it
+        if [ -e /proc/$p ] && [ "$(ps -o pgid= -p "$p" | tr -d ' ')" = "$group" ] &&
+            [[ $(ps -o stat= -p "$p") != Z* ]]; then return 1; fi
     done
     return 0
 }

@@ -59,7 +59,16 @@ outcome() {
 }
 # Pids of job $1's processes on the node, while it runs.
 job_pids() { scontrol listpids "$1" 2>/dev/null | awk 'NR > 1 && $1 ~ /^[0-9]+$/ { print $1 }' | sort -u; }
-all_gone() { local p; for p in $1; do [ -e "/proc/$p" ] && return 1; done; return 0; }
+all_gone() {
+    local p left=0
+    for p in $1; do
+        # a zombie has ended; it waits only to be reaped by whoever adopted it
+        if [ -e "/proc/$p" ] && [[ $(ps -o stat= -p "$p") != Z* ]]; then
+            ps -o pid=,ppid=,stat=,args= -p "$p"; left=1
+        fi
+    done
+    return $left
+}
 no_leftovers() {   # no product and no temporary file of day $2 in folder $1
     [ -z "$(find "$1" -name "*day$2*" 2>/dev/null)" ]
 }
@@ -110,12 +119,13 @@ expect "scancel: the task ended" 'wait_job "$cancelled" 60'
 sleep 1
 expect "scancel: every process of the task is gone" 'all_gone "$pids"'
 expect "scancel: no product and no temporary file" 'no_leftovers cancel 1'
-expect "scancel: sacct CANCELLED 0:15 (got $(outcome "$cancelled" 0))" '[ "$(outcome "$cancelled" 0)" = "CANCELLED 0:15" ]'
+expect "scancel: sacct CANCELLED (got $(outcome "$cancelled" 0))" '[[ "$(outcome "$cancelled" 0)" == "CANCELLED "* ]]'
 echo "sacct: scancel: $(outcome "$cancelled" 0)"
 
 # --- time limit with the early SIGTERM -------------------------------------------
 # One minute, SIGTERM to the batch shell (pgsentry) 50 s before it. Slurm
 # checks limits about every 30 s, so the signal comes 10 to 40 s in.
+export SLOW_TROKPROC_PAUSE=3
 limited=$(sbatch --parsable --array=0 --time=1 --signal=B:TERM@50 "$src/jobs/trokarray.sbatch" \
     slow.list elements.tle limit logs) || exit 1
 pids=$(running_pids "$limited")
