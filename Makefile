@@ -23,6 +23,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
