@@ -96,6 +96,17 @@ expect "past the list: the message in the task's log" 'grep -q "task 9: packets.
 expect "past the list: nothing named .eph" '[ ! -e out/.eph ]'
 echo "sacct: input refused: $(outcome "$bad" 8); index past the list: $(outcome "$bad" 9)"
 
+# --- a check that fails, and a resubmitted array that skips finished days -----------
+printf -- '-noradsatname NOSUCHSAT\n' > nosuchsat.cfg
+checked=$(TROK_CONFIG=$work/nosuchsat.cfg sbatch --parsable --array=0 --time=5 \
+    "$src/jobs/trokarray.sbatch" packets.list elements.tle checkfail logs) || exit 1
+again=$(TROK_SKIP_DONE=yes sbatch --parsable --array=0-7 --time=5 \
+    "$src/jobs/trokarray.sbatch" packets.list elements.tle out logs) || exit 1
+expect "check failed and resubmitted arrays finished" 'wait_job "$checked" 60 && wait_job "$again" 60'
+expect "check failed: sacct FAILED 3:0 (got $(outcome "$checked" 0))" '[ "$(outcome "$checked" 0)" = "FAILED 3:0" ]'
+expect "resubmitted array: eight skipped lines" '[ $(grep -c "	skipped	" out/runlog.tsv) -eq 8 ]'
+echo "sacct: check failed: $(outcome "$checked" 0)"
+
 # --- scancel of a running task ---------------------------------------------------
 # trokproc held stopped most of the time, so that the task is still writing
 # its products when it is stopped.
