@@ -23,6 +23,12 @@ dir=$1; shift
 daemons=()   # pids of the daemons, ended in reverse order
 stop_all() {
     local i p
+    # Jobs still queued or running are cancelled first, while the daemons
+    # can still end them: a job's slurmstepd outlives slurmd otherwise.
+    if [ ${#daemons[@]} -ge 3 ] && [ -n "$(squeue -h -o %i 2>/dev/null)" ]; then
+        scancel -u "$(id -un)" 2>/dev/null
+        for _ in $(seq 1 60); do [ -z "$(squeue -h -o %i 2>/dev/null)" ] && break; sleep 0.5; done
+    fi
     for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
         p=${daemons[i]}
         kill -TERM "$p" 2>/dev/null
