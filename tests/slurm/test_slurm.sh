@@ -59,15 +59,23 @@ outcome() {
 }
 # Pids of job $1's processes on the node, while it runs.
 job_pids() { scontrol listpids "$1" 2>/dev/null | awk 'NR > 1 && $1 ~ /^[0-9]+$/ { print $1 }' | sort -u; }
+# True when every pid of $1 has ended, within 15 s (Slurm's SIGKILL to what
+# is left of a step comes KillWait = 5 s after its SIGTERM); else lists them.
 all_gone() {
-    local p left=0
-    for p in $1; do
-        # a zombie has ended; it waits only to be reaped by whoever adopted it
-        if [ -e "/proc/$p" ] && [[ $(ps -o stat= -p "$p") != Z* ]]; then
-            ps -o pid=,ppid=,stat=,args= -p "$p"; left=1
-        fi
+    local p left i
+    for ((i = 0; i < 30; i++)); do
+        left=""
+        for p in $1; do
+            # a zombie has ended; it waits only to be reaped by whoever adopted it
+            local st
+            st=$(ps -o stat= -p "$p" 2>/dev/null)
+            [ -n "$st" ] && [[ $st != Z* ]] && left="$left $p"
+        done
+        [ -z "$left" ] && return 0
+        sleep 0.5
     done
-    return $left
+    ps -o pid=,ppid=,stat=,args= -p "${left# }" 2>/dev/null
+    return 1
 }
 no_leftovers() {   # no product and no temporary file of day $2 in folder $1
     [ -z "$(find "$1" -name "*day$2*" 2>/dev/null)" ]
