@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "product_reader.h"
 #include "run_program.h"
 
 namespace {
@@ -42,22 +43,6 @@ std::string F64(double v)
     return b;
 }
 
-uint32_t GetU32(const std::string& b, size_t o)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(b[o + i]);
-    return v;
-}
-
-double GetF64(const std::string& b, size_t o)
-{
-    uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u = (u << 8) | static_cast<unsigned char>(b[o + i]);
-    double v;
-    std::memcpy(&v, &u, 8);
-    return v;
-}
-
 // A generated day with small and large gaps through trokproc: good.eph and
 // good.att in a fresh directory.
 class ProductCheck : public ::testing::Test
@@ -82,7 +67,7 @@ protected:
     {
         eph = ReadFile(dir + "/good.eph");
         att = ReadFile(dir + "/good.att");
-        n = GetU32(eph, 136);
+        n = BeU32(eph, 136);
     }
 
     ProgramResult Qlrdump(const std::vector<std::string>& args)
@@ -125,7 +110,7 @@ protected:
         eph.replace(kHdr + i * kRec + 56, 4, U32(flags));
         att.replace(kHdr + i * kRec + 56, 4, U32(flags));
     }
-    uint32_t Flags(size_t i) const { return GetU32(eph, kHdr + i * kRec + 56); }
+    uint32_t Flags(size_t i) const { return BeU32(eph, kHdr + i * kRec + 56); }
     // The first record from `from` on whose flags, and its neighbours', are `want`.
     size_t Find(uint32_t mask, uint32_t want, size_t from = 1) const
     {
@@ -223,7 +208,7 @@ TEST_F(ProductCheck, ImpossibleFlagSequencesFail)
 
 TEST_F(ProductCheck, StaleElementSetFailsUnlessAllowed)
 {
-    const double start = GetF64(eph, 112);
+    const double start = BeF64(eph, 112);
     eph.replace(208, 8, F64(start - 10.5 * 86400.0));
     EXPECT_EQ(JsonFaults(), "False element-age:None\n");
     ProgramResult r = Check();
@@ -269,7 +254,7 @@ TEST_F(ProductCheck, EverySingleFileModeRefusesAPartialProduct)
     const std::string partial = ReadFile(temp);
     unlink(temp.c_str());
     unlink((dir + "/.killed.att." + std::to_string(pid) + ".trokproc-tmp").c_str());
-    ASSERT_EQ(GetU32(partial, 136), 0u);
+    ASSERT_EQ(BeU32(partial, 136), 0u);
     WriteFile(dir + "/partial.eph", partial);
 
     for (const char* mode : {"--header", "--records", "--orbits", "--summary", "--oem", ""}) {

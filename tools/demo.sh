@@ -126,4 +126,6 @@ fi
 
 echo
 echo "== products in $out"
-ls -l day.pkt day.tle configfile day.eph day.att day.oem $plots | awk '{ printf "  %10s  %s\n", $5, $9 }'
+# Everything the demo leaves here: inputs, products, the CSV and plot data, plots.
+ls -l day.pkt day.tle configfile day.eph day.att day.oem day_att.csv day_eph.csv att.dat alt.dat \
+    $([ -n "$plots" ] && echo gaps.gp) $plots | awk '{ printf "  %10s  %s\n", $5, $9 }'

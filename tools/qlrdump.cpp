@@ -14,6 +14,7 @@
 #include "toolkit_isotime.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_qlrproduct.h"
+#include "vn_version.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ const char* const kUsage =
     "       qlrdump --summary EPH [ATT]\n"
     "       qlrdump --check [--json] [--max-element-age DAYS] EPH ATT\n"
     "       qlrdump --oem EPH [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "       qlrdump --help | --version\n"
     "Shows a product's headers, its records as CSV and its orbit metadata;\n"
     "--summary counts records, repaired points, gaps and orbits; --check\n"
     "validates an ephemeris and attitude pair and their content (status 1 on\n"
@@ -231,9 +233,10 @@ int main(int argc, char** argv)
             if (i + 1 >= args.size()) Fail("option " + a + " needs a value");
             return args[++i];
         };
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
+        if (a == "--help" || a == "-h" || a == "--version") {
+            std::cout << (a == "--version" ? "qlrdump " TROK_VERSION "\n" : kUsage);
+            std::cout.flush();
+            return std::cout ? 0 : 255;
         } else if (a == "--check" || a == "--oem" || a == "--summary") {
             if (!mode.empty()) Fail("give only one of --check, --oem and --summary");
             mode = a;

@@ -8,6 +8,7 @@
 
 #include "toolkit_isotime.h"
 #include "vn_proc_FormatConvert.h"
+#include "vn_version.h"
 
 namespace {
 
@@ -264,6 +265,7 @@ void WriteOem(std::ostream& os, const Product& eph, const std::string& objectNam
     os << "COMMENT Converted from the ephemeris product " << eph.path << "\n";
     os << "COMMENT " << eph.records.size() << " states, " << repaired
        << " of them interpolated across short telemetry gaps\n";
+    os << "COMMENT Written by qlrdump " TROK_VERSION "\n";
     os << "CREATION_DATE = " << creationDate << "\n";
     os << "ORIGINATOR = TROKPROC\n\n";
     os << "META_START\n";
