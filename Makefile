@@ -8,7 +8,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 25
 FUZZ_RUNS  ?= 150
 FUZZ_SEED  ?= 1
-FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_qlrproduct
+FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_qlrproduct fuzz_pktscan
 # Any sanitizer report fails the run; leaks are reported too.
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
@@ -29,7 +29,7 @@ INSTALL_SHARED   = jobs/trokarray.sbatch examples/configfile
 # Manual pages: every page in man/ (section from the file name).
 INSTALL_MANPAGES = $(sort $(wildcard man/*.[1-9]))
 
-.PHONY: all build test demo deps demo-deps clean sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+.PHONY: all build test demo deps demo-deps clean slurm-deps test-slurm sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
 .PHONY: install install-files uninstall install-manifest
 
 all: build
@@ -40,6 +40,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	command -v parallel >/dev/null || missing="$$missing parallel"; \
 	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
 	command -v groff >/dev/null || optional="$$optional groff"; \
 	command -v man   >/dev/null || optional="$$optional man-db"; \
@@ -60,6 +61,25 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Slurm and munge for the job-array tests (daemons started by the test itself).
+slurm-deps:
+	@missing=""; \
+	PATH=$$PATH:/usr/sbin; \
+	for p in slurmctld slurmd sbatch sacct; do command -v $$p >/dev/null || missing=slurm-wlm; done; \
+	command -v munged >/dev/null || missing="$$missing munge"; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	  else \
+	    echo "missing: $$missing; run: sudo apt-get install -y $$missing"; exit 1; \
+	  fi; \
+	fi
+
+# jobs/trokarray.sbatch on a single-node Slurm cluster started (and stopped)
+# by the test on 127.0.0.1.
+test-slurm: build slurm-deps
+	PATH=$$PATH:/usr/sbin bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
 
 # The library, the programs and every test built with the sanitizers.
 sanitize-build: deps

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <limits>
 
+#include "vn_proc_PacketRules.h"
+
 namespace {
 
 const uint64_t noPos = std::numeric_limits<uint64_t>::max();
@@ -95,12 +97,12 @@ void packetfile::Scan()
             break;
         }
         const short int dataSize = header.PktSize();
-        if (header.Version() != 0 || dataSize < 1) {
+        if (HeaderStopsScan(header)) {
             setstate(std::ios::badbit);
             break;
         }
         if (static_cast<size_t>(header.APID()) == pktAPID) {
-            if (header.Sequence() != lastSequence) pktList.Append(offset);
+            if (!RepeatsSequence(header, lastSequence)) pktList.Append(offset);
             lastSequence = header.Sequence();
         }
         ignore(dataSize);
@@ -141,7 +143,7 @@ packetfile& packetfile::ReadPacket(packet& pkt, size_t n)
     filePos = noPos;
     pkt.ReadPkt(*this);
     if (good()) filePos = offset + static_cast<uint64_t>(gcount());
-    if (static_cast<long long>(pkt.PktSize()) + 6 != static_cast<long long>(pkt.DataSize()))
+    if (!LengthFitsBuffer(pkt, pkt.DataSize()))
         setstate(std::ios::badbit);
     return *this;
 }

@@ -9,7 +9,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 out="$root/examples/out"
 mkdir -p "$out"
 cd "$out"
-rm -f day.pkt day.tle day.eph day.att day.oem configfile ./*.csv ./*.dat ./*.gp ./*.png
+rm -f day.pkt day.tle day.eph day.att day.oem day.aem configfile ./*.csv ./*.dat ./*.gp ./*.png
 
 echo "== 1. a day of telemetry: 86400 s at 1 Hz, four short gaps and one long one"
 "$build/trokgen" --out day.pkt --tle day.tle --config configfile \
@@ -24,9 +24,11 @@ echo
 echo "== 4. summary"
 "$build/qlrdump" --summary day.eph
 echo
-echo "== 5. OEM export"
+echo "== 5. OEM and AEM export"
 "$build/qlrdump" --oem day.eph --out day.oem
-echo "day.oem: $(grep -c '^20' day.oem) states, CCSDS OEM 2.0 text"
+echo "day.oem: $(grep -c '^20' day.oem) states in $(grep -c '^META_START' day.oem) segments, CCSDS OEM 2.0 text"
+"$build/qlrdump" --aem day.eph day.att --out day.aem
+echo "day.aem: $(grep -c '^20' day.aem) attitude quaternions in $(grep -c '^META_START' day.aem) segments, CCSDS AEM 2.0 text"
 
 "$build/qlrdump" --records day.att > day_att.csv
 "$build/qlrdump" --records day.eph > day_eph.csv
@@ -127,5 +129,5 @@ fi
 echo
 echo "== products in $out"
 # Everything the demo leaves here: inputs, products, the CSV and plot data, plots.
-ls -l day.pkt day.tle configfile day.eph day.att day.oem day_att.csv day_eph.csv att.dat alt.dat \
+ls -l day.pkt day.tle configfile day.eph day.att day.oem day.aem day_att.csv day_eph.csv att.dat alt.dat \
     $([ -n "$plots" ] && echo gaps.gp) $plots | awk '{ printf "  %10s  %s\n", $5, $9 }'

@@ -52,7 +52,8 @@ const char* const kUsage =
     "  orbit at the start time (degrees and kilometres):\n"
     "  --altitude KM (700)  --ecc E (0.0012)  --incl DEG (98.2)  --raan DEG (120)\n"
     "  --argp DEG (90)  --mean-anomaly DEG (0)  --rev N (10000)  --catalog N (43210)\n"
-    "  --wobble F            scale of the attitude wobble (default 1, 0: none)\n";
+    "  --wobble F            scale of the attitude wobble (default 1, 0: none)\n"
+    "  --wobble-deg Y,R,P    wobble amplitudes about z, x, y in degrees (0.25,0.15,0.2)\n";
 
 const double kEquatorialRadius = 6378137.0;
 const double kDeg = 0.017453292519943295;
@@ -100,6 +101,7 @@ struct Options {
     bool timeFault = false, pelk = false;
     double altitudeKm = 700.0, ecc = 0.0012, inclDeg = 98.2, raanDeg = 120.0, argpDeg = 90.0,
            meanAnomalyDeg = 0.0, wobble = 1.0;
+    double wobbleDeg[3] = {-1.0, -1.0, -1.0};   // negative: the simulator's own amplitudes
     long rev = 10000, catalog = 43210, elementNumber = 999;
 };
 
@@ -178,7 +180,15 @@ Options ParseOptions(int argc, char** argv)
         else if (a == "--argp") o.argpDeg = Number(a, v, 0.0, 360.0);
         else if (a == "--mean-anomaly") o.meanAnomalyDeg = Number(a, v, 0.0, 360.0);
         else if (a == "--wobble") o.wobble = Number(a, v, 0.0, 100.0);
-        else if (a == "--rev") o.rev = Count(a, v, 0, 99999);
+        else if (a == "--wobble-deg") {
+            size_t from = 0;
+            for (int j = 0; j < 3; ++j) {
+                const size_t comma = j < 2 ? v.find(',', from) : v.size();
+                if (comma == std::string::npos) Fail("bad value for " + a + ": \"" + v + "\"");
+                o.wobbleDeg[j] = Number(a, v.substr(from, comma - from), 0.0, 90.0);
+                from = comma + 1;
+            }
+        } else if (a == "--rev") o.rev = Count(a, v, 0, 99999);
         else if (a == "--catalog") o.catalog = Count(a, v, 1, 99999);
         else if (a == "--start") {
             CalendarTime t;
@@ -336,7 +346,10 @@ int main(int argc, char** argv)
     orbit.argp = o.argpDeg * kDeg;
     orbit.meanAnomaly = o.meanAnomalyDeg * kDeg;
     AttitudeWobble wobble;
-    for (int j = 0; j < 3; ++j) wobble.amplitude[j] *= o.wobble;
+    for (int j = 0; j < 3; ++j) {
+        if (o.wobbleDeg[j] >= 0.0) wobble.amplitude[j] = o.wobbleDeg[j] * kDeg;
+        wobble.amplitude[j] *= o.wobble;
+    }
     const OrbitSimulator sim(orbit, wobble);
 
     const size_t pktsize = o.pelk ? 214 : 126;
