@@ -16,9 +16,11 @@
 // The byte offsets of the indexed packets, in file order, stored by runs:
 // packets that follow one another at a fixed distance (the same length,
 // with nothing or the same pattern of other packets between them) take one
-// entry, so a regular file of any length takes a few hundred bytes. Runs too
+// entry, so a regular file of any length takes a kilobyte or so. Runs too
 // short to pay for an entry are kept as plain offsets, so no file costs more
-// than 8 bytes a packet (what a plain list of offsets would).
+// than about 8 bytes a packet (what a plain list of offsets would). Both
+// lists are deques: growing never copies them, so never needs twice their
+// size.
 // Offsets must be appended in increasing order. At(n) is a search over the
 // runs, or none when n lies in the run of the previous At().
 class packetindex
