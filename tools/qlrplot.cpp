@@ -186,8 +186,11 @@ double Spacing(const Product& p)
 // each of about 2500 time bins, so every excursion stays visible.
 void WriteEnvelope(std::ostream& os, const Series& s, double spacing)
 {
+    // A first line keeps the block present for gnuplot's index even when
+    // it holds no values.
+    os << "NaN NaN\n";
     if (s.t.empty()) {
-        os << "NaN NaN\n\n\n";
+        os << "\n\n";
         return;
     }
     const double span = s.t.back() - s.t.front();
@@ -262,6 +265,14 @@ std::string Html(const std::string& s)
     return h;
 }
 
+// gnuplot refuses to autoscale a plot without a single value: such a panel
+// gets a fixed range and says why it is empty.
+void NoDataGuard(std::ostream& gp, bool hasData)
+{
+    if (hasData) gp << "set yrange [*:*]\nunset label 99\n";
+    else gp << "set yrange [-1:1]\nset label 99 \"no values\" at graph 0.5, graph 0.5 center\n";
+}
+
 // ---- the run --------------------------------------------------------------
 
 struct Plot {
@@ -284,7 +295,8 @@ private:
     void Decorations(std::ostream& gp, const std::vector<Gap>& gaps, bool labels) const;
     void TimePanels(std::ostream& gp, const std::string& png, const std::string& title,
                     const std::string& block, int firstIndex, const std::vector<std::string>& names,
-                    const std::vector<std::string>& units, const std::vector<Gap>& gaps, int markColumn);
+                    const std::vector<std::string>& units, const std::vector<Gap>& gaps, int markColumn,
+                    const std::vector<bool>& hasData);
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     void Close(std::ofstream& f, const std::string& name) const
     {
@@ -374,7 +386,7 @@ void Quicklook::TimePanels(std::ostream& gp, const std::string& png, const std::
                            const std::string& block, int firstIndex,
                            const std::vector<std::string>& names,
                            const std::vector<std::string>& units, const std::vector<Gap>& gaps,
-                           int markColumn)
+                           int markColumn, const std::vector<bool>& hasData)
 {
     const size_t n = names.size();
     const int height = n == 1 ? 560 : 1000;
@@ -396,6 +408,7 @@ void Quicklook::TimePanels(std::ostream& gp, const std::string& png, const std::
         Decorations(gp, gaps, i == 0);
         gp << "set offsets 0, 0, graph 0.22, graph 0.06\n";
         gp << "set ylabel " << Quoted(names[i] + " (" + units[i] + ")") << "\n";
+        NoDataGuard(gp, hasData[i]);
         if (i + 1 == n) {
             gp << "set xlabel " << Quoted("UTC (first record at " + from + ")") << "\nset format x\n";
             AxisSetup(gp);
@@ -457,6 +470,10 @@ std::vector<Plot> Quicklook::Prepare()
         series[6].t.push_back(UnixUtc(r.tai93));
         series[6].v.push_back(geo[i].height / 1000.0);
     }
+    std::vector<bool> hasData(7);
+    for (int k = 0; k < 7; ++k)
+        hasData[k] = std::any_of(series[k].v.begin(), series[k].v.end(),
+                                 [](double v) { return std::isfinite(v); });
     std::ofstream data(Path("series.dat"));
     for (int k = 0; k < 7; ++k) WriteEnvelope(data, series[k], k < 6 ? Spacing(att_) : Spacing(eph_));
     Close(data, "series.dat");
@@ -526,17 +543,18 @@ std::vector<Plot> Quicklook::Prepare()
         std::vector<std::string> names, units(3, "deg");
         for (int i = 0; i < 3; ++i) names.push_back("angle " + std::to_string(i + 1) + ": " + axisName(att_.att.angleOrder[i]));
         TimePanels(gp, "attitude.png", "Attitude angles in the orbital frame - " + attName,
-                   "series.dat", 0, names, units, attGaps_, 3);
+                   "series.dat", 0, names, units, attGaps_, 3,
+                   {hasData[0], hasData[1], hasData[2]});
         plots.push_back({"attitude.png", "Attitude angles in the orbital frame, degrees, in the "
                                          "order of the attitude header's axes."});
         TimePanels(gp, "rates.png", "Attitude rates in body axes - " + attName, "series.dat", 3,
                    {"rate 1 (body x)", "rate 2 (body y)", "rate 3 (body z)"},
-                   {"deg/s", "deg/s", "deg/s"}, attGaps_, 6);
+                   {"deg/s", "deg/s", "deg/s"}, attGaps_, 6, {hasData[3], hasData[4], hasData[5]});
         plots.push_back({"rates.png", "Attitude rates about the body axes, degrees per second."});
     }
     if (!eph_.records.empty()) {
         TimePanels(gp, "height.png", "Geodetic height above the WGS-84 ellipsoid - " + ephName,
-                   "series.dat", 6, {"height"}, {"km"}, ephGaps_, 9);
+                   "series.dat", 6, {"height"}, {"km"}, ephGaps_, 9, {hasData[6]});
         plots.push_back({"height.png", "Geodetic height above the WGS-84 ellipsoid, km."});
 
         gp << "reset session\nset terminal pngcairo size 1400,760 font \"sans,11\"\n"
@@ -581,6 +599,7 @@ std::vector<Plot> Quicklook::Prepare()
         // Columns: seconds from the first repaired point, flags, angles 1-3
         // (deg, from the attitude record at the same time), height (km).
         size_t j = 0;
+        bool closeHas[4] = {false, false, false, false};
         f << "NaN 0 NaN NaN NaN NaN\n";
         for (size_t i = 0; i < eph_.records.size(); ++i) {
             const ProductRecord& r = eph_.records[i];
@@ -588,6 +607,8 @@ std::vector<Plot> Quicklook::Prepare()
             while (j < att_.records.size() && att_.records[j].tai93 < r.tai93) ++j;
             const bool hasAtt = j < att_.records.size() && att_.records[j].tai93 == r.tai93;
             const double* v = hasAtt ? att_.records[j].v : nullptr;
+            for (int c = 0; c < 3; ++c) closeHas[c] = closeHas[c] || (v && std::isfinite(v[c]));
+            closeHas[3] = closeHas[3] || std::isfinite(geo[i].height);
             std::snprintf(buf, sizeof buf, "%.6f %u %.9g %.9g %.9g %.6f\n", r.tai93 - g.t0, r.flags,
                           v ? v[0] * kDeg : NAN, v ? v[1] * kDeg : NAN, v ? v[2] * kDeg : NAN,
                           geo[i].height / 1000.0);
@@ -612,6 +633,7 @@ std::vector<Plot> Quicklook::Prepare()
             else label += " (km)";
             gp << "set ylabel " << Quoted(label) << "\nset xrange [" << Fixed(from - g.t0, 3) << ":"
                << Fixed(to - g.t0, 3) << "]\nset offsets 0, 0, graph 0.1, graph 0.1\n";
+            NoDataGuard(gp, closeHas[i]);
             gp << "set object 1 rect from " << Fixed(-0.5 * Spacing(eph_), 3) << ", graph 0 to "
                << Fixed(g.t1 - g.t0 + 0.5 * Spacing(eph_), 3)
                << ", graph 1 behind fc rgb \"#fbe3e3\" fs solid 1.0 noborder\n";
@@ -718,6 +740,12 @@ std::string NodeTime(double tai93)
     return CivilUtc(tai93, 3);
 }
 
+// A descending-node longitude beyond a turn is the writers' "no longitude".
+std::string NodeLongitude(double radians)
+{
+    return std::fabs(radians) <= 7 ? Fixed(radians * kDeg, 3) : std::string("none");
+}
+
 void Row(std::ostream& os, const std::string& name, const std::string& id, const std::string& value)
 {
     os << "<tr><th>" << Html(name) << "</th><td id=\"" << id << "\">" << value << "</td></tr>\n";
@@ -800,7 +828,8 @@ void WriteReport(std::ostream& os, const Product& eph, const Product& att,
         for (const OrbitRecord& o : eph.orbits)
             os << "<tr><td>" << o.orbitNo << "</td><td>" << Html(NodeTime(o.ascendingTai93))
                << "</td><td>" << Html(NodeTime(o.descendingTai93)) << "</td><td>"
-               << Fixed(o.descendingLongitude * kDeg, 3) << "</td></tr>\n";
+               << NodeLongitude(o.descendingLongitude)
+               << "</td></tr>\n";
         os << "</table>\n";
     }
 
