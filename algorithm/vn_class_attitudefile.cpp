@@ -1,14 +1,15 @@
 #include "vn_class_attitudefile.h"
 
 attitudefile::attitudefile(const std::string& path, const commonQLRheader& comHeader,
-                           const attitudesubheader& attHeader)
+                           const attitudesubheader& attHeader,
+                           const std::string& openPath)
     : streambuffer(), std::ofstream(),
       basefile(path, "attitude"),
       _comHeader(comHeader),
       _attHeader(attHeader)
 {
     rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
-    open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    open(openPath.empty() ? path : openPath, std::ios::out | std::ios::trunc | std::ios::binary);
     _comHeader.lock();
     _attHeader.lock();
     std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());

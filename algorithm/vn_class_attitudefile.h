@@ -20,8 +20,10 @@
 class attitudefile : private streambuffer, public std::ofstream, public basefile
 {
 public:
+    // `openPath`, when given, is where the bytes go (a temporary file that
+    // later becomes `path`); the file keeps `path` as its name.
     attitudefile(const std::string& path, const commonQLRheader& comHeader,
-                 const attitudesubheader& attHeader);
+                 const attitudesubheader& attHeader, const std::string& openPath = "");
     ~attitudefile() override;
 
     attitudefile& write(const attituderecord& attRcd);

@@ -1,14 +1,15 @@
 #include "vn_class_ephemerisfile.h"
 
 ephemerisfile::ephemerisfile(const std::string& path, const commonQLRheader& comHeader,
-                             const ephemerissubheader& ephHeader)
+                             const ephemerissubheader& ephHeader,
+                             const std::string& openPath)
     : streambuffer(), std::ofstream(),
       basefile(path, "ephemeris"),
       _comHeader(comHeader),
       _ephHeader(ephHeader)
 {
     rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
-    open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    open(openPath.empty() ? path : openPath, std::ios::out | std::ios::trunc | std::ios::binary);
     _comHeader.lock();
     _ephHeader.lock();
     std::ofstream::write(_comHeader.DataPtr(), _comHeader.DataSize());

@@ -21,8 +21,10 @@
 class ephemerisfile : private streambuffer, public std::ofstream, public basefile
 {
 public:
+    // `openPath`, when given, is where the bytes go (a temporary file that
+    // later becomes `path`); the file keeps `path` as its name.
     ephemerisfile(const std::string& path, const commonQLRheader& comHeader,
-                  const ephemerissubheader& ephHeader);
+                  const ephemerissubheader& ephHeader, const std::string& openPath = "");
     ~ephemerisfile() override;
 
     ephemerisfile& write(const ephemerisrecord& ephRcd);

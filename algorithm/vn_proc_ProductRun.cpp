@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "orbitlib_class_noradelements.h"
 #include "vn_class_attitudefile.h"
@@ -15,6 +16,7 @@
 #include "vn_class_satpasses.h"
 #include "vn_class_trokpacket.h"
 #include "vn_class_trokpktprocessor.h"
+#include "vn_proc_AtomicProducts.h"
 #include "vn_proc_CopyEphemerisMetaData.h"
 #include "vn_proc_CopyFiles.h"
 #include "vn_proc_FileOpenCheck.h"
@@ -37,17 +39,48 @@ bool IsOn(const cfg_list& configList, const char* keyword)
     return configList.getvalue(keyword) == "yes";
 }
 
-// Rewrites the completed headers, flushes, and fails the run when any byte
-// of the product could not be written (a full disk, say).
+[[noreturn]] void WriteFailed(const basefile& file, const std::string& reason = "")
+{
+    std::cerr << "\nFile Write failed for " << file.GetFileType() << " file: "
+              << FileOpenName(file.GetFileName());
+    if (!reason.empty()) std::cerr << " (" << reason << ")";
+    std::cerr << std::endl;
+    std::exit(-1);
+}
+
+// Rewrites the completed headers, flushes and closes the stream, and fails
+// the run when any byte of the product could not be written (a full disk,
+// say). The writer's destructor then has nothing left to write.
 template <class FILE_T>
 void CheckWritten(FILE_T& file)
 {
     file.close();
     file.flush();
-    if (!file.fail()) return;
-    std::cerr << "\nFile Write failed for " << file.GetFileType() << " file: "
-              << FileOpenName(file.GetFileName()) << std::endl;
-    std::exit(-1);
+    file.std::ofstream::close();
+    if (file.fail()) WriteFailed(file);
+}
+
+// Two of the run's files name the same file: a product would overwrite an
+// input or the other product. Refused before anything is opened.
+void CheckNameClash(const cfg_list& configList, bool noTLEfile)
+{
+    struct Named {
+        const char* keyword;
+        const char* type;
+    };
+    const Named products[] = {{"-ephemerisfile", "ephemeris"}, {"-attitudefile", "attitude"}};
+    std::vector<Named> others = {{"-attitudefile", "attitude"}, {"-packetfile", "packet"}};
+    if (!noTLEfile) others.push_back({"-noradfile", "norad"});
+    for (const Named& p : products)
+        for (const Named& o : others) {
+            if (std::string(p.keyword) == o.keyword) continue;
+            const std::string a = configList.getvalue(p.keyword);
+            const std::string b = configList.getvalue(o.keyword);
+            if (!SameFile(a, b)) continue;
+            std::cerr << "\nFile name clash: " << p.type << " file " << a << " and " << o.type
+                      << " file " << b << " are the same file" << std::endl;
+            std::exit(-1);
+        }
 }
 
 } // namespace
@@ -66,6 +99,7 @@ void ProductRun(const cfg_list& configList)
         trokpacket::apid = cst_pelkApid;
     }
     if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
+    CheckNameClash(configList, configList.getvalue("-noradfile") == "noTLE");
     if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
 
     packetfile packetFile(configList.getvalue("-packetfile"), trokpacket::apid);
@@ -110,9 +144,15 @@ void ProductRun(const cfg_list& configList)
     attSubhdr.AngleOrder(cst_eulerAngleOrder[0], cst_eulerAngleOrder[1], cst_eulerAngleOrder[2]);
 
     if (diag3) std::cerr << "Diag 3- Open Ephemeris and Attitude Files" << std::endl;
-    ephemerisfile ephemerisFile(configList.getvalue("-ephemerisfile"), comHeader, ephemSubhdr);
+    // Each product is written under a temporary name and takes its final
+    // name only once it is complete (vn_proc_AtomicProducts).
+    const std::string ephName = configList.getvalue("-ephemerisfile");
+    const std::string ephPath = ProductWritePath(ephName);
+    ephemerisfile ephemerisFile(ephName, comHeader, ephemSubhdr, ephPath);
     FileOpenCheck(ephemerisFile);
-    attitudefile attitudeFile(configList.getvalue("-attitudefile"), comHeader, attSubhdr);
+    const std::string attName = configList.getvalue("-attitudefile");
+    const std::string attPath = ProductWritePath(attName);
+    attitudefile attitudeFile(attName, comHeader, attSubhdr, attPath);
     FileOpenCheck(attitudeFile);
 
     if (diag3) std::cerr << "Diag 3- Copy Packet Data to Output Files" << std::endl;
@@ -149,8 +189,15 @@ void ProductRun(const cfg_list& configList)
     // both products reached the files before reporting success.
     CheckWritten(ephemerisFile);
     CheckWritten(attitudeFile);
+    // Both on disk before either takes its final name, so a failure here
+    // leaves both earlier products in place.
+    std::string reason;
+    if (!SyncProduct(ephPath, reason)) WriteFailed(ephemerisFile, reason);
+    if (!SyncProduct(attPath, reason)) WriteFailed(attitudeFile, reason);
+    if (!CommitProduct(ephPath, reason)) WriteFailed(ephemerisFile, reason);
+    if (!CommitProduct(attPath, reason)) WriteFailed(attitudeFile, reason);
 
     if (IsOn(configList, "-listconfig")) std::cout << "\nnormal termination\n" << std::endl;
-    // Leaving the scope destroys the writers (which rewrite the headers once
-    // more) before the headers they lock.
+    // Leaving the scope destroys the writers (their streams are closed
+    // already) before the headers they lock.
 }

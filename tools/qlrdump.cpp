@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "toolkit_isotime.h"
+#include "toolkit_productcheck.h"
 #include "toolkit_qlrproduct.h"
 
 namespace {
@@ -19,11 +20,12 @@ namespace {
 const char* const kUsage =
     "usage: qlrdump [--kind eph|att] [--header | --records | --orbits] FILE\n"
     "       qlrdump --summary EPH [ATT]\n"
-    "       qlrdump --check EPH ATT\n"
+    "       qlrdump --check [--json] [--max-element-age DAYS] EPH ATT\n"
     "       qlrdump --oem EPH [--out FILE] [--object-name NAME] [--object-id ID]\n"
     "Shows a product's headers, its records as CSV and its orbit metadata;\n"
     "--summary counts records, repaired points, gaps and orbits; --check\n"
-    "validates an ephemeris and attitude pair (status 1 when they disagree);\n"
+    "validates an ephemeris and attitude pair and their content (status 1 on\n"
+    "a fault; element set at most DAYS from the data, default 7, 0: no test);\n"
     "--oem writes the ephemeris as CCSDS OEM 2.0 text. Status 255: unusable\n"
     "input or arguments.\n";
 
@@ -44,9 +46,19 @@ Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
     if (required != ProductKind::Unknown && p.kind != required)
         Fail("\"" + path + "\" is an " + KindName(p.kind) + " file; this needs an " +
              KindName(required) + " file");
-    if (!acceptProblems && !p.problems.empty()) {
+    // A kind forced by --kind may not be the file's own: its subheader then
+    // holds no orbits to test.
+    bool ownKind = kind == ProductKind::Unknown;
+    if (!ownKind) {
+        std::ifstream f(path, std::ios::binary);
+        std::string head(512, '\0');
+        f.read(&head[0], 512);
+        ownKind = DetectKind(head) == kind;
+    }
+    const std::vector<std::string> problems = StructureProblems(p, ownKind);
+    if (!acceptProblems && !problems.empty()) {
         std::string all;
-        for (const std::string& s : p.problems) all += "\n  " + s;
+        for (const std::string& s : problems) all += "\n  " + s;
         Fail("\"" + path + "\" is damaged:" + all);
     }
     return p;
@@ -210,6 +222,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string mode, out, objectName, objectId, section;
     ProductKind kind = ProductKind::Unknown;
+    bool json = false;
+    CheckOptions checkOptions;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -230,6 +244,15 @@ int main(int argc, char** argv)
             if (k == "eph" || k == "ephemeris") kind = ProductKind::Ephemeris;
             else if (k == "att" || k == "attitude") kind = ProductKind::Attitude;
             else Fail("--kind takes eph or att, not \"" + k + "\"");
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--max-element-age") {
+            const std::string d = value();
+            char* end = nullptr;
+            checkOptions.maxElementAgeDays = std::strtod(d.c_str(), &end);
+            if (d.empty() || *end != '\0' || !(checkOptions.maxElementAgeDays >= 0) ||
+                !std::isfinite(checkOptions.maxElementAgeDays))
+                Fail("--max-element-age takes a number of days (0: no test), not \"" + d + "\"");
         } else if (a == "--out") out = value();
         else if (a == "--object-name") objectName = value();
         else if (a == "--object-id") objectId = value();
@@ -241,11 +264,16 @@ int main(int argc, char** argv)
         if (files.size() != 2) Fail("--check needs an ephemeris and an attitude file\n" + std::string(kUsage));
         const Product eph = Load(files[0], ProductKind::Unknown, true);
         const Product att = Load(files[1], ProductKind::Unknown, true);
-        const std::vector<std::string> why = CheckProductPair(eph, att);
-        if (!why.empty()) {
-            for (const std::string& s : why) std::cerr << "qlrdump: check failed: " << s << "\n";
-            return 1;
+        const std::vector<CheckFinding> findings = CheckProducts(eph, att, checkOptions);
+        if (json) {
+            std::cout << CheckJson(eph, att, checkOptions, findings) << std::flush;
+            if (!std::cout) Fail("cannot write the standard output");
+            return HasFault(findings) ? 1 : 0;
         }
+        for (const CheckFinding& f : findings)
+            std::cerr << "qlrdump: check " << (f.warning ? "warning: " : "failed: ") << f.message
+                      << "\n";
+        if (HasFault(findings)) return 1;
         std::cout << "qlrdump: check passed: " << eph.records.size() << " records, "
                   << eph.orbits.size() << " orbits" << std::endl;
         return 0;
@@ -274,9 +302,14 @@ int main(int argc, char** argv)
         PrintSummary(eph);
         if (files.size() == 2) {
             const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
-            const std::vector<std::string> why = CheckProductPair(eph, att);
-            std::cout << "pair check       " << (why.empty() ? "passed" : why.front()) << "\n";
-            return why.empty() ? 0 : 1;
+            std::string verdict = "passed";
+            for (const CheckFinding& f : CheckProducts(eph, att, checkOptions))
+                if (!f.warning) {
+                    verdict = f.message;
+                    break;
+                }
+            std::cout << "pair check       " << verdict << "\n";
+            return verdict == "passed" ? 0 : 1;
         }
         return 0;
     }
