@@ -25,6 +25,7 @@
 #include "toolkit_civilutc.h"
 #include "toolkit_geodetic.h"
 #include "toolkit_isotime.h"
+#include "toolkit_productcheck.h"
 #include "toolkit_qlrproduct.h"
 #include "timelib_proc_TAI93.h"
 #include "timelib_proc_TAItoUTC.h"
@@ -752,7 +753,7 @@ void Row(std::ostream& os, const std::string& name, const std::string& id, const
 }
 
 void WriteReport(std::ostream& os, const Product& eph, const Product& att,
-                 const std::vector<std::string>& why, const std::vector<Gap>& gaps,
+                 const std::vector<CheckFinding>& findings, const std::vector<Gap>& gaps,
                  const std::vector<Plot>& plots, const std::string& dir, const std::string& note)
 {
     const Counts c = Count(eph.records);
@@ -768,20 +769,30 @@ void WriteReport(std::ostream& os, const Product& eph, const Product& att,
           "th { background: #f2f2f2; }\n"
           ".pass { background: #e5f5e0; border: 1px solid #31a354; padding: 0.5em 1em; }\n"
           ".fail { background: #fee0d2; border: 1px solid #de2d26; padding: 0.5em 1em; }\n"
+          ".warn { background: #fff7dc; border: 1px solid #d9a400; padding: 0.5em 1em; margin-top: 0.5em; }\n"
           "figure { margin: 1em 0; } img { max-width: 100%; height: auto; border: 1px solid #ddd; }\n"
           "figcaption { color: #555; }\n"
           "</style>\n</head>\n<body>\n";
     os << "<h1>Quicklook: " << Html(sc.empty() ? "(no spacecraft name)" : sc) << "</h1>\n";
     os << "<p>Ephemeris <code>" << Html(eph.path) << "</code>, attitude <code>" << Html(att.path)
        << "</code>.</p>\n";
-    if (why.empty())
+    if (!HasFault(findings))
         os << "<p class=\"pass\" id=\"verdict\">Pair check passed: the two products agree with each "
               "other and with their headers.</p>\n";
     else {
         os << "<div class=\"fail\" id=\"verdict\"><p>Pair check failed:</p>\n<ul>\n";
-        for (const std::string& s : why) os << "<li>" << Html(s) << "</li>\n";
+        for (const CheckFinding& f : findings)
+            if (!f.warning) os << "<li>" << Html(f.message) << "</li>\n";
         os << "</ul></div>\n";
     }
+    bool warned = false;
+    for (const CheckFinding& f : findings)
+        if (f.warning) {
+            if (!warned) os << "<div class=\"warn\" id=\"warnings\"><p>Worth knowing:</p>\n<ul>\n";
+            warned = true;
+            os << "<li>" << Html(f.message) << "</li>\n";
+        }
+    if (warned) os << "</ul></div>\n";
     if (!note.empty()) os << "<p class=\"fail\">" << Html(note) << "</p>\n";
 
     os << "<h2>Summary</h2>\n<table>\n";
@@ -894,7 +905,7 @@ int main(int argc, char** argv)
     const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
     if (!warning.empty()) std::cerr << "qlrplot: " << warning << std::endl;
 
-    const std::vector<std::string> why = CheckProductPair(eph, att);
+    const std::vector<CheckFinding> findings = CheckProducts(eph, att, CheckOptions());
     Quicklook q(eph, att, dir);
     const std::vector<Plot> plots = q.Prepare();
     if (!plots.empty()) {
@@ -904,12 +915,13 @@ int main(int argc, char** argv)
 
     const std::string page = dir + "/report.html";
     std::ofstream html(page, std::ios::trunc);
-    WriteReport(html, eph, att, why, q.EphGaps(), plots, dir, warning);
+    WriteReport(html, eph, att, findings, q.EphGaps(), plots, dir, warning);
     html.close();
     if (!html) Fail("cannot write \"" + page + "\"");
 
-    if (!why.empty()) {
-        for (const std::string& s : why) std::cerr << "qlrplot: check failed: " << s << "\n";
+    if (HasFault(findings)) {
+        for (const CheckFinding& f : findings)
+            if (!f.warning) std::cerr << "qlrplot: check failed: " << f.message << "\n";
         return 1;
     }
     return 0;
