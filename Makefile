@@ -23,11 +23,21 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
 	  else \
 	    echo "missing:$$missing; run: sudo apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.
+	@if [ ! -x /usr/bin/chromium ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y chromium) >/dev/null \
+	      || echo "could not install chromium: the browser test of qlrplot's page is skipped"; \
+	  else \
+	    echo "chromium missing: the browser test of qlrplot's page is skipped (sudo apt-get install -y chromium)"; \
 	  fi; \
 	fi
 

@@ -902,6 +902,11 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir, ec);
     if (!std::filesystem::is_directory(dir)) Fail("cannot make the directory \"" + dir + "\"");
 
+    // Plots of an earlier run that this one might not redraw.
+    for (const char* old : {"attitude.png", "rates.png", "height.png", "groundtrack.png", "closeup1.png",
+                            "closeup2.png", "closeup3.png", "closeup1.dat", "closeup2.dat", "closeup3.dat"})
+        std::filesystem::remove(dir + "/" + old, ec);
+
     const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
     if (!warning.empty()) std::cerr << "qlrplot: " << warning << std::endl;
 
