@@ -292,3 +292,36 @@ TEST(Qlrplot, WithoutGnuplotSaysHowToInstallIt)
 }
 
 } // namespace
+
+namespace {
+
+// Records damaged inside a whole file: a NaN position, an infinite and an
+// absurd time, two thousand NaN angles. The plots leave them out (a time
+// of 1e300 s once stretched the date axis until gnuplot hung), the page and
+// the status report the check's faults.
+TEST(Qlrplot, DamagedValuesAreLeftOutOfThePlotsAndReported)
+{
+    const std::string pair = ProductPair("hours2");
+    const std::string dir = FreshTestDir();
+    std::string eph = ReadFile(pair + "/x.eph"), att = ReadFile(pair + "/x.att");
+    auto putDouble = [](std::string& bytes, size_t at, const char* be) { bytes.replace(at, 8, be, 8); };
+    putDouble(eph, 512 + 100 * 64 + 8, "\x7f\xf8\0\0\0\0\0\0");    // x = NaN
+    putDouble(eph, 512 + 200 * 64, "\x7f\xf0\0\0\0\0\0\0");        // time = +inf
+    putDouble(eph, 512 + 300 * 64, "\x7e\x37\xe4\x3c\x88\x00\x75\x9c");   // time = 1e300
+    for (size_t i = 0; i < 2000; ++i) putDouble(att, 512 + i * 64 + 8, "\x7f\xf8\0\0\0\0\0\0");
+    WriteFile(dir + "/bad.eph", eph);
+    WriteFile(dir + "/bad.att", att);
+    const ProgramResult r = RunProgram({kQlrplot, dir + "/bad.eph", dir + "/bad.att", "-o", dir + "/out"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("non-finite"), std::string::npos) << r.err;
+    const std::string html = ReadFile(dir + "/out/report.html");
+    EXPECT_NE(html.find("Pair check failed"), std::string::npos);
+    // The date axis still spans the two hours, not the damaged times.
+    const std::string gp = ReadFile(dir + "/out/qlrplot.gp");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(gp, m, std::regex("set xrange \\[([0-9.]+):([0-9.]+)\\]")));
+    EXPECT_NEAR(std::stod(m[2]) - std::stod(m[1]), 7200, 10);
+    EXPECT_EQ(PngSize(ReadFile(dir + "/out/attitude.png")).first, 1400u);
+}
+
+} // namespace

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +53,9 @@ const uint32_t kGapSide = kLgb | kSgb | kSgf | kLgf;
 const int kWidth = 1400;
 const double kLeft = 0.08, kRight = 0.97;
 const double kAreaPixels = kWidth * (kRight - kLeft);
+
+// Longest gnuplot may take, seconds.
+const int kGnuplotSeconds = 300;
 
 // Close-ups of at most this many repaired gaps, the largest first.
 const size_t kCloseUps = 3;
@@ -106,6 +110,11 @@ std::string Duration(double seconds)
     return buf;
 }
 
+// Times a record can sensibly hold: 1958 to 2099. A damaged time outside
+// them is left out of the plots (the pair check reports it) rather than
+// stretching the axes over millennia.
+bool Plottable(double tai93) { return tai93 > -1.1e9 && tai93 < 3.35e9; }
+
 // ---- what the records say -------------------------------------------------
 
 // A run of records without data around it: `kind` 'r' for repaired points
@@ -129,7 +138,8 @@ std::vector<Gap> FindGaps(const std::vector<ProductRecord>& r)
             g.points = g.last - g.first + 1;
             g.t0 = r[g.first].tai93;
             g.t1 = r[g.last].tai93;
-            gaps.push_back(g);
+            if (Plottable(g.t0) && Plottable(g.t1) && g.t1 >= g.t0 && g.t1 - g.t0 < 86400)
+                gaps.push_back(g);
         }
     }
     for (size_t i = 1; i < r.size(); ++i)
@@ -140,7 +150,7 @@ std::vector<Gap> FindGaps(const std::vector<ProductRecord>& r)
             g.last = i;
             g.t0 = r[i - 1].tai93;
             g.t1 = r[i].tai93;
-            gaps.push_back(g);
+            if (Plottable(g.t0) && Plottable(g.t1) && g.t1 >= g.t0) gaps.push_back(g);
         }
     std::sort(gaps.begin(), gaps.end(), [](const Gap& a, const Gap& b) { return a.t0 < b.t0; });
     return gaps;
@@ -443,7 +453,7 @@ std::vector<Plot> Quicklook::Prepare()
     bool any = false;
     for (const Product* p : {&eph_, &att_})
         for (const ProductRecord& r : p->records)
-            if (std::isfinite(r.tai93)) {
+            if (Plottable(r.tai93)) {
                 const double t = UnixUtc(r.tai93);
                 if (!any || t < t0_) t0_ = t;
                 if (!any || t > t1_) t1_ = t;
@@ -456,7 +466,7 @@ std::vector<Plot> Quicklook::Prepare()
     // 6 height (km). marks.dat: every flagged record of either product.
     std::vector<Series> series(7);
     for (const ProductRecord& r : att_.records) {
-        if (!std::isfinite(r.tai93)) continue;
+        if (!Plottable(r.tai93)) continue;
         const double t = UnixUtc(r.tai93);
         for (int k = 0; k < 6; ++k) {
             series[k].t.push_back(t);
@@ -466,7 +476,7 @@ std::vector<Plot> Quicklook::Prepare()
     std::vector<Geodetic> geo(eph_.records.size());
     for (size_t i = 0; i < eph_.records.size(); ++i) {
         const ProductRecord& r = eph_.records[i];
-        if (!std::isfinite(r.tai93)) continue;
+        if (!Plottable(r.tai93)) continue;
         geo[i] = GeodeticFromInertial(r.v, r.tai93);
         series[6].t.push_back(UnixUtc(r.tai93));
         series[6].v.push_back(geo[i].height / 1000.0);
@@ -485,7 +495,7 @@ std::vector<Plot> Quicklook::Prepare()
     char buf[320];
     marks << "NaN 0 NaN NaN NaN NaN NaN NaN NaN NaN NaN\n";
     for (const ProductRecord& r : att_.records)
-        if ((r.flags & (kRep | kGapSide)) && std::isfinite(r.tai93)) {
+        if ((r.flags & (kRep | kGapSide)) && Plottable(r.tai93)) {
             std::snprintf(buf, sizeof buf, "%.3f %u %.9g %.9g %.9g %.9g %.9g %.9g NaN NaN NaN\n",
                           UnixUtc(r.tai93), r.flags, r.v[0] * kDeg, r.v[1] * kDeg, r.v[2] * kDeg,
                           r.v[3] * kDeg, r.v[4] * kDeg, r.v[5] * kDeg);
@@ -493,7 +503,7 @@ std::vector<Plot> Quicklook::Prepare()
         }
     for (size_t i = 0; i < eph_.records.size(); ++i) {
         const ProductRecord& r = eph_.records[i];
-        if ((r.flags & (kRep | kGapSide)) && std::isfinite(r.tai93)) {
+        if ((r.flags & (kRep | kGapSide)) && Plottable(r.tai93)) {
             std::snprintf(buf, sizeof buf, "%.3f %u NaN NaN NaN NaN NaN NaN %.6f %.6f %.6f\n",
                           UnixUtc(r.tai93), r.flags, geo[i].height / 1000.0,
                           geo[i].longitude * kDeg, geo[i].latitude * kDeg);
@@ -513,7 +523,7 @@ std::vector<Plot> Quicklook::Prepare()
     for (size_t i = 0; i < n; ++i) {
         const ProductRecord& r = eph_.records[i];
         const bool keep = i % stride == 0 || i + 1 == n || (r.flags & (kRep | kGapSide));
-        if (!keep || !std::isfinite(r.tai93) || !std::isfinite(geo[i].latitude)) continue;
+        if (!keep || !Plottable(r.tai93) || !std::isfinite(geo[i].latitude)) continue;
         const double lon = geo[i].longitude * kDeg, lat = geo[i].latitude * kDeg;
         if (have && (std::fabs(lon - lastLon) > 180 || (r.flags & kLgb) ||
                      r.tai93 - lastT > (stride + 1.5) * Spacing(eph_)))
@@ -681,9 +691,20 @@ std::string RunGnuplot(const std::string& dir)
         execlp("gnuplot", "gnuplot", "qlrplot.gp", static_cast<char*>(nullptr));
         _exit(127);
     }
+    // gnuplot draws a week in seconds; one that runs for minutes is stuck
+    // and is stopped rather than left to hang the run.
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return "cannot wait for gnuplot";
+    for (int waited = 0;; ++waited) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) return "cannot wait for gnuplot";
+        if (waited >= kGnuplotSeconds * 20) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s (see " + log + ")";
+        }
+        usleep(50000);
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
         return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
