@@ -428,7 +428,7 @@ void Quicklook::TimePanels(std::ostream& gp, const std::string& png, const std::
         }
         if (i == 0)
             gp << "set key at screen 0.5, screen " << Fixed(top + (n == 1 ? 0.075 : 0.04), 3)
-               << " center horizontal maxcols 5 samplen 2\n";
+               << " center horizontal maxcols 5 samplen 2 width -5\n";
         else
             gp << "set key off\n";
         const int col = markColumn + static_cast<int>(i);
@@ -439,7 +439,7 @@ void Quicklook::TimePanels(std::ostream& gp, const std::string& png, const std::
            << " : NaN) with points pt 7 ps 1.0 lc rgb \"#d62728\" title \"repaired\", "
            << "\"marks.dat\" using 1:((int($2) & " << kGapSide << ") ? $" << col
            << " : NaN) with points pt 6 ps 1.6 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\", "
-           << "NaN with lines dt 2 lc rgb \"#555555\" title \"ascending node, orbit number\"\n";
+           << "NaN with lines dt 2 lc rgb \"#555555\" title \"ascending node, orbit no.\"\n";
     }
     gp << "unset multiplot\n";
 }
@@ -653,7 +653,7 @@ std::vector<Plot> Quicklook::Prepare()
             else
                 gp << "unset xlabel\n";
             if (i == 0)
-                gp << "set key at screen 0.5, screen 0.935 center horizontal maxcols 5 samplen 2\n";
+                gp << "set key at screen 0.5, screen 0.935 center horizontal maxcols 5 samplen 2 width -5\n";
             else
                 gp << "set key off\n";
             const int col = 3 + i;
