@@ -13,22 +13,46 @@ FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_q
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test demo deps demo-deps clean sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+# Installation: `make install PREFIX=... DESTDIR=...`. What is installed comes
+# from these lists only; names that do not exist (yet) are skipped.
+PREFIX  ?= /usr/local
+DESTDIR ?=
+BINDIR   = $(PREFIX)/bin
+MANDIR   = $(PREFIX)/share/man
+SHAREDIR = $(PREFIX)/share/trokproc
+# Programs built in $(BUILD)/.
+INSTALL_PROGRAMS = trokproc pgsentry trokgen qlrdump pktscan qlrplot
+# Scripts from the source tree, installed next to the programs.
+INSTALL_SCRIPTS  = jobs/trokjob jobs/trokparallel
+# Other files from the source tree, installed into $(SHAREDIR).
+INSTALL_SHARED   = jobs/trokarray.sbatch examples/configfile
+# Manual pages: every page in man/ (section from the file name).
+INSTALL_MANPAGES = $(sort $(wildcard man/*.[1-9]))
+
+.PHONY: all build test demo deps demo-deps clean slurm-deps test-slurm sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+.PHONY: install install-files uninstall install-manifest
 
 all: build
 
 # Installs what a fresh Debian machine lacks (as root), or says what to run.
 deps:
-	@missing=""; \
+	@missing=""; optional=""; \
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
 	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
-	if [ -n "$$missing" ]; then \
+	command -v parallel >/dev/null || missing="$$missing parallel"; \
+	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
+	command -v groff >/dev/null || optional="$$optional groff"; \
+	command -v man   >/dev/null || optional="$$optional man-db"; \
+	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
+	if [ -n "$$missing$$optional" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing $$optional; \
+	  elif [ -n "$$missing" ]; then \
+	    echo "missing:$$missing$$optional; run: sudo apt-get install -y$$missing$$optional"; exit 1; \
 	  else \
-	    echo "missing:$$missing; run: sudo apt-get install -y$$missing"; exit 1; \
+	    echo "tests of manual pages and element files skip without:$$optional; run: sudo apt-get install -y$$optional"; \
 	  fi; \
 	fi
 	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.
@@ -47,6 +71,25 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Slurm and munge for the job-array tests (daemons started by the test itself).
+slurm-deps:
+	@missing=""; \
+	PATH=$$PATH:/usr/sbin; \
+	for p in slurmctld slurmd sbatch sacct; do command -v $$p >/dev/null || missing=slurm-wlm; done; \
+	command -v munged >/dev/null || missing="$$missing munge"; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	  else \
+	    echo "missing: $$missing; run: sudo apt-get install -y $$missing"; exit 1; \
+	  fi; \
+	fi
+
+# jobs/trokarray.sbatch on a single-node Slurm cluster started (and stopped)
+# by the test on 127.0.0.1.
+test-slurm: build slurm-deps
+	PATH=$$PATH:/usr/sbin bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
 
 # The library, the programs and every test built with the sanitizers.
 sanitize-build: deps
@@ -110,6 +153,42 @@ demo-deps:
 # A simulated day through trokproc, checked, summarised and plotted (examples/out/).
 demo: build demo-deps
 	BUILD=$(BUILD) tools/demo.sh
+
+# Brings the build up to date (a first build goes through `make build`, with
+# its set-up), then installs the listed files that exist.
+install:
+	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake --build $(BUILD) -j $(JOBS) >/dev/null; \
+	else $(MAKE) --no-print-directory build; fi
+	@$(MAKE) --no-print-directory install-files
+
+# The same without building: the programs must already be in $(BUILD)/.
+install-files:
+	@test -x $(BUILD)/trokproc || { echo "install: $(BUILD)/trokproc is missing: run make first"; exit 1; }
+	@set -e; \
+	for p in $(INSTALL_PROGRAMS); do \
+	  if [ -f $(BUILD)/$$p ]; then install -D -m 755 $(BUILD)/$$p "$(DESTDIR)$(BINDIR)/$$p"; fi; \
+	done; \
+	for s in $(INSTALL_SCRIPTS); do \
+	  if [ -f $$s ]; then install -D -m 755 $$s "$(DESTDIR)$(BINDIR)/$${s##*/}"; fi; \
+	done; \
+	for f in $(INSTALL_SHARED); do \
+	  if [ -f $$f ]; then install -D -m 644 $$f "$(DESTDIR)$(SHAREDIR)/$${f##*/}"; fi; \
+	done; \
+	for m in $(INSTALL_MANPAGES); do \
+	  n=$${m##*/}; install -D -m 644 $$m "$(DESTDIR)$(MANDIR)/man$${n##*.}/$$n"; \
+	done
+
+# Removes what install-files would install.
+uninstall:
+	@$(MAKE) --no-print-directory -s install-manifest | while read -r f; do rm -f "$(DESTDIR)$$f"; done
+	@rmdir "$(DESTDIR)$(SHAREDIR)" 2>/dev/null || true
+
+# One line per installed file: the path install-files writes (without DESTDIR).
+install-manifest:
+	@for p in $(INSTALL_PROGRAMS); do [ ! -f $(BUILD)/$$p ] || echo "$(BINDIR)/$$p"; done; \
+	for s in $(INSTALL_SCRIPTS); do [ ! -f $$s ] || echo "$(BINDIR)/$${s##*/}"; done; \
+	for f in $(INSTALL_SHARED); do [ ! -f $$f ] || echo "$(SHAREDIR)/$${f##*/}"; done; \
+	for m in $(INSTALL_MANPAGES); do n=$${m##*/}; echo "$(MANDIR)/man$${n##*.}/$$n"; done
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

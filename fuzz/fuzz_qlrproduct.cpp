@@ -1,7 +1,9 @@
 // The product reader of the tools on arbitrary files: kind detection, the
 // headers, records and orbit metadata, the pair check, the flag names and
-// the OEM export.
+// the OEM and AEM exports (the file read as both products of a pair).
 #include "fuzz_common.h"
+#include "toolkit_aem.h"
+#include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -26,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
        << PrintableField(p.eph.refFrame);
     for (const ProductRecord& r : p.records) os << FlagNames(r.flags);
     CheckProductPair(p, p);
-    if (p.kind == ProductKind::Ephemeris) WriteOem(os, p, "SAT", "2024-001A", "2024-01-01T00:00:00");
+    AemOptions m;
+    m.creationDate = "2024-01-01T00:00:00";
+    m.comments = ProvenanceComments(p, "fuzz");
+    if (p.kind == ProductKind::Ephemeris && UnusableRecord(p.records, 6, "ephemeris").empty())
+        WriteOem(os, p, m);
+    if (AemProblem(p, p).empty()) WriteAem(os, p, p, m);
     return 0;
 }

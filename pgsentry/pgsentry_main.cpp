@@ -4,6 +4,7 @@
 // the wrapper stops the command and everything the command started with it.
 //
 //   pgsentry command [argument ...]
+//   pgsentry --help | --version      (only as the one argument)
 //
 // Exit status: the command's exit code; 128 + the signal number when the
 // command was ended by a signal; 15 when the wrapper itself got SIGTERM;
@@ -16,6 +17,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "vn_version.h"
 
 namespace {
 
@@ -66,6 +70,21 @@ int main(int argc, char* argv[])
     if (argc < 2) {
         std::fputs("usage: pgsentry command [argument ...]\n", stderr);
         return 255;
+    }
+    // As the one argument these are the wrapper's own options; anywhere else
+    // they belong to the command.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs("usage: pgsentry command [argument ...]\n"
+                   "Runs the command in a process group that pgsentry leads and passes a\n"
+                   "SIGTERM it receives on to the whole group.\n"
+                   "Status: the command's; 128 + N when the command was killed by signal N;\n"
+                   "15 when pgsentry got SIGTERM; 255 when the command cannot be run.\n",
+                   stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 255;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("pgsentry " TROK_VERSION "\n", stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 255;
     }
 
     mypgrp = getpid();

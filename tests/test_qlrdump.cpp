@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,7 +95,13 @@ protected:
         eph = dir + "/p.eph";
         att = dir + "/p.att";
         WritePair(eph, att);
+        // A leap-second table of our own (1972, 1992-07-01; valid to 2100),
+        // so that civil UTC does not depend on the machine's tzdata.
+        WriteFile(dir + "/leap-seconds.list",
+                  "#@\t6311433600\n2272060800\t10\n2918937600\t27\n");
+        setenv("TROK_LEAPSECONDS", (dir + "/leap-seconds.list").c_str(), 1);
     }
+    void TearDown() override { unsetenv("TROK_LEAPSECONDS"); }
     ProgramResult Run(const std::vector<std::string>& args)
     {
         std::vector<std::string> argv{kQlrdump};
@@ -169,8 +177,11 @@ TEST_F(QlrDump, ShowsHeadersRecordsAndOrbitsOfAnEphemerisFile)
                          "1993-01-02T00:56:14Z \""),
               std::string::npos)
         << r.out;
+    // Civil UTC: TAI-UTC was 27 s from 1992-07-01 to 1993-07-01.
     EXPECT_NE(r.out.find("StartTime     86400.000000 s TAI93 = 1993-01-02T00:00:27.000 TAI = "
-                         "1993-01-01T23:59:59.568 UTC\n"),
+                         "1993-01-02T00:00:00.000 UTC\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("1993-01-02T00:56:14Z \" (UTC of the product's own TAI-UTC model)\n"),
               std::string::npos);
     EXPECT_NE(r.out.find("NoRecords     5\n"), std::string::npos);
     EXPECT_NE(r.out.find("Orbits        first 10000, last 10001, count 1\n"), std::string::npos);
@@ -193,10 +204,10 @@ TEST_F(QlrDump, ShowsHeadersRecordsAndOrbitsOfAnEphemerisFile)
 
     const std::vector<std::string> orb = Section(r.out, "[orbits]");
     ASSERT_EQ(orb.size(), 4u);
-    EXPECT_EQ(orb[2], "10000,-1000.000000,none,87075.000000,1993-01-02T00:11:14.568 UTC,-28.6479")
+    EXPECT_EQ(orb[2], "10000,-1000.000000,none,87075.000000,1993-01-02T00:11:15.000 UTC,-28.6479")
         << "the ascending sentinel is shown as none";
-    EXPECT_EQ(orb[3], "10001,87750.000000,1993-01-02T00:22:29.568 UTC,89775.000000,"
-                      "1993-01-02T00:56:14.567 UTC,57.2958");
+    EXPECT_EQ(orb[3], "10001,87750.000000,1993-01-02T00:22:30.000 UTC,89775.000000,"
+                      "1993-01-02T00:56:15.000 UTC,57.2958");
 }
 
 TEST_F(QlrDump, AttitudeFileKindSectionsAndSummary)
@@ -219,11 +230,12 @@ TEST_F(QlrDump, AttitudeFileKindSectionsAndSummary)
 
     r = Run({"--summary", "p.eph", "p.att"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("records          5, 1993-01-01T23:59:59.568 to"), std::string::npos);
+    EXPECT_NE(r.out.find("records          5, 1993-01-02T00:00:00.000 to 1993-01-02T00:56:15.000 UTC"),
+              std::string::npos);
     EXPECT_NE(r.out.find("repaired points  1 (interpolated in 1 small gaps)"), std::string::npos);
     EXPECT_NE(r.out.find("large gaps       1 (675.0 s without data)"), std::string::npos);
     EXPECT_NE(r.out.find("orbits           2 (header: first 10000, last 10001)"), std::string::npos);
-    EXPECT_NE(r.out.find("  10001  1993-01-02T00:22:29.568 UTC"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  10001  1993-01-02T00:22:30.000 UTC"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("pair check       passed"), std::string::npos);
 }
 
@@ -334,26 +346,55 @@ TEST_F(QlrDump, OemExportInKilometresWithTaiEpochs)
     const std::vector<std::string> lines = Split(ReadFile(dir + "/p.oem"), '\n');
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[0], "CCSDS_OEM_VERS = 2.0");
-    const std::vector<std::string> meta = Section(ReadFile(dir + "/p.oem"), "META_START");
+    // Record 3 is followed by a large gap: two segments, the second of one
+    // point, so of interpolation degree 0.
+    const std::string text = ReadFile(dir + "/p.oem");
+    const std::vector<std::string> meta = Section(text, "META_START");
     const std::vector<std::string> expected = {
         "META_START",
+        "COMMENT Segment 1 of 2: records 0 to 3",
         "OBJECT_NAME = QORAL6",
         "OBJECT_ID = 2026-999A",
         "CENTER_NAME = EARTH",
         "REF_FRAME = EME2000",
         "TIME_SYSTEM = TAI",
         "START_TIME = 1993-01-02T00:00:27.000000",
-        "STOP_TIME = 1993-01-02T00:56:42.000000",
+        "STOP_TIME = 1993-01-02T00:45:27.000000",
+        "INTERPOLATION = LAGRANGE",
+        "INTERPOLATION_DEGREE = 3",
         "META_STOP"};
     EXPECT_EQ(meta, expected);
+    const std::vector<std::string> second =
+        Section(text.substr(text.find("META_START", text.find("META_STOP"))), "META_START");
+    ASSERT_EQ(second.size(), 12u);
+    EXPECT_EQ(second[1], "COMMENT Segment 2 of 2: records 4 to 4");
+    EXPECT_EQ(second[7], "START_TIME = 1993-01-02T00:56:42.000000");
+    EXPECT_EQ(second[8], "STOP_TIME = 1993-01-02T00:56:42.000000");
+    EXPECT_EQ(second[10], "INTERPOLATION_DEGREE = 0");
     std::vector<std::string> data;
-    bool after = false;
-    for (const std::string& l : lines) {
-        if (after && !l.empty()) data.push_back(l);
-        if (l == "META_STOP") after = true;
-    }
+    for (const std::string& l : lines)
+        if (l.size() > 4 && l.compare(0, 4, "1993") == 0) data.push_back(l);
     ASSERT_EQ(data.size(), 5u);
     EXPECT_EQ(data[0], "1993-01-02T00:00:27.000000 7000.000125 -1.234500 0.000000 0.001500000 "
                        "-7.500000000 0.000000000");
     EXPECT_EQ(data[4].substr(0, 27), "1993-01-02T00:56:42.000000 ");
+}
+
+TEST_F(QlrDump, CivilUtcWarnsOfAnExpiredOrMissingLeapSecondTable)
+{
+    // A table that ends in 2020 still gives 1993's offset, with a warning;
+    // without a table the product's own UTC model stands in.
+    WriteFile(dir + "/leap.list", "#@\t3786825600\n2272060800\t10\n2918937600\t27\n");
+    setenv("TROK_LEAPSECONDS", (dir + "/leap.list").c_str(), 1);
+    ProgramResult r = Run({"--summary", "p.eph"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("records          5, 1993-01-02T00:00:00.000 to"), std::string::npos);
+    EXPECT_NE(r.err.find("qlrdump: warning: leap-second table"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("expired on 2020-01-01"), std::string::npos) << r.err;
+    setenv("TROK_LEAPSECONDS", (dir + "/no-such.list").c_str(), 1);
+    r = Run({"--header", "p.eph"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("TAI = 1993-01-01T23:59:59.568 UTC\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one warning: " << r.err;
 }

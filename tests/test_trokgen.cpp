@@ -309,8 +309,9 @@ TEST(Trokgen, BadArgumentsEndWithStatus255AndAReason)
         {{"--seconds", "0"}, "trokgen: bad value for --seconds: \"0\""},
         {{"--seconds", "12x"}, "trokgen: bad value for --seconds: \"12x\""},
         {{"--start", "2026-13-01"}, "trokgen: bad value for --start: \"2026-13-01\""},
-        {{"--seconds", "100", "--large-gaps", "1"}, "the span is too short for the large gaps"},
-        {{"--altitude", "200", "--ecc", "0.1"}, "orbit dips below 100 km"},
+        {{"--out", "x.pkt", "--seconds", "100", "--large-gaps", "1"},
+         "the span is too short for the large gaps"},
+        {{"--out", "x.pkt", "--altitude", "200", "--ecc", "0.1"}, "orbit dips below 100 km"},
         {{"--out"}, "trokgen: option --out needs a value"},
         {{"--out", "no-such-dir/x.pkt"}, "cannot open the packet file \"no-such-dir/x.pkt\""},
     };

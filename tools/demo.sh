@@ -9,7 +9,8 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 out="$root/examples/out"
 mkdir -p "$out"
 cd "$out"
-rm -f day.pkt day.tle day.eph day.att day.oem configfile ./*.csv ./*.dat ./*.gp ./*.png
+rm -f day.pkt day.tle day.eph day.att day.oem day.aem configfile ./*.csv ./*.dat ./*.gp ./*.png
+rm -rf quicklook
 
 echo "== 1. a day of telemetry: 86400 s at 1 Hz, four short gaps and one long one"
 "$build/trokgen" --out day.pkt --tle day.tle --config configfile \
@@ -24,16 +25,18 @@ echo
 echo "== 4. summary"
 "$build/qlrdump" --summary day.eph
 echo
-echo "== 5. OEM export"
+echo "== 5. OEM and AEM export"
 "$build/qlrdump" --oem day.eph --out day.oem
-echo "day.oem: $(grep -c '^20' day.oem) states, CCSDS OEM 2.0 text"
+echo "day.oem: $(grep -c '^20' day.oem) states in $(grep -c '^META_START' day.oem) segments, CCSDS OEM 2.0 text"
+"$build/qlrdump" --aem day.eph day.att --out day.aem
+echo "day.aem: $(grep -c '^20' day.aem) attitude quaternions in $(grep -c '^META_START' day.aem) segments, CCSDS AEM 2.0 text"
 
 if command -v gnuplot >/dev/null; then
     echo
     echo "== 6. quicklook plots and report: qlrplot day.eph day.att -o quicklook"
     "$build/qlrplot" day.eph day.att -o quicklook
     echo "quicklook/report.html: the check, the summary and every plot on one page"
-    plots="quicklook/report.html quicklook/attitude.png quicklook/rates.png quicklook/height.png quicklook/groundtrack.png"
+    plots=$(echo quicklook/*)
 else
     plots=""
     echo "gnuplot is not installed: no plots (as root, 'make demo' installs gnuplot-nox)"
@@ -41,4 +44,6 @@ fi
 
 echo
 echo "== products in $out"
-ls -l day.pkt day.tle configfile day.eph day.att day.oem $plots | awk '{ printf "  %10s  %s\n", $5, $9 }'
+# Everything the demo leaves here: inputs, products, exports, and qlrplot's
+# page, plots, plot data and script.
+ls -l day.pkt day.tle configfile day.eph day.att day.oem day.aem $plots | awk '{ printf "  %10s  %s\n", $5, $9 }'

@@ -11,9 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "toolkit_aem.h"
+#include "toolkit_civilutc.h"
 #include "toolkit_isotime.h"
 #include "toolkit_productcheck.h"
+#include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
+#include "vn_version.h"
 
 namespace {
 
@@ -21,13 +25,19 @@ const char* const kUsage =
     "usage: qlrdump [--kind eph|att] [--header | --records | --orbits] FILE\n"
     "       qlrdump --summary EPH [ATT]\n"
     "       qlrdump --check [--json] [--max-element-age DAYS] EPH ATT\n"
-    "       qlrdump --oem EPH [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "       qlrdump --oem EPH [--oem-version 2.0|3.0] [EXPORT OPTIONS]\n"
+    "       qlrdump --aem EPH ATT [--frame inertial|orbital] [EXPORT OPTIONS]\n"
+    "       qlrdump --help | --version\n"
+    "EXPORT OPTIONS: [--out FILE] [--object-name NAME] [--object-id ID]\n"
+    "       [--originator NAME] [--message-id ID] [--interpolation-degree N]\n"
     "Shows a product's headers, its records as CSV and its orbit metadata;\n"
     "--summary counts records, repaired points, gaps and orbits; --check\n"
     "validates an ephemeris and attitude pair and their content (status 1 on\n"
     "a fault; element set at most DAYS from the data, default 7, 0: no test);\n"
-    "--oem writes the ephemeris as CCSDS OEM 2.0 text. Status 255: unusable\n"
-    "input or arguments.\n";
+    "--oem writes the ephemeris as a CCSDS orbit ephemeris message and --aem\n"
+    "the attitude as a CCSDS attitude ephemeris message, one segment per\n"
+    "stretch without a large gap (status 1 when a record cannot be exported).\n"
+    "Status 255: unusable input or arguments.\n";
 
 const double kRad = 57.29577951308232;
 
@@ -71,12 +81,30 @@ std::string Fixed(double v, int decimals)
     return buf;
 }
 
+// Civil UTC of a TAI93 instant from the system's leap-second table; the
+// first use says on standard error when the table is missing or expired.
+// Without a usable table (or before 1972) the product's own UTC model stands
+// in, as the warning says.
+std::string CivilUtc(double tai93, int decimals)
+{
+    static bool warned = false;
+    const LeapSeconds& table = SystemLeapSeconds();
+    if (!warned) {
+        warned = true;
+        const std::string warning = LeapSecondsWarning(table);
+        if (!warning.empty()) std::cerr << "qlrdump: warning: " << warning << std::endl;
+    }
+    int offset = 0;
+    if (!TaiMinusUtcAtTai93(table, tai93, offset)) return IsoUtcFromTai93(tai93, decimals);
+    return IsoCivilUtcFromTai93(table, tai93, decimals);
+}
+
 // A node time before TAI93 zero stands for "no node": the writers store
 // -999.99999999 or a time far in the past there.
 std::string NodeTime(double tai93)
 {
     if (!(tai93 >= 0.0)) return "none";
-    return IsoUtcFromTai93(tai93, 3) + " UTC";
+    return CivilUtc(tai93, 3) + " UTC";
 }
 
 void PrintHeader(const Product& p)
@@ -90,14 +118,15 @@ void PrintHeader(const Product& p)
         std::cout << ", " << p.orbits.size() << " orbit records of 32 bytes";
     std::cout << "\n\n[common header]\n";
     std::cout << "SpacecraftID  \"" << PrintableField(h.spacecraftId) << "\"\n";
-    std::cout << "TimeRange     \"" << PrintableField(h.timeRange) << "\"\n";
+    std::cout << "TimeRange     \"" << PrintableField(h.timeRange)
+              << "\" (UTC of the product's own TAI-UTC model)\n";
     std::cout << "Source        \"" << PrintableField(h.source) << "\"\n";
     std::cout << "Version       \"" << PrintableField(h.version) << "\"\n";
     std::cout << "StartTime     " << Fixed(h.startTai93, 6) << " s TAI93 = "
-              << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << IsoUtcFromTai93(h.startTai93, 3)
+              << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << CivilUtc(h.startTai93, 3)
               << " UTC\n";
     std::cout << "StopTime      " << Fixed(h.stopTai93, 6) << " s TAI93 = "
-              << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << IsoUtcFromTai93(h.stopTai93, 3)
+              << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << CivilUtc(h.stopTai93, 3)
               << " UTC\n";
     std::cout << "Interval      " << h.interval << " s\n";
     std::cout << "NoURefs       " << h.noURefs << "\n";
@@ -114,7 +143,7 @@ void PrintHeader(const Product& p)
                   << " deg, perigee = " << Fixed(e.kepler[4] * kRad, 4)
                   << " deg, mean anomaly = " << Fixed(e.kepler[5] * kRad, 4) << " deg\n";
         std::cout << "EpochTimeTAI  " << Fixed(e.epochTai93, 6) << " s TAI93";
-        if (e.epochTai93 >= 0) std::cout << " = " << IsoUtcFromTai93(e.epochTai93, 3) << " UTC";
+        if (e.epochTai93 >= 0) std::cout << " = " << CivilUtc(e.epochTai93, 3) << " UTC";
         else std::cout << " (no element set)";
         std::cout << "\n";
     } else {
@@ -175,8 +204,8 @@ void PrintSummary(const Product& eph)
     }
     std::cout << "records          " << r.size();
     if (!r.empty())
-        std::cout << ", " << IsoUtcFromTai93(r.front().tai93, 3) << " to "
-                  << IsoUtcFromTai93(r.back().tai93, 3) << " UTC";
+        std::cout << ", " << CivilUtc(r.front().tai93, 3) << " to "
+                  << CivilUtc(r.back().tai93, 3) << " UTC";
     std::cout << "\nrepaired points  " << repaired << " (interpolated in " << small
               << " small gaps)\n";
     std::cout << "large gaps       " << large;
@@ -215,12 +244,53 @@ std::string NowUtc()
     return buf;
 }
 
+// Writes an export to `out` (standard output when empty); 0, or 255 when the
+// text cannot be written whole.
+template <class Writer>
+int Export(const std::string& out, Writer write)
+{
+    if (out.empty()) {
+        write(std::cout);
+        std::cout.flush();
+        if (!std::cout) Fail("cannot write to standard output");
+        return 0;
+    }
+    std::ofstream f(out, std::ios::trunc);
+    if (!f) Fail("cannot open \"" + out + "\" for writing");
+    write(f);
+    f.close();
+    if (!f) Fail("cannot write \"" + out + "\"");
+    return 0;
+}
+
+// Creation time, object and originator of an export, from the options and
+// the product's header.
+void ExportNames(const Product& eph, MessageOptions& m, const std::string& objectName,
+                 const std::string& objectId, const std::string& originator,
+                 const std::string& messageId, int degree)
+{
+    for (const std::string* text : {&objectName, &objectId, &originator, &messageId})
+        for (char c : *text)
+            if (static_cast<unsigned char>(c) < ' ' || c == 127)
+                Fail("export names must be printable text, not \"" + PrintableField(*text) + "\"");
+    const std::string sc = PrintableField(TrimmedText(eph.header.spacecraftId));
+    m.objectName = !objectName.empty() ? objectName : sc.empty() ? "UNKNOWN" : sc;
+    m.objectId = objectId.empty() ? "UNKNOWN" : objectId;
+    if (!originator.empty()) m.originator = originator;
+    m.creationDate = NowUtc();
+    m.messageId = messageId;
+    m.degree = degree;
+    m.comments = ProvenanceComments(eph, std::string("qlrdump ") + TROK_VERSION);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string mode, out, objectName, objectId, section;
+    std::string mode, out, objectName, objectId, section, originator, messageId;
+    std::string oemVersion = "2.0", frame = "inertial";
+    int degree = 7;
     ProductKind kind = ProductKind::Unknown;
     bool json = false;
     CheckOptions checkOptions;
@@ -231,11 +301,12 @@ int main(int argc, char** argv)
             if (i + 1 >= args.size()) Fail("option " + a + " needs a value");
             return args[++i];
         };
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "--check" || a == "--oem" || a == "--summary") {
-            if (!mode.empty()) Fail("give only one of --check, --oem and --summary");
+        if (a == "--help" || a == "-h" || a == "--version") {
+            std::cout << (a == "--version" ? "qlrdump " TROK_VERSION "\n" : kUsage);
+            std::cout.flush();
+            return std::cout ? 0 : 255;
+        } else if (a == "--check" || a == "--oem" || a == "--aem" || a == "--summary") {
+            if (!mode.empty()) Fail("give only one of --check, --oem, --aem and --summary");
             mode = a;
         } else if (a == "--header" || a == "--records" || a == "--orbits") {
             section = a;
@@ -256,6 +327,24 @@ int main(int argc, char** argv)
         } else if (a == "--out") out = value();
         else if (a == "--object-name") objectName = value();
         else if (a == "--object-id") objectId = value();
+        else if (a == "--originator") originator = value();
+        else if (a == "--message-id") messageId = value();
+        else if (a == "--oem-version") {
+            oemVersion = value();
+            if (oemVersion != "2.0" && oemVersion != "3.0")
+                Fail("--oem-version takes 2.0 or 3.0, not \"" + oemVersion + "\"");
+        } else if (a == "--frame") {
+            frame = value();
+            if (frame != "inertial" && frame != "orbital")
+                Fail("--frame takes inertial or orbital, not \"" + frame + "\"");
+        } else if (a == "--interpolation-degree") {
+            const std::string v = value();
+            char* end = nullptr;
+            const long d = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || d < 1 || d > 30)
+                Fail("--interpolation-degree takes a whole number from 1 to 30, not \"" + v + "\"");
+            degree = static_cast<int>(d);
+        }
         else if (a.size() > 1 && a[0] == '-' && a != "-") Fail("unknown option " + a + "\n" + kUsage);
         else files.push_back(a);
     }
@@ -281,19 +370,36 @@ int main(int argc, char** argv)
     if (mode == "--oem") {
         if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));
         const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
-        const std::string sc = TrimmedText(eph.header.spacecraftId);
-        if (objectName.empty()) objectName = sc.empty() ? "UNKNOWN" : sc;
-        if (objectId.empty()) objectId = objectName;
-        if (out.empty()) {
-            WriteOem(std::cout, eph, objectName, objectId, NowUtc());
-            std::cout.flush();
-            return std::cout ? 0 : 255;
+        const std::string why = UnusableRecord(eph.records, 6, "ephemeris");
+        if (!why.empty()) {
+            std::cerr << "qlrdump: cannot export \"" << eph.path << "\": " << why << std::endl;
+            return 1;
         }
-        std::ofstream f(out, std::ios::trunc);
-        WriteOem(f, eph, objectName, objectId, NowUtc());
-        f.close();
-        if (!f) Fail("cannot write \"" + out + "\"");
-        return 0;
+        MessageOptions m;
+        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
+        m.version = oemVersion;
+        if (oemVersion == "3.0" && m.messageId.empty())
+            m.messageId = "OEM_" + m.objectName + "_" + m.creationDate;
+        return Export(out, [&](std::ostream& os) { WriteOem(os, eph, m); });
+    }
+    if (mode == "--aem") {
+        if (files.size() != 2) Fail("--aem needs an ephemeris and an attitude file\n" + std::string(kUsage));
+        const Product eph = Load(files[0], ProductKind::Unknown, false, ProductKind::Ephemeris);
+        const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
+        std::vector<std::string> why = CheckProductPair(eph, att);
+        if (why.empty()) {
+            const std::string problem = AemProblem(eph, att);
+            if (!problem.empty()) why.push_back(problem);
+        }
+        if (!why.empty()) {
+            for (const std::string& s : why)
+                std::cerr << "qlrdump: cannot export \"" << att.path << "\": " << s << "\n";
+            return 1;
+        }
+        AemOptions m;
+        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
+        m.orbitalFrame = frame == "orbital";
+        return Export(out, [&](std::ostream& os) { WriteAem(os, eph, att, m); });
     }
     if (mode == "--summary") {
         if (files.empty() || files.size() > 2)

@@ -20,13 +20,16 @@
 #include "toolkit_isotime.h"
 #include "toolkit_orbitsim.h"
 #include "toolkit_packetbuilder.h"
+#include "toolkit_tle.h"
 #include "vn_proc_FormatConvert.h"
+#include "vn_version.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: trokgen [options]\n"
-    "  --out FILE            packet file to write (default trok.pkt)\n"
+    "usage: trokgen --out FILE [options]\n"
+    "       trokgen --help | --version\n"
+    "  --out FILE            packet file to write (required)\n"
     "  --tle FILE            also write a two-line element file\n"
     "  --config FILE         also write a trokproc configuration file\n"
     "  --eph FILE, --att FILE  product names put into the configuration\n"
@@ -43,10 +46,14 @@ const char* const kUsage =
     "  --time-fault          one packet whose time does not increase\n"
     "  --pelk                214-byte packets of APID 967, satellite PELK\n"
     "  --name NAME           satellite name in the element file\n"
+    "  --designator ID       international designator in the element set\n"
+    "                        (default: the epoch's year, launch 001, piece A)\n"
+    "  --element-number N    element set number (default 999)\n"
     "  orbit at the start time (degrees and kilometres):\n"
     "  --altitude KM (700)  --ecc E (0.0012)  --incl DEG (98.2)  --raan DEG (120)\n"
     "  --argp DEG (90)  --mean-anomaly DEG (0)  --rev N (10000)  --catalog N (43210)\n"
-    "  --wobble F            scale of the attitude wobble (default 1, 0: none)\n";
+    "  --wobble F            scale of the attitude wobble (default 1, 0: none)\n"
+    "  --wobble-deg Y,R,P    wobble amplitudes about z, x, y in degrees (0.25,0.15,0.2)\n";
 
 const double kEquatorialRadius = 6378137.0;
 const double kDeg = 0.017453292519943295;
@@ -85,7 +92,7 @@ private:
 };
 
 struct Options {
-    std::string out = "trok.pkt", tle, config, eph, att, name;
+    std::string out, tle, config, eph, att, name, designator;
     long seconds = 18000;
     double start = -1.0;   // TAI seconds since 1958; negative: the default date
     uint64_t seed = 1;
@@ -94,7 +101,8 @@ struct Options {
     bool timeFault = false, pelk = false;
     double altitudeKm = 700.0, ecc = 0.0012, inclDeg = 98.2, raanDeg = 120.0, argpDeg = 90.0,
            meanAnomalyDeg = 0.0, wobble = 1.0;
-    long rev = 10000, catalog = 43210;
+    double wobbleDeg[3] = {-1.0, -1.0, -1.0};   // negative: the simulator's own amplitudes
+    long rev = 10000, catalog = 43210, elementNumber = 999;
 };
 
 double Number(const std::string& option, const std::string& text, double lo, double hi)
@@ -114,15 +122,32 @@ long Count(const std::string& option, const std::string& text, long lo, long hi)
     return static_cast<long>(v);
 }
 
+// A usage error: the usage on standard error, status 2.
+[[noreturn]] void Usage(const std::string& message)
+{
+    if (!message.empty()) std::cerr << "trokgen: " << message << "\n";
+    std::cerr << kUsage;
+    std::cerr.flush();
+    std::exit(2);
+}
+
+// Writes `text` to standard output and ends: status 0, or 255 when it
+// cannot be written.
+[[noreturn]] void PrintAndExit(const std::string& text)
+{
+    std::cout << text;
+    std::cout.flush();
+    std::exit(std::cout ? 0 : 255);
+}
+
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
+    if (argc < 2) Usage("");
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
-        }
+        if (a == "--help" || a == "-h") PrintAndExit(kUsage);
+        if (a == "--version") PrintAndExit("trokgen " TROK_VERSION "\n");
         if (a == "--time-fault") { o.timeFault = true; continue; }
         if (a == "--pelk") { o.pelk = true; continue; }
         if (a.compare(0, 2, "--") != 0) Fail("unexpected argument \"" + a + "\"\n" + kUsage);
@@ -134,6 +159,13 @@ Options ParseOptions(int argc, char** argv)
         else if (a == "--eph") o.eph = v;
         else if (a == "--att") o.att = v;
         else if (a == "--name") o.name = v;
+        else if (a == "--designator") {
+            if (!ValidDesignator(v))
+                Fail("bad value for --designator: \"" + v +
+                     "\" (two digits of the launch year, three of the launch, one to three"
+                     " capital letters, e.g. 26001A)");
+            o.designator = v;
+        } else if (a == "--element-number") o.elementNumber = Count(a, v, 0, 9999);
         else if (a == "--seconds") o.seconds = Count(a, v, 2, 30L * 86400);
         else if (a == "--seed") o.seed = static_cast<uint64_t>(Count(a, v, 0, 1e15));
         else if (a == "--jitter") o.jitterMs = Number(a, v, 0.0, 100.0);
@@ -148,7 +180,15 @@ Options ParseOptions(int argc, char** argv)
         else if (a == "--argp") o.argpDeg = Number(a, v, 0.0, 360.0);
         else if (a == "--mean-anomaly") o.meanAnomalyDeg = Number(a, v, 0.0, 360.0);
         else if (a == "--wobble") o.wobble = Number(a, v, 0.0, 100.0);
-        else if (a == "--rev") o.rev = Count(a, v, 0, 99999);
+        else if (a == "--wobble-deg") {
+            size_t from = 0;
+            for (int j = 0; j < 3; ++j) {
+                const size_t comma = j < 2 ? v.find(',', from) : v.size();
+                if (comma == std::string::npos) Fail("bad value for " + a + ": \"" + v + "\"");
+                o.wobbleDeg[j] = Number(a, v.substr(from, comma - from), 0.0, 90.0);
+                from = comma + 1;
+            }
+        } else if (a == "--rev") o.rev = Count(a, v, 0, 99999);
         else if (a == "--catalog") o.catalog = Count(a, v, 1, 99999);
         else if (a == "--start") {
             CalendarTime t;
@@ -156,6 +196,7 @@ Options ParseOptions(int argc, char** argv)
             else o.start = Number(a, v, 0.0, 4.0e9);
         } else Fail("unknown option " + a + "\n" + kUsage);
     }
+    if (o.out.empty()) Usage("no packet file: give --out FILE");
     if (o.start < 0) {
         CalendarTime t;
         ParseIsoTime("2026-06-01T00:00:00Z", t);
@@ -305,7 +346,10 @@ int main(int argc, char** argv)
     orbit.argp = o.argpDeg * kDeg;
     orbit.meanAnomaly = o.meanAnomalyDeg * kDeg;
     AttitudeWobble wobble;
-    for (int j = 0; j < 3; ++j) wobble.amplitude[j] *= o.wobble;
+    for (int j = 0; j < 3; ++j) {
+        if (o.wobbleDeg[j] >= 0.0) wobble.amplitude[j] = o.wobbleDeg[j] * kDeg;
+        wobble.amplitude[j] *= o.wobble;
+    }
     const OrbitSimulator sim(orbit, wobble);
 
     const size_t pktsize = o.pelk ? 214 : 126;
@@ -367,9 +411,19 @@ int main(int argc, char** argv)
     if (!out) Fail("cannot write the packet file \"" + o.out + "\"");
 
     if (!o.tle.empty()) {
-        noradelements set(ElementSet(o, sim));
+        const std::vector<double> values = ElementSet(o, sim);
+        noradelements set(values);
         std::string line1, line2;
         set.Get(line1, line2);
+        ElementSetIdentity id;
+        id.designator = o.designator;
+        if (id.designator.empty()) {
+            char def[8];
+            std::snprintf(def, sizeof def, "%02d001A", static_cast<int>(values[10]));
+            id.designator = def;
+        }
+        id.elementNumber = static_cast<int>(o.elementNumber);
+        line1 = CompleteLine1(line1, id);
         WriteText(o.tle, o.name + "\n" + TrimRight(line1) + "\n" + TrimRight(line2) + "\n",
                   "element");
     }

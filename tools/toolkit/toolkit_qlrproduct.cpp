@@ -8,6 +8,7 @@
 
 #include "toolkit_isotime.h"
 #include "vn_proc_FormatConvert.h"
+#include "vn_version.h"
 
 namespace {
 
@@ -253,37 +254,6 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
         eph.problems.empty())
         add("the ephemeris file has records but no orbit metadata");
     return why;
-}
-
-void WriteOem(std::ostream& os, const Product& eph, const std::string& objectName,
-              const std::string& objectId, const std::string& creationDate)
-{
-    size_t repaired = 0;
-    for (const ProductRecord& r : eph.records) repaired += (r.flags & 0x20) != 0;
-    os << "CCSDS_OEM_VERS = 2.0\n";
-    os << "COMMENT Converted from the ephemeris product " << eph.path << "\n";
-    os << "COMMENT " << eph.records.size() << " states, " << repaired
-       << " of them interpolated across short telemetry gaps\n";
-    os << "CREATION_DATE = " << creationDate << "\n";
-    os << "ORIGINATOR = TROKPROC\n\n";
-    os << "META_START\n";
-    os << "OBJECT_NAME = " << objectName << "\n";
-    os << "OBJECT_ID = " << objectId << "\n";
-    os << "CENTER_NAME = EARTH\n";
-    os << "REF_FRAME = EME2000\n";
-    os << "TIME_SYSTEM = TAI\n";
-    if (!eph.records.empty()) {
-        os << "START_TIME = " << IsoTaiFromTai93(eph.records.front().tai93, 6) << "\n";
-        os << "STOP_TIME = " << IsoTaiFromTai93(eph.records.back().tai93, 6) << "\n";
-    }
-    os << "META_STOP\n\n";
-    char line[256];
-    for (const ProductRecord& r : eph.records) {
-        std::snprintf(line, sizeof line, "%s %.6f %.6f %.6f %.9f %.9f %.9f\n",
-                      IsoTaiFromTai93(r.tai93, 6).c_str(), r.v[0] / 1e3, r.v[1] / 1e3,
-                      r.v[2] / 1e3, r.v[3] / 1e3, r.v[4] / 1e3, r.v[5] / 1e3);
-        os << line;
-    }
 }
 
 std::string PrintableField(const std::string& field)

@@ -78,10 +78,6 @@ std::string FlagNames(uint32_t flags);
 // empty when they are.
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att);
 
-// The ephemeris records as a CCSDS OEM 2.0 text (KVN), km and km/s, TAI.
-void WriteOem(std::ostream& os, const Product& eph, const std::string& objectName,
-              const std::string& objectId, const std::string& creationDate);
-
 // Printable form of a text field: up to its last non-zero byte, zero bytes
 // inside shown as \0 and other unprintable bytes as \xNN.
 std::string PrintableField(const std::string& field);

@@ -1,0 +1,238 @@
+// What a user sees first: --help and --version of every program, trokgen's
+// usage, the manual pages as man renders them, and `make install`.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+#include "vn_version.h"
+
+namespace {
+
+const std::string kVersion = TROK_VERSION;
+
+ProgramResult Shell(const std::string& command, const std::string& dir = "")
+{
+    return RunProgram({"/bin/sh", "-c", command}, dir);
+}
+
+bool HaveCommand(const std::string& name)
+{
+    return Shell("command -v " + name + " >/dev/null").status == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+// Every regular file under `root`, as paths relative to it.
+void ListFiles(const std::string& root, const std::string& sub, std::set<std::string>& out)
+{
+    DIR* d = opendir((root + sub).c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        const std::string rel = sub + "/" + name;
+        if (stat((root + rel).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) ListFiles(root, rel, out);
+        else out.insert(rel);
+    }
+    closedir(d);
+}
+
+std::vector<std::string> ManPages()
+{
+    std::vector<std::string> pages;
+    DIR* d = opendir(TROK_SOURCE_DIR "/man");
+    if (!d) return pages;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() > 2 && name[name.size() - 2] == '.' && std::isdigit(name.back()))
+            pages.push_back(name);
+    }
+    closedir(d);
+    std::sort(pages.begin(), pages.end());
+    return pages;
+}
+
+} // namespace
+
+TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
+{
+    const struct {
+        const char* name;
+        std::string path;
+        const char* helpStart;
+    } programs[] = {
+        {"trokproc", TROKPROC_PATH, "usage: trokproc [keyword value] ..."},
+        {"pgsentry", PGSENTRY_PATH, "usage: pgsentry command [argument ...]"},
+        {"trokgen", TROKGEN_PATH, "usage: trokgen --out FILE [options]"},
+        {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
+    };
+    const std::string dir = FreshTestDir();
+    for (const auto& p : programs) {
+        ProgramResult r = RunProgram({p.path, "--version"}, dir);
+        EXPECT_EQ(r.status, 0) << p.name;
+        EXPECT_EQ(r.out, std::string(p.name) + " " + kVersion + "\n");
+        EXPECT_EQ(r.err, "") << p.name;
+        r = RunProgram({p.path, "--help"}, dir);
+        EXPECT_EQ(r.status, 0) << p.name;
+        EXPECT_EQ(r.out.rfind(p.helpStart, 0), 0u) << p.name << ": " << r.out;
+        EXPECT_EQ(r.out.back(), '\n') << p.name;
+        EXPECT_EQ(r.err, "") << p.name;
+    }
+    // The version is the project's, x.y.z.
+    unsigned a = 0, b = 0, c = 0;
+    EXPECT_EQ(std::sscanf(kVersion.c_str(), "%u.%u.%u", &a, &b, &c), 3) << kVersion;
+    // Output that cannot be written is a failure.
+    if (access("/dev/full", W_OK) == 0) {
+        for (const auto& p : programs)
+            for (const char* opt : {"--help", "--version"})
+                EXPECT_EQ(Shell("'" + p.path + "' " + opt + " > /dev/full").status, 255)
+                    << p.name << " " << opt;
+    }
+}
+
+// The OEM export names its writer with the same version.
+TEST(HelpAndVersion, OemExportNamesItsWriterAndVersion)
+{
+    const std::string dir = FreshTestDir();
+    ProgramResult r = RunProgram({TROKGEN_PATH, "--out", "v.pkt", "--config", "cfg", "--seconds",
+                                  "30"},
+                                 dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunProgram({TROKPROC_PATH, "-configfile", "cfg"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunProgram({QLRDUMP_PATH, "--oem", "v.eph"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t at = r.out.find("\nCOMMENT Written by qlrdump " + kVersion + "\n");
+    EXPECT_NE(at, std::string::npos) << r.out.substr(0, 400);
+    EXPECT_LT(at, r.out.find("\nCREATION_DATE = ")) << "header comments precede CREATION_DATE";
+}
+
+TEST(HelpAndVersion, OnlyTheSingleArgumentIsAnOptionOfTrokprocAndPgsentry)
+{
+    const std::string dir = FreshTestDir();
+    // trokproc: anything else is keyword/value pairs as always.
+    ProgramResult r = RunProgram({TROKPROC_PATH, "--help", "x"}, dir);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\nBad Command Line Keyword: --help\n");
+    r = RunProgram({TROKPROC_PATH, "-listconfig", "no", "--version"}, dir);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.find("\nBad Command Line:\n    "), 0u) << r.err;
+    r = RunProgram({TROKPROC_PATH, "-help"}, dir);
+    EXPECT_EQ(r.status, 255);
+    // pgsentry: after a command the words belong to the command.
+    r = RunProgram({PGSENTRY_PATH, "/bin/sh", "-c", "printf '%s\\n' \"$0\"", "--version"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "--version\n");
+    r = RunProgram({PGSENTRY_PATH, "--help", "x"}, dir);
+    EXPECT_EQ(r.status, 255);   // no program called --help
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(HelpAndVersion, TrokgenWithoutOutPrintsItsUsageAndWritesNothing)
+{
+    const std::string dir = FreshTestDir();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{TROKGEN_PATH},
+          std::vector<std::string>{TROKGEN_PATH, "--seconds", "10", "--tle", "a.tle"}}) {
+        const ProgramResult r = RunProgram(args, dir);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: trokgen --out FILE"), std::string::npos) << r.err;
+    }
+    std::set<std::string> files;
+    ListFiles(dir, "", files);
+    EXPECT_TRUE(files.empty()) << *files.begin();
+}
+
+// Every page in man/ formats without a warning and renders through man.
+TEST(ManualPages, EveryPageFormatsCleanlyAndRenders)
+{
+    if (!HaveCommand("groff") || !HaveCommand("man"))
+        GTEST_SKIP() << "groff or man is missing (apt-get install groff man-db)";
+    const std::vector<std::string> pages = ManPages();
+    for (const char* needed : {"trokproc.1", "pgsentry.1", "trokgen.1", "qlrdump.1"})
+        EXPECT_NE(std::find(pages.begin(), pages.end(), needed), pages.end()) << needed;
+    EXPECT_GE(std::count_if(pages.begin(), pages.end(),
+                            [](const std::string& p) { return p.back() == '5'; }),
+              2);
+    for (const std::string& page : pages) {
+        const std::string path = TROK_SOURCE_DIR "/man/" + page;
+        ProgramResult r = Shell("groff -man -ww -z '" + path + "'");
+        EXPECT_EQ(r.status, 0) << page;
+        EXPECT_EQ(r.err, "") << page;
+        r = Shell("MANWIDTH=80 man -l '" + path + "' | cat");
+        EXPECT_EQ(r.status, 0) << page;
+        EXPECT_EQ(r.err, "") << page;
+        // The page is named after its file, and has a NAME and a SEE ALSO.
+        std::string upper = page.substr(0, page.find('.'));
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
+        EXPECT_EQ(r.out.rfind(upper + "(" + page.substr(page.find('.') + 1) + ")", 0), 0u)
+            << page << ": " << r.out.substr(0, 80);
+        EXPECT_NE(r.out.find("\nNAME\n"), std::string::npos) << page;
+        EXPECT_NE(r.out.find("\nSEE ALSO\n"), std::string::npos) << page;
+    }
+}
+
+// make install with DESTDIR installs exactly the listed files, the installed
+// trokproc runs, and make uninstall takes them away again.
+TEST(Install, DestdirGetsExactlyTheListedFilesAndUninstallRemovesThem)
+{
+    if (!HaveCommand("make")) GTEST_SKIP() << "make is missing";
+    const std::string dir = FreshTestDir();
+    const std::string dest = dir + "/stage";
+    const std::string make = "make -s --no-print-directory -C '" TROK_SOURCE_DIR
+                             "' BUILD='" TROK_BUILD_DIR "' PREFIX=/opt/trok DESTDIR='" + dest + "' ";
+    ProgramResult r = Shell(make + "install-files");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+
+    std::set<std::string> installed;
+    ListFiles(dest, "", installed);
+    r = Shell(make + "install-manifest");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> manifest = Lines(r.out);
+    EXPECT_EQ(installed, std::set<std::string>(manifest.begin(), manifest.end()));
+    // The four programs and every manual page at least.
+    for (const char* p : {"trokproc", "pgsentry", "trokgen", "qlrdump"})
+        EXPECT_EQ(installed.count(std::string("/opt/trok/bin/") + p), 1u) << p;
+    for (const std::string& page : ManPages())
+        EXPECT_EQ(installed.count("/opt/trok/share/man/man" + page.substr(page.find('.') + 1) +
+                                  "/" + page),
+                  1u)
+            << page;
+    struct stat st;
+    ASSERT_EQ(stat((dest + "/opt/trok/bin/trokproc").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+
+    r = RunProgram({dest + "/opt/trok/bin/trokproc", "--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "trokproc " + kVersion + "\n");
+
+    r = Shell(make + "uninstall");
+    EXPECT_EQ(r.status, 0) << r.err;
+    installed.clear();
+    ListFiles(dest, "", installed);
+    EXPECT_TRUE(installed.empty()) << *installed.begin();
+}
