@@ -86,6 +86,7 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
         {"pgsentry", PGSENTRY_PATH, "usage: pgsentry command [argument ...]"},
         {"trokgen", TROKGEN_PATH, "usage: trokgen --out FILE [options]"},
         {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
+        {"qlrplot", QLRPLOT_PATH, "usage: qlrplot EPH ATT [-o DIR]"},
     };
     const std::string dir = FreshTestDir();
     for (const auto& p : programs) {

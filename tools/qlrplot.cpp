@@ -893,11 +893,11 @@ int main(int argc, char** argv)
     std::string dir = ".";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (a == "--version") {
-            std::cout << "qlrplot " << TROK_VERSION << "\n";
+        if (a == "--help" || a == "-h" || a == "--version") {
+            if (a == "--version") std::cout << "qlrplot " << TROK_VERSION << "\n";
+            else std::cout << kUsage;
+            std::cout.flush();
+            if (!std::cout) Fail("cannot write the standard output");
             return 0;
         } else if (a == "-o" || a == "--out") {
             if (i + 1 >= args.size()) Fail("option " + a + " needs a directory");
