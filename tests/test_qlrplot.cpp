@@ -7,12 +7,15 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "qlrplot_pairs.h"
+#include "toolkit_isotime.h"
+#include "toolkit_qlrproduct.h"
 #include "run_program.h"
 #include "toolkit_geodetic.h"
 
@@ -59,6 +62,44 @@ TEST(Geodetic, WorkedPointsOnTheAxesAndTheEquator)
     EXPECT_NEAR(g.latitude, 0, 1e-15);
     EXPECT_NEAR(g.longitude, -M_PI / 2, 1e-15);
     EXPECT_NEAR(g.height, 700e3, 1e-6);
+}
+
+// Under the day's first orbit, the geodetic track of the product's positions
+// agrees with pyorbital's SGP4 propagation of the run's own element set (its
+// own sidereal time and WGS-84 conversion): a wrong sign or epoch of the
+// Earth's rotation would put the points tens of degrees apart. The element
+// set holds mean elements and the simulation is two-body, so they agree to
+// a few km, not metres.
+TEST(Geodetic, TrackAgreesWithAnSgp4PropagationOfTheRunsElementSet)
+{
+    if (RunProgram({"/usr/bin/python3", "-c", "import pyorbital"}).status != 0)
+        GTEST_SKIP() << "python3-pyorbital is missing (apt-get install python3-pyorbital)";
+    const std::string pair = ProductPair("day1");
+    Product eph;
+    std::string error;
+    ASSERT_TRUE(ReadProduct(pair + "/x.eph", ProductKind::Ephemeris, eph, error)) << error;
+    // The element set's epoch is in trokproc's UTC model, and so are the
+    // times handed to pyorbital.
+    std::ostringstream script;
+    script << "from pyorbital.orbital import Orbital\nfrom datetime import datetime\n"
+           << "l = open('" << pair << "/x.tle').read().splitlines()\n"
+           << "o = Orbital(l[0].strip(), line1=l[1], line2=l[2])\n";
+    const size_t picks[] = {0, 700, 1500, 2200, 2900};
+    for (size_t i : picks)
+        script << "print('%.6f %.6f %.4f' % o.get_lonlatalt(datetime.fromisoformat('"
+               << IsoUtcFromTai93(eph.records.at(i).tai93, 6) << "')))\n";
+    const ProgramResult r = RunProgram({"/usr/bin/python3", "-c", script.str()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    for (size_t i : picks) {
+        double lon = 0, lat = 0, alt = 0;
+        ASSERT_TRUE(lines >> lon >> lat >> alt);
+        const Geodetic g = GeodeticFromInertial(eph.records[i].v, eph.records[i].tai93);
+        SCOPED_TRACE("record " + std::to_string(i));
+        EXPECT_NEAR(g.latitude * 180 / M_PI, lat, 0.15);
+        EXPECT_NEAR(std::remainder(g.longitude * 180 / M_PI - lon, 360.0) * std::cos(lat * M_PI / 180), 0, 0.15);
+        EXPECT_NEAR(g.height / 1000, alt, 10);
+    }
 }
 
 // ---- the program ----------------------------------------------------------
