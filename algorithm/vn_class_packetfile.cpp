@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "vn_proc_PacketRules.h"
+
 namespace {
 
 const uint64_t noPos = std::numeric_limits<uint64_t>::max();
@@ -48,14 +50,14 @@ void packetfile::Scan()
             break;
         }
         const short int dataSize = header.PktSize();
-        if (header.Version() != 0 || dataSize < 1) {
+        if (HeaderStopsScan(header)) {
             setstate(std::ios::badbit);
             break;
         }
         if (static_cast<size_t>(header.APID()) == pktAPID) {
             if (pktList.empty())
                 pktList.reserve(static_cast<size_t>(fileSize / (6 + static_cast<uint64_t>(dataSize)) + 1));
-            if (header.Sequence() != lastSequence) pktList.push_back(offset);
+            if (!RepeatsSequence(header, lastSequence)) pktList.push_back(offset);
             lastSequence = header.Sequence();
         }
         ignore(dataSize);
@@ -95,7 +97,7 @@ packetfile& packetfile::ReadPacket(packet& pkt, size_t n)
     filePos = noPos;
     pkt.ReadPkt(*this);
     if (good()) filePos = pktList[n] + static_cast<uint64_t>(gcount());
-    if (static_cast<long long>(pkt.PktSize()) + 6 != static_cast<long long>(pkt.DataSize()))
+    if (!LengthFitsBuffer(pkt, pkt.DataSize()))
         setstate(std::ios::badbit);
     return *this;
 }

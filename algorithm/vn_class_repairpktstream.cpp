@@ -3,12 +3,9 @@
 #include <cstdlib>
 #include <iostream>
 
-namespace {
+#include "vn_proc_PacketRules.h"
 
-// Thresholds as fractions of a day, in extended precision.
-const long double largeGap = 60.0L / 86400.0L;
-const long double smallGap = 1.1L / 86400.0L;
-const long double oneSecond = 1.0L / 86400.0L;
+namespace {
 
 const unsigned windowSize = 7;
 
@@ -32,8 +29,8 @@ trokpacket* repairpktstream::getfixedpkt()
     if (smallGapFlag)
     {
         // Next interpolated point of the gap after the packet in thisPkt.
-        thisTime = static_cast<double>(thisTime + oneSecond);
-        if (!(thisTime < nextTime - smallGap))
+        thisTime = NextFillTime(thisTime);
+        if (LastFillPoint(thisTime, nextTime))
             smallGapFlag = false;
         thisPkt->ItemList() = trokInterpolator.interpolate(thisTime);
         thisPkt->TimeTag(thisTime);
@@ -66,20 +63,20 @@ trokpacket* repairpktstream::getfixedpkt()
 
     thisTime = thisPkt->TimeTag();
     nextTime = next->TimeTag();
-    if (!(thisTime < nextTime))
+    if (!TimesInOrder(thisTime, nextTime))
     {
         std::cerr << "\npacket Time order error:\n\n" << *thisPkt << "\n\n" << *next << "\n" << std::endl;
         std::exit(-1);
     }
 
-    const long double gap = static_cast<long double>(nextTime) - thisTime;
-    if (gap > largeGap)
+    const PacketGap gap = ClassifyGap(thisTime, nextTime);
+    if (gap == PacketGap::large)
     {
         thisPkt->setLargeGapFollows();
         next->setLargeGapBefore();
         return &clearPkt(*thisPkt);
     }
-    smallGapFlag = gap > smallGap;
+    smallGapFlag = gap == PacketGap::small;
     if (smallGapFlag)
     {
         thisPkt->setSmallGapFollows();

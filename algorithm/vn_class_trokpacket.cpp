@@ -3,6 +3,7 @@
 #include <ios>
 
 #include "vn_proc_FormatConvert.h"
+#include "vn_proc_PacketRules.h"
 
 size_t trokpacket::pktsize = 126;
 size_t trokpacket::apid = 957;
@@ -15,11 +16,6 @@ const size_t fineOffset = 12;
 const size_t extendedOffset = 14;  // ten 6-byte values
 const size_t singleOffset = 74;    // three 4-byte values
 const size_t decodedEnd = 86;
-
-// Julian day of 1958-01-01 00:00:00, where the spacecraft clock counts from.
-const long double clockEpoch = 2436204.5L;
-// One count of the fine time, in seconds.
-const long double fineStep = 1.52e-5L;
 
 } // namespace
 
@@ -42,10 +38,7 @@ void trokpacket::Decode()
     // below their end) is left undecoded rather than read past its end.
     if (DataSize() < decodedEnd) return;
     const char* b = DataPtr();
-    const long double seconds =
-        static_cast<long double>(FormatConvert_ulong4(b + coarseOffset)) +
-        FormatConvert_ushort2(b + fineOffset) * fineStep;
-    time = static_cast<double>(seconds / 86400.0L + clockEpoch);
+    time = PacketTimeTag(b);
     for (size_t i = 0; i < 10; ++i) p[i] = MiL1750_EPFP(b + extendedOffset + 6 * i);
     for (size_t i = 0; i < 3; ++i) p[10 + i] = MiL1750_FP(b + singleOffset + 4 * i);
 }

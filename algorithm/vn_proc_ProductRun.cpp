@@ -24,6 +24,7 @@
 #include "vn_proc_GetEndPackets.h"
 #include "vn_proc_GetNoradElements.h"
 #include "vn_proc_GetOrbitRevNos.h"
+#include "vn_proc_PacketRules.h"
 
 namespace {
 
@@ -31,8 +32,6 @@ const std::string cst_keplerRefFrame = "J2000";
 const float cst_interval = 1.0f;
 const unsigned cst_eulerAngleOrder[3] = {3, 1, 2};
 const double cst_fillValue = -999.999999;
-const size_t cst_pelkPktSize = 214;
-const size_t cst_pelkApid = 967;
 
 bool IsOn(const cfg_list& configList, const char* keyword)
 {
@@ -94,10 +93,7 @@ void ProductRun(const cfg_list& configList)
     const std::string noradSatName = configList.getvalue("-noradsatname");
 
     // The packet layout of the spacecraft, fixed before any packet exists.
-    if (noradSatName == "PELK") {
-        trokpacket::pktsize = cst_pelkPktSize;
-        trokpacket::apid = cst_pelkApid;
-    }
+    SelectPacketLayout(noradSatName);
     if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
     CheckNameClash(configList, configList.getvalue("-noradfile") == "noTLE");
     if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;

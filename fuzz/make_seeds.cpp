@@ -82,6 +82,12 @@ void PacketSeeds()
     }
     mixed.CutShort(20);
     Seed("fuzz_packetfile", "mixed", Layout(false) + mixed.Bytes());
+    Seed("fuzz_pktscan", "mixed", Layout(false) + mixed.Bytes());
+    Seed("fuzz_pktscan", "gaps", Layout(false) + gaps.Bytes());
+    // Bytes that are no packets between two runs of packets.
+    PacketFileBuilder damaged = gaps;
+    damaged.AddRaw(std::string(40, '\xE5')).AddRaw(gaps.Bytes());
+    Seed("fuzz_pktscan", "damaged", Layout(false) + damaged.Bytes());
 
     // Across the ascending node and half an orbit on, sparsely: 70 s apart,
     // large gaps that are flagged but not filled (filling is the costly part).

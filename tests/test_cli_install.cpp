@@ -86,6 +86,7 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
         {"pgsentry", PGSENTRY_PATH, "usage: pgsentry command [argument ...]"},
         {"trokgen", TROKGEN_PATH, "usage: trokgen --out FILE [options]"},
         {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
+        {"pktscan", PKTSCAN_PATH, "usage: pktscan "},
         {"qlrplot", QLRPLOT_PATH, "usage: qlrplot EPH ATT [-o DIR]"},
     };
     const std::string dir = FreshTestDir();
@@ -173,7 +174,7 @@ TEST(ManualPages, EveryPageFormatsCleanlyAndRenders)
     if (!HaveCommand("groff") || !HaveCommand("man"))
         GTEST_SKIP() << "groff or man is missing (apt-get install groff man-db)";
     const std::vector<std::string> pages = ManPages();
-    for (const char* needed : {"trokproc.1", "pgsentry.1", "trokgen.1", "qlrdump.1"})
+    for (const char* needed : {"trokproc.1", "pgsentry.1", "trokgen.1", "qlrdump.1", "pktscan.1"})
         EXPECT_NE(std::find(pages.begin(), pages.end(), needed), pages.end()) << needed;
     EXPECT_GE(std::count_if(pages.begin(), pages.end(),
                             [](const std::string& p) { return p.back() == '5'; }),
@@ -216,7 +217,7 @@ TEST(Install, DestdirGetsExactlyTheListedFilesAndUninstallRemovesThem)
     const std::vector<std::string> manifest = Lines(r.out);
     EXPECT_EQ(installed, std::set<std::string>(manifest.begin(), manifest.end()));
     // The four programs and every manual page at least.
-    for (const char* p : {"trokproc", "pgsentry", "trokgen", "qlrdump"})
+    for (const char* p : {"trokproc", "pgsentry", "trokgen", "qlrdump", "pktscan"})
         EXPECT_EQ(installed.count(std::string("/opt/trok/bin/") + p), 1u) << p;
     for (const std::string& page : ManPages())
         EXPECT_EQ(installed.count("/opt/trok/share/man/man" + page.substr(page.find('.') + 1) +

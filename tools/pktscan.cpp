@@ -1,0 +1,240 @@
+// pktscan: says what a packet file holds, what is wrong with it and whether
+// trokproc will accept it; with --salvage, writes a copy that trokproc
+// accepts.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "toolkit_civilutc.h"
+#include "toolkit_pktscan.h"
+#include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
+#include "vn_version.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: pktscan [--pelk] [--json] [--salvage OUT] FILE\n"
+    "Reports what the packet file FILE holds (packets per APID, times, repeats,\n"
+    "gaps, sequence jumps, damage with byte offsets) and whether trokproc will\n"
+    "accept it, and which rule refuses it at which packet if not.\n"
+    "  --pelk          the PELK layout: 214-byte packets of APID 967\n"
+    "                  (default: 126-byte packets of APID 957)\n"
+    "  --json          the report (or the salvage summary) as one JSON object\n"
+    "  --salvage OUT   write to OUT a copy that trokproc accepts, dropping a\n"
+    "                  cut-off tail, packets out of time order and packets of\n"
+    "                  another length, and skipping bytes that are not packets\n"
+    "  --help, --version\n"
+    "Exit status: 0 trokproc accepts FILE (with --salvage: OUT written),\n"
+    "1 trokproc refuses FILE (with --salvage: nothing could be saved),\n"
+    "255 bad arguments, or a file that cannot be read or written.\n";
+
+const int kUnusable = 255;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::cerr << "pktscan: " << message << std::endl;
+    std::exit(kUnusable);
+}
+
+std::string JsonText(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out + "\"";
+}
+
+// Writes `text` to standard output; output that cannot be written whole is
+// a failure.
+void Print(const std::string& text)
+{
+    std::cout << text << std::flush;
+    if (!std::cout) Fail("cannot write to standard output");
+}
+
+// Copies the whole file on fd to fdOut; false, with the reason, when reading
+// or writing fails.
+bool CopyWhole(int fd, int fdOut, const std::string& in, std::string& error)
+{
+    std::string buf(1 << 20, '\0');
+    for (off_t at = 0;;) {
+        const ssize_t r = pread(fd, &buf[0], buf.size(), at);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            error = in + ": " + std::strerror(errno);
+            return false;
+        }
+        if (r == 0) return true;
+        at += r;
+        for (ssize_t done = 0; done < r;) {
+            const ssize_t w = write(fdOut, buf.data() + done, static_cast<size_t>(r - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                error = w < 0 ? std::strerror(errno) : "nothing written";
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& out, const PacketLayout& layout,
+            bool json)
+{
+    struct stat inStat, outStat;
+    if (fstat(fd, &inStat) != 0) Fail(in + ": " + std::strerror(errno));
+    if (stat(out.c_str(), &outStat) == 0) {
+        if (outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
+            Fail(out + ": is the input file; pktscan never writes over its input");
+        // The copy is renamed onto OUT: a device or directory there stays.
+        if (!S_ISREG(outStat.st_mode)) Fail(out + ": not a regular file");
+    }
+
+    // A file that trokproc accepts and that shows no damage is copied as it
+    // is: every packet in it is kept. (Damage that trokproc passes over, such
+    // as a header whose length swallows the rest of the file, still hides
+    // packets that a salvage recovers.)
+    Verdict verdict;
+    Survey survey;
+    std::string error;
+    if (!JudgePacketFile(fd, size, layout, verdict, error) || !SurveyPacketFile(fd, size, layout, survey, error))
+        Fail(in + ": " + error);
+    const bool asIs = verdict.Accepted() && !survey.Damaged();
+
+    // The copy is written beside OUT and renamed over it only when trokproc
+    // would accept it, so OUT is never left half written.
+    const size_t slash = out.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : out.substr(0, slash));
+    std::string tmp = dir + "/.pktscan-XXXXXX";
+    const int fdOut = mkstemp(&tmp[0]);
+    if (fdOut < 0) Fail(out + ": " + std::strerror(errno));
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fdOut, 0666 & ~mask);
+
+    Salvage result;
+    bool ok = true;
+    if (asIs) {
+        ok = CopyWhole(fd, fdOut, in, error);
+        result.check = verdict;
+        for (const auto& a : survey.apids)
+            if (a.first != layout.apid) result.keptOther += a.second.count;
+    } else {
+        ok = SalvagePacketFile(fd, size, layout, survey, fdOut, result, error);
+    }
+    const bool closed = close(fdOut) == 0;
+    if (!ok || !closed) {
+        unlink(tmp.c_str());
+        Fail(out + ": " + (ok ? std::string(std::strerror(errno)) : error));
+    }
+    // The copy is judged again, by the same rules, as trokproc will read it.
+    if (!asIs) {
+        uint64_t copySize = 0;
+        const int fdCopy = OpenPacketFile(tmp, copySize, error);
+        if (fdCopy < 0 || !JudgePacketFile(fdCopy, copySize, layout, result.check, error)) {
+            if (fdCopy >= 0) close(fdCopy);
+            unlink(tmp.c_str());
+            Fail(out + ": cannot read back the copy: " + error);
+        }
+        close(fdCopy);
+    }
+    if (!result.check.Accepted()) {
+        unlink(tmp.c_str());
+        if (json) {
+            Print("{\"file\":" + JsonText(in) + ",\"salvage\":null,\"written\":false,\"reason\":" +
+                  JsonText(result.check.Sentence(layout)) + "}\n");
+        }
+        std::cerr << "pktscan: " << in << ": nothing trokproc accepts could be saved: "
+                  << result.check.Sentence(layout) << std::endl;
+        return 1;
+    }
+    if (rename(tmp.c_str(), out.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        unlink(tmp.c_str());
+        Fail(out + ": " + reason);
+    }
+    if (json) {
+        std::string j = "{\"file\":" + JsonText(in) + ",\"salvage\":" + JsonText(out) +
+                        ",\"written\":true,\"copied_as_is\":" + (asIs ? "true" : "false") +
+                        ",\"packets\":" + std::to_string(result.check.packets) +
+                        ",\"other_packets\":" + std::to_string(result.keptOther) +
+                        ",\"dropped_time_order\":" + std::to_string(result.timeOrder.count) +
+                        ",\"dropped_bad_length\":" + std::to_string(result.badLengths.count) +
+                        ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +
+                        ",\"skipped_bytes\":" + std::to_string(result.skipped.bytes) +
+                        ",\"records\":" + std::to_string(result.check.records) +
+                        ",\"text\":" + JsonText(SalvageText(result)) + "}\n";
+        Print(j);
+    } else {
+        const std::string text = SalvageText(result);
+        if (!text.empty()) Print(in + " -> " + out + ":\n" + text);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool json = false, pelk = false;
+    std::string file, out;
+    bool haveOut = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            Print(kUsage);
+            return 0;
+        }
+        if (a == "--version") {
+            Print(std::string("pktscan ") + TROK_VERSION + "\n");
+            return 0;
+        }
+        if (a == "--json") json = true;
+        else if (a == "--pelk") pelk = true;
+        else if (a == "--salvage") {
+            if (i + 1 >= argc) Fail("option --salvage needs a file name");
+            out = argv[++i];
+            if (out.empty()) Fail("option --salvage needs a file name");
+            haveOut = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            Fail("unknown option " + a + " (see pktscan --help)");
+        } else if (file.empty() && !a.empty()) {
+            file = a;
+        } else {
+            Fail(a.empty() ? "empty file name" : "one packet file only (see pktscan --help)");
+        }
+    }
+    if (file.empty()) Fail("no packet file given (see pktscan --help)");
+
+    if (pelk) SelectPacketLayout("PELK");
+    const PacketLayout layout = CurrentLayout();
+
+    uint64_t size = 0;
+    std::string error;
+    const int fd = OpenPacketFile(file, size, error);
+    if (fd < 0) Fail(file + ": " + error);
+    if (haveOut) return RunSalvage(file, fd, size, out, layout, json);
+
+    Verdict verdict;
+    Survey survey;
+    if (!JudgePacketFile(fd, size, layout, verdict, error) || !SurveyPacketFile(fd, size, layout, survey, error))
+        Fail(file + ": " + error);
+    close(fd);
+    if (survey.haveTimes) {
+        const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
+        if (!warning.empty()) std::cerr << "pktscan: " << warning << std::endl;
+    }
+    Print(json ? ReportJson(file, layout, survey, verdict) : ReportText(file, layout, survey, verdict));
+    return verdict.Accepted() ? 0 : 1;
+}
