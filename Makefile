@@ -40,6 +40,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
 	command -v parallel >/dev/null || missing="$$missing parallel"; \
 	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
 	command -v groff >/dev/null || optional="$$optional groff"; \
@@ -52,6 +53,15 @@ deps:
 	    echo "missing:$$missing$$optional; run: sudo apt-get install -y$$missing$$optional"; exit 1; \
 	  else \
 	    echo "tests of manual pages and element files skip without:$$optional; run: sudo apt-get install -y$$optional"; \
+	  fi; \
+	fi
+	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.
+	@if [ ! -x /usr/bin/chromium ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y chromium) >/dev/null \
+	      || echo "could not install chromium: the browser test of qlrplot's page is skipped"; \
+	  else \
+	    echo "chromium missing: the browser test of qlrplot's page is skipped (sudo apt-get install -y chromium)"; \
 	  fi; \
 	fi
 

@@ -87,6 +87,7 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
         {"trokgen", TROKGEN_PATH, "usage: trokgen --out FILE [options]"},
         {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
         {"pktscan", PKTSCAN_PATH, "usage: pktscan "},
+        {"qlrplot", QLRPLOT_PATH, "usage: qlrplot EPH ATT [-o DIR]"},
     };
     const std::string dir = FreshTestDir();
     for (const auto& p : programs) {
