@@ -46,6 +46,7 @@ deps:
 	command -v groff >/dev/null || optional="$$optional groff"; \
 	command -v man   >/dev/null || optional="$$optional man-db"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
+	[ -f /usr/share/zoneinfo/leap-seconds.list ] || optional="$$optional tzdata"; \
 	if [ -n "$$missing$$optional" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing $$optional; \
