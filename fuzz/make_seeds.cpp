@@ -53,7 +53,7 @@ TelemetrySample OrbitSample(uint32_t coarse, uint32_t coarse0)
     return s;
 }
 
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-01 in spacecraft seconds
+const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 TAI in spacecraft seconds
 
 std::string Layout(bool sibling) { return std::string(1, sibling ? '\1' : '\0'); }
 

@@ -18,7 +18,7 @@
 namespace {
 
 const std::string kProg = TROKPROC_PATH;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-01 00:00:00 in packet seconds
+const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI in packet seconds
 
 // The spacecraft on the -z axis moving along +x on a circular orbit.
 TelemetrySample Sample(uint32_t coarse, uint16_t fine = 0)

@@ -26,7 +26,7 @@
 namespace {
 
 const unsigned kApid = 957;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-01 in packet seconds
+const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 TAI in packet seconds
 
 TelemetrySample Sample(uint32_t coarse)
 {

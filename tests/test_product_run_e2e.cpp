@@ -18,7 +18,7 @@ const double kMu = 3.9860064e14;
 const double kPi = 3.141592653589793;
 const double kTAI93 = 2448988.5003125;   // Julian day of TAI93 second 0
 const double kEpoch1958 = 2436204.5;     // Julian day of packet time 0
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-01 00:00:00 TAI in packet seconds
+const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI in packet seconds
 
 // TAI93 seconds of a packet time (the products hold it through a Julian
 // day, so to about 40 microseconds).
