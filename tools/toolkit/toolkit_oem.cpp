@@ -21,13 +21,6 @@ std::string Trimmed(const std::string& field)
     return s;
 }
 
-std::string Number(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
 } // namespace
 
 std::vector<Segment> SegmentsAtLargeGaps(const std::vector<ProductRecord>& r)
@@ -63,8 +56,8 @@ std::string UnusableRecord(const std::vector<ProductRecord>& r, size_t valueCoun
                        (std::isnan(r[i].v[j]) ? "NaN" : "an infinite value") + " as " +
                        names[kind][j];
         if (i > 0 && !(r[i].tai93 > r[i - 1].tai93))
-            return rec + " has time " + Number(r[i].tai93, 6) + " s, not after the " +
-                   Number(r[i - 1].tai93, 6) + " s of the record before it";
+            return rec + " has time " + FixedText(r[i].tai93, 6) + " s, not after the " +
+                   FixedText(r[i - 1].tai93, 6) + " s of the record before it";
     }
     return "";
 }

@@ -37,14 +37,14 @@ bool ReadWhole(const std::string& path, std::string& bytes)
     return true;
 }
 
-std::string Number(double v, int decimals)
+} // namespace
+
+std::string FixedText(double v, int decimals)
 {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
     return buf;
 }
-
-} // namespace
 
 const char* KindName(ProductKind kind)
 {
@@ -210,7 +210,7 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
         for (size_t i = 1; i < r.size(); ++i)
             if (!(r[i].tai93 > r[i - 1].tai93)) {
                 add(std::string(what) + " record " + std::to_string(i) + " has time " +
-                    Number(r[i].tai93, 6) + " s, not after the " + Number(r[i - 1].tai93, 6) +
+                    FixedText(r[i].tai93, 6) + " s, not after the " + FixedText(r[i - 1].tai93, 6) +
                     " s of the record before it");
                 break;
             }
@@ -222,11 +222,11 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
             }
         if (!r.empty() && p->records.size() == p->header.noRecords) {
             if (r.front().tai93 != p->header.startTai93)
-                add(std::string(what) + " file: StartTime " + Number(p->header.startTai93, 6) +
-                    " s is not the first record's time " + Number(r.front().tai93, 6) + " s");
+                add(std::string(what) + " file: StartTime " + FixedText(p->header.startTai93, 6) +
+                    " s is not the first record's time " + FixedText(r.front().tai93, 6) + " s");
             if (r.back().tai93 != p->header.stopTai93)
-                add(std::string(what) + " file: StopTime " + Number(p->header.stopTai93, 6) +
-                    " s is not the last record's time " + Number(r.back().tai93, 6) + " s");
+                add(std::string(what) + " file: StopTime " + FixedText(p->header.stopTai93, 6) +
+                    " s is not the last record's time " + FixedText(r.back().tai93, 6) + " s");
         }
     }
 
@@ -238,8 +238,8 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
         const ProductRecord& e = eph.records[i];
         const ProductRecord& a = att.records[i];
         if (e.tai93 != a.tai93 && !(std::isnan(e.tai93) && std::isnan(a.tai93))) {
-            add("record " + std::to_string(i) + " has time " + Number(e.tai93, 6) +
-                " s in the ephemeris file but " + Number(a.tai93, 6) + " s in the attitude file");
+            add("record " + std::to_string(i) + " has time " + FixedText(e.tai93, 6) +
+                " s in the ephemeris file but " + FixedText(a.tai93, 6) + " s in the attitude file");
             break;
         }
     }

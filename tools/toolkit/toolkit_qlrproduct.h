@@ -78,6 +78,9 @@ std::string FlagNames(uint32_t flags);
 // empty when they are.
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att);
 
+// A number in fixed notation with `decimals` digits after the point, for messages.
+std::string FixedText(double v, int decimals);
+
 // Printable form of a text field: up to its last non-zero byte, zero bytes
 // inside shown as \0 and other unprintable bytes as \xNN.
 std::string PrintableField(const std::string& field);
