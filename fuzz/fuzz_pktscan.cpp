@@ -12,6 +12,8 @@
 #include "toolkit_pktscan.h"
 #include "vn_class_trokpacket.h"
 
+using namespace toolkit;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;

@@ -6,6 +6,8 @@
 #include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
 
+using namespace toolkit;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;

@@ -21,6 +21,8 @@
 #include "vn_class_ephemerisrecord.h"
 #include "vn_class_ephemerissubheader.h"
 
+using namespace toolkit;
+
 namespace {
 
 std::string root;

@@ -6,6 +6,8 @@
 #include "run_program.h"
 #include "toolkit_civilutc.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* kSystemTable = "/usr/share/zoneinfo/leap-seconds.list";

@@ -18,6 +18,8 @@
 #include "toolkit_qlrproduct.h"
 #include "toolkit_tle.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* const kPython = "/usr/bin/python3";

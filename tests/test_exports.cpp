@@ -19,6 +19,8 @@
 #include "toolkit_quaternion.h"
 #include "vn_proc_FormatConvert.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kTrokgen = TROKGEN_PATH;

@@ -15,6 +15,8 @@
 #include "vn_class_trokpacket.h"
 #include "vn_class_trokpktprocessor.h"
 
+using namespace toolkit;
+
 namespace {
 
 double Tk(int k) { return 2458000.5 + k / 86400.0; }

@@ -10,6 +10,8 @@
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 
+using namespace toolkit;
+
 namespace {
 
 packet PacketOf(const std::string& bytes)

@@ -23,6 +23,8 @@
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 
+using namespace toolkit;
+
 namespace {
 
 const unsigned kApid = 957;

@@ -14,6 +14,8 @@
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kTrok = TROKPROC_PATH;

@@ -11,6 +11,8 @@
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kProg = TROKPROC_PATH;

@@ -15,6 +15,8 @@
 #include "vn_class_ephemerisfile.h"
 #include "vn_proc_FormatConvert.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kQlrdump = QLRDUMP_PATH;

@@ -19,6 +19,8 @@
 #include "run_program.h"
 #include "toolkit_geodetic.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kQlrplot = QLRPLOT_PATH;

@@ -21,6 +21,8 @@
 #include "vn_class_repairpktstream.h"
 #include "vn_class_trokpacket.h"
 
+using namespace toolkit;
+
 namespace {
 
 std::string Printed(const quality_flags& flags)

@@ -10,6 +10,8 @@
 #include "toolkit_packetbuilder.h"
 #include "vn_proc_FormatConvert.h"
 
+using namespace toolkit;
+
 namespace {
 
 std::string EP(double v)

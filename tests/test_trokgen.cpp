@@ -13,6 +13,8 @@
 #include "vn_class_trokpacket.h"
 #include "vn_proc_EulerAnglesInOrbitalFrame.h"
 
+using namespace toolkit;
+
 namespace {
 
 const std::string kTrokgen = TROKGEN_PATH;

@@ -10,6 +10,8 @@
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 
+using namespace toolkit;
+
 namespace {
 
 const double jd1958 = 2436204.5;

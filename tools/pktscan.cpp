@@ -18,6 +18,8 @@
 #include "vn_proc_PacketRules.h"
 #include "vn_version.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* const kUsage =

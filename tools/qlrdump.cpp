@@ -19,6 +19,8 @@
 #include "toolkit_qlrproduct.h"
 #include "vn_version.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* const kUsage =

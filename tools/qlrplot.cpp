@@ -32,6 +32,8 @@
 #include "timelib_proc_TAItoUTC.h"
 #include "vn_version.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* const kUsage =

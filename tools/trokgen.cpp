@@ -24,6 +24,8 @@
 #include "vn_proc_FormatConvert.h"
 #include "vn_version.h"
 
+using namespace toolkit;
+
 namespace {
 
 const char* const kUsage =

@@ -7,6 +7,8 @@
 
 #include "toolkit_isotime.h"
 
+namespace toolkit {
+
 namespace {
 
 const uint32_t kRepaired = 0x20;
@@ -243,3 +245,5 @@ void WriteAem(std::ostream& os, const Product& eph, const Product& att, const Ae
         os << "DATA_STOP\n";
     }
 }
+
+} // namespace toolkit

@@ -8,6 +8,8 @@
 #include "toolkit_qlrproduct.h"
 #include "toolkit_quaternion.h"
 
+namespace toolkit {
+
 // CCSDS Attitude Ephemeris Message (KVN) from an ephemeris and attitude
 // product pair, and the recovery of the whole attitude from the three matrix
 // elements an attitude record stores.
@@ -45,5 +47,7 @@ std::string AemProblem(const Product& eph, const Product& att);
 // metadata block (frames, TAI, START_TIME and STOP_TIME, QUATERNION) and a
 // data block of epoch Q1 Q2 Q3 QC lines. Call only when AemProblem is empty.
 void WriteAem(std::ostream& os, const Product& eph, const Product& att, const AemOptions& options);
+
+} // namespace toolkit
 
 #endif

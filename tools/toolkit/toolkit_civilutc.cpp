@@ -8,6 +8,8 @@
 
 #include "toolkit_isotime.h"
 
+namespace toolkit {
+
 namespace {
 
 // 1993-01-01 00:00:00 UTC in NTP seconds; TAI93 zero is 27 s of TAI later
@@ -156,3 +158,5 @@ bool Tai93FromCivilUtcNtp(const LeapSeconds& table, double utcNtp, double& tai93
     tai93 = utcNtp + table.entries[static_cast<size_t>(found)].second - kTai93ToTaiNtp;
     return true;
 }
+
+} // namespace toolkit

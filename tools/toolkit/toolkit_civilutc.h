@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace toolkit {
+
 // Civil UTC for the tools, from a leap-second table in the format of the
 // IERS/NTP file leap-seconds.list (Debian's tzdata installs it as
 // /usr/share/zoneinfo/leap-seconds.list).
@@ -49,5 +51,7 @@ std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int dec
 // outside leap seconds: TAI93 of a civil UTC calendar instant given as NTP
 // seconds. False when the table does not cover it.
 bool Tai93FromCivilUtcNtp(const LeapSeconds& table, double utcNtp, double& tai93);
+
+} // namespace toolkit
 
 #endif

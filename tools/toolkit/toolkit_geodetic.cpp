@@ -6,6 +6,8 @@
 #include "timelib_proc_TAI93.h"
 #include "timelib_proc_TAItoUTC.h"
 
+namespace toolkit {
+
 namespace {
 const double kE2 = kWgs84F * (2.0 - kWgs84F);   // first eccentricity squared
 }
@@ -56,3 +58,5 @@ Geodetic GeodeticFromInertial(const double r[3], double tai93)
     const double c = std::cos(theta), s = std::sin(theta);
     return GeodeticFromEarthFixed(c * r[0] + s * r[1], -s * r[0] + c * r[1], r[2]);
 }
+
+} // namespace toolkit

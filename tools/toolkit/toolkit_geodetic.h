@@ -1,6 +1,8 @@
 #ifndef TOOLKIT_GEODETIC_H
 #define TOOLKIT_GEODETIC_H
 
+namespace toolkit {
+
 // Earth-fixed geometry for the tools: where a product's inertial position
 // lies over the WGS-84 ellipsoid.
 
@@ -25,5 +27,7 @@ void EarthFixedFromGeodetic(const Geodetic& g, double& x, double& y, double& z);
 // an instant given as TAI93 seconds: the Earth turned by the library's
 // Greenwich sidereal angle at universal time (the program's TAI-UTC model).
 Geodetic GeodeticFromInertial(const double r[3], double tai93);
+
+} // namespace toolkit
 
 #endif

@@ -7,6 +7,8 @@
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
 
+namespace toolkit {
+
 namespace {
 
 const double kJD1958 = 2436204.5;
@@ -124,3 +126,5 @@ std::string IsoUtcFromTai93(double tai93, int decimals)
     const double days = std::floor(s / 86400.0);
     return IsoText(kJD1993 + days, s - days * 86400.0, decimals);
 }
+
+} // namespace toolkit

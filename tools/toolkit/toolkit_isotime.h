@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace toolkit {
+
 // Calendar dates and times as ISO 8601 text, for the tools.
 
 struct CalendarTime {
@@ -30,5 +32,7 @@ std::string IsoTaiFromTai93(double tai93, int decimals);
 
 // TAI93 seconds as UTC calendar text (program's TAI-UTC model).
 std::string IsoUtcFromTai93(double tai93, int decimals);
+
+} // namespace toolkit
 
 #endif

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace toolkit {
+
 namespace {
 
 // Finds a two's-complement mantissa (fractionBits bits after the sign bit)
@@ -71,3 +73,5 @@ void Mil1750EncodeFP(double value, char* out)
     out[2] = static_cast<char>(bits);
     out[3] = static_cast<char>(e & 0xFF);
 }
+
+} // namespace toolkit

@@ -1,6 +1,8 @@
 #ifndef TOOLKIT_MIL1750_H
 #define TOOLKIT_MIL1750_H
 
+namespace toolkit {
+
 // MIL-STD-1750A floating-point encoders, the inverse of the decoders
 // MiL1750_EPFP and MiL1750_FP. Each writes the nearest representable value
 // with a normalised mantissa. Zero (either sign) and NaN give all-zero
@@ -13,5 +15,7 @@ void Mil1750EncodeEP(double value, char* out);
 
 // 32-bit single precision: writes 4 bytes at out.
 void Mil1750EncodeFP(double value, char* out);
+
+} // namespace toolkit
 
 #endif

@@ -6,6 +6,8 @@
 
 #include "toolkit_isotime.h"
 
+namespace toolkit {
+
 namespace {
 
 const uint32_t kRepaired = 0x20;
@@ -123,3 +125,5 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
         }
     }
 }
+
+} // namespace toolkit

@@ -8,6 +8,8 @@
 
 #include "toolkit_qlrproduct.h"
 
+namespace toolkit {
+
 // CCSDS Orbit Ephemeris Message (KVN) from an ephemeris product, and the
 // segmentation at large telemetry gaps that the attitude export shares.
 
@@ -54,5 +56,7 @@ std::vector<std::string> ProvenanceComments(const Product& eph, const std::strin
 // record, epoch x y z vx vy vz in km and km/s. The caller checks the records
 // first (UnusableRecord).
 void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& options);
+
+} // namespace toolkit
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace toolkit {
+
 namespace {
 const double kTwoPi = 6.283185307179586;
 }
@@ -99,3 +101,5 @@ NavigationState OrbitSimulator::At(double dt) const
     s.rates[2] = 0.5 * (W[1][0] - W[0][1]);
     return s;
 }
+
+} // namespace toolkit

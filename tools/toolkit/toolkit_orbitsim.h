@@ -3,6 +3,8 @@
 
 #include "toolkit_quaternion.h"
 
+namespace toolkit {
+
 // Gravitational parameter of the two-body model, m^3/s^2 (the value the
 // product run uses for its orbit elements).
 constexpr double kSimMu = 3.9860064e14;
@@ -68,5 +70,7 @@ private:
 
 // Eccentric anomaly from the mean anomaly (radians, any value).
 double SolveKepler(double meanAnomaly, double e);
+
+} // namespace toolkit
 
 #endif

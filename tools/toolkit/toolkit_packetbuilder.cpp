@@ -6,6 +6,8 @@
 #include "toolkit_mil1750.h"
 #include "vn_proc_FormatConvert.h"
 
+namespace toolkit {
+
 void EncodePrimaryHeader(char* out, int version, unsigned apid, unsigned sequence,
                          unsigned lengthField)
 {
@@ -89,3 +91,5 @@ bool PacketFileBuilder::WriteTo(const std::string& path) const
     out.close();
     return !out.fail();
 }
+
+} // namespace toolkit

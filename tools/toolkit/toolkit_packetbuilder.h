@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace toolkit {
+
 // One navigation telemetry sample as the spacecraft sends it.
 struct TelemetrySample {
     uint32_t coarse = 0;     // whole seconds since 1958-01-01 (TAI)
@@ -66,5 +68,7 @@ private:
 // One telemetry packet of `pktsize` bytes (at least 86).
 std::string TelemetryPacket(const TelemetrySample& s, size_t pktsize, unsigned apid,
                             unsigned sequence, const HeaderOverrides& header = HeaderOverrides());
+
+} // namespace toolkit
 
 #endif

@@ -21,6 +21,8 @@
 #include "vn_proc_FormatConvert.h"
 #include "vn_proc_PacketRules.h"
 
+namespace toolkit {
+
 namespace {
 
 const size_t kHeader = 6;
@@ -965,3 +967,5 @@ std::string SalvageText(const Salvage& s)
        << Plural(s.keptOther, "packet", "packets") << " of other APIDs\n";
     return os.str();
 }
+
+} // namespace toolkit

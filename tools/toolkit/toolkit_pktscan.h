@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace toolkit {
+
 // Inspection and salvage of packet files, in one streaming pass each and in
 // constant memory, judged by the same rules trokproc reads the file with
 // (vn_proc_PacketRules.h).
@@ -157,5 +159,7 @@ std::string ReportJson(const std::string& name, const PacketLayout& layout, cons
                        const Verdict& verdict);
 // What a salvage dropped, as text lines ("" when it dropped nothing).
 std::string SalvageText(const Salvage& salvage);
+
+} // namespace toolkit
 
 #endif

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+namespace toolkit {
+
 namespace {
 
 // The epoch a run without element set writes into the ephemeris subheader.
@@ -315,3 +317,5 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
     s += "}\n";
     return s;
 }
+
+} // namespace toolkit

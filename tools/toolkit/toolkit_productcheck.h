@@ -7,6 +7,8 @@
 
 #include "toolkit_qlrproduct.h"
 
+namespace toolkit {
+
 // The checks a downstream system runs before it trusts a product pair: the
 // layout of each file, the consistency of the pair, and the content faults
 // that a run can leave in files that are otherwise whole (non-finite
@@ -50,5 +52,7 @@ bool HasFault(const std::vector<CheckFinding>& findings);
 // non-finite values are written as the strings "nan", "inf", "-inf".
 std::string CheckJson(const Product& eph, const Product& att, const CheckOptions& options,
                       const std::vector<CheckFinding>& findings);
+
+} // namespace toolkit
 
 #endif

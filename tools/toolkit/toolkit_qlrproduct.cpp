@@ -10,6 +10,8 @@
 #include "vn_proc_FormatConvert.h"
 #include "vn_version.h"
 
+namespace toolkit {
+
 namespace {
 
 const size_t kCommonSize = 140;
@@ -273,3 +275,5 @@ std::string PrintableField(const std::string& field)
     }
     return s;
 }
+
+} // namespace toolkit

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace toolkit {
+
 // Read side of the two product files, for tools: every field is decoded
 // from the file's bytes with bounds checks, so a damaged file is reported,
 // never over-read.
@@ -84,5 +86,7 @@ std::string FixedText(double v, int decimals);
 // Printable form of a text field: up to its last non-zero byte, zero bytes
 // inside shown as \0 and other unprintable bytes as \xNN.
 std::string PrintableField(const std::string& field);
+
+} // namespace toolkit
 
 #endif

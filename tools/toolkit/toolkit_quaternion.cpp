@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cmath>
 
+namespace toolkit {
+
 void QuatToMatrix(const Quat& quat, double m[3][3])
 {
     const double q1 = quat.q[0], q2 = quat.q[1], q3 = quat.q[2], q4 = quat.q[3];
@@ -81,3 +83,5 @@ Quat AxisQuat(int axis, double angle)
     r.q[3] = std::cos(0.5 * angle);
     return r;
 }
+
+} // namespace toolkit

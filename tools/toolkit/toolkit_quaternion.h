@@ -1,6 +1,8 @@
 #ifndef TOOLKIT_QUATERNION_H
 #define TOOLKIT_QUATERNION_H
 
+namespace toolkit {
+
 // Attitude quaternions with the vector part first and the scalar last,
 // q = (q1, q2, q3, q4). A quaternion stands for the direction-cosine matrix
 // A(q) that turns reference-frame components into body components:
@@ -26,5 +28,7 @@ Quat QuatProduct(const Quat& a, const Quat& b);
 // for axis 3 the matrix rows are (cos, sin, 0), (-sin, cos, 0), (0, 0, 1).
 // Continuous in the angle; angle + 4 pi gives the same quaternion.
 Quat AxisQuat(int axis, double angle);
+
+} // namespace toolkit
 
 #endif

@@ -4,6 +4,8 @@
 
 #include "orbitlib_class_noradelements.h"
 
+namespace toolkit {
+
 bool ValidDesignator(const std::string& text)
 {
     if (text.size() < 6 || text.size() > 8) return false;
@@ -33,3 +35,5 @@ std::string CompleteLine1(const std::string& line1, const ElementSetIdentity& id
     line[68] = CheckSum(line.c_str());
     return line;
 }
+
+} // namespace toolkit

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace toolkit {
+
 // The identification fields of line 1 of a two-line element set that
 // trokproc neither writes nor reads: classification (column 8),
 // international designator (columns 10-17), ephemeris type (column 63) and
@@ -24,5 +26,7 @@ bool ValidDesignator(const std::string& text);
 // mantissas in columns 34, 45 and 54, and a fresh check digit in column 69;
 // the line keeps its length (69 at least). Every other column is kept.
 std::string CompleteLine1(const std::string& line1, const ElementSetIdentity& id);
+
+} // namespace toolkit
 
 #endif
