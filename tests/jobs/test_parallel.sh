@@ -235,8 +235,14 @@ expect "nameless packet file: status 2, nothing named .eph" '[ $? -eq 2 ] && [ !
 printf -- '-noradsatname NOSUCHSAT\n' > nosuchsat.cfg
 "$src/jobs/trokjob" --config nosuchsat.cfg in/day1.pkt elements.tle checkfail >/dev/null 2> check.err
 expect "check failed: status 3" '[ $? -eq 3 ]'
-expect "check failed: run log says check-failed" \
-    '[ "$(runlog_field checkfail/runlog.tsv in/day1.pkt 5)" = check-failed ]'
+expect "check failed: run log says check-failed, with the check's first failed line" \
+    '[ "$(runlog_field checkfail/runlog.tsv in/day1.pkt 5)" = check-failed ] &&
+     [ "$(runlog_field checkfail/runlog.tsv in/day1.pkt 9)" = "$(grep -m 1 "check failed:" check.err)" ]'
+# --max-element-age reaches the check: the element set is 3 days from day 1.
+echo "$work/in/day1.pkt" > one.list
+"$src/jobs/trokparallel" --max-element-age 1 one.list elements.tle aged >/dev/null 2>&1
+expect "--max-element-age 1: the check fails on the element set's age" \
+    '[[ $(runlog_field aged/runlog.tsv "$work/in/day1.pkt" 9) == "qlrdump: check failed: the element-set epoch"* ]]'
 
 printf '%d passed, %d failed\n' "$passes" "$failures"
 [ $failures -eq 0 ]
