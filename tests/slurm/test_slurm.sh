@@ -1,9 +1,9 @@
 #!/bin/bash
 # jobs/trokarray.sbatch on a real single-node Slurm cluster (tests/slurm/cluster.sh):
 # an array over eight days, a cut-off day and an index past the list, a list
-# making one product twice, an option-like name, scancel of a running task,
-# and a time limit with the early SIGTERM. Prints the state and exit code that
-# sacct shows for each outcome.
+# making one product twice, scancel of a running task, and a time limit with
+# the early SIGTERM. Prints the state and exit code that sacct shows for each
+# outcome.
 #
 #   test_slurm.sh BUILD_DIR WORK_DIR
 set -u
@@ -105,16 +105,12 @@ expect "past the list: the message in the task's log" 'grep -q "task 9: packets.
 expect "past the list: nothing named .eph" '[ ! -e out/.eph ]'
 echo "sacct: input refused: $(outcome "$bad" 8); index past the list: $(outcome "$bad" 9)"
 
-# --- one product twice; an option-like name ------------------------------------
+# --- a list that makes one product twice runs no task ---------------------------
 printf '%s\n' in/day1.pkt "$work/in/day1.pkt" > twice.list
-cp in/day2.pkt ./-dash.pkt && echo -dash.pkt > dash.list
-twice=$(sbatch --parsable --array=0-1 --time=5 "$src/jobs/trokarray.sbatch" twice.list elements.tle twice logs) &&
-    dash=$(sbatch --parsable --array=0 --time=5 "$src/jobs/trokarray.sbatch" dash.list elements.tle dash logs) || exit 1
-expect "same product twice and option-like arrays finished" 'wait_job "$twice" 60 && wait_job "$dash" 60'
-expect "same product twice: both tasks FAILED 2:0, no product" \
-    '[ "$(outcome "$twice" 0)" = "FAILED 2:0" ] && [ "$(outcome "$twice" 1)" = "FAILED 2:0" ] && [ ! -e twice ]'
-expect "same product twice: the lines named" 'grep -q "lines 1 and 2 " logs/${twice}_0.log'
-expect "option-like name: processed" '[ "$(outcome "$dash" 0)" = "COMPLETED 0:0" ] && [ -s dash/-dash.eph ]'
+twice=$(sbatch --parsable --array=0-1 --time=5 "$src/jobs/trokarray.sbatch" twice.list elements.tle twice logs) || exit 1
+expect "same product twice: both tasks FAILED 2:0, no product, the lines named" \
+    'wait_job "$twice" 60 && [ "$(outcome "$twice" 0)" = "FAILED 2:0" ] && [ "$(outcome "$twice" 1)" = "FAILED 2:0" ] &&
+     [ ! -e twice ] && grep -q "lines 1 and 2 " logs/${twice}_0.log'
 
 # --- a check that fails, a stale element set, and a resubmitted array that skips finished days
 printf -- '-noradsatname NOSUCHSAT\n' > nosuchsat.cfg
