@@ -1,8 +1,9 @@
 #!/bin/bash
 # jobs/trokarray.sbatch on a real single-node Slurm cluster (tests/slurm/cluster.sh):
-# an array over eight days, a cut-off day and an index past the list, scancel
-# of a running task, and a time limit with the early SIGTERM. Prints the
-# state and exit code that sacct shows for each outcome.
+# an array over eight days, a cut-off day and an index past the list, a list
+# making one product twice, scancel of a running task, and a time limit with
+# the early SIGTERM. Prints the state and exit code that sacct shows for each
+# outcome.
 #
 #   test_slurm.sh BUILD_DIR WORK_DIR
 set -u
@@ -98,40 +99,51 @@ echo "sacct: success: $(outcome "$array" 0)"
 bad=$(sbatch --parsable --array=8-9 --time=5 "$src/jobs/trokarray.sbatch" packets.list elements.tle out logs) || exit 1
 expect "cut-off and past-the-end tasks finished" 'wait_job "$bad" 60'
 expect "cut-off day: sacct FAILED 255:0 (got $(outcome "$bad" 8))" '[ "$(outcome "$bad" 8)" = "FAILED 255:0" ]'
-expect "cut-off day: 255 in the run log" 'grep -q "day9cut.pkt	255	input-refused" out/runlog.tsv'
+expect "cut-off day: 255 in the run log, and why" 'grep -q "day9cut.pkt	255	input-refused	.*	Packet File Read Error$" out/runlog.tsv'
 expect "past the list: sacct FAILED 2:0 (got $(outcome "$bad" 9))" '[ "$(outcome "$bad" 9)" = "FAILED 2:0" ]'
 expect "past the list: the message in the task's log" 'grep -q "task 9: packets.list has 9 lines" logs/${bad}_9.log'
 expect "past the list: nothing named .eph" '[ ! -e out/.eph ]'
 echo "sacct: input refused: $(outcome "$bad" 8); index past the list: $(outcome "$bad" 9)"
 
-# --- a check that fails, and a resubmitted array that skips finished days -----------
+# --- a list that makes one product twice runs no task ---------------------------
+printf '%s\n' in/day1.pkt "$work/in/day1.pkt" > twice.list
+twice=$(sbatch --parsable --array=0-1 --time=5 "$src/jobs/trokarray.sbatch" twice.list elements.tle twice logs) || exit 1
+expect "same product twice: both tasks FAILED 2:0, no product, the lines named" \
+    'wait_job "$twice" 60 && [ "$(outcome "$twice" 0)" = "FAILED 2:0" ] && [ "$(outcome "$twice" 1)" = "FAILED 2:0" ] &&
+     [ ! -e twice ] && grep -q "lines 1 and 2 " logs/${twice}_0.log'
+
+# --- a check that fails, a stale element set, and a resubmitted array that skips finished days
 printf -- '-noradsatname NOSUCHSAT\n' > nosuchsat.cfg
 checked=$(TROK_CONFIG=$work/nosuchsat.cfg sbatch --parsable --array=0 --time=5 \
     "$src/jobs/trokarray.sbatch" packets.list elements.tle checkfail logs) || exit 1
+aged=$(TROK_MAX_ELEMENT_AGE=1 sbatch --parsable --array=0 --time=5 \
+    "$src/jobs/trokarray.sbatch" packets.list elements.tle aged logs) || exit 1
 again=$(TROK_SKIP_DONE=yes sbatch --parsable --array=0-7 --time=5 \
     "$src/jobs/trokarray.sbatch" packets.list elements.tle out logs) || exit 1
-expect "check failed and resubmitted arrays finished" 'wait_job "$checked" 60 && wait_job "$again" 60'
+expect "check failed and resubmitted arrays finished" \
+    'wait_job "$checked" 60 && wait_job "$aged" 60 && wait_job "$again" 60'
 expect "check failed: sacct FAILED 3:0 (got $(outcome "$checked" 0))" '[ "$(outcome "$checked" 0)" = "FAILED 3:0" ]'
+expect "element set 3 days old, --max-element-age 1: check failed, and why" \
+    '[ "$(outcome "$aged" 0)" = "FAILED 3:0" ] && grep -q "check-failed	.*	qlrdump: check failed: the element-set epoch" aged/runlog.tsv'
 expect "resubmitted array: eight skipped lines" '[ $(grep -c "	skipped	" out/runlog.tsv) -eq 8 ]'
 echo "sacct: check failed: $(outcome "$checked" 0)"
 
 # --- scancel of a running task ---------------------------------------------------
-# trokproc held stopped most of the time, so that the task is still writing
-# its products when it is stopped.
+# trokproc held while it writes its products, so that the task is stopped then.
 export TROKPROC_REAL=$build/trokproc TROKPROC=$src/tests/jobs/slow-trokproc
 echo "$work/in/day1.pkt" > slow.list
-# Waits until job $1 runs trokproc (at most 60 s); prints the job's pids.
+# Waits until job $1 holds trokproc (the temporary ephemeris file exists in
+# folder $2; at most 60 s); prints the job's pids.
 running_pids() {
-    local i pids
+    local i
     for ((i = 0; i < 120; i++)); do
-        pids=$(job_pids "$1")
-        if [ "$(wc -w <<< "$pids")" -ge 4 ]; then sleep 1; job_pids "$1"; return 0; fi
+        if compgen -G "$2/.day1.eph.*trokproc-tmp" >/dev/null; then job_pids "$1"; return 0; fi
         sleep 0.5
     done
     return 1
 }
 cancelled=$(sbatch --parsable --array=0 --time=5 "$src/jobs/trokarray.sbatch" slow.list elements.tle cancel logs) || exit 1
-pids=$(running_pids "$cancelled")
+pids=$(running_pids "$cancelled" cancel)
 expect "scancel: the task ran (pids: $(echo $pids))" '[ -n "$pids" ]'
 scancel "$cancelled"
 expect "scancel: the task ended" 'wait_job "$cancelled" 60'
@@ -139,22 +151,24 @@ sleep 1
 expect "scancel: every process of the task is gone" 'all_gone "$pids"'
 expect "scancel: no product and no temporary file" 'no_leftovers cancel 1'
 expect "scancel: sacct CANCELLED (got $(outcome "$cancelled" 0))" '[[ "$(outcome "$cancelled" 0)" == "CANCELLED "* ]]'
+expect "scancel: stopped in the run log" 'grep -q "day1.pkt	143	stopped	.*	stopped by SIGTERM$" cancel/runlog.tsv'
 echo "sacct: scancel: $(outcome "$cancelled" 0)"
 
 # --- time limit with the early SIGTERM -------------------------------------------
 # One minute, SIGTERM to the batch shell (pgsentry) 50 s before it. Slurm
-# checks limits about every 30 s, so the signal comes 10 to 40 s in.
-export SLOW_TROKPROC_PAUSE=3
+# checks limits about every 30 s, so the signal comes 10 to 40 s in, within
+# 55 s of the end: the time limit, not a stop.
+export TROK_SIGNAL_LEAD=55
 limited=$(sbatch --parsable --array=0 --time=1 --signal=B:TERM@50 "$src/jobs/trokarray.sbatch" \
     slow.list elements.tle limit logs) || exit 1
-pids=$(running_pids "$limited")
+pids=$(running_pids "$limited" limit)
 expect "time limit: the task ran (pids: $(echo $pids))" '[ -n "$pids" ]'
 expect "time limit: the task ended within 100 s" 'wait_job "$limited" 100'
 sleep 1
 expect "time limit: every process of the task is gone" 'all_gone "$pids"'
 expect "time limit: no product and no temporary file" 'no_leftovers limit 1'
 expect "time limit: sacct FAILED 15:0 (got $(outcome "$limited" 0))" '[ "$(outcome "$limited" 0)" = "FAILED 15:0" ]'
-expect "time limit: stopped in the run log" 'grep -q "day1.pkt	143	stopped" limit/runlog.tsv'
+expect "time limit: time-limit in the run log" 'grep -q "day1.pkt	143	time-limit	.*	SIGTERM at the time limit$" limit/runlog.tsv'
 echo "sacct: early SIGTERM before the time limit: $(outcome "$limited" 0)"
 
 printf '%d passed, %d failed\n' "$passes" "$failures"
