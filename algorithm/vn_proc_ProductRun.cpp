@@ -97,6 +97,16 @@ void CheckNameClash(const cfg_list& configList, const std::string& configFileNam
     }
 }
 
+// A header text longer than its field is cut to the field; the run goes on
+// and says so.
+void WarnIfCut(const cfg_list& configList, const char* keyword, size_t fieldSize)
+{
+    const std::string value = configList.getvalue(keyword);
+    if (value.size() <= fieldSize) return;
+    std::cerr << "\nHeader text cut: " << keyword << " value \"" << value << "\" is "
+              << value.size() << " bytes, its field holds " << fieldSize << std::endl;
+}
+
 } // namespace
 
 void ProductRun(const cfg_list& configList, const std::string& configFileName)
@@ -143,6 +153,9 @@ void ProductRun(const cfg_list& configList, const std::string& configFileName)
     }
     if (diag3) std::cerr << "\nDiag 3- Define Headers and Initialize with Static Info" << std::endl;
 
+    WarnIfCut(configList, "-qlrsatname", commonQLRheader::spacecraftIDSize);
+    WarnIfCut(configList, "-station", commonQLRheader::sourceSize);
+    WarnIfCut(configList, "-version", commonQLRheader::versionSize);
     commonQLRheader comHeader;
     ephemerissubheader ephemSubhdr;
     attitudesubheader attSubhdr;
