@@ -1,5 +1,6 @@
 #include "vn_class_outputfile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -84,6 +85,7 @@ int Register(int dirfd, const std::string& name)
         if (slots[i].used) continue;
         std::memcpy(slots[i].name, name.c_str(), name.size() + 1);
         slots[i].dirfd = dirfd;
+        std::atomic_signal_fence(std::memory_order_seq_cst);   // filled before marked
         slots[i].used = 1;
         return i;
     }
@@ -190,7 +192,8 @@ std::string TemporaryName(int dirfd, const std::string& base, const char random[
     if (nameMax <= 0 || nameMax > NAME_MAX) nameMax = NAME_MAX;
     const std::string tail =
         "." + std::to_string(getpid()) + "." + std::string(random, 6) + kTempSuffix;
-    const size_t room = static_cast<size_t>(nameMax) - 1 - tail.size();
+    const size_t limit = static_cast<size_t>(nameMax);
+    const size_t room = limit > tail.size() + 2 ? limit - 1 - tail.size() : 1;
     return "." + base.substr(0, room) + tail;
 }
 
@@ -264,9 +267,11 @@ bool outputfile::Resolve(std::string& base, bool& special, bool& throughLink, un
             return Fail("", errno);
         }
         if (S_ISREG(st.st_mode)) {
-            if (st.st_uid == geteuid()) {
-                mode = st.st_mode & 0777;   // an earlier file of ours keeps its permissions
-            } else if (viaLink) {
+            if (st.st_uid == geteuid() && st.st_nlink == 1) {
+                // An earlier file of ours keeps its permissions (a second
+                // name of it could be another user's doing).
+                mode = st.st_mode & 0777;
+            } else if (st.st_uid != geteuid() && viaLink) {
                 return Refuse("a link to a file of another user");
             }
             return true;

@@ -10,9 +10,9 @@
 // FIFO that someone planted under a likely name is ever opened, followed or
 // truncated. When N's base name leaves no room for that within the folder's
 // name limit, it is cut short in the temporary name. The temporary gets its
-// mode on the open descriptor: that of an earlier file N of the same owner,
-// else 0666 less the umask (a file of another user lends neither its mode
-// nor its owner). On commit the data is synced, the temporary renamed over
+// mode on the open descriptor: that of an earlier file N of the same owner
+// with no other name, else 0666 less the umask (a file of another user
+// lends neither its mode nor its owner). On commit the data is synced, the temporary renamed over
 // N and the folder synced: readers of N see the earlier file or the whole
 // new one. The folder is held open from the start, so long paths work and a
 // folder renamed meanwhile does not send the file elsewhere.
