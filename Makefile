@@ -45,6 +45,7 @@ deps:
 	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
 	command -v groff >/dev/null || optional="$$optional groff"; \
 	command -v man   >/dev/null || optional="$$optional man-db"; \
+	command -v strace >/dev/null || optional="$$optional strace"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
 	[ -f /usr/share/zoneinfo/leap-seconds.list ] || optional="$$optional tzdata"; \
 	if [ -n "$$missing$$optional" ]; then \
@@ -53,7 +54,7 @@ deps:
 	  elif [ -n "$$missing" ]; then \
 	    echo "missing:$$missing$$optional; run: sudo apt-get install -y$$missing$$optional"; exit 1; \
 	  else \
-	    echo "tests of manual pages and element files skip without:$$optional; run: sudo apt-get install -y$$optional"; \
+	    echo "tests of manual pages, element files and the products' signal window skip without:$$optional; run: sudo apt-get install -y$$optional"; \
 	  fi; \
 	fi
 	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.

@@ -10,10 +10,10 @@
 
 namespace {
 
-const size_t SpacecraftIDOffset = 0, SpacecraftIDSize = 24;
+const size_t SpacecraftIDOffset = 0, SpacecraftIDSize = commonQLRheader::spacecraftIDSize;
 const size_t TimeRangeOffset = 24, TimeRangeSize = 48;
-const size_t SourceOffset = 72, SourceSize = 32;
-const size_t VersionOffset = 104, VersionSize = 8;
+const size_t SourceOffset = 72, SourceSize = commonQLRheader::sourceSize;
+const size_t VersionOffset = 104, VersionSize = commonQLRheader::versionSize;
 const size_t StartTimeOffset = 112;
 const size_t StopTimeOffset = 120;
 const size_t IntervalOffset = 128;

@@ -1,6 +1,7 @@
 #ifndef VN_CLASS_COMMONQLRHEADER_H
 #define VN_CLASS_COMMONQLRHEADER_H
 
+#include <cstddef>
 #include <string>
 
 #include "vn_class_storebase.h"
@@ -13,6 +14,11 @@ class commonQLRheader : public storebase
 {
 public:
     commonQLRheader();
+
+    // Sizes of the text fields; longer values are cut to them.
+    static const size_t spacecraftIDSize = 24;
+    static const size_t sourceSize = 32;
+    static const size_t versionSize = 8;
 
     commonQLRheader& SpacecraftID(const std::string& value);   // 24 bytes at 0
     std::string SpacecraftID() const;

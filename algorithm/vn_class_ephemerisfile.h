@@ -1,7 +1,6 @@
 #ifndef VN_CLASS_EPHEMERISFILE_H
 #define VN_CLASS_EPHEMERISFILE_H
 
-#include <fstream>
 #include <string>
 
 #include "vn_class_basefile.h"
@@ -9,22 +8,23 @@
 #include "vn_class_ephemerismetadata.h"
 #include "vn_class_ephemerisrecord.h"
 #include "vn_class_ephemerissubheader.h"
+#include "vn_class_outputfile.h"
 #include "vn_class_streambuffer.h"
 
 // Writer of the ephemeris file (type word "ephemeris"): the common header
 // and the ephemeris subheader (512 bytes), the data records, then the
-// metadata records. The file is truncated and the headers written on
-// opening; close() and the destructor write the headers again, as they are
-// then, over the start of the file. The headers are locked for the writer's
-// life and must outlive it. Open and write failures show only in the
-// stream's state, which the writer never clears.
-class ephemerisfile : private streambuffer, public std::ofstream, public basefile
+// metadata records. The file is created through outputfile and the headers
+// written on opening; close() and the destructor write the headers again,
+// as they are then, over the start of the file. The file takes its name
+// when it is committed: by the caller (Commit, CommitTogether), or else by
+// the destructor when nothing failed. The headers are locked for the
+// writer's life and must outlive it. Open and write failures show only in
+// the stream's state, which the writer never clears.
+class ephemerisfile : private streambuffer, public outputstream, public basefile
 {
 public:
-    // `openPath`, when given, is where the bytes go (a temporary file that
-    // later becomes `path`); the file keeps `path` as its name.
     ephemerisfile(const std::string& path, const commonQLRheader& comHeader,
-                  const ephemerissubheader& ephHeader, const std::string& openPath = "");
+                  const ephemerissubheader& ephHeader);
     ~ephemerisfile() override;
 
     ephemerisfile& write(const ephemerisrecord& ephRcd);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orbitlib_class_noradelements.h"
@@ -12,11 +13,11 @@
 #include "vn_class_ephemerisfile.h"
 #include "vn_class_ephemerissubheader.h"
 #include "vn_class_noradfile.h"
+#include "vn_class_outputfile.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_satpasses.h"
 #include "vn_class_trokpacket.h"
 #include "vn_class_trokpktprocessor.h"
-#include "vn_proc_AtomicProducts.h"
 #include "vn_proc_CopyEphemerisMetaData.h"
 #include "vn_proc_CopyFiles.h"
 #include "vn_proc_FileOpenCheck.h"
@@ -48,44 +49,67 @@ bool IsOn(const cfg_list& configList, const char* keyword)
     std::exit(-1);
 }
 
-// Rewrites the completed headers, flushes and closes the stream, and fails
-// the run when any byte of the product could not be written (a full disk,
-// say). The writer's destructor then has nothing left to write.
+// The open check of a product: FileOpenCheck's message, followed by the
+// reason when a rule of safe creation refused the name (a link or FIFO of
+// another user).
+template <class FILE_T>
+void ProductOpenCheck(FILE_T& file)
+{
+    if (!file.fail() || !file.File().Refused() || BlankName(file.GetFileName()))
+        return FileOpenCheck(file);
+    std::cerr << "\nFile Open failed for " << file.GetFileType() << " file: "
+              << FileOpenName(file.GetFileName()) << " (" << file.Error() << ")" << std::endl;
+    std::exit(-1);
+}
+
+// Rewrites the completed headers, flushes the stream, and fails the run
+// when any byte of the product could not be written (a full disk, say).
 template <class FILE_T>
 void CheckWritten(FILE_T& file)
 {
     file.close();
     file.flush();
-    file.std::ofstream::close();
     if (file.fail()) WriteFailed(file);
 }
 
 // Two of the run's files name the same file: a product would overwrite an
-// input or the other product. Refused before anything is opened.
-void CheckNameClash(const cfg_list& configList, bool noTLEfile)
+// input, the configuration file or the other product. Refused before
+// anything is opened.
+void CheckNameClash(const cfg_list& configList, const std::string& configFileName, bool noTLEfile)
 {
     struct Named {
-        const char* keyword;
+        std::string name;
         const char* type;
     };
-    const Named products[] = {{"-ephemerisfile", "ephemeris"}, {"-attitudefile", "attitude"}};
-    std::vector<Named> others = {{"-attitudefile", "attitude"}, {"-packetfile", "packet"}};
-    if (!noTLEfile) others.push_back({"-noradfile", "norad"});
-    for (const Named& p : products)
-        for (const Named& o : others) {
-            if (std::string(p.keyword) == o.keyword) continue;
-            const std::string a = configList.getvalue(p.keyword);
-            const std::string b = configList.getvalue(o.keyword);
-            if (!SameFile(a, b)) continue;
-            std::cerr << "\nFile name clash: " << p.type << " file " << a << " and " << o.type
-                      << " file " << b << " are the same file" << std::endl;
-            std::exit(-1);
-        }
+    const Named eph = {configList.getvalue("-ephemerisfile"), "ephemeris"};
+    const Named att = {configList.getvalue("-attitudefile"), "attitude"};
+    std::vector<Named> inputs = {{configList.getvalue("-packetfile"), "packet"}};
+    if (!noTLEfile) inputs.push_back({configList.getvalue("-noradfile"), "norad"});
+    inputs.push_back({configFileName, "configuration"});
+    std::vector<std::pair<Named, Named>> pairs = {{eph, att}};
+    for (const Named& p : {eph, att})
+        for (const Named& i : inputs) pairs.push_back({p, i});
+    for (const auto& [p, o] : pairs) {
+        if (!SameFile(p.name, o.name)) continue;
+        std::cerr << "\nFile name clash: " << p.type << " file " << p.name << " and " << o.type
+                  << " file " << o.name << " are the same file" << std::endl;
+        std::exit(-1);
+    }
+}
+
+// A header text longer than its field is cut to the field; the run goes on
+// and says so.
+void WarnIfCut(const cfg_list& configList, const char* keyword, size_t fieldSize)
+{
+    const std::string value = configList.getvalue(keyword);
+    if (value.size() <= fieldSize) return;
+    std::cerr << "\nHeader text cut: " << keyword << " value \"" << value << "\" is "
+              << value.size() << " bytes, its field holds " << fieldSize << std::endl;
 }
 
 } // namespace
 
-void ProductRun(const cfg_list& configList)
+void ProductRun(const cfg_list& configList, const std::string& configFileName)
 {
     const bool diag1 = IsOn(configList, "-diag_1");
     const bool diag3 = IsOn(configList, "-diag_3");
@@ -96,7 +120,7 @@ void ProductRun(const cfg_list& configList)
     // The packet layout of the spacecraft, fixed before any packet exists.
     SelectPacketLayout(noradSatName);
     if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
-    CheckNameClash(configList, configList.getvalue("-noradfile") == "noTLE");
+    CheckNameClash(configList, configFileName, configList.getvalue("-noradfile") == "noTLE");
     if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
 
     ReadingNow("packet", configList.getvalue("-packetfile"));
@@ -129,6 +153,9 @@ void ProductRun(const cfg_list& configList)
     }
     if (diag3) std::cerr << "\nDiag 3- Define Headers and Initialize with Static Info" << std::endl;
 
+    WarnIfCut(configList, "-qlrsatname", commonQLRheader::spacecraftIDSize);
+    WarnIfCut(configList, "-station", commonQLRheader::sourceSize);
+    WarnIfCut(configList, "-version", commonQLRheader::versionSize);
     commonQLRheader comHeader;
     ephemerissubheader ephemSubhdr;
     attitudesubheader attSubhdr;
@@ -146,15 +173,11 @@ void ProductRun(const cfg_list& configList)
 
     if (diag3) std::cerr << "Diag 3- Open Ephemeris and Attitude Files" << std::endl;
     // Each product is written under a temporary name and takes its final
-    // name only once it is complete (vn_proc_AtomicProducts).
-    const std::string ephName = configList.getvalue("-ephemerisfile");
-    const std::string ephPath = ProductWritePath(ephName);
-    ephemerisfile ephemerisFile(ephName, comHeader, ephemSubhdr, ephPath);
-    FileOpenCheck(ephemerisFile);
-    const std::string attName = configList.getvalue("-attitudefile");
-    const std::string attPath = ProductWritePath(attName);
-    attitudefile attitudeFile(attName, comHeader, attSubhdr, attPath);
-    FileOpenCheck(attitudeFile);
+    // name only once both are complete (outputfile).
+    ephemerisfile ephemerisFile(configList.getvalue("-ephemerisfile"), comHeader, ephemSubhdr);
+    ProductOpenCheck(ephemerisFile);
+    attitudefile attitudeFile(configList.getvalue("-attitudefile"), comHeader, attSubhdr);
+    ProductOpenCheck(attitudeFile);
 
     if (diag3) std::cerr << "Diag 3- Copy Packet Data to Output Files" << std::endl;
     trokpktprocessor processPkt(packetFile);
@@ -190,13 +213,15 @@ void ProductRun(const cfg_list& configList)
     // both products reached the files before reporting success.
     CheckWritten(ephemerisFile);
     CheckWritten(attitudeFile);
-    // Both on disk before either takes its final name, so a failure here
-    // leaves both earlier products in place.
-    std::string reason;
-    if (!SyncProduct(ephPath, reason)) WriteFailed(ephemerisFile, reason);
-    if (!SyncProduct(attPath, reason)) WriteFailed(attitudeFile, reason);
-    if (!CommitProduct(ephPath, reason)) WriteFailed(ephemerisFile, reason);
-    if (!CommitProduct(attPath, reason)) WriteFailed(attitudeFile, reason);
+    // Both on disk before either takes its final name, so a failure there
+    // leaves both earlier products in place; the two renames then run with
+    // the signals held back, so a stopping signal finds both old products
+    // or both new ones.
+    size_t failed = 0;
+    if (!CommitTogether({&ephemerisFile, &attitudeFile}, failed)) {
+        if (failed == 0) WriteFailed(ephemerisFile, ephemerisFile.Error());
+        WriteFailed(attitudeFile, attitudeFile.Error());
+    }
 
     if (IsOn(configList, "-listconfig")) std::cout << "\nnormal termination\n" << std::endl;
     // Leaving the scope destroys the writers (their streams are closed

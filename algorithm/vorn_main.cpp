@@ -56,6 +56,6 @@ int main(int argc, char** argv)
     XferCmdlineValues(cmndLine, configList);
     ListConfiguration(cmndLine, configList);
 
-    ProductRun(configList);
+    ProductRun(configList, cmndLine.getvalue("-configfile"));
     return 0;
 }

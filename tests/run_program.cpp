@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +70,37 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     close(outFd);
     close(errFd);
     return r;
+}
+
+int StartBlockedOnFifo(const std::vector<std::string>& argv, const std::string& cwd,
+                       const std::string& fifo, int& reader)
+{
+    if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (reader < 0) throw std::runtime_error("cannot open the FIFO");
+    const int capacity = fcntl(reader, F_GETPIPE_SZ);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    // The program cannot pass this point, so the pace of polling is free.
+    for (;;) {
+        int queued = 0;
+        if (ioctl(reader, FIONREAD, &queued) == 0 && queued >= capacity) return pid;
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) return -1;
+        usleep(1000);
+    }
 }
 
 std::string FreshTestDir()

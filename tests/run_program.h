@@ -17,6 +17,14 @@ struct ProgramResult {
 // both output streams whole.
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
 
+// A program stopped at a known point: `argv` started in `cwd` (standard
+// streams on /dev/null) after a FIFO was made at `fifo` and opened for
+// reading; returns once the program has filled the pipe and so can go no
+// further until someone reads. `reader` is the read end, for the caller to
+// close. Returns the pid, or -1 when the program ended first.
+int StartBlockedOnFifo(const std::vector<std::string>& argv, const std::string& cwd,
+                       const std::string& fifo, int& reader);
+
 // A fresh empty directory under the build's test area, named after the
 // running test.
 std::string FreshTestDir();

@@ -3,10 +3,13 @@
 // byte, and no temporary file may stay behind (except after SIGKILL).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
@@ -150,59 +153,36 @@ TEST(AtomicProducts, FullFileSystemLeavesEarlierProducts)
     EXPECT_TRUE(left.empty());
 }
 
-// Starts trokproc in `dir` and stops it (SIGSTOP) as soon as its attitude
-// temporary exists, so that the signal under test lands in the middle of
-// the copy. Returns the pid, or -1 when the run ended first.
-pid_t StartAndCatchMidRun(const std::string& dir)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(kProg.c_str(), kProg.c_str(), "-configfile", "run.cfg", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const std::string temp = dir + "/.out.att." + std::to_string(pid) + ".trokproc-tmp";
-    for (;;) {
-        if (Exists(temp)) {
-            kill(pid, SIGSTOP);
-            return pid;
-        }
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) return -1;
-        usleep(200);
-    }
-}
-
+// The signal lands mid-copy: the attitude product goes to a FIFO that
+// nobody reads, so the run stands still there with the ephemeris temporary
+// partly written.
 TEST(AtomicProducts, SignalsLeaveEarlierProducts)
 {
     const std::string dir = FreshTestDir();
     Generate(dir, {"--seconds", "86400"});
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(sig);
-        PlaceEarlierProducts(dir);
-        const pid_t pid = StartAndCatchMidRun(dir);
-        ASSERT_GT(pid, 0) << "the run ended before it could be stopped";
+        WriteFile(dir + "/out.eph", kEarlierEph);
+        unlink((dir + "/out.att").c_str());
+        int reader = -1;
+        const pid_t pid = StartBlockedOnFifo({kProg, "-configfile", "run.cfg"}, dir,
+                                             dir + "/out.att", reader);
+        ASSERT_GT(pid, 0) << "the run ended before the signal";
+        ASSERT_EQ(Temporaries(dir).size(), 1u);
         kill(pid, sig);
-        kill(pid, SIGCONT);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        close(reader);
         // Ended by the same signal, as without the clean-up.
         ASSERT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), sig);
-        ExpectEarlierProducts(dir);
+        EXPECT_EQ(ReadFile(dir + "/out.eph"), kEarlierEph);
         const std::vector<std::string> left = Temporaries(dir);
         if (sig == SIGKILL) {
-            // Nothing can clean up after SIGKILL; the strays carry the pid.
-            const std::string tail = "." + std::to_string(pid) + ".trokproc-tmp";
-            EXPECT_EQ(left.size(), 2u);
-            for (const std::string& n : left) {
-                EXPECT_EQ(n.substr(n.size() - tail.size()), tail);
-                unlink((dir + "/" + n).c_str());
-            }
+            // Nothing can clean up after SIGKILL; the stray carries the pid.
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(left[0].rfind(".out.eph." + std::to_string(pid) + ".", 0), 0u) << left[0];
+            unlink((dir + "/" + left[0]).c_str());
         } else {
             EXPECT_TRUE(left.empty());
         }
@@ -234,13 +214,15 @@ TEST(AtomicProducts, SuccessfulRunReplacesProductsWithReferenceBytes)
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
-TEST(AtomicProducts, NameClashesAreRefusedBeforeWriting)
+TEST(AtomicProducts, NameClashesAndBlankNamesAreRefusedBeforeWriting)
 {
     const std::string dir = FreshTestDir();
     Generate(dir, {"--seconds", "600"});
     mkdir((dir + "/sub").c_str(), 0755);
     const std::string pkt = ReadFile(dir + "/in.pkt");
     const std::string tle = ReadFile(dir + "/in.tle");
+    const std::string cfg = ReadFile(dir + "/run.cfg");
+    WriteFile(dir + "/ ", pkt);   // a file a blank name would reach
     ASSERT_EQ(link((dir + "/in.tle").c_str(), (dir + "/hard.tle").c_str()), 0);
     struct Case {
         std::vector<std::string> args;
@@ -256,6 +238,13 @@ TEST(AtomicProducts, NameClashesAreRefusedBeforeWriting)
         {{"-ephemerisfile", "sub/x", "-attitudefile", dir + "/sub/x"},
          "\nFile name clash: ephemeris file sub/x and attitude file " + dir +
              "/sub/x are the same file\n"},
+        {{"-attitudefile", "./run.cfg"},
+         "\nFile name clash: attitude file ./run.cfg and configuration file run.cfg are the "
+         "same file\n"},
+        {{"-ephemerisfile", " ", "-attitudefile", " "},
+         "\nFile Open failed for ephemeris file:  no file name given\n"},
+        {{"-packetfile", " ", "-ephemerisfile", " "},
+         "\nFile Open failed for packet file:  no file name given\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{kProg, "-configfile", "run.cfg"};
@@ -265,6 +254,8 @@ TEST(AtomicProducts, NameClashesAreRefusedBeforeWriting)
         EXPECT_EQ(r.err, c.message);
         EXPECT_EQ(ReadFile(dir + "/in.pkt"), pkt);
         EXPECT_EQ(ReadFile(dir + "/in.tle"), tle);
+        EXPECT_EQ(ReadFile(dir + "/run.cfg"), cfg);
+        EXPECT_EQ(ReadFile(dir + "/ "), pkt);
         EXPECT_FALSE(Exists(dir + "/same"));
         EXPECT_FALSE(Exists(dir + "/sub/x"));
         EXPECT_FALSE(Exists(dir + "/out.eph"));
@@ -276,6 +267,250 @@ TEST(AtomicProducts, NameClashesAreRefusedBeforeWriting)
         {kProg, "-configfile", "run.cfg", "-ephemerisfile", "/dev/null", "-attitudefile", "/dev/null"},
         dir);
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// A SIGTERM that arrives between the two renames (the first one held up for
+// three seconds under strace) waits for the second: the run ends by the
+// signal with both new products in place.
+TEST(AtomicProducts, PairCommitsTogetherUnderASignal)
+{
+    const std::string strace = "/usr/bin/strace";
+    if (RunProgram({strace, "-qq", "-o", "/dev/null", "/bin/true"}).status != 0)
+        GTEST_SKIP() << "strace is missing or cannot trace here (apt-get install strace)";
+    const std::string dir = FreshTestDir();
+    Generate(dir, {"--seconds", "600"});
+    ASSERT_EQ(RunProgram({kProg, "-configfile", "run.cfg"}, dir).status, 0);
+    const std::string newEph = ReadFile(dir + "/out.eph"), newAtt = ReadFile(dir + "/out.att");
+    PlaceEarlierProducts(dir);
+
+    const pid_t tracer = fork();
+    if (tracer == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        execl(strace.c_str(), "strace", "-qq", "-o", "/dev/null", "-e",
+              "trace=rename,renameat,renameat2", "-e",
+              "inject=rename,renameat,renameat2:delay_exit=3s:when=1", kProg.c_str(),
+              "-configfile", "run.cfg", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The first rename is done once the new ephemeris product is in place.
+    struct stat st;
+    for (int ms = 0; ms < 60000; ++ms) {
+        if (stat((dir + "/out.eph").c_str(), &st) == 0 && st.st_size != off_t(kEarlierEph.size()))
+            break;
+        usleep(1000);
+    }
+    const std::vector<std::string> temps = Temporaries(dir);
+    ASSERT_EQ(temps.size(), 1u) << "no run between its two renames";
+    const std::string& temp = temps[0];   // .out.att.<pid>.<random>.trokproc-tmp
+    const pid_t pid = std::stoi(temp.substr(std::string(".out.att.").size()));
+    kill(pid, SIGTERM);
+    const bool inWindow = Exists(dir + "/" + temp);
+    int status = 0;
+    ASSERT_EQ(waitpid(tracer, &status, 0), tracer);
+    ASSERT_TRUE(inWindow) << "the signal came after the second rename";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(ReadFile(dir + "/out.eph") == newEph);
+    EXPECT_TRUE(ReadFile(dir + "/out.att") == newAtt);
+    EXPECT_TRUE(Temporaries(dir).empty());
+}
+
+// Targets once written in place now get a temporary too: under /dev/shm, a
+// 240-byte name, a path that leaves no room for a temporary's full path. A
+// failed run leaves the earlier products; a good one writes the new ones.
+TEST(AtomicProducts, ShmAndLongNamesGetTheAtomicWrite)
+{
+    const std::string dir = FreshTestDir();
+    Generate(dir, {"--seconds", "600"});
+    ASSERT_EQ(RunProgram({kProg, "-configfile", "run.cfg"}, dir).status, 0);
+    const std::string newEph = ReadFile(dir + "/out.eph"), newAtt = ReadFile(dir + "/out.att");
+    mkdir((dir + "/bad").c_str(), 0755);
+    Generate(dir + "/bad", {"--seconds", "600", "--time-fault"});
+
+    std::string deep = dir;
+    while (deep.size() < 4000) {
+        deep += "/" + std::string(std::min<size_t>(200, 4000 - deep.size()), 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    const std::string shm = "/dev/shm/trok-" + std::to_string(getpid());
+    struct Target {
+        std::string folder, eph, att;
+    };
+    std::vector<Target> targets = {{dir, dir + "/" + std::string(240, 'e'),
+                                    dir + "/" + std::string(240, 'a')},
+                                   {deep, deep + "/out.eph", deep + "/out.att"}};
+    if (mkdir(shm.c_str(), 0700) == 0)
+        targets.push_back({shm, shm + "/out.eph", shm + "/out.att"});
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.eph.substr(0, 60) + "... (" + std::to_string(t.eph.size()) + " bytes)");
+        WriteFile(t.eph, kEarlierEph);
+        WriteFile(t.att, kEarlierAtt);
+        ProgramResult r = RunProgram({kProg, "-configfile", "run.cfg", "-packetfile",
+                                      "bad/in.pkt", "-ephemerisfile", t.eph, "-attitudefile",
+                                      t.att}, dir);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(ReadFile(t.eph), kEarlierEph);
+        EXPECT_EQ(ReadFile(t.att), kEarlierAtt);
+        EXPECT_TRUE(Temporaries(t.folder).empty());
+        r = RunProgram({kProg, "-configfile", "run.cfg", "-ephemerisfile", t.eph,
+                        "-attitudefile", t.att}, dir);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(ReadFile(t.eph) == newEph);
+        EXPECT_TRUE(ReadFile(t.att) == newAtt);
+        EXPECT_TRUE(Temporaries(t.folder).empty());
+    }
+    RunProgram({"/bin/rm", "-rf", shm});
+}
+
+// Another user (nobody) plants links, files and FIFOs in a world-writable
+// folder without the sticky bit, where the kernel's protected_symlinks and
+// protected_regular do not apply, before a root run there. Root only.
+class OtherUser : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        const passwd* pw = getpwnam("nobody");
+        const group* gr = getgrnam("nogroup");
+        if (geteuid() != 0 || pw == nullptr || gr == nullptr)
+            GTEST_SKIP() << "needs root and the user nobody to play another user";
+        uid = pw->pw_uid;
+        gid = gr->gr_gid;
+        RecordProperty("fs.protected_symlinks", ReadFile("/proc/sys/fs/protected_symlinks"));
+        RecordProperty("fs.protected_regular", ReadFile("/proc/sys/fs/protected_regular"));
+        char sharedName[] = "/tmp/trok-shared-XXXXXX", victimName[] = "/tmp/trok-victim-XXXXXX";
+        ASSERT_TRUE(mkdtemp(sharedName) && mkdtemp(victimName));
+        shared = sharedName;
+        victimDir = victimName;
+        chmod(shared.c_str(), 0777);
+        victim = victimDir + "/victim";
+        WriteFile(victim, "the victim's bytes");
+        chmod(victim.c_str(), 0600);
+        Generate(shared, {"--seconds", "600"});
+        ASSERT_EQ(RunProgram({kProg, "-configfile", "run.cfg"}, shared).status, 0);
+        likely = LikelyTemporaries();
+        newEph = ReadFile(shared + "/out.eph");
+        newAtt = ReadFile(shared + "/out.att");
+        unlink((shared + "/out.eph").c_str());
+        unlink((shared + "/out.att").c_str());
+    }
+
+    void TearDown() override
+    {
+        if (!shared.empty()) RunProgram({"/bin/rm", "-rf", shared, victimDir});
+    }
+
+    // Runs `plant(folder)` as nobody, in a child process.
+    void AsNobody(void (*plant)(const OtherUser&))
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(1);
+            plant(*this);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "planting failed";
+    }
+
+    // The names a predictable scheme would give the temporaries of the next
+    // five hundred processes.
+    std::vector<std::string> LikelyTemporaries() const
+    {
+        const int last = std::stoi(ReadFile("/proc/sys/kernel/ns_last_pid"));
+        const int pidMax = std::stoi(ReadFile("/proc/sys/kernel/pid_max"));
+        std::vector<std::string> names;
+        for (int k = 1; k <= 500; ++k) {
+            const std::string pid = std::to_string((last + k) % pidMax);
+            names.push_back(shared + "/.out.eph." + pid + ".trokproc-tmp");
+            names.push_back(shared + "/.out.att." + pid + ".trokproc-tmp");
+        }
+        return names;
+    }
+
+    ProgramResult Run() const
+    {
+        return RunProgram({"/usr/bin/timeout", "60", kProg, "-configfile", "run.cfg"}, shared);
+    }
+
+    // The run finished, the victim is as it was, and both products are the
+    // runner's own, not world-writable, with the right bytes.
+    void ExpectUnharmed(const ProgramResult& r) const
+    {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(ReadFile(victim) == "the victim's bytes");
+        struct stat st;
+        ASSERT_EQ(stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        for (const auto& [name, bytes] : {std::pair{"/out.eph", newEph}, {"/out.att", newAtt}}) {
+            ASSERT_EQ(lstat((shared + name).c_str(), &st), 0) << name;
+            EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+            EXPECT_EQ(st.st_uid, geteuid()) << name;
+            EXPECT_EQ(st.st_mode & 0002, 0u) << name;
+            EXPECT_TRUE(ReadFile(shared + name) == bytes) << name;
+        }
+    }
+
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string shared, victimDir, victim, newEph, newAtt;
+    std::vector<std::string> likely;   // planted before the run
+};
+
+TEST_F(OtherUser, PlantedLinksAreNeverFollowed)
+{
+    AsNobody([](const OtherUser& t) {
+        for (const std::string& n : t.likely)
+            if (symlink(t.victim.c_str(), n.c_str()) != 0) _exit(1);
+    });
+    ExpectUnharmed(Run());
+    // A link of another user at the product's own name is refused.
+    AsNobody([](const OtherUser& t) {
+        const std::string eph = t.shared + "/out.eph";
+        if (unlink(eph.c_str()) != 0 || symlink(t.victim.c_str(), eph.c_str()) != 0) _exit(1);
+    });
+    const ProgramResult r = Run();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "\nFile Open failed for ephemeris file:  out.eph (a link of another user)\n");
+    EXPECT_TRUE(ReadFile(victim) == "the victim's bytes");
+}
+
+TEST_F(OtherUser, PlantedFilesLendNeitherModeNorOwner)
+{
+    AsNobody([](const OtherUser& t) {
+        std::vector<std::string> names = t.likely;
+        names.push_back(t.shared + "/out.eph");
+        names.push_back(t.shared + "/out.att");
+        for (const std::string& n : names) {
+            const int fd = open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+            if (fd < 0 || fchmod(fd, 0666) != 0 || write(fd, "planted", 7) != 7) _exit(1);
+            close(fd);
+        }
+    });
+    ExpectUnharmed(Run());
+    EXPECT_EQ(ReadFile(likely.back()), "planted");
+}
+
+TEST_F(OtherUser, PlantedFifosNeitherHangNorAreWritten)
+{
+    AsNobody([](const OtherUser& t) {
+        for (const std::string& n : t.likely)
+            if (mkfifo(n.c_str(), 0666) != 0) _exit(1);
+    });
+    ExpectUnharmed(Run());
+    // A FIFO of another user at the product's own name is refused at once.
+    AsNobody([](const OtherUser& t) {
+        const std::string att = t.shared + "/out.att";
+        if (unlink(att.c_str()) != 0 || mkfifo(att.c_str(), 0666) != 0) _exit(1);
+    });
+    const ProgramResult r = Run();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err,
+              "\nFile Open failed for attitude file:  out.att (a device or FIFO of another user)\n");
 }
 
 } // namespace

@@ -7,10 +7,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -226,34 +226,29 @@ TEST_F(ProductCheck, StaleElementSetFailsUnlessAllowed)
 // no orbits), records behind them.
 TEST_F(ProductCheck, EverySingleFileModeRefusesAPartialProduct)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(kProg.c_str(), kProg.c_str(), "-configfile", "run.cfg", "-ephemerisfile",
-              "killed.eph", "-attitudefile", "killed.att", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const std::string temp = dir + "/.killed.eph." + std::to_string(pid) + ".trokproc-tmp";
-    struct stat st;
-    bool caught = false;
-    for (int polls = 0; polls < 200000 && !caught; ++polls) {
-        if (stat(temp.c_str(), &st) == 0 && st.st_size > 100000) {
-            kill(pid, SIGKILL);
-            caught = true;
-        } else {
-            usleep(50);
-        }
-    }
+    // The attitude product goes to a FIFO that nobody reads: the run stops
+    // there mid-write, with part of the ephemeris product on disk.
+    int reader = -1;
+    const pid_t pid = StartBlockedOnFifo({kProg, "-configfile", "run.cfg", "-ephemerisfile",
+                                          "killed.eph", "-attitudefile", "killed.att"},
+                                         dir, dir + "/killed.att", reader);
+    ASSERT_GT(pid, 0) << "the run ended before it could be killed";
+    kill(pid, SIGKILL);
     int status = 0;
-    if (!caught) kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(caught && WIFSIGNALED(status)) << "the run ended before it could be killed";
+    close(reader);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    std::string temp;
+    const std::string prefix = ".killed.eph." + std::to_string(pid) + ".";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name).rfind(prefix, 0) == 0) temp = dir + "/" + e->d_name;
+        closedir(d);
+    }
+    ASSERT_FALSE(temp.empty()) << "no temporary " << prefix << "*";
     const std::string partial = ReadFile(temp);
     unlink(temp.c_str());
-    unlink((dir + "/.killed.att." + std::to_string(pid) + ".trokproc-tmp").c_str());
+    ASSERT_GT(partial.size(), kHdr + kRec);
     ASSERT_EQ(BeU32(partial, 136), 0u);
     WriteFile(dir + "/partial.eph", partial);
 

@@ -178,6 +178,24 @@ TEST(ProductRun, SiblingSpacecraftLayout)
     EXPECT_EQ(run.result.err.rfind("\ndiag_1 Pkt Read Size = 214\n", 0), 0u) << run.result.err;
 }
 
+// Header texts longer than their fields are cut, with one warning line
+// each; a text that just fits is not.
+TEST(ProductRun, CutHeaderTextsAreReported)
+{
+    PacketFileBuilder packets;
+    for (uint32_t k = 0; k < 3; ++k) packets.AddTelemetry(AlignedSample(kCoarse0 + k));
+    const std::string id(24, 'i'), station = "Kiruna ground station, antenna 13", version = "v1.2.3.4.5";
+    TrokRun run = RunTrok(packets, "noTLE",
+                          "-qlrsatname " + id + "\n-station " + station + "\n-version " + version + "\n");
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_EQ(run.result.err,
+              "\nHeader text cut: -station value \"" + station + "\" is 33 bytes, its field holds 32\n"
+              "\nHeader text cut: -version value \"" + version + "\" is 10 bytes, its field holds 8\n");
+    EXPECT_EQ(Text(run.eph, 0, 24), id);
+    EXPECT_EQ(Text(run.eph, 72, 32), station.substr(0, 32));
+    EXPECT_EQ(Text(run.att, 104, 8), "v1.2.3.4");
+}
+
 TEST(ProductRun, InputFailuresEndWithMessageAnd255)
 {
     {   // One packet of the APID is an empty file.
