@@ -21,6 +21,15 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
 // running test.
 std::string FreshTestDir();
 
+// Every test runs with the leap-second table committed beside the tests
+// (TROK_LEAPSECONDS) and a fixed "today" within its validity
+// (TROK_LEAPSECONDS_NOW: 2026-06-01, the table expires on 2026-06-28), set
+// before the first test starts; no test sees the machine's table or depends
+// on the date. A test that changes either puts them back with this.
+#define TEST_LEAPSECONDS TROK_SOURCE_DIR "/tests/leap-seconds.list"
+#define TEST_TODAY_UNIX "1780272000"
+void UseTestLeapSeconds();
+
 // Whole-file helpers for end-to-end tests.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
