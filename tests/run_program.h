@@ -22,12 +22,11 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
 std::string FreshTestDir();
 
 // Every test runs with the leap-second table committed beside the tests
-// (TROK_LEAPSECONDS) and a fixed "today" within its validity
-// (TROK_LEAPSECONDS_NOW: 2026-06-01, the table expires on 2026-06-28), set
-// before the first test starts; no test sees the machine's table or depends
-// on the date. A test that changes either puts them back with this.
-#define TEST_LEAPSECONDS TROK_SOURCE_DIR "/tests/leap-seconds.list"
-#define TEST_TODAY_UNIX "1780272000"
+// (TROK_LEAPSECONDS = TEST_LEAPSECONDS) and a fixed "today" within its
+// validity (TROK_LEAPSECONDS_NOW = TEST_TODAY_UNIX), both set by the build
+// and put in place before the first test starts: no test sees the machine's
+// table or depends on the date. A test that changes either puts them back
+// with this.
 void UseTestLeapSeconds();
 
 // Whole-file helpers for end-to-end tests.
