@@ -13,28 +13,43 @@ FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_q
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-# Installation: `make install PREFIX=... DESTDIR=...`. What is installed comes
-# from these lists only; names that do not exist (yet) are skipped.
+# The set-up every build starts with; `make test DEPS=` skips it (CI does, in
+# a namespace where the system's leap-second table is hidden).
+DEPS ?= deps
+# The tests' own leap-second table and "today" (as CMakeLists.txt sets them for
+# ctest), for the tests run from here.
+TEST_LEAP_ENV = TROK_LEAPSECONDS=$(CURDIR)/tests/leap-seconds.list TROK_LEAPSECONDS_NOW=1780272000
+
+# Installation: `make install PREFIX=... DESTDIR=...` runs `cmake --install`;
+# what is installed is in the install() rules of CMakeLists.txt.
 PREFIX  ?= /usr/local
 DESTDIR ?=
-BINDIR   = $(PREFIX)/bin
-MANDIR   = $(PREFIX)/share/man
-SHAREDIR = $(PREFIX)/share/trokproc
-# Programs built in $(BUILD)/.
-INSTALL_PROGRAMS = trokproc pgsentry trokgen qlrdump pktscan qlrplot
-# Scripts from the source tree, installed next to the programs.
-INSTALL_SCRIPTS  = jobs/trokjob jobs/trokparallel
-# Other files from the source tree, installed into $(SHAREDIR).
-INSTALL_SHARED   = jobs/trokarray.sbatch examples/configfile
-# Manual pages: every page in man/ (section from the file name).
-INSTALL_MANPAGES = $(sort $(wildcard man/*.[1-9]))
 
 .PHONY: all build test demo deps demo-deps clean slurm-deps test-slurm sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
 .PHONY: install install-files uninstall install-manifest
 
 all: build
 
+# The set-up steps run apt-get as root: APT_WAIT first waits (up to 10
+# minutes) while another installation holds a package lock, saying so, since
+# apt-get update fails at once on a held lock; apt-get itself then waits for
+# the dpkg lock (DPkg::Lock::Timeout) and says so too.
+APT_GET  = DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600
+APT_WAIT = for i in $$(seq 120); do \
+	  lslocks -n -o PATH 2>/dev/null | grep -qxE '/var/lib/(dpkg/lock(-frontend)?|apt/lists/lock)' || break; \
+	  [ $$i != 1 ] || echo "set-up: another installation holds the package lock; waiting for it (up to 10 minutes)"; \
+	  sleep 5; \
+	done
+# The system's leap-second table (tzdata), used by the tools for civil UTC;
+# LEAP_STALE succeeds when it is missing or past its expiry date ("#@" line,
+# NTP seconds).
+LEAP_TABLE = /usr/share/zoneinfo/leap-seconds.list
+LEAP_STALE = { expires=$$(sed -n 's/^\#@[[:space:]]*\([0-9][0-9]*\).*/\1/p' $(LEAP_TABLE) 2>/dev/null); \
+	  [ -z "$$expires" ] || [ $$(( $$(date +%s) + 2208988800 )) -gt "$$expires" ]; }
+
 # Installs what a fresh Debian machine lacks (as root), or says what to run.
+# tzdata is upgraded when its leap-second table has expired, not only when
+# it is missing (the tests bring their own table either way).
 deps:
 	@missing=""; optional=""; \
 	command -v g++   >/dev/null || missing="$$missing g++"; \
@@ -47,27 +62,32 @@ deps:
 	command -v man   >/dev/null || optional="$$optional man-db"; \
 	command -v strace >/dev/null || optional="$$optional strace"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
-	[ -f /usr/share/zoneinfo/leap-seconds.list ] || optional="$$optional tzdata"; \
+	! $(LEAP_STALE) || optional="$$optional tzdata"; \
 	if [ -n "$$missing$$optional" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing $$optional; \
+	    $(APT_WAIT); \
+	    $(APT_GET) update && $(APT_GET) install -y $$missing $$optional; \
 	  elif [ -n "$$missing" ]; then \
 	    echo "missing:$$missing$$optional; run: sudo apt-get install -y$$missing$$optional"; exit 1; \
 	  else \
-	    echo "tests of manual pages, element files and the products' signal window skip without:$$optional; run: sudo apt-get install -y$$optional"; \
+	    echo "optional:$$optional (manual-page, element-file and signal-window tests skip without them, and the tools warn of a missing or expired leap-second table); run: sudo apt-get install -y$$optional"; \
 	  fi; \
+	fi; \
+	if $(LEAP_STALE); then \
+	  echo "warning: $(LEAP_TABLE) is missing or has expired and no newer tzdata is installed: the tools warn of it and civil UTC may miss a new leap second"; \
 	fi
 	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.
 	@if [ ! -x /usr/bin/chromium ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y chromium) >/dev/null \
+	    $(APT_WAIT); \
+	    ($(APT_GET) update && $(APT_GET) install -y chromium) >/dev/null \
 	      || echo "could not install chromium: the browser test of qlrplot's page is skipped"; \
 	  else \
 	    echo "chromium missing: the browser test of qlrplot's page is skipped (sudo apt-get install -y chromium)"; \
 	  fi; \
 	fi
 
-build: deps
+build: $(DEPS)
 	cmake -S . -B $(BUILD) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -82,7 +102,8 @@ slurm-deps:
 	command -v munged >/dev/null || missing="$$missing munge"; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	    $(APT_WAIT); \
+	    $(APT_GET) update && $(APT_GET) install -y $$missing; \
 	  else \
 	    echo "missing: $$missing; run: sudo apt-get install -y $$missing"; exit 1; \
 	  fi; \
@@ -91,10 +112,10 @@ slurm-deps:
 # jobs/trokarray.sbatch on a single-node Slurm cluster started (and stopped)
 # by the test on 127.0.0.1.
 test-slurm: build slurm-deps
-	PATH=$$PATH:/usr/sbin bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
+	PATH=$$PATH:/usr/sbin $(TEST_LEAP_ENV) bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
 
 # The library, the programs and every test built with the sanitizers.
-sanitize-build: deps
+sanitize-build: $(DEPS)
 	cmake -S . -B $(SAN_BUILD) -DTROK_SANITIZE=ON >/dev/null
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
@@ -102,13 +123,14 @@ test-sanitize: sanitize-build
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # clang with the libFuzzer runtime (Debian: clang, libclang-rt-dev).
-fuzz-deps: deps
+fuzz-deps: $(DEPS)
 	@probe=$$(mktemp -d); \
 	echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' \
 	  > $$probe/probe.cpp; \
 	if ! clang++ -fsanitize=fuzzer,address,undefined $$probe/probe.cpp -o $$probe/probe 2>/dev/null; then \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y clang libclang-rt-dev; \
+	    $(APT_WAIT); \
+	    $(APT_GET) update && $(APT_GET) install -y clang libclang-rt-dev; \
 	  else \
 	    echo "missing: clang with libFuzzer; run: sudo apt-get install -y clang libclang-rt-dev"; \
 	    rm -rf $$probe; exit 1; \
@@ -145,7 +167,8 @@ fuzz-program: sanitize-build
 demo-deps:
 	@command -v gnuplot >/dev/null || { \
 	  if [ "$$(id -u)" = 0 ]; then \
-	    (apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y gnuplot-nox) >/dev/null \
+	    $(APT_WAIT); \
+	    ($(APT_GET) update && $(APT_GET) install -y gnuplot-nox) >/dev/null \
 	      || echo "could not install gnuplot-nox: the demo runs without plots"; \
 	  else \
 	    echo "gnuplot missing: run sudo apt-get install -y gnuplot-nox for the demo's plots"; \
@@ -157,7 +180,7 @@ demo: build demo-deps
 	BUILD=$(BUILD) tools/demo.sh
 
 # Brings the build up to date (a first build goes through `make build`, with
-# its set-up), then installs the listed files that exist.
+# its set-up), then installs.
 install:
 	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake --build $(BUILD) -j $(JOBS) >/dev/null; \
 	else $(MAKE) --no-print-directory build; fi
@@ -165,32 +188,21 @@ install:
 
 # The same without building: the programs must already be in $(BUILD)/.
 install-files:
-	@test -x $(BUILD)/trokproc || { echo "install: $(BUILD)/trokproc is missing: run make first"; exit 1; }
-	@set -e; \
-	for p in $(INSTALL_PROGRAMS); do \
-	  if [ -f $(BUILD)/$$p ]; then install -D -m 755 $(BUILD)/$$p "$(DESTDIR)$(BINDIR)/$$p"; fi; \
-	done; \
-	for s in $(INSTALL_SCRIPTS); do \
-	  if [ -f $$s ]; then install -D -m 755 $$s "$(DESTDIR)$(BINDIR)/$${s##*/}"; fi; \
-	done; \
-	for f in $(INSTALL_SHARED); do \
-	  if [ -f $$f ]; then install -D -m 644 $$f "$(DESTDIR)$(SHAREDIR)/$${f##*/}"; fi; \
-	done; \
-	for m in $(INSTALL_MANPAGES); do \
-	  n=$${m##*/}; install -D -m 644 $$m "$(DESTDIR)$(MANDIR)/man$${n##*.}/$$n"; \
-	done
+	@test -f $(BUILD)/CMakeCache.txt || { echo "install: $(BUILD) is not configured: run make first"; exit 1; }
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" >/dev/null
 
 # Removes what install-files would install.
 uninstall:
 	@$(MAKE) --no-print-directory -s install-manifest | while read -r f; do rm -f "$(DESTDIR)$$f"; done
-	@rmdir "$(DESTDIR)$(SHAREDIR)" 2>/dev/null || true
+	@rmdir "$(DESTDIR)$(PREFIX)/share/trokproc" 2>/dev/null || true
 
-# One line per installed file: the path install-files writes (without DESTDIR).
+# One line per installed file: the path install-files writes (without
+# DESTDIR), from an install into a scratch folder.
 install-manifest:
-	@for p in $(INSTALL_PROGRAMS); do [ ! -f $(BUILD)/$$p ] || echo "$(BINDIR)/$$p"; done; \
-	for s in $(INSTALL_SCRIPTS); do [ ! -f $$s ] || echo "$(BINDIR)/$${s##*/}"; done; \
-	for f in $(INSTALL_SHARED); do [ ! -f $$f ] || echo "$(SHAREDIR)/$${f##*/}"; done; \
-	for m in $(INSTALL_MANPAGES); do n=$${m##*/}; echo "$(MANDIR)/man$${n##*.}/$$n"; done
+	@test -f $(BUILD)/CMakeCache.txt || { echo "install-manifest: $(BUILD) is not configured: run make first"; exit 1; }
+	@stage=$$(mktemp -d) && trap 'rm -rf "$$stage"' EXIT && \
+	DESTDIR="$$stage" cmake --install $(BUILD) --prefix "$(PREFIX)" >/dev/null && \
+	(cd "$$stage" && find . ! -type d | sed 's/^\.//' | LC_ALL=C sort)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -31,6 +31,17 @@ std::string ReadAllFd(int fd)
 
 } // namespace
 
+void UseTestLeapSeconds()
+{
+    setenv("TROK_LEAPSECONDS", TEST_LEAPSECONDS, 1);
+    setenv("TROK_LEAPSECONDS_NOW", TEST_TODAY_UNIX, 1);
+}
+
+namespace {
+// Before main: the tests, and every program they start, see the test table.
+const bool kTestLeapSecondsSet = (UseTestLeapSeconds(), true);
+} // namespace
+
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd)
 {
     // Output goes to temporary files so that neither pipe can fill up and block.

@@ -29,6 +29,14 @@ int StartBlockedOnFifo(const std::vector<std::string>& argv, const std::string& 
 // running test.
 std::string FreshTestDir();
 
+// Every test runs with the leap-second table committed beside the tests
+// (TROK_LEAPSECONDS = TEST_LEAPSECONDS) and a fixed "today" within its
+// validity (TROK_LEAPSECONDS_NOW = TEST_TODAY_UNIX), both set by the build
+// and put in place before the first test starts: no test sees the machine's
+// table or depends on the date. A test that changes either puts them back
+// with this.
+void UseTestLeapSeconds();
+
 // Whole-file helpers for end-to-end tests.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

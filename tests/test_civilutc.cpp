@@ -10,7 +10,8 @@ using namespace toolkit;
 
 namespace {
 
-const char* kSystemTable = "/usr/share/zoneinfo/leap-seconds.list";
+// The published table, as committed for the tests.
+const char* kTable = TEST_LEAPSECONDS;
 
 // 2017-01-01 00:00:00 UTC as TAI93: 8766 days after 1993-01-01 00:00 UTC,
 // when TAI-UTC had grown from 27 s to 37 s.
@@ -25,10 +26,11 @@ std::string WriteTable(const std::string& dir, const std::string& name, const st
 
 } // namespace
 
-TEST(CivilUtc, SystemTableGivesPublishedOffsets)
+TEST(CivilUtc, PublishedTableGivesPublishedOffsets)
 {
-    const LeapSeconds table = LoadLeapSeconds(kSystemTable);
-    if (!table.error.empty()) GTEST_SKIP() << kSystemTable << " " << table.error << " (Debian: tzdata)";
+    const LeapSeconds table = LoadLeapSeconds(kTable);
+    ASSERT_EQ(table.error, "");
+    EXPECT_EQ(table.entries.size(), 28u);
     int dat = 0;
     // 1999-06-01 00:00 UTC: 2342 days after 1993-01-01, TAI-UTC 32 s.
     ASSERT_TRUE(TaiMinusUtcAtTai93(table, 2342 * 86400.0 + 5.0, dat));
@@ -44,8 +46,7 @@ TEST(CivilUtc, SystemTableGivesPublishedOffsets)
 
 TEST(CivilUtc, InsertedLeapSecondIsSecondSixty)
 {
-    const LeapSeconds table = LoadLeapSeconds(kSystemTable);
-    if (!table.error.empty()) GTEST_SKIP() << kSystemTable << " " << table.error << " (Debian: tzdata)";
+    const LeapSeconds table = LoadLeapSeconds(kTable);
     int dat = 0;
     ASSERT_TRUE(TaiMinusUtcAtTai93(table, kNewYear2017 - 1.5, dat));
     EXPECT_EQ(dat, 36);
@@ -86,4 +87,29 @@ TEST(CivilUtc, ExpiredMissingAndDamagedTablesWarnWithoutFailing)
     EXPECT_FALSE(unordered.error.empty());
     // Before the first entry (1972) there is no civil UTC from the table.
     EXPECT_FALSE(TaiMinusUtcAtTai93(t, -700000000.0, dat));
+}
+
+// "Today" for the expiry check comes from TROK_LEAPSECONDS_NOW when set; the
+// table committed for the tests expires on 2026-06-28.
+TEST(CivilUtc, ExpiryIsJudgedAtTheHooksToday)
+{
+    const LeapSeconds table = LoadLeapSeconds(kTable);
+    const struct {
+        const char* now;
+        bool expired;
+    } cases[] = {
+        {"1780272000", false},   // 2026-06-01, the tests' today
+        {"1782518400", false},   // 2026-06-27
+        {"1782604801", true},    // one second into 2026-06-28
+        {"1782864000", true},    // 2026-07-01
+    };
+    for (const auto& c : cases) {
+        setenv("TROK_LEAPSECONDS_NOW", c.now, 1);
+        const std::string warning = LeapSecondsWarning(table);
+        EXPECT_EQ(warning.empty(), !c.expired) << c.now << ": " << warning;
+        if (c.expired) {
+            EXPECT_NE(warning.find(" expired on 2026-06-28: "), std::string::npos) << warning;
+        }
+    }
+    UseTestLeapSeconds();
 }

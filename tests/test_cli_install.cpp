@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -71,6 +72,49 @@ std::vector<std::string> ManPages()
     closedir(d);
     std::sort(pages.begin(), pages.end());
     return pages;
+}
+
+// Words of `text` that are options: "-" or "--" and a letter, at the start of
+// a line or after a blank, bracket, bar or comma.
+std::set<std::string> OptionsIn(const std::string& text)
+{
+    static const std::regex option(R"((?:^|[\s\[|(,])(--?[A-Za-z][A-Za-z0-9_-]*))");
+    std::set<std::string> found;
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it)
+        found.insert((*it)[1]);
+    return found;
+}
+
+// A page's source as plain text: "\-" as "-", without font changes, "\%"
+// and quotes.
+std::string PlainPage(const std::string& source)
+{
+    static const std::regex markup(R"(\\f[BIRP]|\\%|")"), minus(R"(\\-)");
+    return std::regex_replace(std::regex_replace(source, markup, ""), minus, "-");
+}
+
+// The options a page lists: those in the tags of its OPTIONS section.
+std::set<std::string> ListedOptions(const std::string& plainPage)
+{
+    std::set<std::string> found;
+    std::istringstream in(plainPage);
+    bool inOptions = false, tag = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+        else if (inOptions && tag) {
+            const std::set<std::string> o = OptionsIn(line);
+            found.insert(o.begin(), o.end());
+        }
+        tag = line.rfind(".TP", 0) == 0;
+    }
+    return found;
+}
+
+std::string LineWith(const std::string& text, const std::string& word)
+{
+    for (const std::string& line : Lines(text))
+        if (line.find(word) != std::string::npos) return line;
+    return "";
 }
 
 } // namespace
@@ -174,7 +218,8 @@ TEST(ManualPages, EveryPageFormatsCleanlyAndRenders)
     if (!HaveCommand("groff") || !HaveCommand("man"))
         GTEST_SKIP() << "groff or man is missing (apt-get install groff man-db)";
     const std::vector<std::string> pages = ManPages();
-    for (const char* needed : {"trokproc.1", "pgsentry.1", "trokgen.1", "qlrdump.1", "pktscan.1"})
+    for (const char* needed : {"trokproc.1", "pgsentry.1", "trokgen.1", "qlrdump.1", "pktscan.1",
+                               "qlrplot.1", "trokjob.1", "trokparallel.1", "trokarray.sbatch.1"})
         EXPECT_NE(std::find(pages.begin(), pages.end(), needed), pages.end()) << needed;
     EXPECT_GE(std::count_if(pages.begin(), pages.end(),
                             [](const std::string& p) { return p.back() == '5'; }),
@@ -188,18 +233,63 @@ TEST(ManualPages, EveryPageFormatsCleanlyAndRenders)
         EXPECT_EQ(r.status, 0) << page;
         EXPECT_EQ(r.err, "") << page;
         // The page is named after its file, and has a NAME and a SEE ALSO.
-        std::string upper = page.substr(0, page.find('.'));
+        std::string upper = page.substr(0, page.rfind('.'));
         for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
-        EXPECT_EQ(r.out.rfind(upper + "(" + page.substr(page.find('.') + 1) + ")", 0), 0u)
+        EXPECT_EQ(r.out.rfind(upper + "(" + page.substr(page.rfind('.') + 1) + ")", 0), 0u)
             << page << ": " << r.out.substr(0, 80);
         EXPECT_NE(r.out.find("\nNAME\n"), std::string::npos) << page;
         EXPECT_NE(r.out.find("\nSEE ALSO\n"), std::string::npos) << page;
     }
 }
 
-// make install with DESTDIR installs exactly the listed files, the installed
-// trokproc runs, and make uninstall takes them away again.
-TEST(Install, DestdirGetsExactlyTheListedFilesAndUninstallRemovesThem)
+// Each section-1 page belongs to a program in the build or a job script in
+// jobs/ of its name (so a new program's page brings it into this test): every
+// option its --help prints is in the page, and every option the page lists
+// under OPTIONS is accepted, that is not refused the way the program refuses
+// an unknown option.
+TEST(ManualPages, OptionsOfHelpAreInThePageAndOptionsOfThePageAreAccepted)
+{
+    const std::string dir = FreshTestDir();
+    const std::string bogus = "--zz-no-such-option";
+    int programs = 0;
+    for (const std::string& page : ManPages()) {
+        if (page.back() != '1') continue;
+        const std::string name = page.substr(0, page.size() - 2);
+        std::string path = TROK_BUILD_DIR "/" + name;
+        if (access(path.c_str(), X_OK) != 0) path = TROK_SOURCE_DIR "/jobs/" + name;
+        if (access(path.c_str(), X_OK) != 0) {
+            ADD_FAILURE() << page << ": no program or job script " << name;
+            continue;
+        }
+        ++programs;
+        const std::string plain = PlainPage(ReadFile(TROK_SOURCE_DIR "/man/" + page));
+        const std::set<std::string> inPage = OptionsIn(plain);
+        for (const std::string& option : OptionsIn(RunProgram({path, "--help"}, dir).out))
+            EXPECT_TRUE(inPage.count(option)) << name << " --help prints " << option << ", its page not";
+
+        const std::string refusal = LineWith(RunProgram({path, bogus, "x"}, dir).err, bogus);
+        for (const std::string& option : ListedOptions(plain)) {
+            if (option == "--help" || option == "--version") continue;   // HelpAndVersion tests them
+            if (refusal.empty()) {
+                ADD_FAILURE() << name << " does not name an unknown option, so " << option
+                              << " cannot be checked";
+                break;
+            }
+            std::string refused = refusal;
+            refused.replace(refused.find(bogus), bogus.size(), option);
+            const ProgramResult r = RunProgram({path, option, "x"}, dir);
+            EXPECT_EQ(r.err.find(refused), std::string::npos)
+                << name << " refuses " << option << ", which its page lists: " << r.err;
+        }
+    }
+    EXPECT_GE(programs, 9);
+}
+
+// make install (with DESTDIR and PREFIX) and cmake --install (with --prefix)
+// install the same files; every program and job script installed has its
+// manual page and every page is installed; the installed trokproc runs; make
+// uninstall (from make install-manifest) takes everything away again.
+TEST(Install, MakeAndCmakeInstallTheSameFilesAndUninstallRemovesThem)
 {
     if (!HaveCommand("make")) GTEST_SKIP() << "make is missing";
     const std::string dir = FreshTestDir();
@@ -209,25 +299,29 @@ TEST(Install, DestdirGetsExactlyTheListedFilesAndUninstallRemovesThem)
     ProgramResult r = Shell(make + "install-files");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out + r.err, "");
-
     std::set<std::string> installed;
-    ListFiles(dest, "", installed);
-    r = Shell(make + "install-manifest");
+    ListFiles(dest + "/opt/trok", "", installed);
+
+    r = Shell("cmake --install '" TROK_BUILD_DIR "' --prefix '" + dir + "/cmake'");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> manifest = Lines(r.out);
-    EXPECT_EQ(installed, std::set<std::string>(manifest.begin(), manifest.end()));
-    // The four programs and every manual page at least.
-    for (const char* p : {"trokproc", "pgsentry", "trokgen", "qlrdump", "pktscan"})
-        EXPECT_EQ(installed.count(std::string("/opt/trok/bin/") + p), 1u) << p;
+    std::set<std::string> cmakeInstalled;
+    ListFiles(dir + "/cmake", "", cmakeInstalled);
+    EXPECT_EQ(installed, cmakeInstalled);
+
+    std::set<std::string> programs, pages;
+    for (const std::string& f : installed) {
+        if (f.rfind("/bin/", 0) == 0) programs.insert(f.substr(5));
+        if (f.rfind("/share/man/man", 0) == 0) pages.insert(f.substr(f.rfind('/') + 1));
+    }
+    EXPECT_GE(programs.size(), 8u);
+    for (const std::string& p : programs) EXPECT_EQ(pages.count(p + ".1"), 1u) << p << " has no page";
+    EXPECT_EQ(installed.count("/share/trokproc/trokarray.sbatch"), 1u);
     for (const std::string& page : ManPages())
-        EXPECT_EQ(installed.count("/opt/trok/share/man/man" + page.substr(page.find('.') + 1) +
-                                  "/" + page),
-                  1u)
-            << page;
+        EXPECT_EQ(installed.count("/share/man/man" + page.substr(page.rfind('.') + 1) + "/" + page), 1u)
+            << page << " is not installed";
     struct stat st;
     ASSERT_EQ(stat((dest + "/opt/trok/bin/trokproc").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
-
     r = RunProgram({dest + "/opt/trok/bin/trokproc", "--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "trokproc " + kVersion + "\n");

@@ -103,7 +103,7 @@ protected:
                   "#@\t6311433600\n2272060800\t10\n2918937600\t27\n");
         setenv("TROK_LEAPSECONDS", (dir + "/leap-seconds.list").c_str(), 1);
     }
-    void TearDown() override { unsetenv("TROK_LEAPSECONDS"); }
+    void TearDown() override { UseTestLeapSeconds(); }
     ProgramResult Run(const std::vector<std::string>& args)
     {
         std::vector<std::string> argv{kQlrdump};

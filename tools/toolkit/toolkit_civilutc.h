@@ -35,7 +35,8 @@ const LeapSeconds& SystemLeapSeconds();
 // One line for standard error when the table is missing, unreadable or past
 // its expiry date at the time `nowUnix` (seconds since 1970); "" when sound.
 std::string LeapSecondsWarning(const LeapSeconds& table, double nowUnix);
-// The same, at the current time.
+// The same, at the current time: the clock, or the seconds since 1970 in
+// $TROK_LEAPSECONDS_NOW when that is set to a number (a hook for tests).
 std::string LeapSecondsWarning(const LeapSeconds& table);
 
 // TAI-UTC in whole seconds at the TAI instant `tai93`. False when the table
