@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "toolkit_orbitnumbers.h"
+#include "toolkit_statecheck.h"
+
 namespace toolkit {
 
 namespace {
@@ -269,6 +272,8 @@ std::vector<CheckFinding> CheckProducts(const Product& eph, const Product& att,
     OrbitMetadata(eph, out);
     FlagSequence(eph, out);
     ElementAge(eph, options, out);
+    CheckStates(eph, out);
+    CheckOrbitNumbers(eph, options, out);
     return out;
 }
 
@@ -314,7 +319,17 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
         }
         s += "]";
     }
-    s += "}\n";
+    s += ", \"node_offsets\": [";
+    bool first = true;
+    for (const NodeOffset& n : NodeOffsets(eph)) {
+        s += first ? "" : ", ";
+        first = false;
+        s += "{\"orbit\": " + std::to_string(n.number) + ", \"record\": " +
+             std::to_string(n.record) + ", \"crossing_minus_node_s\": ";
+        JsonNumber(s, n.offset);
+        s += "}";
+    }
+    s += "]}\n";
     return s;
 }
 
