@@ -46,6 +46,8 @@ deps:
 	command -v groff >/dev/null || optional="$$optional groff"; \
 	command -v man   >/dev/null || optional="$$optional man-db"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
+	/usr/bin/python3 -c 'import sgp4' 2>/dev/null || optional="$$optional python3-sgp4"; \
+	/usr/bin/python3 -c 'import skyfield' 2>/dev/null || optional="$$optional python3-skyfield"; \
 	[ -f /usr/share/zoneinfo/leap-seconds.list ] || optional="$$optional tzdata"; \
 	if [ -n "$$missing$$optional" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \

@@ -253,7 +253,7 @@ Options ParseOptions(int argc, char** argv)
         } else Fail("unknown option " + a + "\n" + kUsage);
     }
     if (o.archive.empty()) {
-        if (o.out.empty()) Usage("no packet file: give --out FILE");
+        if (o.out.empty()) Usage("no packet file: give --out FILE or --archive DIR");
         if (o.days || !o.timeFaultDays.empty() || !o.flipDays.empty() || !o.cutDays.empty() ||
             !o.tleGapDays.empty())
             Fail("--days and the day lists go with --archive only");
