@@ -18,13 +18,7 @@ const size_t kListed = 5;
 CheckFinding Warning(long long record, const std::string& message,
                      std::vector<std::pair<std::string, double>> values)
 {
-    CheckFinding f;
-    f.kind = "numbering";
-    f.record = record;
-    f.message = message;
-    f.warning = true;
-    f.values = std::move(values);
-    return f;
+    return MakeFinding("numbering", record, message, std::move(values), true);
 }
 
 } // namespace

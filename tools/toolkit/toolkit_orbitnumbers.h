@@ -36,7 +36,11 @@ struct NodeOffset {
 
 // Every orbit that begins at an observed crossing (all but the first) with
 // its offset. Empty for a run without element set, and when the orbit
-// records do not match the crossings in the data records.
+// records do not match the crossings in the data records. The nearest
+// predicted node is the orbit's own while the set's predictions have
+// drifted less than half a revolution from the crossings (for a low orbit
+// about 58 days of set age: the set's mean motion is the anomalistic one,
+// the nodes come a nodal period apart).
 std::vector<NodeOffset> NodeOffsets(const Product& eph);
 
 // Appends a "numbering" warning for every orbit that carries another

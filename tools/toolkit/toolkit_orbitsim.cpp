@@ -107,20 +107,25 @@ double OrbitSimulator::ArgumentOfLatitude(double dt) const
     return k.argp + nuFolded + turns * kTwoPi;
 }
 
-void OrbitSimulator::PositionVelocity(double dt, double pos[3], double vel[3]) const
+namespace {
+
+// Position and velocity on the ellipse of `k` at its mean anomaly, the
+// velocity for a mean anomaly running at `rate` (rad/s); Kepler's own rate is
+// n = sqrt(mu / a^3).
+void EllipseState(const KeplerOrbit& k, double n, double rate, double pos[3], double vel[3])
 {
-    const double e = orbit.e, a = orbit.a;
-    const double E = SolveKepler(orbit.meanAnomaly + n * dt, e);
+    const double e = k.e, a = k.a;
+    const double E = SolveKepler(k.meanAnomaly, e);
     const double cE = std::cos(E), sE = std::sin(E);
     const double b = std::sqrt(1.0 - e * e);
     const double r = a * (1.0 - e * cE);
     const double xp = a * (cE - e), yp = a * b * sE;
-    const double k = std::sqrt(kSimMu * a) / r;
-    const double vxp = -k * sE, vyp = k * b * cE;
+    const double speed = std::sqrt(kSimMu * a) / r * (rate / n);
+    const double vxp = -speed * sE, vyp = speed * b * cE;
 
-    const double cO = std::cos(orbit.raan), sO = std::sin(orbit.raan);
-    const double cw = std::cos(orbit.argp), sw = std::sin(orbit.argp);
-    const double ci = std::cos(orbit.i), si = std::sin(orbit.i);
+    const double cO = std::cos(k.raan), sO = std::sin(k.raan);
+    const double cw = std::cos(k.argp), sw = std::sin(k.argp);
+    const double ci = std::cos(k.i), si = std::sin(k.i);
     const double P[3] = {cO * cw - sO * sw * ci, sO * cw + cO * sw * ci, sw * si};
     const double Q[3] = {-cO * sw - sO * cw * ci, -sO * sw + cO * cw * ci, cw * si};
     for (int j = 0; j < 3; ++j) {
@@ -129,33 +134,18 @@ void OrbitSimulator::PositionVelocity(double dt, double pos[3], double vel[3]) c
     }
 }
 
-void OrbitSimulator::DriftingPositionVelocity(double dt, double pos[3], double vel[3]) const
+} // namespace
+
+void OrbitSimulator::PositionVelocity(double dt, double pos[3], double vel[3]) const
 {
     const KeplerOrbit k = ElementsAt(dt);
-    const double e = k.e, a = k.a;
-    const double E = SolveKepler(k.meanAnomaly, e);
-    const double cE = std::cos(E), sE = std::sin(E);
-    const double b = std::sqrt(1.0 - e * e);
-    const double r = a * (1.0 - e * cE);
-    const double xp = a * (cE - e), yp = a * b * sE;
-    // The Kepler velocity belongs to the mean motion n; the mean anomaly
-    // runs at its own rate.
-    const double scale = std::sqrt(kSimMu * a) / r * (meanAnomalyRate / n);
-    const double vxp = -scale * sE, vyp = scale * b * cE;
-
-    const double cO = std::cos(k.raan), sO = std::sin(k.raan);
-    const double cw = std::cos(k.argp), sw = std::sin(k.argp);
-    const double ci = std::cos(k.i), si = std::sin(k.i);
-    const double P[3] = {cO * cw - sO * sw * ci, sO * cw + cO * sw * ci, sw * si};
-    const double Q[3] = {-cO * sw - sO * cw * ci, -sO * sw + cO * cw * ci, cw * si};
-    const double normal[3] = {sO * si, -cO * si, ci};
-    for (int j = 0; j < 3; ++j) {
-        pos[j] = xp * P[j] + yp * Q[j];
-        vel[j] = vxp * P[j] + vyp * Q[j];
-    }
+    EllipseState(k, n, meanAnomalyRate, pos, vel);
+    if (model == OrbitModel::TwoBody) return;
     // The node turns about the z axis, the perigee about the orbit normal.
-    double turnNode[3], turnPerigee[3];
+    const double normal[3] = {std::sin(k.raan) * std::sin(k.i), -std::cos(k.raan) * std::sin(k.i),
+                              std::cos(k.i)};
     const double z[3] = {0.0, 0.0, 1.0};
+    double turnNode[3], turnPerigee[3];
     Cross(z, pos, turnNode);
     Cross(normal, pos, turnPerigee);
     for (int j = 0; j < 3; ++j) vel[j] += nodeRate * turnNode[j] + perigeeRate * turnPerigee[j];
@@ -169,7 +159,7 @@ Quat OrbitSimulator::OrbitalFrameAt(double dt) const
     const Quat plane = QuatProduct(AxisQuat(1, k.i), AxisQuat(3, k.raan));
     const Quat mean = QuatProduct(axesQuat, QuatProduct(AxisQuat(3, ArgumentOfLatitude(dt)), plane));
     double pos[3], vel[3];
-    DriftingPositionVelocity(dt, pos, vel);
+    PositionVelocity(dt, pos, vel);
     return FrameFromState(pos, vel, mean);
 }
 
@@ -186,8 +176,7 @@ Quat OrbitSimulator::AttitudeAt(double dt, double yrp[3]) const
 NavigationState OrbitSimulator::At(double dt) const
 {
     NavigationState s;
-    if (model == OrbitModel::TwoBody) PositionVelocity(dt, s.pos, s.vel);
-    else DriftingPositionVelocity(dt, s.pos, s.vel);
+    PositionVelocity(dt, s.pos, s.vel);
     s.quat = AttitudeAt(dt, s.yawRollPitch);
 
     // Body rates from dA/dt = -[w x] A by a central difference over +-h.

@@ -90,7 +90,6 @@ private:
     Quat AttitudeAt(double dt, double yrp[3]) const;
     Quat OrbitalFrameAt(double dt) const;
     void PositionVelocity(double dt, double pos[3], double vel[3]) const;
-    void DriftingPositionVelocity(double dt, double pos[3], double vel[3]) const;
 
     KeplerOrbit orbit;
     AttitudeWobble wobble;

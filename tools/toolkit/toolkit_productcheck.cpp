@@ -30,12 +30,7 @@ std::string Idx(size_t i) { return std::to_string(i); }
 CheckFinding Fault(const std::string& kind, long long record, const std::string& message,
                    std::vector<std::pair<std::string, double>> values = {})
 {
-    CheckFinding f;
-    f.kind = kind;
-    f.record = record;
-    f.message = message;
-    f.values = std::move(values);
-    return f;
+    return MakeFinding(kind, record, message, std::move(values));
 }
 
 bool RunHadElements(const Product& eph) { return eph.eph.epochTai93 != kNoElementsEpoch; }
@@ -275,6 +270,18 @@ std::vector<CheckFinding> CheckProducts(const Product& eph, const Product& att,
     CheckStates(eph, out);
     CheckOrbitNumbers(eph, options, out);
     return out;
+}
+
+CheckFinding MakeFinding(const std::string& kind, long long record, const std::string& message,
+                         std::vector<std::pair<std::string, double>> values, bool warning)
+{
+    CheckFinding f;
+    f.kind = kind;
+    f.record = record;
+    f.message = message;
+    f.warning = warning;
+    f.values = std::move(values);
+    return f;
 }
 
 bool HasFault(const std::vector<CheckFinding>& findings)

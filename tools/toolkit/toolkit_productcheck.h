@@ -26,6 +26,11 @@ struct CheckFinding {
     std::vector<std::pair<std::string, double>> values;
 };
 
+// A finding of `kind` on data or orbit record `record` (-1: none).
+CheckFinding MakeFinding(const std::string& kind, long long record, const std::string& message,
+                         std::vector<std::pair<std::string, double>> values = {},
+                         bool warning = false);
+
 struct CheckOptions {
     // Largest distance in days of the element-set epoch from the data span;
     // 0 switches the test off.

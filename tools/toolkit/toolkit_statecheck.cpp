@@ -62,17 +62,6 @@ PairResult Compare(const ProductRecord& a, const ProductRecord& b)
     return p;
 }
 
-CheckFinding Finding(const char* kind, long long record, const std::string& message,
-                     std::vector<std::pair<std::string, double>> values)
-{
-    CheckFinding f;
-    f.kind = kind;
-    f.record = record;
-    f.message = message;
-    f.values = std::move(values);
-    return f;
-}
-
 std::string Offsets(const PairResult& p)
 {
     return FixedText(p.positionOff / 1000.0, 3) + " km and " + FixedText(p.velocityOff, 3) +
@@ -95,7 +84,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
             continue;
         }
         if (++outside <= kListed)
-            out.push_back(Finding("radius", static_cast<long long>(i),
+            out.push_back(MakeFinding("radius", static_cast<long long>(i),
                                   "ephemeris record " + std::to_string(i) + " lies " +
                                       FixedText(radius / 1000.0, 3) +
                                       " km from the Earth's centre, outside the " +
@@ -105,7 +94,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
                                   {{"radius_m", radius}}));
     }
     if (outside > kListed)
-        out.push_back(Finding("radius", -1,
+        out.push_back(MakeFinding("radius", -1,
                               std::to_string(outside) + " ephemeris records in all lie outside "
                                                         "the radii of an Earth orbit",
                               {{"records", static_cast<double>(outside)}}));
@@ -136,7 +125,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
         const PairResult* worst = before && before->state == Pair::Fails ? before : after;
         if (after && after->state == Pair::Fails && after->positionOff > worst->positionOff)
             worst = after;
-        add(Finding("kinematic", static_cast<long long>(i),
+        add(MakeFinding("kinematic", static_cast<long long>(i),
                     "ephemeris record " + std::to_string(i) +
                         " does not fit its neighbours' positions and velocities: " +
                         Offsets(*worst),
@@ -146,7 +135,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
     // A failed comparison whose two records both fit their other neighbours.
     for (size_t i = 0; i + 1 < n; ++i) {
         if (pairs[i].state != Pair::Fails || named[i] || named[i + 1]) continue;
-        add(Finding("kinematic", static_cast<long long>(i),
+        add(MakeFinding("kinematic", static_cast<long long>(i),
                     "ephemeris records " + std::to_string(i) + " and " + std::to_string(i + 1) +
                         " do not fit each other's positions and velocities: " +
                         Offsets(pairs[i]),
@@ -154,7 +143,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
                      {"velocity_off_m_s", pairs[i].velocityOff}}));
     }
     if (count > kListed)
-        out.push_back(Finding("kinematic", -1,
+        out.push_back(MakeFinding("kinematic", -1,
                               std::to_string(count) + " ephemeris records in all do not fit "
                                                       "their neighbours",
                               {{"records", static_cast<double>(count)}}));
