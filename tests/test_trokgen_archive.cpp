@@ -181,11 +181,8 @@ TEST(TrokgenArchive, TenDaysOfOneOrbitWithAHistoryOfElementSets)
     }
 
     // The same arguments give the same bytes.
-    for (const char* name : {"a", "b"}) {
-        r = Gen(dir + "/..", {"--archive", dir + "/" + name, "--days", "2", "--tle",
-                              dir + "/" + name + ".tle", "--small-gaps", "2", "--seed", "3"});
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
+    for (const std::string name : {"a", "b"})
+        ASSERT_EQ(Gen(dir, {"--archive", name, "--days", "2", "--tle", name + ".tle", "--seed", "3"}).status, 0);
     EXPECT_EQ(ReadFile(dir + "/a/2026/06/02.pkt"), ReadFile(dir + "/b/2026/06/02.pkt"));
     EXPECT_EQ(ReadFile(dir + "/a.tle"), ReadFile(dir + "/b.tle"));
 }
@@ -219,11 +216,9 @@ TEST(TrokgenArchive, EverySetReadsInSgp4ToolsAndFollowsTheOrbit)
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream lines(r.out);
     size_t count = 0;
-    std::printf("  epoch           readers         states  largest distance (km)\n");
     for (std::string epoch, readers, worst; lines >> epoch >> readers;) {
         size_t near = 0;
         lines >> near >> worst;
-        std::printf("  %s  %-14s  %6zu  %s\n", epoch.c_str(), readers.c_str(), near, worst.c_str());
         ++count;
         EXPECT_EQ(readers, "sgp4,skyfield") << epoch;
         // Within a day of its epoch SGP4 puts the spacecraft within the few
@@ -319,14 +314,8 @@ TEST(TrokgenArchive, FaultsOnChosenDaysAndAStretchWithoutElementSets)
         EXPECT_TRUE(day == 1 || day == 4) << s.line1;
     }
 
-    // Days outside the archive and day lists without it are refused.
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--archive", "x", "--days", "3", "--cut-days", "4"},
-          std::vector<std::string>{"--out", "x.pkt", "--flip-days", "1"},
-          std::vector<std::string>{"--archive", "x", "--days", "3", "--out", "y.pkt"},
-          std::vector<std::string>{"--archive", "x", "--days", "3", "--flip-days", "2-1"}}) {
-        r = Gen(dir, bad);
-        EXPECT_EQ(r.status, 255) << bad[2];
-        EXPECT_EQ(r.err.rfind("trokgen: ", 0), 0u) << r.err;
-    }
+    // A day outside the archive is refused.
+    r = Gen(dir, {"--archive", "x", "--days", "3", "--cut-days", "4"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "trokgen: day 4 lies beyond the 3 days of the archive\n");
 }
