@@ -63,6 +63,8 @@ deps:
 	command -v strace >/dev/null || optional="$$optional strace"; \
 	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
 	! $(LEAP_STALE) || optional="$$optional tzdata"; \
+	/usr/bin/python3 -c 'import sgp4' 2>/dev/null || optional="$$optional python3-sgp4"; \
+	/usr/bin/python3 -c 'import skyfield' 2>/dev/null || optional="$$optional python3-skyfield"; \
 	if [ -n "$$missing$$optional" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    $(APT_WAIT); \

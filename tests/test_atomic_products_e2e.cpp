@@ -192,9 +192,10 @@ TEST(AtomicProducts, SignalsLeaveEarlierProducts)
 TEST(AtomicProducts, SuccessfulRunReplacesProductsWithReferenceBytes)
 {
     const std::string dir = FreshTestDir();
-    // The benchmark's one-day input (bench/run): its products have known hashes.
+    // The benchmark's one-day input (bench/run, on the two-body orbit the
+    // reference was made with): its products have known hashes.
     Generate(dir, {"--seconds", "86400", "--small-gaps", "4", "--large-gaps", "1", "--repeats",
-                   "2", "--other-apid", "20", "--seed", "4242"});
+                   "2", "--other-apid", "20", "--seed", "4242", "--two-body"});
     PlaceEarlierProducts(dir);
     chmod((dir + "/out.eph").c_str(), 0640);
     WriteFile(dir + "/real.att", kEarlierAtt);

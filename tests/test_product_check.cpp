@@ -222,6 +222,123 @@ TEST_F(ProductCheck, StaleElementSetFailsUnlessAllowed)
     EXPECT_NE(r.err.find("--max-element-age takes a number of days"), std::string::npos);
 }
 
+// One flipped bit in one packet's position, as a link or a store can flip
+// it: the check fails the pair on that record alone, as a state its
+// neighbours cannot reach (a mantissa bit, tens to thousands of km) or one
+// outside every Earth orbit (an exponent bit).
+TEST_F(ProductCheck, AFlippedPositionBitFailsOnItsRecord)
+{
+    const std::string packets = ReadFile(dir + "/in.pkt");
+    // Records away from gaps and from the equator (the orbit boundaries).
+    std::vector<size_t> quiet;
+    for (size_t i = 1000; i + 1000 < n && quiet.size() < 5; i += 4001) {
+        bool clean = std::fabs(BeF64(eph, kHdr + i * kRec + 24)) > 2e6;
+        for (size_t j = i - 10; j <= i + 10 && clean; ++j) clean = Flags(j) == 0;
+        if (clean) quiet.push_back(i);
+    }
+    ASSERT_EQ(quiet.size(), 5u);
+    // (component, byte of its six, bit mask): mantissa bits of weight
+    // 2^21, 2^19, 2^17 and 2^15 m in a component of 2^22 to 2^23 m, and
+    // the exponent's 2^4 bit.
+    const struct {
+        int component, byte, mask;
+        const char* kind;
+    } flips[] = {{0, 0, 0x20, "kinematic"}, {1, 0, 0x08, "kinematic"}, {2, 0, 0x02, "kinematic"},
+                 {0, 1, 0x80, "kinematic"}, {1, 3, 0x10, "radius"}};
+    for (size_t c = 0; c < 5; ++c) {
+        const size_t record = quiet[c];
+        const double t = BeF64(eph, kHdr + record * kRec);
+        // The packet of that record: its TAI seconds since 1958 less TAI93 zero.
+        size_t at = std::string::npos;
+        for (size_t p = 0; p + 126 <= packets.size() && at == std::string::npos; p += 126) {
+            const double sec = BeU32(packets, p + 8) +
+                               (static_cast<unsigned char>(packets[p + 12]) * 256 +
+                                static_cast<unsigned char>(packets[p + 13])) * 1.52e-5;
+            if (std::fabs(sec - 1104537627.0 - t) < 1e-3) at = p;
+        }
+        ASSERT_NE(at, std::string::npos);
+        const size_t field = at + 14 + 6 * static_cast<size_t>(flips[c].component);
+        const int exponent = static_cast<signed char>(packets[field + 3]);
+        ASSERT_TRUE(exponent == 22 || exponent == 23 || flips[c].byte == 3) << exponent;
+        std::string flipped = packets;
+        flipped[field + static_cast<size_t>(flips[c].byte)] ^= static_cast<char>(flips[c].mask);
+        WriteFile(dir + "/f.pkt", flipped);
+        ASSERT_EQ(RunProgram({kProg, "-configfile", "run.cfg", "-packetfile", "f.pkt",
+                              "-ephemerisfile", "f.eph", "-attitudefile", "f.att"},
+                             dir).status,
+                  0);
+        eph = ReadFile(dir + "/f.eph");
+        att = ReadFile(dir + "/f.att");
+        EXPECT_EQ(JsonFaults(), "False " + std::string(flips[c].kind) + ":" +
+                                    std::to_string(record) + "\n")
+            << "case " << c;
+        Reset();
+    }
+}
+
+// The hazards of the orbit numbers are warnings: the status stays 0. Every
+// orbit after the first gets its offset from the predicted node, in the
+// text, the JSON and --orbits alike.
+TEST(OrbitNumbering, HazardsAreWarnedAndNodeOffsetsShown)
+{
+    const std::string dir = FreshTestDir();
+    const struct {
+        std::vector<std::string> orbit;
+        const char* warning;   // nullptr: none
+    } cases[] = {
+        {{}, nullptr},   // the demo's orbit
+        {{"--argp", "270"}, "the ascending crossing comes "},
+        {{"--argp", "300", "--mean-anomaly", "70"}, "perigee plus mean anomaly is 370.0000 deg"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> gen{kGen, "--out", "o.pkt", "--tle", "o.tle", "--config",
+                                     "o.cfg", "--seconds", "20000"};
+        gen.insert(gen.end(), c.orbit.begin(), c.orbit.end());
+        ASSERT_EQ(RunProgram(gen, dir).status, 0);
+        ASSERT_EQ(RunProgram({kProg, "-configfile", "o.cfg"}, dir).status, 0);
+        const std::string trace = c.warning ? c.warning : "demo";
+        ProgramResult r = RunProgram({kQlrdump, "--check", "--tle", "o.tle", "o.eph", "o.att"}, dir);
+        EXPECT_EQ(r.status, 0) << trace << r.err;
+        if (c.warning) {
+            EXPECT_NE(r.err.find("qlrdump: check warning: "), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+        }
+        // Every orbit after the first: the same offsets in the text and the JSON.
+        std::vector<std::string> text;
+        for (size_t a = r.out.find("ascending crossing minus predicted node "); a != std::string::npos;
+             a = r.out.find("ascending crossing minus predicted node ", a + 1))
+            text.push_back(r.out.substr(a + 40, r.out.find(" s\n", a) - a - 40));
+        ASSERT_GE(text.size(), 3u) << r.out;
+        std::string joined;
+        for (const std::string& t : text) joined += (joined.empty() ? "" : " ") + t;
+        r = RunProgram({kQlrdump, "--check", "--json", "--tle", "o.tle", "o.eph", "o.att"}, dir);
+        WriteFile(dir + "/o.json", r.out);
+        const ProgramResult py = RunProgram(
+            {"/usr/bin/python3", "-c",
+             "import json,sys\n"
+             "d = json.load(open(sys.argv[1]))\n"
+             "print(' '.join('%+.3f' % o['crossing_minus_node_s'] for o in d['node_offsets']))",
+             "o.json"},
+            dir);
+        EXPECT_EQ(py.out, joined + "\n") << trace;
+        // --orbits: none for the first orbit, the second's offset as above.
+        r = RunProgram({kQlrdump, "--orbits", "o.eph"}, dir);
+        const size_t first = r.out.find('\n', r.out.find('\n') + 1);
+        const size_t second = r.out.find('\n', first + 1);
+        EXPECT_EQ(r.out[first - 1], ',') << r.out;
+        EXPECT_DOUBLE_EQ(std::stod(r.out.substr(r.out.rfind(',', second) + 1)), std::stod(text[0]));
+    }
+    // An element file without the run's set is refused.
+    WriteFile(dir + "/other.tle", "VORN\n1 43210U 26001A   26100.00000000  .00000000  00000+0  00000+0 0  9993\n"
+                                  "2 43210  98.2000 120.0000 0012000  90.0000   0.0000 14.56987463100009\n");
+    const ProgramResult r = RunProgram({kQlrdump, "--check", "--tle", "other.tle", "o.eph", "o.att"}, dir);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.err.find("no element set in \"other.tle\" has the product's epoch"), std::string::npos)
+        << r.err;
+}
+
 // What a run killed partway leaves: headers as first written (NoRecords 0,
 // no orbits), records behind them.
 TEST_F(ProductCheck, EverySingleFileModeRefusesAPartialProduct)

@@ -206,10 +206,11 @@ TEST_F(QlrDump, ShowsHeadersRecordsAndOrbitsOfAnEphemerisFile)
 
     const std::vector<std::string> orb = Section(r.out, "[orbits]");
     ASSERT_EQ(orb.size(), 4u);
-    EXPECT_EQ(orb[2], "10000,-1000.000000,none,87075.000000,1993-01-02T00:11:15.000 UTC,-28.6479")
+    // No ascending crossing in these records: no node offsets.
+    EXPECT_EQ(orb[2], "10000,-1000.000000,none,87075.000000,1993-01-02T00:11:15.000 UTC,-28.6479,")
         << "the ascending sentinel is shown as none";
     EXPECT_EQ(orb[3], "10001,87750.000000,1993-01-02T00:22:30.000 UTC,89775.000000,"
-                      "1993-01-02T00:56:15.000 UTC,57.2958");
+                      "1993-01-02T00:56:15.000 UTC,57.2958,");
 }
 
 TEST_F(QlrDump, AttitudeFileKindSectionsAndSummary)

@@ -72,7 +72,7 @@ TEST(Trokgen, PacketsDecodeToTheSimulatedStatesWithinTheFormatsPrecision)
     const std::vector<trokpacket> pkts = ReadPackets(dir + "/s.pkt");
     ASSERT_EQ(pkts.size(), 400u);
 
-    const OrbitSimulator sim{KeplerOrbit(), AttitudeWobble()};
+    const OrbitSimulator sim{KeplerOrbit(), AttitudeWobble(), OrbitModel::SecularJ2};
     const double ep = std::ldexp(1.0, -39), fp = std::ldexp(1.0, -23);
     for (size_t k = 0; k < pkts.size(); ++k) {
         const trokpacket& p = pkts[k];
@@ -95,8 +95,9 @@ TEST(Trokgen, PacketsDecodeToTheSimulatedStatesWithinTheFormatsPrecision)
 TEST(Trokgen, OrbitAndAttitudeAreThoseOfANadirPointerOnATwoBodyOrbit)
 {
     const std::string dir = FreshTestDir();
+    // The two-body orbit: its period and radius are known in closed form.
     ProgramResult r = Gen(dir, {"--out", "c.pkt", "--seconds", "12000", "--ecc", "0",
-                                "--wobble", "0", "--seed", "4"});
+                                "--wobble", "0", "--seed", "4", "--two-body"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<trokpacket> pkts = ReadPackets(dir + "/c.pkt");
     ASSERT_EQ(pkts.size(), 12000u);
@@ -147,7 +148,7 @@ TEST(Trokgen, OrbitAndAttitudeAreThoseOfANadirPointerOnATwoBodyOrbit)
     // With the wobble the attitude angles follow the simulator's yaw, roll
     // and pitch (to first order, as the angle function defines them), and
     // the quaternion stays continuous through every sample.
-    r = Gen(dir, {"--out", "w.pkt", "--seconds", "6000", "--seed", "4"});
+    r = Gen(dir, {"--out", "w.pkt", "--seconds", "6000", "--seed", "4", "--two-body"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<trokpacket> wob = ReadPackets(dir + "/w.pkt");
     const OrbitSimulator sim{KeplerOrbit(), AttitudeWobble()};
@@ -258,9 +259,10 @@ TEST(Trokgen, SiblingSpacecraftPackets)
 TEST(Trokgen, ElementAndConfigurationFilesMatchTheOrbit)
 {
     const std::string dir = FreshTestDir();
+    // The two-body orbit's element set: its osculating elements at the start.
     ProgramResult r = Gen(dir, {"--out", "day.pkt", "--tle", "day.tle", "--config", "configfile",
                                 "--seconds", "60", "--start", "2026-01-01T00:00:00Z", "--rev",
-                                "12345"});
+                                "12345", "--two-body"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> tle = Lines(ReadFile(dir + "/day.tle"));
     ASSERT_EQ(tle.size(), 3u);
@@ -327,9 +329,11 @@ TEST(Trokgen, BadArgumentsEndWithStatus255AndAReason)
 TEST(TrokgenEndToEnd, GeneratedDayRunsThroughTrokprocAndNumbersOrbitsFromItsElements)
 {
     const std::string dir = FreshTestDir();
+    // On the two-body orbit the element set's mean motion is the nodal one,
+    // so the predicted nodes stay on the crossings.
     ProgramResult r = Gen(dir, {"--out", "e.pkt", "--tle", "e.tle", "--config", "configfile",
                                 "--seconds", "13000", "--small-gaps", "2", "--seed", "11",
-                                "--rev", "777"});
+                                "--rev", "777", "--two-body"});
     ASSERT_EQ(r.status, 0) << r.err;
     r = RunProgram({TROKPROC_PATH, "-configfile", "configfile"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;

@@ -14,6 +14,7 @@
 #include "toolkit_aem.h"
 #include "toolkit_civilutc.h"
 #include "toolkit_isotime.h"
+#include "toolkit_orbitnumbers.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
@@ -26,7 +27,7 @@ namespace {
 const char* const kUsage =
     "usage: qlrdump [--kind eph|att] [--header | --records | --orbits] FILE\n"
     "       qlrdump --summary EPH [ATT]\n"
-    "       qlrdump --check [--json] [--max-element-age DAYS] EPH ATT\n"
+    "       qlrdump --check [--json] [--max-element-age DAYS] [--tle FILE] EPH ATT\n"
     "       qlrdump --oem EPH [--oem-version 2.0|3.0] [EXPORT OPTIONS]\n"
     "       qlrdump --aem EPH ATT [--frame inertial|orbital] [EXPORT OPTIONS]\n"
     "       qlrdump --help | --version\n"
@@ -35,7 +36,8 @@ const char* const kUsage =
     "Shows a product's headers, its records as CSV and its orbit metadata;\n"
     "--summary counts records, repaired points, gaps and orbits; --check\n"
     "validates an ephemeris and attitude pair and their content (status 1 on\n"
-    "a fault; element set at most DAYS from the data, default 7, 0: no test);\n"
+    "a fault; element set at most DAYS from the data, default 7, 0: no test;\n"
+    "with the run's element file also the hazards of its orbit numbers);\n"
     "--oem writes the ephemeris as a CCSDS orbit ephemeris message and --aem\n"
     "the attitude as a CCSDS attitude ephemeris message, one segment per\n"
     "stretch without a large gap (status 1 when a record cannot be exported).\n"
@@ -183,12 +185,18 @@ void PrintRecords(const Product& p)
 void PrintOrbits(const Product& p)
 {
     std::cout << "orbit,ascending_tai93_s,ascending,descending_tai93_s,descending,"
-                 "descending_longitude_deg\n";
-    for (const OrbitRecord& o : p.orbits)
+                 "descending_longitude_deg,crossing_minus_node_s\n";
+    // Empty where no crossing was seen (the first orbit) or the run had no
+    // element set.
+    std::vector<std::string> offsets(p.orbits.size());
+    for (const NodeOffset& n : NodeOffsets(p)) offsets[n.orbit] = Fixed(n.offset, 3);
+    for (size_t k = 0; k < p.orbits.size(); ++k) {
+        const OrbitRecord& o = p.orbits[k];
         std::cout << o.orbitNo << "," << Fixed(o.ascendingTai93, 6) << ","
                   << NodeTime(o.ascendingTai93) << "," << Fixed(o.descendingTai93, 6) << ","
                   << NodeTime(o.descendingTai93) << "," << Fixed(o.descendingLongitude * kRad, 4)
-                  << "\n";
+                  << "," << offsets[k] << "\n";
+    }
 }
 
 void PrintSummary(const Product& eph)
@@ -290,7 +298,7 @@ void ExportNames(const Product& eph, MessageOptions& m, const std::string& objec
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string mode, out, objectName, objectId, section, originator, messageId;
+    std::string mode, out, objectName, objectId, section, originator, messageId, elementFile;
     std::string oemVersion = "2.0", frame = "inertial";
     int degree = 7;
     ProductKind kind = ProductKind::Unknown;
@@ -326,7 +334,8 @@ int main(int argc, char** argv)
             if (d.empty() || *end != '\0' || !(checkOptions.maxElementAgeDays >= 0) ||
                 !std::isfinite(checkOptions.maxElementAgeDays))
                 Fail("--max-element-age takes a number of days (0: no test), not \"" + d + "\"");
-        } else if (a == "--out") out = value();
+        } else if (a == "--tle") elementFile = value();
+        else if (a == "--out") out = value();
         else if (a == "--object-name") objectName = value();
         else if (a == "--object-id") objectId = value();
         else if (a == "--originator") originator = value();
@@ -355,6 +364,10 @@ int main(int argc, char** argv)
         if (files.size() != 2) Fail("--check needs an ephemeris and an attitude file\n" + std::string(kUsage));
         const Product eph = Load(files[0], ProductKind::Unknown, true);
         const Product att = Load(files[1], ProductKind::Unknown, true);
+        std::string why;
+        if (!elementFile.empty() && eph.eph.epochTai93 != -999.999999 &&
+            !ElementSetOfEpoch(elementFile, eph.eph.epochTai93, checkOptions.elements, why))
+            Fail(why);
         const std::vector<CheckFinding> findings = CheckProducts(eph, att, checkOptions);
         if (json) {
             std::cout << CheckJson(eph, att, checkOptions, findings) << std::flush;
@@ -366,8 +379,13 @@ int main(int argc, char** argv)
                       << "\n";
         if (HasFault(findings)) return 1;
         std::cout << "qlrdump: check passed: " << eph.records.size() << " records, "
-                  << eph.orbits.size() << " orbits" << std::endl;
-        return 0;
+                  << eph.orbits.size() << " orbits\n";
+        for (const NodeOffset& n : NodeOffsets(eph))
+            std::cout << "qlrdump: orbit " << n.number << " (record " << n.record
+                      << "): ascending crossing minus predicted node " << (n.offset < 0 ? "" : "+")
+                      << Fixed(n.offset, 3) << " s\n";
+        std::cout.flush();
+        return std::cout ? 0 : 255;
     }
     if (mode == "--oem") {
         if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));

@@ -1,5 +1,6 @@
 #include "toolkit_civilutc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -146,6 +147,17 @@ std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int dec
         if (next.second > e.second && utc >= next.first) {
             leap = true;
             utc -= 1.0;
+        } else if (next.second > e.second) {
+            // Just before an inserted leap second, a time that the text's
+            // rounding carries past the end of the day is second 60 of the
+            // minute, not the next day's first.
+            const double scale = std::pow(10.0, std::min(std::max(decimals, 0), 9));
+            const double day = std::floor(utc / 86400.0);
+            if ((day + 1.0) * 86400.0 == next.first &&
+                std::round((utc - day * 86400.0) * scale) >= 86400.0 * scale) {
+                leap = true;
+                utc = next.first - 1.0;
+            }
         }
     }
     const double days = std::floor(utc / 86400.0);

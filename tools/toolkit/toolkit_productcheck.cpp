@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "toolkit_orbitnumbers.h"
+#include "toolkit_statecheck.h"
+
 namespace toolkit {
 
 namespace {
@@ -27,12 +30,7 @@ std::string Idx(size_t i) { return std::to_string(i); }
 CheckFinding Fault(const std::string& kind, long long record, const std::string& message,
                    std::vector<std::pair<std::string, double>> values = {})
 {
-    CheckFinding f;
-    f.kind = kind;
-    f.record = record;
-    f.message = message;
-    f.values = std::move(values);
-    return f;
+    return MakeFinding(kind, record, message, std::move(values));
 }
 
 bool RunHadElements(const Product& eph) { return eph.eph.epochTai93 != kNoElementsEpoch; }
@@ -269,7 +267,21 @@ std::vector<CheckFinding> CheckProducts(const Product& eph, const Product& att,
     OrbitMetadata(eph, out);
     FlagSequence(eph, out);
     ElementAge(eph, options, out);
+    CheckStates(eph, out);
+    CheckOrbitNumbers(eph, options, out);
     return out;
+}
+
+CheckFinding MakeFinding(const std::string& kind, long long record, const std::string& message,
+                         std::vector<std::pair<std::string, double>> values, bool warning)
+{
+    CheckFinding f;
+    f.kind = kind;
+    f.record = record;
+    f.message = message;
+    f.warning = warning;
+    f.values = std::move(values);
+    return f;
 }
 
 bool HasFault(const std::vector<CheckFinding>& findings)
@@ -314,7 +326,17 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
         }
         s += "]";
     }
-    s += "}\n";
+    s += ", \"node_offsets\": [";
+    bool first = true;
+    for (const NodeOffset& n : NodeOffsets(eph)) {
+        s += first ? "" : ", ";
+        first = false;
+        s += "{\"orbit\": " + std::to_string(n.number) + ", \"record\": " +
+             std::to_string(n.record) + ", \"crossing_minus_node_s\": ";
+        JsonNumber(s, n.offset);
+        s += "}";
+    }
+    s += "]}\n";
     return s;
 }
 
