@@ -21,7 +21,7 @@ BINDIR   = $(PREFIX)/bin
 MANDIR   = $(PREFIX)/share/man
 SHAREDIR = $(PREFIX)/share/trokproc
 # Programs built in $(BUILD)/.
-INSTALL_PROGRAMS = trokproc pgsentry trokgen qlrdump pktscan qlrplot
+INSTALL_PROGRAMS = trokproc pgsentry trokgen qlrdump pktscan qlrplot trokcampaign
 # Scripts from the source tree, installed next to the programs.
 INSTALL_SCRIPTS  = jobs/trokjob jobs/trokparallel
 # Other files from the source tree, installed into $(SHAREDIR).
@@ -40,6 +40,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -f /usr/include/sqlite3.h ] || missing="$$missing libsqlite3-dev"; \
 	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
 	command -v parallel >/dev/null || missing="$$missing parallel"; \
 	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \

@@ -6,7 +6,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -336,6 +338,50 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     EXPECT_EQ(signature(a.days[6]), before6);
     // Its neighbours now continue into it.
     EXPECT_EQ(third.at(a.days[8]).Get(campaign::C_continuity), "ok");
+}
+
+TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
+{
+    const CampaignArchive& a = TestArchive();
+    const std::string dir = FreshTestDir();
+    WriteFile(dir + "/list", a.packetFiles[8] + "\n" + a.packetFiles[9] + "\n" + a.packetFiles[10] + "\n");
+    const std::vector<std::string> cmd = {TROKCAMPAIGN_PATH, "run", "--list", dir + "/list", "--elements",
+                                          a.history, "--out", dir + "/c", "-j", "1"};
+    // SIGTERM to the driver while the first day's task runs.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (const std::string& s : cmd) args.push_back(const_cast<char*>(s.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    for (int i = 0; i < 400 && ProcessesNaming(dir + "/c").size() < 2; ++i) usleep(10000);
+    usleep(50000);
+    kill(pid, SIGTERM);
+    int ws = 0;
+    ASSERT_EQ(waitpid(pid, &ws, 0), pid);
+    ASSERT_TRUE(WIFEXITED(ws));
+    EXPECT_EQ(WEXITSTATUS(ws), 128 + SIGTERM);
+    EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
+    std::map<std::string, DayRow> days = Days(dir + "/c");
+    EXPECT_EQ(days.count(a.days[10]), 0u) << "a day started after the stop";
+    ASSERT_EQ(days.count(a.days[8]), 1u);
+    EXPECT_EQ(days.at(a.days[8]).Get(campaign::C_outcome), "stopped");
+    const std::string reason = days.at(a.days[8]).Get(campaign::C_reason);
+    EXPECT_TRUE(reason.find("signal 15") != std::string::npos || reason == "the campaign was stopped") << reason;
+    const ProgramResult find = RunProgram({"/usr/bin/find", dir + "/c/days", "-name", "*.trokproc-tmp"});
+    EXPECT_EQ(find.out, "") << "temporary files left";
+
+    const ProgramResult again = RunProgram(cmd);
+    EXPECT_EQ(again.status, 0) << again.err;
+    days = Days(dir + "/c");
+    for (int i : {8, 9, 10}) EXPECT_EQ(days.at(a.days[i]).Get(campaign::C_outcome), "ok") << a.days[i];
 }
 
 TEST(Trokcampaign, SameInputsGiveByteIdenticalProductsAndExports)

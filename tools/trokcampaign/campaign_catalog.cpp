@@ -149,7 +149,8 @@ bool Catalog::Open(const std::string& path, bool create, std::string& error)
     return Exec("CREATE TABLE IF NOT EXISTS days (" + columns + ");"
                 "CREATE TABLE IF NOT EXISTS campaign (key TEXT PRIMARY KEY, value TEXT);"
                 "CREATE TABLE IF NOT EXISTS runs (run_id INTEGER PRIMARY KEY, started_utc TEXT, "
-                "finished_utc TEXT, engine TEXT, command TEXT, planned INTEGER, ran INTEGER, status TEXT);"
+                "finished_utc TEXT, engine TEXT, command TEXT, planned INTEGER, ran INTEGER, status TEXT, "
+                "driver_cpu_s REAL, wall_s REAL, driver_peak_kb INTEGER);"
                 "CREATE TABLE IF NOT EXISTS nodes (day TEXT, orbit INTEGER, offset_s REAL, hazard INTEGER, "
                 "PRIMARY KEY (day, orbit));",
                 error);
@@ -283,10 +284,11 @@ long long Catalog::BeginRun(const std::string& engine, const std::string& comman
 }
 
 bool Catalog::EndRun(long long runId, long long planned, long long ran, const std::string& status,
-                     std::string& error)
+                     double driverCpuSeconds, double wallSeconds, long peakKb, std::string& error)
 {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "UPDATE runs SET finished_utc = ?, planned = ?, ran = ?, status = ? WHERE run_id = ?",
+    if (sqlite3_prepare_v2(db, "UPDATE runs SET finished_utc = ?, planned = ?, ran = ?, status = ?, driver_cpu_s = ?, "
+                           "wall_s = ?, driver_peak_kb = ? WHERE run_id = ?",
                            -1, &st, nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(db);
         return false;
@@ -296,7 +298,10 @@ bool Catalog::EndRun(long long runId, long long planned, long long ran, const st
     sqlite3_bind_int64(st, 2, planned);
     sqlite3_bind_int64(st, 3, ran);
     sqlite3_bind_text(st, 4, status.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(st, 5, runId);
+    sqlite3_bind_double(st, 5, driverCpuSeconds);
+    sqlite3_bind_double(st, 6, wallSeconds);
+    sqlite3_bind_int64(st, 7, peakKb);
+    sqlite3_bind_int64(st, 8, runId);
     const bool ok = sqlite3_step(st) == SQLITE_DONE;
     if (!ok) error = sqlite3_errmsg(db);
     sqlite3_finalize(st);

@@ -75,8 +75,11 @@ public:
     bool SetSettings(const std::map<std::string, std::string>& values, std::string& error);
     // A new run in the table `runs`; its number.
     long long BeginRun(const std::string& engine, const std::string& command, std::string& error);
+    // The run's end: days planned and run, "done" or "stopped", and the
+    // driver's own processor time (its tasks not counted), wall time and
+    // peak memory.
     bool EndRun(long long runId, long long planned, long long ran, const std::string& status,
-                std::string& error);
+                double driverCpuSeconds, double wallSeconds, long peakKb, std::string& error);
     // Per-orbit node offsets of a day (table `nodes`), replacing its earlier ones.
     struct Node {
         long long orbit;

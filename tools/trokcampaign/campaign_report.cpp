@@ -107,7 +107,9 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     h += "</table>\n";
 
     // Calendar: a row per month, a cell per day of the month.
-    h += "<h2>Calendar</h2>\n<table class='cal'>\n";
+    h += "<h2>Calendar</h2>\n<table class='cal'>\n<tr><th></th>";
+    for (int d = 1; d <= 31; ++d) h += "<th>" + std::to_string(d) + "</th>";
+    h += "</tr>\n";
     if (!days.empty()) {
         const long first = DayNumber(days.begin()->first), last = DayNumber(days.rbegin()->first);
         std::string month;

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -418,6 +419,7 @@ void CrossDayChecks(std::map<std::string, DayRow>& days)
 
 int RunCampaign(const RunOptions& o)
 {
+    const auto runStart = std::chrono::steady_clock::now();
     try {
         if (o.engine == "slurm")
             Fail("the slurm engine is not available yet; use --engine local");
@@ -707,10 +709,14 @@ int RunCampaign(const RunOptions& o)
                 write.insert(&kv.second);
         if (!catalog.StoreDays(std::vector<const DayRow*>(write.begin(), write.end()), error))
             Fail(campaignDir + "/catalog.sqlite: " + error);
-        catalog.EndRun(runId, static_cast<long long>(toRun.size()), static_cast<long long>(ran),
-                       stopRequest ? "stopped" : "done", error);
-
         if (!WriteReport(campaignDir, days, settings, error)) Fail(campaignDir + "/report.html: " + error);
+        struct rusage usage;
+        getrusage(RUSAGE_SELF, &usage);
+        const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
+        catalog.EndRun(runId, static_cast<long long>(toRun.size()), static_cast<long long>(ran),
+                       stopRequest ? "stopped" : "done", cpu, wall, usage.ru_maxrss, error);
         if (stopRequest) {
             std::cerr << "trokcampaign: stopped; run again to finish the campaign" << std::endl;
             return 128 + stopRequest;
