@@ -361,8 +361,10 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
         execv(args[0], args.data());
         _exit(127);
     }
-    for (int i = 0; i < 400 && ProcessesNaming(dir + "/c").size() < 2; ++i) usleep(10000);
-    usleep(50000);
+    // trokproc of the first day is running (its command line names the product).
+    const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/days/";
+    for (int i = 0; i < 1000 && ProcessesNaming(running).empty(); ++i) usleep(10000);
+    ASSERT_FALSE(ProcessesNaming(running).empty()) << "trokproc never started";
     kill(pid, SIGTERM);
     int ws = 0;
     ASSERT_EQ(waitpid(pid, &ws, 0), pid);
