@@ -185,6 +185,8 @@ std::map<std::string, std::string> ListDays(const std::string& list)
         ++lineNo;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
         if (line.empty()) continue;
+        if (line.find('\t') != std::string::npos)
+            Fail(list + ": line " + std::to_string(lineNo) + ": names with tabs cannot be used");
         const std::string path = AbsolutePath(line);
         std::string day = DayFromPath(path);
         if (day.empty()) day = DayFromPackets(path);
@@ -423,6 +425,10 @@ int RunCampaign(const RunOptions& o)
     try {
         if (o.engine == "slurm")
             Fail("the slurm engine is not available yet; use --engine local");
+        // Names travel in tab-separated plan and result files.
+        for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config})
+            if (name->find_first_of("\t\n") != std::string::npos)
+                Fail(*name + ": names with tabs or line breaks cannot be used");
         const std::string campaignDir = AbsolutePath(o.out);
         std::string error;
         if (!MakeDirs(campaignDir + "/run", error)) Fail(campaignDir + ": cannot make the campaign folder: " + error);

@@ -361,7 +361,15 @@ void DayTask::Finish(DayRow& row, const std::string& nodes)
     const std::pair<Column, Column> products[] = {
         {C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}, {C_oem_path, C_oem_sha256}, {C_aem_path, C_aem_sha256}};
     for (const auto& p : products) {
-        if (!row.Has(p.first)) continue;
+        if (!row.Has(p.first)) {
+            // A product of an earlier run of the day that this run did not
+            // make again no longer belongs to the day: it goes, so that the
+            // day's folder holds only what the catalog says.
+            const char* ext = p.first == C_eph_path ? ".eph" : p.first == C_att_path ? ".att" :
+                              p.first == C_oem_path ? ".oem" : ".aem";
+            unlink((dir + "/" + day + ext).c_str());
+            continue;
+        }
         const std::string path = campaign + "/" + row.Get(p.first);
         std::string hash, signature;
         uint64_t size = 0;
@@ -374,6 +382,9 @@ void DayTask::Finish(DayRow& row, const std::string& nodes)
             row.Clear(p.first);
         }
     }
+    bool tleWritten = false;
+    for (const auto& o : outputs) tleWritten = tleWritten || o.first == day + ".tle";
+    if (!tleWritten) unlink((dir + "/" + day + ".tle").c_str());
     if (row.Has(C_quicklook_path)) {
         std::string signature;
         if (FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
