@@ -422,10 +422,19 @@ std::string DayTask::Manifest(const DayRow& row) const
          ", \"age_days\": " + (row.Has(C_element_age_days) ? row.Get(C_element_age_days) : "null") + "},\n";
     std::string configText, error;
     ReadText(S("config"), configText, error);
-    m += "    \"configuration\": {\"path\": " + Escaped(S("config_source")) + ", \"sha256\": " +
+    m += "    \"configuration\": {\"path\": " + (S("config_source").empty() ? "null" : Escaped(S("config_source"))) +
+         ", \"sha256\": " +
          Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
          ", \"max_element_age_days\": " + S("max_element_age") + "}\n  },\n";
-    m += "  \"programs\": " + Escaped(S("versions")) + ",\n";
+    m += "  \"programs\": [";
+    const std::string versions = S("versions");
+    for (size_t a = 0, n = 0; a < versions.size(); ++n) {
+        size_t b = versions.find('\n', a);
+        if (b == std::string::npos) b = versions.size();
+        m += (n ? ", " : "") + Escaped(versions.substr(a, b - a));
+        a = b + 1;
+    }
+    m += "],\n";
     m += "  \"environment\": {";
     for (size_t i = 0; i < env.size(); ++i)
         m += (i ? ", " : "") + Escaped(env[i].first) + ": " + Escaped(env[i].second);
