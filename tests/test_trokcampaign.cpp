@@ -84,12 +84,18 @@ TEST(Sha256, NistVectorsAndSha256sum)
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
-    for (const auto& v : vectors) EXPECT_EQ(toolkit::Sha256Hex(v.first), v.second) << v.first.size() << " bytes";
+    // Both the portable code and, where the processor has them, the SHA extensions.
+    for (bool extensions : {false, true})
+        for (const auto& v : vectors) {
+            toolkit::Sha256 h(extensions);
+            h.Update(v.first);
+            EXPECT_EQ(h.HexDigest(), v.second) << v.first.size() << " bytes, extensions " << extensions;
+        }
 
     // Fed in pieces of awkward sizes, and a file, against sha256sum.
     std::string bytes;
     for (unsigned i = 0; i < 300007; ++i) bytes += static_cast<char>((i * 7919u) >> 3);
-    toolkit::Sha256 pieces;
+    toolkit::Sha256 pieces(false);
     for (size_t at = 0, step = 1; at < bytes.size(); at += step, step = step * 3 % 1021 + 1)
         pieces.Update(bytes.data() + at, std::min(step, bytes.size() - at));
     const std::string path = FreshTestDir() + "/bytes";

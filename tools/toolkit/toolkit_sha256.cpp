@@ -7,6 +7,12 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define TOOLKIT_SHA_NI 1
+#endif
+
 namespace toolkit {
 
 namespace {
@@ -23,15 +29,7 @@ const uint32_t kRound[64] = {
 
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-} // namespace
-
-Sha256::Sha256()
-    : state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab,
-            0x5be0cd19}
-{
-}
-
-void Sha256::Block(const unsigned char* p)
+void PortableBlock(uint32_t state[8], const unsigned char* p)
 {
     uint32_t w[64];
     for (int t = 0; t < 16; ++t)
@@ -67,6 +65,85 @@ void Sha256::Block(const unsigned char* p)
     state[7] += h;
 }
 
+#ifdef TOOLKIT_SHA_NI
+// The blocks through the SHA extensions: the state kept as ABEF and CDGH,
+// four rounds per step (two sha256rnds2), the message schedule by
+// sha256msg1 and sha256msg2 four words at a time.
+__attribute__((target("sha,sse4.1,ssse3")))
+void ExtensionBlocks(uint32_t state[8], const unsigned char* data, size_t count)
+{
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0])), 0xB1);
+    __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4])), 0x1B);
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);   // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);        // CDGH
+    for (; count > 0; --count, data += 64) {
+        const __m128i abef = state0, cdgh = state1;
+        __m128i w[4];
+        for (int g = 0; g < 16; ++g) {
+            __m128i& cur = w[g % 4];
+            if (g < 4) cur = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
+            __m128i msg = _mm_add_epi32(cur, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * g])));
+            state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+            if (g >= 3 && g <= 14) {
+                __m128i& next = w[(g + 1) % 4];
+                next = _mm_add_epi32(next, _mm_alignr_epi8(cur, w[(g + 3) % 4], 4));
+                next = _mm_sha256msg2_epu32(next, cur);
+            }
+            msg = _mm_shuffle_epi32(msg, 0x0E);
+            state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+            if (g >= 1 && g <= 12) {
+                __m128i& prev = w[(g + 3) % 4];
+                prev = _mm_sha256msg1_epu32(prev, cur);
+            }
+        }
+        state0 = _mm_add_epi32(state0, abef);
+        state1 = _mm_add_epi32(state1, cdgh);
+    }
+    tmp = _mm_shuffle_epi32(state0, 0x1B);           // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);        // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);     // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);        // HGFE
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), state1);
+}
+#endif
+
+} // namespace
+
+bool Sha256HasExtensions()
+{
+#ifdef TOOLKIT_SHA_NI
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+        const bool sse = (c & bit_SSSE3) && (c & bit_SSE4_1);
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+        return sse && (b & (1u << 29)) != 0;   // SHA
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
+Sha256::Sha256(bool useExtensions)
+    : extensions(useExtensions && Sha256HasExtensions()),
+      state{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}
+{
+}
+
+void Sha256::Blocks(const unsigned char* data, size_t count)
+{
+#ifdef TOOLKIT_SHA_NI
+    if (extensions) {
+        ExtensionBlocks(state, data, count);
+        return;
+    }
+#endif
+    for (; count > 0; --count, data += 64) PortableBlock(state, data);
+}
+
 void Sha256::Update(const void* data, size_t size)
 {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -78,10 +155,12 @@ void Sha256::Update(const void* data, size_t size)
         p += take;
         size -= take;
         if (buffered < 64) return;
-        Block(buffer);
+        Blocks(buffer, 1);
         buffered = 0;
     }
-    for (; size >= 64; p += 64, size -= 64) Block(p);
+    Blocks(p, size / 64);
+    p += size / 64 * 64;
+    size %= 64;
     std::memcpy(buffer, p, size);
     buffered = size;
 }
