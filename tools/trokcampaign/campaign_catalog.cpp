@@ -185,9 +185,10 @@ bool Catalog::LoadDays(std::map<std::string, DayRow>& days, std::string& error)
     return true;
 }
 
-bool Catalog::StoreDays(const std::vector<const DayRow*>& rows, std::string& error)
+bool Catalog::StoreDays(const std::vector<const DayRow*>& rows, const std::map<std::string, std::vector<Node>>& nodes,
+                        std::string& error)
 {
-    if (rows.empty()) return true;
+    if (rows.empty() && nodes.empty()) return true;
     std::string sql = "INSERT OR REPLACE INTO days VALUES (";
     for (int c = 0; c < kColumns; ++c) sql += c ? ", ?" : "?";
     sql += ")";
@@ -219,6 +220,10 @@ bool Catalog::StoreDays(const std::vector<const DayRow*>& rows, std::string& err
     }
     if (!ok) error = sqlite3_errmsg(db);
     sqlite3_finalize(st);
+    for (const auto& n : nodes) {
+        if (!ok) break;
+        ok = StoreNodes(n.first, n.second, error);
+    }
     std::string ignored;
     if (!ok) {
         Exec("ROLLBACK", ignored);
@@ -308,6 +313,7 @@ bool Catalog::EndRun(long long runId, long long planned, long long ran, const st
     return ok;
 }
 
+// Inside the transaction of StoreDays.
 bool Catalog::StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error)
 {
     sqlite3_stmt* del = nullptr;

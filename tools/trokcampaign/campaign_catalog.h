@@ -68,8 +68,16 @@ public:
     // Opens (and creates, with its tables) the catalog; false with a reason.
     bool Open(const std::string& path, bool create, std::string& error);
     bool LoadDays(std::map<std::string, DayRow>& days, std::string& error);
-    // Writes rows in one transaction.
-    bool StoreDays(const std::vector<const DayRow*>& rows, std::string& error);
+    // Per-orbit node offsets of a day (table `nodes`).
+    struct Node {
+        long long orbit;
+        double offsetSeconds;
+        bool hazard;
+    };
+    // Writes rows in one transaction, with the node offsets of the days that
+    // `nodes` names (replacing their earlier ones).
+    bool StoreDays(const std::vector<const DayRow*>& rows, const std::map<std::string, std::vector<Node>>& nodes,
+                   std::string& error);
     // Key/value settings of the campaign (table `campaign`).
     std::string Setting(const std::string& key);
     bool SetSettings(const std::map<std::string, std::string>& values, std::string& error);
@@ -80,16 +88,10 @@ public:
     // peak memory.
     bool EndRun(long long runId, long long planned, long long ran, const std::string& status,
                 double driverCpuSeconds, double wallSeconds, long peakKb, std::string& error);
-    // Per-orbit node offsets of a day (table `nodes`), replacing its earlier ones.
-    struct Node {
-        long long orbit;
-        double offsetSeconds;
-        bool hazard;
-    };
-    bool StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error);
 
 private:
     bool Exec(const std::string& sql, std::string& error);
+    bool StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error);
     sqlite3* db = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -32,6 +33,8 @@
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
 #include "vn_version.h"
+
+extern char** environ;
 
 namespace campaign {
 
@@ -577,7 +580,8 @@ int RunCampaign(const RunOptions& o)
         size_t next = 0;
         Progress progress(toRun.size());
         std::vector<DayRow*> finished;
-        size_t ran = 0;
+        std::map<std::string, std::vector<Catalog::Node>> nodesOf;
+        size_t ran = 0, stored = 0;
         auto lastCommit = std::chrono::steady_clock::now();
 
         auto collect = [&](const Task& t, int status) {
@@ -602,7 +606,7 @@ int RunCampaign(const RunOptions& o)
                             list.push_back(n);
                         }
                     }
-                    catalog.StoreNodes(d, list, err);
+                    nodesOf[d] = list;
                 } else {
                     // No result of this run: the task was stopped before it.
                     row.Set(C_day, d);
@@ -629,21 +633,25 @@ int RunCampaign(const RunOptions& o)
                 std::vector<char*> args;
                 for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
                 args.push_back(nullptr);
-                t.pid = fork();
-                if (t.pid < 0) Fail("cannot start a task: fork failed");
-                if (t.pid == 0) {
-                    const int null = open("/dev/null", O_RDONLY);
-                    if (null >= 0) dup2(null, 0);
-                    if (taskLog >= 0) {
-                        dup2(taskLog, 1);
-                        dup2(taskLog, 2);
-                    }
-                    struct sigaction dfl = {};
-                    dfl.sa_handler = SIG_DFL;
-                    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(sig, &dfl, nullptr);
-                    execv(args[0], args.data());
-                    _exit(127);
+                // posix_spawn: no copy of the driver's memory for each task.
+                posix_spawn_file_actions_t files;
+                posix_spawn_file_actions_init(&files);
+                posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+                if (taskLog >= 0) {
+                    posix_spawn_file_actions_adddup2(&files, taskLog, 1);
+                    posix_spawn_file_actions_adddup2(&files, taskLog, 2);
                 }
+                posix_spawnattr_t attr;
+                posix_spawnattr_init(&attr);
+                sigset_t defaults;
+                sigemptyset(&defaults);
+                for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&defaults, sig);
+                posix_spawnattr_setsigdefault(&attr, &defaults);
+                posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+                const int spawned = posix_spawn(&t.pid, args[0], &files, &attr, args.data(), environ);
+                posix_spawn_file_actions_destroy(&files);
+                posix_spawnattr_destroy(&attr);
+                if (spawned != 0) Fail(pgsentry + ": cannot start a task: " + std::strerror(spawned));
                 t.started = std::chrono::steady_clock::now();
                 t.limit = o.timeout * static_cast<double>(t.days.size());
                 running.push_back(t);
@@ -686,9 +694,12 @@ int RunCampaign(const RunOptions& o)
                     kill(t.pid, SIGKILL);
                 }
             }
-            if (std::chrono::duration<double>(now - lastCommit).count() > 2.0 && !finished.empty()) {
-                std::vector<const DayRow*> rows(finished.begin(), finished.end());
-                if (!catalog.StoreDays(rows, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+            // What has finished goes to the catalog every few seconds, so
+            // that a driver that dies keeps most of its work.
+            if (std::chrono::duration<double>(now - lastCommit).count() > 2.0 && stored < finished.size()) {
+                std::vector<const DayRow*> rows(finished.begin() + static_cast<long>(stored), finished.end());
+                if (!catalog.StoreDays(rows, {}, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+                stored = finished.size();
                 lastCommit = now;
             }
             if (stopRequest && next < toRun.size()) next = toRun.size();
@@ -713,7 +724,7 @@ int RunCampaign(const RunOptions& o)
         for (const auto& kv : days)
             if (continuityBefore[kv.first] != kv.second.Get(C_continuity) + "|" + kv.second.Get(C_step_s))
                 write.insert(&kv.second);
-        if (!catalog.StoreDays(std::vector<const DayRow*>(write.begin(), write.end()), error))
+        if (!catalog.StoreDays(std::vector<const DayRow*>(write.begin(), write.end()), nodesOf, error))
             Fail(campaignDir + "/catalog.sqlite: " + error);
         if (!WriteReport(campaignDir, days, settings, error)) Fail(campaignDir + "/report.html: " + error);
         struct rusage usage;
