@@ -32,9 +32,10 @@ const char* const kUsage =
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
+// A bad command line: one line on standard error, status 255.
 int Usage(const std::string& message)
 {
-    std::cerr << "trokcampaign: " << message << "\n" << kUsage;
+    std::cerr << "trokcampaign: " << message << " (trokcampaign --help shows the usage)" << std::endl;
     return 255;
 }
 
@@ -56,6 +57,15 @@ int main(int argc, char** argv)
     }
     if (args.empty()) return Usage("give a command: run, status or report");
     const std::string command = args[0];
+    if (command.size() > 1 && command[0] == '-') {
+        // An option before the command: say where it belongs.
+        for (const char* known : {"--archive", "--list", "--elements", "--out", "--config", "--engine", "-j",
+                                  "--jobs", "--exports", "--plots", "--max-element-age", "--timeout",
+                                  "--days-per-task", "--redo", "--no-wait"})
+            if (command == known) return Usage(command + " is an option of run: trokcampaign run " + command + " ...");
+        if (command == "--json") return Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
+        return Usage("unknown option " + command);
+    }
 
     if (command == "task") {
         // The day's task, started by the driver under pgsentry.
