@@ -19,6 +19,7 @@
 #include "campaign_archive.h"
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
+#include "campaign_run.h"
 #include "headless_chromium.h"
 #include "orbitlib_class_noradelements.h"
 #include "run_program.h"
@@ -344,6 +345,63 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     EXPECT_EQ(signature(a.days[6]), before6);
     // Its neighbours now continue into it.
     EXPECT_EQ(third.at(a.days[8]).Get(campaign::C_continuity), "ok");
+
+    // A product gone: that day alone runs again.
+    ASSERT_EQ(unlink((dir + "/c/days/" + a.days[9] + "/" + a.days[9] + ".att").c_str()), 0);
+    r = RunProgram(cmd);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::map<std::string, DayRow> fourth = Days(dir + "/c");
+    for (const auto& kv : third)
+        EXPECT_EQ(fourth.at(kv.first).Get(campaign::C_run_id) != kv.second.Get(campaign::C_run_id), kv.first == a.days[9])
+            << kv.first;
+    EXPECT_EQ(access((dir + "/c/days/" + a.days[9] + "/" + a.days[9] + ".att").c_str(), R_OK), 0);
+}
+
+// Time and orbit numbers between consecutive days, on rows made up for it:
+// 1000 s orbits whose predicted nodes are given.
+TEST(CampaignContinuity, HolesOverlapsAndOrbitNumbers)
+{
+    // An element set whose mean motion gives a 1000 s period.
+    std::vector<double> v(13, 0.0);
+    v[0] = 2 * 3.141592653589793 / (1000.0 / 60.0);
+    std::string l1, l2;
+    noradelements(v).Get(l1, l2);
+    auto day = [&](const std::string& name, double first, double last, int firstOrbit, double firstNode,
+                   int lastOrbit, double lastNode) {
+        DayRow r;
+        r.Set(campaign::C_day, name);
+        r.Set(campaign::C_outcome, "ok");
+        r.SetNum(campaign::C_first_packet_tai93, first, 3);
+        r.SetNum(campaign::C_last_packet_tai93, last, 3);
+        r.SetInt(campaign::C_first_orbit, firstOrbit);
+        r.SetInt(campaign::C_last_orbit, lastOrbit);
+        r.SetNum(campaign::C_first_node_tai93, firstNode, 3);
+        r.SetNum(campaign::C_last_node_tai93, lastNode, 3);
+        r.Set(campaign::C_element_line1, l1);
+        r.Set(campaign::C_element_line2, l2);
+        return r;
+    };
+    const struct {
+        DayRow next;
+        std::string continuity;
+    } cases[] = {
+        {day("2026-01-02", 86401, 172000, 186, 86000, 271, 171000), "ok"},            // same orbit goes on
+        {day("2026-01-02", 86401, 172000, 187, 87000, 271, 171000), "ok"},            // the next orbit starts
+        {day("2026-01-02", 86401, 172000, 187, 86000, 271, 171000), "counts its node a revolution earlier"},
+        {day("2026-01-02", 86401, 172000, 185, 86000, 271, 171000), "counts its node a revolution later"},
+        {day("2026-01-02", 90000, 172000, 190, 90000, 271, 171000), "hole of 3600.0 s after the day before"},
+        {day("2026-01-02", 86390, 172000, 186, 86000, 271, 171000), "overlap of 10.0 s with the day before"},
+        {day("2026-01-03", 86401, 172000, 186, 86000, 271, 171000), "first day"},     // not the next day
+    };
+    for (const auto& c : cases) {
+        std::map<std::string, DayRow> days;
+        days["2026-01-01"] = day("2026-01-01", 0, 86400, 100, 0, 186, 86000);
+        days[c.next.Get(campaign::C_day)] = c.next;
+        campaign::CrossDayChecks(days);
+        const std::string got = days[c.next.Get(campaign::C_day)].Get(campaign::C_continuity);
+        if (c.continuity == "ok" || c.continuity == "first day") EXPECT_EQ(got, c.continuity);
+        else EXPECT_NE(got.find(c.continuity), std::string::npos) << got;
+    }
 }
 
 TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
