@@ -55,6 +55,7 @@ deps:
 	command -v g++   >/dev/null || missing="$$missing g++"; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -f /usr/include/sqlite3.h ] || missing="$$missing libsqlite3-dev"; \
 	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
 	command -v parallel >/dev/null || missing="$$missing parallel"; \
 	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \

@@ -14,11 +14,26 @@ bool IsBlank(const std::string& line)
 
 }  // namespace
 
-noradfile::noradfile(const std::string& name, const std::string& satelliteName)
-    : std::ifstream(name.c_str()), basefile(name, "norad"), satName(satelliteName)
+std::string NoradSearchName(const std::string& satelliteName)
 {
-    if (satName.empty() || std::isspace(static_cast<unsigned char>(satName[0])))
-        satName = "$$$$";
+    if (satelliteName.empty() || std::isspace(static_cast<unsigned char>(satelliteName[0])))
+        return "$$$$";
+    return satelliteName;
+}
+
+bool NoradLineNames(const std::string& line, const std::string& searchName, std::string::size_type& at)
+{
+    at = line.find(searchName);
+    if (at == std::string::npos) return false;
+    // The character is taken at the name's length from the start of the
+    // line, wherever the name was found.
+    const std::string::size_type len = searchName.size();
+    return line.size() == len || line[len] == ' ' || line[len] == '\r';
+}
+
+noradfile::noradfile(const std::string& name, const std::string& satelliteName)
+    : std::ifstream(name.c_str()), basefile(name, "norad"), satName(NoradSearchName(satelliteName))
+{
 }
 
 noradfile::~noradfile() = default;
@@ -37,14 +52,8 @@ noradfile& noradfile::read(noradelements& elements)
     line2.clear();
     while (good()) {
         line1 = NextNonBlankLine();
-        const std::string::size_type at = line1.find(satName);
-        if (at == std::string::npos) continue;
-        // The name must end the line or be followed by a blank or carriage
-        // return. The character is taken at the name's length from the start
-        // of the line, wherever the name was found.
-        const std::string::size_type len = satName.size();
-        const bool match = line1.size() == len || line1[len] == ' ' || line1[len] == '\r';
-        if (!match) continue;
+        std::string::size_type at = 0;
+        if (!NoradLineNames(line1, satName, at)) continue;
 
         std::cout << line1 << " MATCHED " << satName << " " << at << "\n";
         line1 = NextNonBlankLine();

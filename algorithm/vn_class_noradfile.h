@@ -8,6 +8,17 @@
 #include "orbitlib_class_noradelements.h"
 #include "vn_class_basefile.h"
 
+// The name searched for in an element file: the configured satellite name,
+// or "$$$$" when it is empty or begins with white space.
+std::string NoradSearchName(const std::string& satelliteName);
+
+// Whether an element-file line names the satellite `searchName`: the name
+// occurs in the line, and the line is exactly as long as the name or holds a
+// blank or carriage return at the offset of the name's length (counted from
+// the start of the line, wherever the name was found). `at` is where the
+// name was found.
+bool NoradLineNames(const std::string& line, const std::string& searchName, std::string::size_type& at);
+
 // Input file of named two-line element sets (type word "norad").
 class noradfile : public std::ifstream, public basefile
 {

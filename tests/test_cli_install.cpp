@@ -132,6 +132,7 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
         {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
         {"pktscan", PKTSCAN_PATH, "usage: pktscan "},
         {"qlrplot", QLRPLOT_PATH, "usage: qlrplot EPH ATT [-o DIR]"},
+        {"trokcampaign", TROKCAMPAIGN_PATH, "usage: trokcampaign run "},
     };
     const std::string dir = FreshTestDir();
     for (const auto& p : programs) {

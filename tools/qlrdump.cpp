@@ -244,9 +244,18 @@ std::string TrimmedText(const std::string& field)
     return s;
 }
 
+// The creation time of an export: SOURCE_DATE_EPOCH when it is set to a
+// number of seconds (so that the same inputs give the same bytes), else the
+// system clock.
 std::string NowUtc()
 {
-    const std::time_t now = std::time(nullptr);
+    std::time_t now = std::time(nullptr);
+    const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+    if (fixed && *fixed) {
+        char* end = nullptr;
+        const long long seconds = std::strtoll(fixed, &end, 10);
+        if (*end == '\0' && seconds >= 0) now = static_cast<std::time_t>(seconds);
+    }
     std::tm tm{};
     gmtime_r(&now, &tm);
     char buf[32];

@@ -1,0 +1,300 @@
+#include "campaign_report.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <vector>
+
+#include "campaign_util.h"
+
+namespace campaign {
+
+namespace {
+
+const char* OutcomeColour(const std::string& outcome)
+{
+    if (outcome == "ok") return "#2e7d32";
+    if (outcome == "input-refused") return "#c62828";
+    if (outcome == "check-failed") return "#ef6c00";
+    if (outcome == "no-elements") return "#6a1b9a";
+    if (outcome == "stopped") return "#1565c0";
+    return "#9e9e9e";
+}
+
+// A trend over the campaign's days as an SVG picture: one bar per day
+// (gaps where a day has no value), the axis labelled with the range.
+std::string TrendSvg(const std::string& title, const std::vector<std::string>& dayNames,
+                     const std::vector<double>& values)
+{
+    const double width = 960, height = 170, left = 70, right = 10, top = 24, bottom = 26;
+    double lo = 0, hi = 0;
+    bool any = false;
+    for (double v : values)
+        if (std::isfinite(v)) {
+            lo = any ? std::min(lo, v) : std::min(0.0, v);
+            hi = any ? std::max(hi, v) : std::max(0.0, v);
+            any = true;
+        }
+    if (hi == lo) hi = lo + 1;
+    const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
+    const double slot = (width - left - right) / n;
+    auto y = [&](double v) { return top + (hi - v) / (hi - lo) * (height - top - bottom); };
+    std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + Fixed(width, 0) + "' height='" +
+                    Fixed(height, 0) + "' viewBox='0 0 " + Fixed(width, 0) + " " + Fixed(height, 0) +
+                    "' font-family='sans-serif' font-size='12'>";
+    s += "<rect width='100%' height='100%' fill='white'/>";
+    s += "<text x='" + Fixed(left, 0) + "' y='15' font-weight='bold'>" + HtmlEscape(title) + "</text>";
+    s += "<line x1='" + Fixed(left, 1) + "' y1='" + Fixed(y(0), 1) + "' x2='" + Fixed(width - right, 1) + "' y2='" +
+         Fixed(y(0), 1) + "' stroke='#888'/>";
+    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(hi) + 4, 1) + "' text-anchor='end'>" +
+         HtmlEscape(Fixed(hi, hi - lo < 10 ? 2 : 0)) + "</text>";
+    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(lo) + 4, 1) + "' text-anchor='end'>" +
+         HtmlEscape(Fixed(lo, hi - lo < 10 ? 2 : 0)) + "</text>";
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (!std::isfinite(values[i])) continue;
+        const double x = left + slot * static_cast<double>(i);
+        const double y0 = y(0), y1 = y(values[i]);
+        s += "<rect x='" + Fixed(x + slot * 0.1, 2) + "' y='" + Fixed(std::min(y0, y1), 2) + "' width='" +
+             Fixed(std::max(slot * 0.8, 0.5), 2) + "' height='" + Fixed(std::max(std::fabs(y1 - y0), 0.5), 2) +
+             "' fill='#3f6fb5'/>";
+    }
+    if (!dayNames.empty()) {
+        s += "<text x='" + Fixed(left, 0) + "' y='" + Fixed(height - 8, 0) + "'>" + HtmlEscape(dayNames.front()) + "</text>";
+        s += "<text x='" + Fixed(width - right, 0) + "' y='" + Fixed(height - 8, 0) + "' text-anchor='end'>" +
+             HtmlEscape(dayNames.back()) + "</text>";
+    }
+    if (!any)
+        s += "<text x='" + Fixed(width / 2, 0) + "' y='" + Fixed(height / 2, 0) +
+             "' text-anchor='middle' fill='#888'>no values yet</text>";
+    return s + "</svg>";
+}
+
+std::string Setting(const std::map<std::string, std::string>& settings, const std::string& key)
+{
+    auto it = settings.find(key);
+    return it == settings.end() ? std::string() : it->second;
+}
+
+} // namespace
+
+std::string ReportHtml(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
+                       const std::map<std::string, std::string>& settings)
+{
+    std::map<std::string, size_t> counts;
+    for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
+    std::string h = "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>\n<title>Campaign " +
+                    HtmlEscape(campaignDir) + "</title>\n<style>\n"
+                    "body{font-family:sans-serif;margin:1.5em;color:#222}"
+                    "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}"
+                    ".cal td{border:none;padding:1px}.cal a,.cal span.c{display:inline-block;width:14px;height:14px;border-radius:2px}"
+                    ".cal th{border:none;font-weight:normal;font-size:12px;padding-right:6px}"
+                    "code{font-size:12px;word-break:break-all}.sw{display:inline-block;width:12px;height:12px;margin-right:4px}"
+                    "img{display:block;margin:6px 0}\n</style></head><body>\n";
+    h += "<h1>Campaign " + HtmlEscape(campaignDir) + "</h1>\n";
+    if (!days.empty())
+        h += "<p>" + std::to_string(days.size()) + " days, " + HtmlEscape(days.begin()->first) + " to " +
+             HtmlEscape(days.rbegin()->first) + ". Packet files: " +
+             HtmlEscape(!Setting(settings, "archive").empty() ? Setting(settings, "archive") : Setting(settings, "list")) +
+             "; element sets: " + HtmlEscape(Setting(settings, "elements")) + "; satellite " +
+             HtmlEscape(Setting(settings, "satellite")) + ".</p>\n";
+
+    h += "<h2>Outcomes</h2>\n<table><tr><th>outcome</th><th>days</th></tr>\n";
+    for (const char* o : kOutcomes)
+        h += std::string("<tr><td><span class='sw' style='background:") + OutcomeColour(o) + "'></span>" + o +
+             "</td><td>" + std::to_string(counts[o]) + "</td></tr>\n";
+    h += "</table>\n";
+
+    // Calendar: a row per month, a cell per day of the month.
+    h += "<h2>Calendar</h2>\n<table class='cal'>\n<tr><th></th>";
+    for (int d = 1; d <= 31; ++d) h += "<th>" + std::to_string(d) + "</th>";
+    h += "</tr>\n";
+    if (!days.empty()) {
+        const long first = DayNumber(days.begin()->first), last = DayNumber(days.rbegin()->first);
+        std::string month;
+        for (long n = first; n <= last; ++n) {
+            const std::string day = DayText(n);
+            if (day.substr(0, 7) != month) {
+                if (!month.empty()) h += "</tr>\n";
+                month = day.substr(0, 7);
+                h += "<tr><th>" + month + "</th>";
+                for (int d = 1; d < std::atoi(day.substr(8, 2).c_str()); ++d) h += "<td></td>";
+            }
+            auto it = days.find(day);
+            if (it == days.end()) {
+                h += "<td></td>";
+                continue;
+            }
+            const DayRow& row = it->second;
+            const std::string outcome = row.Get(C_outcome);
+            std::string tip = day + ": " + outcome + (row.Has(C_reason) ? ": " + row.Get(C_reason) : "");
+            if (row.Has(C_continuity) && row.Get(C_continuity) != "ok" && row.Get(C_continuity) != "first day")
+                tip += "; across midnight: " + row.Get(C_continuity);
+            const std::string style = std::string(" style='background:") + OutcomeColour(outcome) + "'";
+            if (row.Has(C_quicklook_path))
+                h += "<td><a href='" + HtmlEscape(row.Get(C_quicklook_path)) + "' title='" + HtmlEscape(tip) + "'" +
+                     style + "></a></td>";
+            else
+                h += "<td><span class='c' title='" + HtmlEscape(tip) + "'" + style + "></span></td>";
+        }
+        h += "</tr>\n";
+    }
+    h += "</table>\n";
+
+    // Trends.
+    std::vector<std::string> names;
+    std::vector<double> records, repaired, gaps, offsets, ages;
+    const double nan = std::nan("");
+    if (!days.empty()) {
+        for (long n = DayNumber(days.begin()->first); n <= DayNumber(days.rbegin()->first); ++n) {
+            const std::string day = DayText(n);
+            names.push_back(day);
+            auto it = days.find(day);
+            const DayRow* row = it == days.end() ? nullptr : &it->second;
+            auto val = [&](Column c) { return row && row->Has(c) ? row->Num(c) : nan; };
+            const bool products = row && (row->Get(C_outcome) == "ok" || row->Get(C_outcome) == "check-failed");
+            records.push_back(products ? val(C_records) : nan);
+            repaired.push_back(products ? val(C_repaired_points) : nan);
+            gaps.push_back(products ? val(C_large_gaps) : nan);
+            offsets.push_back(products ? val(C_max_node_offset_s) : nan);
+            ages.push_back(val(C_element_age_days));
+        }
+    }
+    h += "<h2>Trends</h2>\n";
+    const std::pair<const char*, const std::vector<double>*> trends[] = {
+        {"Records per day", &records}, {"Repaired points per day", &repaired}, {"Large gaps per day", &gaps},
+        {"Largest node offset per day (s, observed minus predicted)", &offsets},
+        {"Element-set age per day (days from the data)", &ages}};
+    for (const auto& t : trends)
+        h += "<img alt='" + HtmlEscape(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
+             Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
+
+    // Breaks between days.
+    std::string breaks;
+    for (const auto& kv : days) {
+        const std::string c = kv.second.Get(C_continuity);
+        if (c.empty() || c == "ok" || c == "first day") continue;
+        breaks += "<tr><td>" + HtmlEscape(kv.first) + "</td><td>" + HtmlEscape(c) + "</td></tr>\n";
+    }
+    h += "<h2>Between days</h2>\n";
+    h += breaks.empty() ? "<p>Every day continues the day before it (orbit numbers, and time within " +
+                              Fixed(60.0, 0) + " s).</p>\n"
+                        : "<table><tr><th>day</th><th>what breaks from the day before</th></tr>\n" + breaks + "</table>\n";
+
+    // Days that are not ok.
+    std::string bad;
+    const std::string command = Setting(settings, "command");
+    for (const auto& kv : days) {
+        const DayRow& row = kv.second;
+        if (row.Get(C_outcome) == "ok") continue;
+        bad += "<tr><td>" + HtmlEscape(kv.first) + "</td><td><span class='sw' style='background:" +
+               OutcomeColour(row.Get(C_outcome)) + "'></span>" + HtmlEscape(row.Get(C_outcome)) + "</td><td>" +
+               HtmlEscape(row.Get(C_reason)) + "</td><td><code>" +
+               HtmlEscape(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
+    }
+    h += "<h2>Days that are not ok</h2>\n";
+    h += bad.empty() ? "<p>None.</p>\n"
+                     : "<table><tr><th>day</th><th>outcome</th><th>reason</th><th>redo this day</th></tr>\n" + bad +
+                           "</table>\n";
+
+    std::string looks;
+    for (const auto& kv : days)
+        if (kv.second.Has(C_quicklook_path))
+            looks += "<li><a href='" + HtmlEscape(kv.second.Get(C_quicklook_path)) + "'>" + HtmlEscape(kv.first) +
+                     "</a></li>\n";
+    if (!looks.empty()) h += "<h2>Quicklook pages</h2>\n<ul>\n" + looks + "</ul>\n";
+    h += "</body></html>\n";
+    return h;
+}
+
+bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
+                 const std::map<std::string, std::string>& settings, std::string& error)
+{
+    return WriteFileAtomic(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
+}
+
+namespace {
+
+bool OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days)
+{
+    std::string error;
+    const std::string path = AbsolutePath(campaign) + "/catalog.sqlite";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        std::cerr << "trokcampaign: " << campaign << ": not a campaign (no catalog.sqlite)" << std::endl;
+        return false;
+    }
+    if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) {
+        std::cerr << "trokcampaign: " << path << ": " << error << std::endl;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int StatusCommand(const std::string& campaign, bool json)
+{
+    Catalog catalog;
+    std::map<std::string, DayRow> days;
+    if (!OpenExisting(campaign, catalog, days)) return 255;
+    std::map<std::string, size_t> counts;
+    for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
+    std::string out;
+    if (json) {
+        out = "{\"campaign\": " + JsonQuote(AbsolutePath(campaign)) + ", \"days_total\": " +
+              std::to_string(days.size()) + ", \"counts\": {";
+        for (size_t i = 0; i < 6; ++i)
+            out += std::string(i ? ", " : "") + JsonQuote(kOutcomes[i]) + ": " + std::to_string(counts[kOutcomes[i]]);
+        out += "}, \"days\": [";
+        bool firstRow = true;
+        for (const auto& kv : days) {
+            out += firstRow ? "\n  {" : ",\n  {";
+            firstRow = false;
+            for (int c = 0; c < kColumns; ++c) {
+                out += std::string(c ? ", " : "") + JsonQuote(kColumnInfo[c].name) + ": ";
+                const auto& v = kv.second.v[c];
+                if (!v || (kColumnInfo[c].type != 'T' && v->empty())) out += "null";
+                else if (kColumnInfo[c].type == 'T') out += JsonQuote(*v);
+                else out += *v;
+            }
+            out += "}";
+        }
+        out += days.empty() ? "]}\n" : "\n]}\n";
+    } else {
+        if (!days.empty())
+            out += std::to_string(days.size()) + " days, " + days.begin()->first + " to " + days.rbegin()->first + "\n";
+        for (const char* o : kOutcomes) out += std::string(o) + " " + std::to_string(counts[o]) + "\n";
+        for (const auto& kv : days) {
+            const DayRow& row = kv.second;
+            if (row.Get(C_outcome) != "ok")
+                out += kv.first + " " + row.Get(C_outcome) + ": " + row.Get(C_reason) + "\n";
+            const std::string c = row.Get(C_continuity);
+            if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
+        }
+    }
+    std::cout << out << std::flush;
+    if (!std::cout) {
+        std::cerr << "trokcampaign: cannot write the standard output" << std::endl;
+        return 255;
+    }
+    return 0;
+}
+
+int ReportCommand(const std::string& campaign)
+{
+    Catalog catalog;
+    std::map<std::string, DayRow> days;
+    if (!OpenExisting(campaign, catalog, days)) return 255;
+    std::map<std::string, std::string> settings;
+    for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
+    std::string error;
+    if (!WriteReport(AbsolutePath(campaign), days, settings, error)) {
+        std::cerr << "trokcampaign: " << campaign << "/report.html: cannot write: " << error << std::endl;
+        return 255;
+    }
+    return 0;
+}
+
+} // namespace campaign

@@ -1,0 +1,539 @@
+#include "campaign_task.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+#include "campaign_catalog.h"
+#include "campaign_elements.h"
+#include "campaign_util.h"
+#include "timelib_proc_TAI93.h"
+#include "toolkit_qlrproduct.h"
+#include "toolkit_sha256.h"
+#include "vn_class_packetfile.h"
+#include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
+
+namespace campaign {
+
+namespace {
+
+volatile sig_atomic_t stopSignal = 0;
+
+void OnStop(int sig) { stopSignal = sig; }
+
+// Quality flag bits of the product records: an interpolated point, and the
+// record after a large gap.
+const uint32_t kRepairedFlag = 0x20;
+const uint32_t kLargeGapFlag = 0x40;
+
+std::string Escaped(const std::string& s) { return JsonQuote(s); }
+
+// The first and last packet of the APID, read the way trokproc reads them;
+// false when the file holds fewer than two or they cannot be read.
+bool PacketTimes(const std::string& path, double& firstTai93, double& lastTai93)
+{
+    packetfile file(path, trokpacket::apid);
+    if (!file.good() || file.NoPackets() < 2) return false;
+    trokpacket first, last;
+    file.ReadPacket(first, file.BegPacket());
+    file.ReadPacket(last, file.EndPacket());
+    if (file.fail()) return false;
+    firstTai93 = JulianDayToTAI93(first.TimeTag());
+    lastTai93 = JulianDayToTAI93(last.TimeTag());
+    return std::isfinite(firstTai93) && std::isfinite(lastTai93);
+}
+
+std::string HostName()
+{
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) != 0) return "";
+    return buf;
+}
+
+class DayTask
+{
+public:
+    DayTask(const std::string& campaignDir, const Plan& runPlan, const ElementHistory& sets)
+        : campaign(campaignDir), plan(runPlan), history(sets)
+    {
+    }
+
+    // Runs the day to its result file; false when a stop signal ended it.
+    bool Run(const std::string& day, const std::string& packetPath);
+
+private:
+    std::string S(const std::string& key) const
+    {
+        auto it = plan.settings.find(key);
+        return it == plan.settings.end() ? std::string() : it->second;
+    }
+    // Runs one program of the day, logged; the command goes to the manifest.
+    ChildResult Step(const std::vector<std::string>& argv, std::string* out = nullptr)
+    {
+        commands.push_back(ShellCommand(argv));
+        const std::string header = "$ " + commands.back() + "\n";
+        if (logFd >= 0) (void)!write(logFd, header.data(), header.size());
+        return RunChild(argv, env, logFd, out);
+    }
+    void Finish(DayRow& row, const std::string& nodes);
+    std::string Manifest(const DayRow& row) const;
+    std::string Rel(const std::string& name) const { return "days/" + day + "/" + name; }
+    std::string Abs(const std::string& name) const { return campaign + "/" + Rel(name); }
+
+    const std::string& campaign;
+    const Plan& plan;
+    const ElementHistory& history;
+    std::string day, dir, logTmp;
+    int logFd = -1;
+    std::vector<std::string> commands;
+    std::vector<std::pair<std::string, std::string>> env;
+    std::vector<std::pair<std::string, std::string>> outputs;   // name, sha256
+    std::chrono::steady_clock::time_point started;
+};
+
+bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
+{
+    day = theDay;
+    dir = campaign + "/days/" + day;
+    commands.clear();
+    outputs.clear();
+    env.clear();
+    started = std::chrono::steady_clock::now();
+    std::string error;
+    DayRow row;
+    row.Set(C_day, day);
+    row.Set(C_packet_path, packetPath);
+    row.Set(C_engine, S("engine"));
+    row.Set(C_run_id, S("run_id"));
+    row.Set(C_host, HostName());
+    const char* slurmJob = std::getenv("SLURM_JOB_ID");
+    row.Set(C_job_id, slurmJob ? slurmJob : "local:" + std::to_string(getpid()));
+    row.Set(C_config_sha256, S("config_sha256"));
+    row.Set(C_versions, S("versions"));
+    row.Set(C_versions_sha256, S("versions_sha256"));
+    row.Set(C_started_utc, NowUtcText());
+    if (!MakeDirs(dir, error)) {
+        std::cerr << "trokcampaign: " << dir << ": cannot make the day's folder: " << error << std::endl;
+        return true;
+    }
+    logTmp = dir + "/." + day + ".log." + std::to_string(getpid()) + ".trokproc-tmp";
+    unlink(logTmp.c_str());
+    logFd = open(logTmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+
+    // The packet file: its identity, hash and time span.
+    std::string signature;
+    uint64_t size = 0;
+    if (!FileSignature(packetPath, signature, &size)) {
+        row.Set(C_outcome, "missing");
+        row.Set(C_reason, "no packet file " + packetPath);
+        Finish(row, "");
+        return true;
+    }
+    std::string hash;
+    if (!toolkit::Sha256File(packetPath, hash, size, error)) {
+        row.Set(C_outcome, "input-refused");
+        row.Set(C_reason, "cannot read the packet file " + packetPath + ": " + error);
+        Finish(row, "");
+        return true;
+    }
+    row.Set(C_packet_signature, signature);
+    row.SetInt(C_packet_size, static_cast<long long>(size));
+    row.Set(C_packet_sha256, hash);
+    double first = 0, last = 0;
+    const bool timed = PacketTimes(packetPath, first, last);
+    if (timed) {
+        row.SetNum(C_first_packet_tai93, first, 6);
+        row.SetNum(C_last_packet_tai93, last, 6);
+        row.Set(C_first_packet_utc, UtcText(first));
+        row.Set(C_last_packet_utc, UtcText(last));
+    } else {
+        // trokproc will say what is wrong with the file; the day's own
+        // midnight stands in for choosing its element set.
+        first = last = DayStartTai93(day);
+    }
+
+    // The element set of the day.
+    double age = 0;
+    const ElementSet* set = ChooseElementSet(history, first, last, age);
+    const double maxAge = std::atof(S("max_element_age").c_str());
+    if (!set) {
+        row.Set(C_outcome, "no-elements");
+        row.Set(C_reason, "no element set of " + S("satellite") + " in " + S("history"));
+        Finish(row, "");
+        return true;
+    }
+    row.Set(C_element_name, S("satellite"));
+    row.Set(C_element_line1, set->line1);
+    row.Set(C_element_line2, set->line2);
+    row.Set(C_element_sha256, set->sha256);
+    row.SetNum(C_element_epoch_tai93, set->epochTai93, 6);
+    row.Set(C_element_epoch_utc, UtcText(set->epochTai93));
+    if (set->setNumber >= 0) row.SetInt(C_element_number, set->setNumber);
+    row.SetNum(C_element_age_days, age, 4);
+    if (maxAge > 0 && age > maxAge) {
+        row.Set(C_outcome, "no-elements");
+        row.Set(C_reason, "the nearest element set (epoch " + UtcText(set->epochTai93) + " UTC) lies " +
+                              Fixed(age, 2) + " days from the data, more than " + Fixed(maxAge, 2));
+        Finish(row, "");
+        return true;
+    }
+    const std::string tle = Abs(day + ".tle");
+    if (!WriteFileAtomic(tle, ElementFileText(S("satellite"), *set), error)) {
+        row.Set(C_outcome, "stopped");
+        row.Set(C_reason, "cannot write " + tle + ": " + error);
+        Finish(row, "");
+        return true;
+    }
+    outputs.emplace_back(day + ".tle", toolkit::Sha256Hex(ElementFileText(S("satellite"), *set)));
+
+    // Every program of the day sees the same time stamp: the day's last packet.
+    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(last)));
+    const std::string eph = Abs(day + ".eph"), att = Abs(day + ".att");
+    ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packetPath, "-noradfile",
+                          tle, "-ephemerisfile", eph, "-attitudefile", att});
+    row.SetNum(C_trokproc_seconds, r.seconds, 3);
+    if (stopSignal || r.signal) {
+        row.Set(C_outcome, "stopped");
+        row.Set(C_reason, "trokproc ended by signal " + std::to_string(stopSignal ? stopSignal : r.signal));
+        Finish(row, "");
+        return false;
+    }
+    if (r.status != 0) {
+        std::string log;
+        ReadText(logTmp, log, error);
+        // trokproc's message: the first line of its standard error after the command.
+        const size_t cmdEnd = log.rfind("$ ");
+        const std::string tail = cmdEnd == std::string::npos ? log : log.substr(log.find('\n', cmdEnd) + 1);
+        std::string message;
+        for (size_t a = 0; a < tail.size();) {
+            size_t b = tail.find('\n', a);
+            if (b == std::string::npos) b = tail.size();
+            const std::string line = FirstLine(tail.substr(a, b - a));
+            if (!line.empty() && line.find(" MATCHED ") == std::string::npos &&
+                line.compare(0, 2, "1 ") != 0) {
+                message = line;
+                break;
+            }
+            a = b + 1;
+        }
+        row.Set(C_outcome, "input-refused");
+        row.Set(C_reason, "trokproc refused the input (status " + std::to_string(r.status) + "): " +
+                              (message.empty() ? "no message" : message));
+        Finish(row, "");
+        return true;
+    }
+    row.Set(C_eph_path, Rel(day + ".eph"));
+    row.Set(C_att_path, Rel(day + ".att"));
+
+    // The pair check, as JSON.
+    std::string json;
+    r = Step({S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), eph, att}, &json);
+    row.SetNum(C_check_seconds, r.seconds, 3);
+    if (stopSignal || r.signal) {
+        row.Set(C_outcome, "stopped");
+        row.Set(C_reason, "the check ended by signal " + std::to_string(stopSignal ? stopSignal : r.signal));
+        Finish(row, "");
+        return false;
+    }
+    Json check;
+    std::string nodes;
+    bool passed = false;
+    std::string checkReason;
+    if (ParseJson(json, check, error) && check.type == Json::Object) {
+        const Json* p = check.Find("passed");
+        passed = p && p->type == Json::Bool && p->boolean && r.status == 0;
+        const Json* faults = check.Find("faults");
+        if (faults && faults->type == Json::Array && !faults->items.empty()) {
+            const Json* m = faults->items[0].Find("message");
+            if (m) checkReason = m->text;
+            if (faults->items.size() > 1)
+                checkReason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
+        }
+        // Per-orbit node offsets, when the check reports them: observed
+        // ascending-node crossing minus the element set's predicted node,
+        // and whether the crossing comes before the predicted node.
+        const Json* offsets = check.Find("node_offsets");
+        if (offsets && offsets->type == Json::Array) {
+            double largest = 0;
+            long hazards = 0;
+            for (const Json& o : offsets->items) {
+                const Json* orbit = o.Find("orbit");
+                const Json* offset = o.Find("offset_s");
+                const Json* hazard = o.Find("hazard");
+                if (!orbit || !offset || offset->type != Json::Number) continue;
+                const bool h = hazard && hazard->type == Json::Bool && hazard->boolean;
+                if (std::fabs(offset->number) > std::fabs(largest)) largest = offset->number;
+                hazards += h;
+                nodes += (nodes.empty() ? "" : ";") + Fixed(orbit->number, 0) + ":" + Fixed(offset->number, 3) +
+                         ":" + (h ? "1" : "0");
+            }
+            row.SetNum(C_max_node_offset_s, largest, 3);
+            row.SetInt(C_node_hazards, hazards);
+        }
+    } else {
+        checkReason = "the check gave no verdict (status " + std::to_string(r.status) + ")";
+    }
+
+    // Counts and orbits from the ephemeris product.
+    toolkit::Product product;
+    if (toolkit::ReadProduct(eph, toolkit::ProductKind::Ephemeris, product, error)) {
+        long long repaired = 0, large = 0;
+        for (const toolkit::ProductRecord& rec : product.records) {
+            repaired += (rec.flags & kRepairedFlag) != 0;
+            large += (rec.flags & kLargeGapFlag) != 0;
+        }
+        row.SetInt(C_records, static_cast<long long>(product.records.size()));
+        row.SetInt(C_repaired_points, repaired);
+        row.SetInt(C_large_gaps, large);
+        row.SetInt(C_orbits, static_cast<long long>(product.orbits.size()));
+        if (!product.orbits.empty()) {
+            row.SetInt(C_first_orbit, product.orbits.front().orbitNo);
+            row.SetInt(C_last_orbit, product.orbits.back().orbitNo);
+            row.SetNum(C_first_node_tai93, product.orbits.front().ascendingTai93, 6);
+            row.SetNum(C_last_node_tai93, product.orbits.back().ascendingTai93, 6);
+        }
+    }
+
+    if (!passed) {
+        row.Set(C_outcome, "check-failed");
+        row.Set(C_reason, "check failed: " + (checkReason.empty() ? "no reason given" : checkReason));
+    } else {
+        row.Set(C_outcome, "ok");
+    }
+
+    // Exports and the quicklook page.
+    if (passed && S("exports") == "yes") {
+        double seconds = 0;
+        const std::string oem = Abs(day + ".oem"), aem = Abs(day + ".aem");
+        r = Step({S("qlrdump"), "--oem", eph, "--out", oem});
+        seconds += r.seconds;
+        ChildResult r2 = r;
+        if (r.status == 0 && !stopSignal) {
+            r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", aem});
+            seconds += r2.seconds;
+        }
+        row.SetNum(C_export_seconds, seconds, 3);
+        if (stopSignal || r.signal || r2.signal) {
+            row.Set(C_outcome, "stopped");
+            row.Set(C_reason, "an export ended by signal");
+            Finish(row, nodes);
+            return false;
+        }
+        if (r.status != 0 || r2.status != 0) {
+            row.Set(C_outcome, "check-failed");
+            row.Set(C_reason, std::string(r.status != 0 ? "OEM" : "AEM") + " export refused (status " +
+                                  std::to_string(r.status != 0 ? r.status : r2.status) + "; see " +
+                                  Rel(day + ".log") + ")");
+        } else {
+            row.Set(C_oem_path, Rel(day + ".oem"));
+            row.Set(C_aem_path, Rel(day + ".aem"));
+        }
+    }
+    if (S("plots") == "yes") {
+        r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
+        row.SetNum(C_plot_seconds, r.seconds, 3);
+        if (stopSignal || r.signal) {
+            row.Set(C_outcome, "stopped");
+            row.Set(C_reason, "the plots ended by signal");
+            Finish(row, nodes);
+            return false;
+        }
+        if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));
+        else if (row.Get(C_outcome) == "ok")
+            row.Set(C_reason, "no quicklook page: qlrplot ended with status " + std::to_string(r.status));
+    }
+    Finish(row, nodes);
+    return !stopSignal;
+}
+
+void DayTask::Finish(DayRow& row, const std::string& nodes)
+{
+    std::string error;
+    // Hashes and identities of the day's products, so that a later run can
+    // tell that they are still the ones this run made.
+    std::string signatures;
+    const std::pair<Column, Column> products[] = {
+        {C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}, {C_oem_path, C_oem_sha256}, {C_aem_path, C_aem_sha256}};
+    for (const auto& p : products) {
+        if (!row.Has(p.first)) {
+            // A product of an earlier run of the day that this run did not
+            // make again no longer belongs to the day: it goes, so that the
+            // day's folder holds only what the catalog says.
+            const char* ext = p.first == C_eph_path ? ".eph" : p.first == C_att_path ? ".att" :
+                              p.first == C_oem_path ? ".oem" : ".aem";
+            unlink((dir + "/" + day + ext).c_str());
+            continue;
+        }
+        const std::string path = campaign + "/" + row.Get(p.first);
+        std::string hash, signature;
+        uint64_t size = 0;
+        if (FileSignature(path, signature) && toolkit::Sha256File(path, hash, size, error)) {
+            row.Set(p.second, hash);
+            signatures += row.Get(p.first) + "=" + signature + ";";
+            const size_t slash = path.rfind('/');
+            outputs.emplace_back(path.substr(slash + 1), hash);
+        } else {
+            row.Clear(p.first);
+        }
+    }
+    bool tleWritten = false;
+    for (const auto& o : outputs) tleWritten = tleWritten || o.first == day + ".tle";
+    if (!tleWritten) unlink((dir + "/" + day + ".tle").c_str());
+    if (row.Has(C_quicklook_path)) {
+        std::string signature;
+        if (FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
+            signatures += row.Get(C_quicklook_path) + "=" + signature + ";";
+        else row.Clear(C_quicklook_path);
+    }
+    row.Set(C_products_signature, signatures);
+    row.Set(C_finished_utc, NowUtcText());
+    row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
+
+    if (!WriteFileAtomic(dir + "/manifest.json", Manifest(row), error))
+        std::cerr << "trokcampaign: " << dir << "/manifest.json: cannot write: " << error << std::endl;
+    if (logFd >= 0) {
+        close(logFd);
+        logFd = -1;
+        if (rename(logTmp.c_str(), (dir + "/" + day + ".log").c_str()) != 0) unlink(logTmp.c_str());
+    }
+    if (!WriteFileAtomic(dir + "/result.txt", ResultText(row, nodes), error))
+        std::cerr << "trokcampaign: " << dir << "/result.txt: cannot write: " << error << std::endl;
+}
+
+std::string DayTask::Manifest(const DayRow& row) const
+{
+    std::string m = "{\n  \"day\": " + Escaped(day) + ",\n";
+    m += "  \"outcome\": " + Escaped(row.Get(C_outcome)) + ",\n";
+    m += "  \"reason\": " + Escaped(row.Get(C_reason)) + ",\n";
+    m += "  \"inputs\": {\n";
+    m += "    \"packet_file\": {\"path\": " + Escaped(row.Get(C_packet_path)) +
+         ", \"size\": " + (row.Has(C_packet_size) ? row.Get(C_packet_size) : "null") +
+         ", \"sha256\": " + Escaped(row.Get(C_packet_sha256)) + "},\n";
+    m += "    \"element_set\": {\"history\": " + Escaped(S("history")) + ", \"name\": " +
+         Escaped(row.Get(C_element_name)) + ", \"line1\": " + Escaped(row.Get(C_element_line1)) +
+         ", \"line2\": " + Escaped(row.Get(C_element_line2)) + ", \"sha256\": " +
+         Escaped(row.Get(C_element_sha256)) + ", \"epoch_utc\": " + Escaped(row.Get(C_element_epoch_utc)) +
+         ", \"age_days\": " + (row.Has(C_element_age_days) ? row.Get(C_element_age_days) : "null") + "},\n";
+    std::string configText, error;
+    ReadText(S("config"), configText, error);
+    m += "    \"configuration\": {\"path\": " + (S("config_source").empty() ? "null" : Escaped(S("config_source"))) +
+         ", \"sha256\": " +
+         Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
+         ", \"max_element_age_days\": " + S("max_element_age") + "}\n  },\n";
+    m += "  \"programs\": [";
+    const std::string versions = S("versions");
+    for (size_t a = 0, n = 0; a < versions.size(); ++n) {
+        size_t b = versions.find('\n', a);
+        if (b == std::string::npos) b = versions.size();
+        m += (n ? ", " : "") + Escaped(versions.substr(a, b - a));
+        a = b + 1;
+    }
+    m += "],\n";
+    m += "  \"environment\": {";
+    for (size_t i = 0; i < env.size(); ++i)
+        m += (i ? ", " : "") + Escaped(env[i].first) + ": " + Escaped(env[i].second);
+    m += "},\n  \"commands\": [";
+    for (size_t i = 0; i < commands.size(); ++i) m += std::string(i ? ",\n    " : "\n    ") + Escaped(commands[i]);
+    m += commands.empty() ? "],\n" : "\n  ],\n";
+    m += "  \"outputs\": {";
+    for (size_t i = 0; i < outputs.size(); ++i)
+        m += (i ? ", " : "") + Escaped(outputs[i].first) + ": " + Escaped(outputs[i].second);
+    m += "}\n}\n";
+    return m;
+}
+
+} // namespace
+
+std::string PlanPath(const std::string& campaign) { return campaign + "/run/plan.tsv"; }
+
+std::string PlanText(const Plan& plan)
+{
+    std::string text;
+    auto clean = [](std::string s) {
+        for (char& c : s)
+            if (c == '\t' || c == '\n') c = ' ';
+        return s;
+    };
+    for (const auto& kv : plan.settings) {
+        std::string v;
+        for (char c : kv.second) v += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+        text += clean(kv.first) + "\t" + clean(v) + "\n";
+    }
+    for (const auto& d : plan.days) text += "day\t" + clean(d.first) + "\t" + clean(d.second) + "\n";
+    return text;
+}
+
+bool ParsePlan(const std::string& text, Plan& plan)
+{
+    size_t a = 0;
+    while (a < text.size()) {
+        size_t b = text.find('\n', a);
+        if (b == std::string::npos) return false;
+        const std::string line = text.substr(a, b - a);
+        a = b + 1;
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) return false;
+        const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
+        if (key == "day") {
+            const size_t t2 = value.find('\t');
+            if (t2 == std::string::npos) return false;
+            plan.days.emplace_back(value.substr(0, t2), value.substr(t2 + 1));
+            continue;
+        }
+        std::string v;
+        for (size_t i = 0; i < value.size(); ++i) {
+            if (value[i] == '\\' && i + 1 < value.size()) {
+                ++i;
+                v += value[i] == 'n' ? '\n' : value[i];
+            } else v += value[i];
+        }
+        plan.settings[key] = v;
+    }
+    return true;
+}
+
+int RunTask(const std::string& campaign, const std::vector<std::string>& days)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = OnStop;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+
+    std::string text, error;
+    Plan plan;
+    if (!ReadText(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
+        std::cerr << "trokcampaign: " << PlanPath(campaign) << ": cannot read the run's plan"
+                  << (error.empty() ? "" : ": " + error) << std::endl;
+        return 255;
+    }
+    ElementHistory history;
+    const std::string satellite = plan.settings["satellite"];
+    if (!ReadElementHistory(plan.settings["elements"], satellite, history, error)) {
+        std::cerr << "trokcampaign: " << plan.settings["elements"] << ": cannot read: " << error << std::endl;
+        return 255;
+    }
+    SelectPacketLayout(satellite);
+    DayTask task(campaign, plan, history);
+    for (const std::string& day : days) {
+        if (stopSignal) return 128 + stopSignal;
+        std::string packet;
+        for (const auto& d : plan.days)
+            if (d.first == day) packet = d.second;
+        if (packet.empty()) {
+            std::cerr << "trokcampaign: " << day << ": not in the run's plan" << std::endl;
+            return 255;
+        }
+        if (!task.Run(day, packet)) return 128 + (stopSignal ? stopSignal : SIGTERM);
+    }
+    return stopSignal ? 128 + stopSignal : 0;
+}
+
+} // namespace campaign

@@ -1,0 +1,552 @@
+#include "campaign_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "timelib_proc_TAI93.h"
+#include "timelib_proc_TAItoUTC.h"
+#include "toolkit_civilutc.h"
+#include "toolkit_isotime.h"
+
+extern char** environ;
+
+namespace campaign {
+
+namespace {
+
+// Days since 1970-01-01 of a Gregorian date (H. Hinnant's algorithm).
+long DaysFromCivil(long y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+const double kUnixEpochJulianDay = 2440587.5;
+
+} // namespace
+
+bool ValidDay(const std::string& day)
+{
+    if (day.size() != 10 || day[4] != '-' || day[7] != '-') return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (day[i] < '0' || day[i] > '9') return false;
+    const int y = std::atoi(day.substr(0, 4).c_str());
+    const int m = std::atoi(day.substr(5, 2).c_str());
+    const int d = std::atoi(day.substr(8, 2).c_str());
+    if (y < 1958 || y > 2099 || m < 1 || m > 12 || d < 1) return false;
+    static const int length[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= length[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+long DayNumber(const std::string& day)
+{
+    return DaysFromCivil(std::atol(day.substr(0, 4).c_str()),
+                         static_cast<unsigned>(std::atoi(day.substr(5, 2).c_str())),
+                         static_cast<unsigned>(std::atoi(day.substr(8, 2).c_str())));
+}
+
+std::string DayText(long z)
+{
+    z += 719468;
+    const long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const long y = static_cast<long>(yoe) + era * 400 + (m <= 2);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04ld-%02u-%02u", y, m, d);
+    return buf;
+}
+
+double DayStartTai93(const std::string& day)
+{
+    const double utcJd = kUnixEpochJulianDay + static_cast<double>(DayNumber(day));
+    return JulianDayToTAI93(utcJd + UTC_TAI_delta(utcJd));
+}
+
+long long UnixFromTai93(double tai93)
+{
+    const double utcJd = TAItoUTC(TAI93ToJulianDay(tai93));
+    return static_cast<long long>(std::floor((utcJd - kUnixEpochJulianDay) * 86400.0 + 1e-6));
+}
+
+std::string UtcText(double tai93)
+{
+    if (!std::isfinite(tai93)) return "";
+    const toolkit::LeapSeconds& table = toolkit::SystemLeapSeconds();
+    int offset = 0;
+    if (toolkit::TaiMinusUtcAtTai93(table, tai93, offset))
+        return toolkit::IsoCivilUtcFromTai93(table, tai93, 3);
+    return toolkit::IsoUtcFromTai93(tai93, 3);
+}
+
+std::string NowUtcText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+bool FileSignature(const std::string& path, std::string& signature, uint64_t* size)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%llu:%llu:%llu:%lld.%09ld:%lld.%09ld",
+                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                  static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+    signature = buf;
+    if (size) *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool ReadText(const std::string& path, std::string& text, std::string& error)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        close(fd);
+        return false;
+    }
+    text.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& error)
+{
+    static std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(getpid()));
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = path.substr(folder.size());
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
+        std::string tag;
+        for (int i = 0; i < 6; ++i) tag += letters[random() % 36];
+        std::string shortBase = base.size() > 180 ? base.substr(0, 180) : base;
+        tmp = folder + "." + shortBase + "." + std::to_string(getpid()) + "." + tag + ".trokproc-tmp";
+        fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    ok = ok && fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
+    if (!ok) error = std::strerror(errno ? errno : EIO);
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok) unlink(tmp.c_str());
+    return ok;
+}
+
+bool MakeDirs(const std::string& path, std::string& error)
+{
+    if (path.empty()) return true;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        error = "not a folder";
+        return false;
+    }
+    const std::string parent = DirName(path);
+    if (parent != path && !MakeDirs(parent, error)) return false;
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/') return path;
+    char buf[PATH_MAX];
+    if (!getcwd(buf, sizeof buf)) return path;
+    std::string p = path;
+    while (p.compare(0, 2, "./") == 0) p.erase(0, 2);
+    return p.empty() || p == "." ? std::string(buf) : std::string(buf) + "/" + p;
+}
+
+std::string DirName(const std::string& path)
+{
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return p.substr(0, slash);
+}
+
+std::string ShellQuote(const std::string& word)
+{
+    if (word.empty()) return "''";
+    bool plain = true;
+    for (char c : word)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("@%+=:,./_-", c))) plain = false;
+    if (plain) return word;
+    std::string q = "'";
+    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ShellCommand(const std::vector<std::string>& argv)
+{
+    std::string s;
+    for (const std::string& a : argv) s += (s.empty() ? "" : " ") + ShellQuote(a);
+    return s;
+}
+
+std::string HtmlEscape(const std::string& text)
+{
+    std::string s;
+    for (char c : text) {
+        switch (c) {
+        case '&': s += "&amp;"; break;
+        case '<': s += "&lt;"; break;
+        case '>': s += "&gt;"; break;
+        case '"': s += "&quot;"; break;
+        case '\'': s += "&#39;"; break;
+        default: s += c;
+        }
+    }
+    return s;
+}
+
+std::string JsonQuote(const std::string& text)
+{
+    std::string s = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c == '\n') s += "\\n";
+        else if (c == '\t') s += "\\t";
+        else if (c == '\r') s += "\\r";
+        else if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            s += buf;
+        } else s += static_cast<char>(c);
+    }
+    return s + "\"";
+}
+
+std::string Base64(const std::string& bytes)
+{
+    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
+                           static_cast<unsigned char>(bytes[i + 1]) << 8 | static_cast<unsigned char>(bytes[i + 2]);
+        out += table[v >> 18];
+        out += table[(v >> 12) & 63];
+        out += table[(v >> 6) & 63];
+        out += table[v & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += table[v >> 18];
+        out += table[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? table[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+const Json* Json::Find(const std::string& key) const
+{
+    for (const auto& m : members)
+        if (m.first == key) return &m.second;
+    return nullptr;
+}
+
+namespace {
+
+class JsonReader
+{
+public:
+    explicit JsonReader(const std::string& t) : s(t) {}
+
+    bool Document(Json& out, std::string& error)
+    {
+        const bool ok = Value(out, 0) && (Blanks(), at == s.size());
+        if (!ok) error = "not JSON at byte " + std::to_string(at);
+        return ok;
+    }
+
+private:
+    void Blanks()
+    {
+        while (at < s.size() && std::strchr(" \t\r\n", s[at]) && s[at]) ++at;
+    }
+    bool Literal(const char* word)
+    {
+        const size_t n = std::strlen(word);
+        if (s.compare(at, n, word) != 0) return false;
+        at += n;
+        return true;
+    }
+    bool Text(std::string& out)
+    {
+        if (at >= s.size() || s[at] != '"') return false;
+        ++at;
+        while (at < s.size() && s[at] != '"') {
+            char c = s[at++];
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (at >= s.size()) return false;
+            c = s[at++];
+            switch (c) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'u': {
+                if (at + 4 > s.size()) return false;
+                const unsigned v = static_cast<unsigned>(std::strtoul(s.substr(at, 4).c_str(), nullptr, 16));
+                at += 4;
+                // Enough for messages: UTF-8 of the basic plane.
+                if (v < 0x80) out += static_cast<char>(v);
+                else if (v < 0x800) {
+                    out += static_cast<char>(0xC0 | (v >> 6));
+                    out += static_cast<char>(0x80 | (v & 63));
+                } else {
+                    out += static_cast<char>(0xE0 | (v >> 12));
+                    out += static_cast<char>(0x80 | ((v >> 6) & 63));
+                    out += static_cast<char>(0x80 | (v & 63));
+                }
+                break;
+            }
+            default: out += c;
+            }
+        }
+        if (at >= s.size()) return false;
+        ++at;
+        return true;
+    }
+    bool Value(Json& v, int depth)
+    {
+        if (depth > 64) return false;
+        Blanks();
+        if (at >= s.size()) return false;
+        const char c = s[at];
+        if (c == '{') {
+            v.type = Json::Object;
+            ++at;
+            Blanks();
+            if (at < s.size() && s[at] == '}') return ++at, true;
+            for (;;) {
+                Blanks();
+                std::string key;
+                if (!Text(key)) return false;
+                Blanks();
+                if (at >= s.size() || s[at] != ':') return false;
+                ++at;
+                v.members.emplace_back(key, Json());
+                if (!Value(v.members.back().second, depth + 1)) return false;
+                Blanks();
+                if (at < s.size() && s[at] == ',') {
+                    ++at;
+                    continue;
+                }
+                if (at < s.size() && s[at] == '}') return ++at, true;
+                return false;
+            }
+        }
+        if (c == '[') {
+            v.type = Json::Array;
+            ++at;
+            Blanks();
+            if (at < s.size() && s[at] == ']') return ++at, true;
+            for (;;) {
+                v.items.emplace_back();
+                if (!Value(v.items.back(), depth + 1)) return false;
+                Blanks();
+                if (at < s.size() && s[at] == ',') {
+                    ++at;
+                    continue;
+                }
+                if (at < s.size() && s[at] == ']') return ++at, true;
+                return false;
+            }
+        }
+        if (c == '"') {
+            v.type = Json::String;
+            return Text(v.text);
+        }
+        if (Literal("true")) {
+            v.type = Json::Bool;
+            v.boolean = true;
+            return true;
+        }
+        if (Literal("false")) {
+            v.type = Json::Bool;
+            return true;
+        }
+        if (Literal("null")) return true;
+        const char* begin = s.c_str() + at;
+        char* end = nullptr;
+        v.number = std::strtod(begin, &end);
+        if (end == begin) return false;
+        v.type = Json::Number;
+        at += static_cast<size_t>(end - begin);
+        return true;
+    }
+
+    const std::string& s;
+    size_t at = 0;
+};
+
+} // namespace
+
+bool ParseJson(const std::string& text, Json& out, std::string& error)
+{
+    out = Json();
+    return JsonReader(text).Document(out, error);
+}
+
+ChildResult RunChild(const std::vector<std::string>& argv,
+                     const std::vector<std::pair<std::string, std::string>>& env, int logFd,
+                     std::string* outText)
+{
+    ChildResult r;
+    int pipeFds[2] = {-1, -1};
+    if (outText && pipe2(pipeFds, O_CLOEXEC) != 0) {
+        r.started = false;
+        return r;
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        r.started = false;
+        return r;
+    }
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        if (null >= 0) dup2(null, 0);
+        if (outText) dup2(pipeFds[1], 1);
+        else if (logFd >= 0) dup2(logFd, 1);
+        if (logFd >= 0) dup2(logFd, 2);
+        for (const auto& e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (outText) {
+        close(pipeFds[1]);
+        outText->clear();
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            outText->append(buf, static_cast<size_t>(n));
+        }
+        close(pipeFds[0]);
+    }
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (WIFEXITED(ws)) r.status = WEXITSTATUS(ws);
+    if (WIFSIGNALED(ws)) r.signal = WTERMSIG(ws);
+    if (r.status == 127) r.started = access(argv[0].c_str(), X_OK) == 0;
+    return r;
+}
+
+std::string FirstLine(const std::string& text)
+{
+    size_t a = 0;
+    while (a < text.size()) {
+        size_t b = text.find('\n', a);
+        if (b == std::string::npos) b = text.size();
+        std::string line = text.substr(a, b - a);
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+        size_t lead = 0;
+        while (lead < line.size() && std::isspace(static_cast<unsigned char>(line[lead]))) ++lead;
+        if (lead < line.size()) return line.substr(lead);
+        a = b + 1;
+    }
+    return "";
+}
+
+std::string Fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+} // namespace campaign
