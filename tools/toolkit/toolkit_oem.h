@@ -46,6 +46,13 @@ struct MessageOptions {
     std::vector<std::string> comments;   // header COMMENT lines, without the keyword
 };
 
+// CREATION_DATE of a message, UTC as YYYY-MM-DDThh:mm:ss: the time that
+// SOURCE_DATE_EPOCH gives, when it is set and not empty, so that the same
+// inputs give the same message; otherwise the current time. False, with the
+// reason, when SOURCE_DATE_EPOCH is not a whole number of seconds since 1970
+// (up to the end of the year 9999).
+bool CreationDate(std::string& date, std::string& error);
+
 // The header COMMENT lines that name the source product and the writer:
 // Source, Version and SpacecraftID texts, element-set epoch (TAI), and the
 // writing program with its version.
