@@ -345,7 +345,7 @@ TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
     WriteFile(dir + "/p.att", att);
     r = RunProgram({kQlrdump, "--aem", "p.att", "p.eph"}, dir);
     EXPECT_EQ(r.status, 255);
-    EXPECT_NE(r.err.find("is an attitude file; this needs an ephemeris file"), std::string::npos);
+    EXPECT_NE(r.err.find("is an attitude file, not an ephemeris file"), std::string::npos);
     r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att", "--frame", "body"}, dir);
     EXPECT_EQ(r.status, 255);
 }

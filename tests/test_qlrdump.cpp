@@ -332,10 +332,10 @@ TEST_F(QlrDump, DamagedOrForeignInputIsRefusedWithStatus255)
     }
     ProgramResult r = Run({"no-such-file"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "qlrdump: cannot read \"no-such-file\"\n");
+    EXPECT_EQ(r.err, "qlrdump: cannot read \"no-such-file\": No such file or directory\n");
     r = Run({"--oem", "p.att"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "qlrdump: \"p.att\" is an attitude file; this needs an ephemeris file\n");
+    EXPECT_EQ(r.err, "qlrdump: \"p.att\" is an attitude file, not an ephemeris file\n");
     r = Run({"--check", "p.att"});
     EXPECT_EQ(r.status, 255);
     r = Run({"--frobnicate", "p.att"});

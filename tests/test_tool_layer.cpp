@@ -201,7 +201,7 @@ TEST(ToolLayer, CommandLineFailuresAreOneLineWithStatus255)
         {{q, "--frame", "body"}, "qlrdump: --frame takes inertial or orbital, not \"body\"\n"},
         {{q, "--check", "p.eph"},
          "qlrdump: --check needs an ephemeris and an attitude file (see qlrdump --help)\n"},
-        {{q, "--", "--header"}, "qlrdump: cannot read \"--header\"\n"},
+        {{q, "--", "--header"}, "qlrdump: cannot read \"--header\": No such file or directory\n"},
         {{s, "--", "-h"}, "pktscan: -h: No such file or directory\n"},
         {{s, "p.pkt", "q.pkt"}, "pktscan: one packet file only (see pktscan --help)\n"},
         {{p, "-o"}, "qlrplot: option -o needs a directory\n"},

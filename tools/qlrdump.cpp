@@ -62,9 +62,7 @@ Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
     Product p;
     std::string error;
     if (!ReadProduct(path, kind, p, error)) Fail(error);
-    if (required != ProductKind::Unknown && p.kind != required)
-        Fail("\"" + path + "\" is an " + KindName(p.kind) + " file; this needs an " +
-             KindName(required) + " file");
+    if (required != ProductKind::Unknown && p.kind != required) Fail(WrongKind(p, required));
     // A kind forced by --kind may not be the file's own: its subheader then
     // holds no orbits to test.
     bool ownKind = kind == ProductKind::Unknown;

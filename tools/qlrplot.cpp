@@ -70,10 +70,8 @@ int main(int argc, char** argv)
     std::string error;
     if (!ReadProduct(files[0], ProductKind::Unknown, eph, error)) Fail(error);
     if (!ReadProduct(files[1], ProductKind::Unknown, att, error)) Fail(error);
-    if (eph.kind != ProductKind::Ephemeris)
-        Fail("\"" + files[0] + "\" is an " + KindName(eph.kind) + " file, not an ephemeris file");
-    if (att.kind != ProductKind::Attitude)
-        Fail("\"" + files[1] + "\" is an " + KindName(att.kind) + " file, not an attitude file");
+    if (eph.kind != ProductKind::Ephemeris) Fail(WrongKind(eph, ProductKind::Ephemeris));
+    if (att.kind != ProductKind::Attitude) Fail(WrongKind(att, ProductKind::Attitude));
 
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "toolkit_isotime.h"
 #include "toolkit_text.h"
@@ -47,7 +48,9 @@ bool ReadWhole(const std::string& path, std::string& bytes)
         if (r > 0) have += static_cast<size_t>(r);
         else if (r == 0) break;
         else if (errno != EINTR) {
+            const int error = errno;
             close(fd);
+            errno = error;
             return false;
         }
     }
@@ -93,7 +96,7 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     p.path = path;
     std::string b;
     if (!ReadWhole(path, b)) {
-        error = "cannot read \"" + path + "\"";
+        error = "cannot read \"" + path + "\": " + std::strerror(errno);
         return false;
     }
     p.fileSize = b.size();
@@ -208,6 +211,12 @@ RecordCounts CountRecords(const std::vector<ProductRecord>& r)
     return c;
 }
 
+std::string WrongKind(const Product& p, ProductKind wanted)
+{
+    return "\"" + p.path + "\" is an " + KindName(p.kind) + " file, not an " + KindName(wanted) +
+           " file";
+}
+
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att)
 {
     std::vector<std::string> why;
@@ -215,10 +224,8 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
     auto add = [&](const std::string& s) {
         if (why.size() < limit) why.push_back(s);
     };
-    if (eph.kind != ProductKind::Ephemeris)
-        add("\"" + eph.path + "\" is an " + KindName(eph.kind) + " file, not an ephemeris file");
-    if (att.kind != ProductKind::Attitude)
-        add("\"" + att.path + "\" is an " + KindName(att.kind) + " file, not an attitude file");
+    if (eph.kind != ProductKind::Ephemeris) add(WrongKind(eph, ProductKind::Ephemeris));
+    if (att.kind != ProductKind::Attitude) add(WrongKind(att, ProductKind::Attitude));
     for (const std::string& s : eph.problems) add("ephemeris file: " + s);
     for (const std::string& s : att.problems) add("attitude file: " + s);
 

@@ -86,6 +86,10 @@ struct RecordCounts {
 };
 RecordCounts CountRecords(const std::vector<ProductRecord>& records);
 
+// "<path>" is an <its kind> file, not an <wanted> file: a product given
+// where one of the other kind is needed.
+std::string WrongKind(const Product& p, ProductKind wanted);
+
 // Every reason why `eph` and `att` are not a consistent pair of products;
 // empty when they are.
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att);
