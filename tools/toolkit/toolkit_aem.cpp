@@ -12,10 +12,6 @@ namespace toolkit {
 
 namespace {
 
-// Data lines are gathered into blocks of about this size before they are
-// handed to the stream.
-const size_t kBlock = 1 << 20;
-
 // Residual beyond which a solution is not taken for the stored elements.
 const double kResidualLimit = 1e-12;
 
@@ -313,7 +309,6 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
 
     IsoTaiWriter epoch(6);
     std::string block;
-    block.reserve(kBlock + 512);
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
         os << "\nMETA_START\n";
@@ -348,13 +343,9 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
                 AppendFixed(block, q.q[j], 12);
             }
             block += '\n';
-            if (block.size() >= kBlock) {
-                os.write(block.data(), static_cast<std::streamsize>(block.size()));
-                block.clear();
-            }
+            WriteBlock(os, block);
         }
-        os.write(block.data(), static_cast<std::streamsize>(block.size()));
-        block.clear();
+        WriteBlock(os, block, true);
         os << "DATA_STOP\n";
     }
 }

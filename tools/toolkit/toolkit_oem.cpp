@@ -90,6 +90,13 @@ std::vector<std::string> ProvenanceComments(const Product& eph, const std::strin
     return c;
 }
 
+void WriteBlock(std::ostream& os, std::string& block, bool force)
+{
+    if (!force && block.size() < kBlock) return;
+    os.write(block.data(), static_cast<std::streamsize>(block.size()));
+    block.clear();
+}
+
 bool CreationDate(std::string& date, std::string& error)
 {
     std::time_t when = std::time(nullptr);
@@ -130,7 +137,6 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
 
     IsoTaiWriter epoch(6);
     std::string block;
-    block.reserve(kBlock + 512);
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
         os << "\nMETA_START\n";
@@ -155,13 +161,9 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
                 AppendFixed(block, r.v[j] / 1e3, j < 3 ? 6 : 9);
             }
             block += '\n';
-            if (block.size() >= kBlock) {
-                os.write(block.data(), static_cast<std::streamsize>(block.size()));
-                block.clear();
-            }
+            WriteBlock(os, block);
         }
-        os.write(block.data(), static_cast<std::streamsize>(block.size()));
-        block.clear();
+        WriteBlock(os, block, true);
     }
 }
 

@@ -46,6 +46,11 @@ struct MessageOptions {
     std::vector<std::string> comments;   // header COMMENT lines, without the keyword
 };
 
+// Hands the data lines in `block` to `os` and empties it once they fill
+// about 1 MiB, or at once with `force`: the writers gather their lines into
+// large writes.
+void WriteBlock(std::ostream& os, std::string& block, bool force = false);
+
 // CREATION_DATE of a message, UTC as YYYY-MM-DDThh:mm:ss: the time that
 // SOURCE_DATE_EPOCH gives, when it is set and not empty, so that the same
 // inputs give the same message; otherwise the current time. False, with the

@@ -9,6 +9,7 @@
 #include "toolkit_geodetic.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_qlrproduct.h"
+#include "vn_class_quality_flags.h"
 
 namespace toolkit {
 
@@ -19,6 +20,13 @@ namespace toolkit {
 namespace quicklook {
 
 // ---- shared ---------------------------------------------------------------
+
+// Degrees in a radian.
+constexpr double kDeg = 57.29577951308232;
+
+// Records next to a gap, marked in every plot.
+constexpr uint32_t kGapSide =
+    quality_flags::lgb | quality_flags::sgb | quality_flags::sgf | quality_flags::lgf;
 
 // UTC of a TAI93 instant as seconds since 1970 without leap seconds (the
 // time scale gnuplot's date axes count in), from the system leap-second

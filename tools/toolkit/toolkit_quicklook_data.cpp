@@ -20,12 +20,6 @@ namespace quicklook {
 
 namespace {
 
-const double kDeg = 57.29577951308232;
-
-// Records next to a gap, marked in every plot.
-const uint32_t kGapSide =
-    quality_flags::lgb | quality_flags::sgb | quality_flags::sgf | quality_flags::lgf;
-
 // Close-ups of at most this many repaired gaps, the largest first.
 const size_t kCloseUps = 3;
 

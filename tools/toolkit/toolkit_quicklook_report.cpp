@@ -15,8 +15,6 @@ namespace quicklook {
 
 namespace {
 
-const double kDeg = 57.29577951308232;
-
 // A span of seconds in the largest fitting units: "2 d 3 h", "42 min 10 s".
 std::string Duration(double seconds)
 {

@@ -26,12 +26,6 @@ namespace quicklook {
 
 namespace {
 
-const double kDeg = 57.29577951308232;
-
-// Records next to a gap, marked in every plot.
-const uint32_t kGapSide =
-    quality_flags::lgb | quality_flags::sgb | quality_flags::sgf | quality_flags::lgf;
-
 // Geometry of every time plot: 1400 pixels wide, the plot area between 8 %
 // and 97 % of it. Gap markers are laid out in these pixels.
 const int kWidth = 1400;
