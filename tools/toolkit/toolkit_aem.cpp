@@ -303,20 +303,13 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
     if (o.orbitalFrame)
         os << "COMMENT LVLH_ROTATING: z towards the Earth's centre, y against the orbit "
               "normal, x = y cross z, from each state of the ephemeris product\n";
-    os << "CREATION_DATE = " << o.creationDate << "\n";
-    os << "ORIGINATOR = " << o.originator << "\n";
-    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+    WriteHeaderNames(os, o);
 
     IsoTaiWriter epoch(6);
     std::string block;
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
-        os << "\nMETA_START\n";
-        os << "COMMENT Segment " << k + 1 << " of " << segments.size() << ": records "
-           << s.first << " to " << s.last << "\n";
-        os << "OBJECT_NAME = " << o.objectName << "\n";
-        os << "OBJECT_ID = " << o.objectId << "\n";
-        os << "CENTER_NAME = EARTH\n";
+        WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME_A = " << frameA << "\n";
         os << "REF_FRAME_B = SC_BODY_1\n";
         os << "TIME_SYSTEM = TAI\n";

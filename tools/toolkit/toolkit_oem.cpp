@@ -90,6 +90,24 @@ std::vector<std::string> ProvenanceComments(const Product& eph, const std::strin
     return c;
 }
 
+void WriteHeaderNames(std::ostream& os, const MessageOptions& o)
+{
+    os << "CREATION_DATE = " << o.creationDate << "\n";
+    os << "ORIGINATOR = " << o.originator << "\n";
+    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+}
+
+void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size_t count,
+                       const Segment& s)
+{
+    os << "\nMETA_START\n";
+    os << "COMMENT Segment " << k + 1 << " of " << count << ": records " << s.first << " to "
+       << s.last << "\n";
+    os << "OBJECT_NAME = " << o.objectName << "\n";
+    os << "OBJECT_ID = " << o.objectId << "\n";
+    os << "CENTER_NAME = EARTH\n";
+}
+
 void WriteBlock(std::ostream& os, std::string& block, bool force)
 {
     if (!force && block.size() < kBlock) return;
@@ -131,20 +149,13 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
     os << "COMMENT " << eph.records.size() << " states in " << segments.size()
        << (segments.size() == 1 ? " segment, " : " segments, ") << repaired
        << " of them interpolated across short telemetry gaps\n";
-    os << "CREATION_DATE = " << o.creationDate << "\n";
-    os << "ORIGINATOR = " << o.originator << "\n";
-    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+    WriteHeaderNames(os, o);
 
     IsoTaiWriter epoch(6);
     std::string block;
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
-        os << "\nMETA_START\n";
-        os << "COMMENT Segment " << k + 1 << " of " << segments.size() << ": records "
-           << s.first << " to " << s.last << "\n";
-        os << "OBJECT_NAME = " << o.objectName << "\n";
-        os << "OBJECT_ID = " << o.objectId << "\n";
-        os << "CENTER_NAME = EARTH\n";
+        WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME = EME2000\n";
         os << "TIME_SYSTEM = TAI\n";
         os << "START_TIME = " << IsoTaiFromTai93(eph.records[s.first].tai93, 6) << "\n";

@@ -46,6 +46,14 @@ struct MessageOptions {
     std::vector<std::string> comments;   // header COMMENT lines, without the keyword
 };
 
+// The parts of a message that the OEM and the AEM share: CREATION_DATE,
+// ORIGINATOR and MESSAGE_ID (when given) at the end of the header; the
+// start of segment k of `count` (META_START, a COMMENT naming its records,
+// OBJECT_NAME, OBJECT_ID and CENTER_NAME).
+void WriteHeaderNames(std::ostream& os, const MessageOptions& o);
+void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size_t count,
+                       const Segment& s);
+
 // Hands the data lines in `block` to `os` and empties it once they fill
 // about 1 MiB, or at once with `force`: the writers gather their lines into
 // large writes.
