@@ -8,38 +8,39 @@ quality_flags& quality_flags::clear()
 
 quality_flags& quality_flags::setGapRepaired()
 {
-    qualityflags.set(5);
+    qualityflags.set(repBit);
     return *this;
 }
 
 quality_flags& quality_flags::setLargeGapBefore()
 {
-    qualityflags.set(6);
+    qualityflags.set(lgbBit);
     return *this;
 }
 
 quality_flags& quality_flags::setSmallGapBefore()
 {
-    qualityflags.set(7);
+    qualityflags.set(sgbBit);
     return *this;
 }
 
 quality_flags& quality_flags::setSmallGapFollows()
 {
-    qualityflags.set(8);
+    qualityflags.set(sgfBit);
     return *this;
 }
 
 quality_flags& quality_flags::setLargeGapFollows()
 {
-    qualityflags.set(9);
+    qualityflags.set(lgfBit);
     return *this;
 }
 
 std::ostream& operator<<(std::ostream& os, quality_flags flags)
 {
     const std::bitset<16> bits = flags.getqualityflags();
-    os << "sgf(8)=" << bits[8] << "  sgb(7)=" << bits[7] << "  lgf(9)=" << bits[9]
-       << "  lgb(6)=" << bits[6] << "  rep(5)=" << bits[5];
+    os << "sgf(8)=" << bits[quality_flags::sgfBit] << "  sgb(7)=" << bits[quality_flags::sgbBit]
+       << "  lgf(9)=" << bits[quality_flags::lgfBit] << "  lgb(6)=" << bits[quality_flags::lgbBit]
+       << "  rep(5)=" << bits[quality_flags::repBit];
     return os;
 }

@@ -2,6 +2,7 @@
 #define VN_CLASS_QUALITY_FLAGS_H
 
 #include <bitset>
+#include <cstdint>
 #include <ostream>
 
 // The quality flags of one output point, a set of 16 bits of which five are
@@ -11,6 +12,20 @@
 class quality_flags
 {
 public:
+    // Bit numbers of the five flags, named as the printed form names them.
+    static constexpr unsigned repBit = 5;   // interpolated point in a gap
+    static constexpr unsigned lgbBit = 6;   // large gap before
+    static constexpr unsigned sgbBit = 7;   // small gap before
+    static constexpr unsigned sgfBit = 8;   // small gap follows
+    static constexpr unsigned lgfBit = 9;   // large gap follows
+    // The same flags as masks of the stored unsigned integer, and all five.
+    static constexpr uint32_t rep = 1u << repBit;
+    static constexpr uint32_t lgb = 1u << lgbBit;
+    static constexpr uint32_t sgb = 1u << sgbBit;
+    static constexpr uint32_t sgf = 1u << sgfBit;
+    static constexpr uint32_t lgf = 1u << lgfBit;
+    static constexpr uint32_t known = rep | lgb | sgb | sgf | lgf;
+
     quality_flags() {}
     virtual ~quality_flags() {}
 

@@ -33,8 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     AemOptions m;
     m.creationDate = "2024-01-01T00:00:00";
     m.comments = ProvenanceComments(p, "fuzz");
+    m.orbitalFrame = p.kind == ProductKind::Attitude;   // both frames, by the kind read
     if (p.kind == ProductKind::Ephemeris && UnusableRecord(p.records, 6, "ephemeris").empty())
         WriteOem(os, p, m);
-    if (AemProblem(p, p).empty()) WriteAem(os, p, p, m);
+    std::vector<Quat> quaternions;
+    if (AemQuaternions(p, p, m.orbitalFrame, quaternions).empty())
+        WriteAem(os, p, quaternions, m);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "product_reader.h"
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
@@ -20,29 +21,6 @@ using namespace toolkit;
 namespace {
 
 const std::string kProg = TROKPROC_PATH;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI in packet seconds
-
-// The spacecraft on the -z axis moving along +x on a circular orbit.
-TelemetrySample Sample(uint32_t coarse, uint16_t fine = 0)
-{
-    TelemetrySample s;
-    s.coarse = coarse;
-    s.fine = fine;
-    s.pos[2] = -7000000.0;
-    s.vel[0] = 7546.0;
-    s.quat[3] = 1.0;
-    return s;
-}
-
-PacketFileBuilder Steady(uint32_t n)
-{
-    PacketFileBuilder packets;
-    for (uint32_t k = 0; k < n; ++k) packets.AddTelemetry(Sample(kCoarse0 + k));
-    return packets;
-}
-
-const char kConfig[] = "-packetfile in.pkt\n-noradfile noTLE\n-ephemerisfile out.eph\n"
-                       "-attitudefile out.att\n";
 
 struct BadRun {
     std::string dir;
@@ -51,7 +29,7 @@ struct BadRun {
 
 // Writes the packet file (unless empty), the element file (unless empty)
 // and the configfile into a fresh directory and runs trokproc there.
-BadRun RunTrok(const std::string& packetBytes, const std::string& configfile = kConfig,
+BadRun RunTrok(const std::string& packetBytes, const std::string& configfile = kNoElementsConfig,
             const std::vector<std::string>& args = {}, const std::string& tle = "")
 {
     BadRun run;
@@ -101,19 +79,19 @@ void ExpectFailureStartingWith(const BadRun& run, const std::string& start)
 TEST(BadPacketFile, CutShort)
 {
     // Cut inside the last packet's data: the last packet cannot be read whole.
-    ExpectFailureStartingWith(RunTrok(Steady(5).CutShort(30).Bytes()),
+    ExpectFailureStartingWith(RunTrok(Steady(0, 5).CutShort(30).Bytes()),
                               "\nPacket File Read Error\n\nBegin Packet is:\n");
     // Cut inside the last header: those bytes are no packet, the rest is a product.
-    ExpectProduct(RunTrok(Steady(5).CutShort(126 - 4).Bytes()), 4);
+    ExpectProduct(RunTrok(Steady(0, 5).CutShort(126 - 4).Bytes()), 4);
     // Nothing but a header.
-    ExpectFailure(RunTrok(Steady(1).CutShort(120).Bytes()), "\nPacket File Empty\n");
+    ExpectFailure(RunTrok(Steady(0, 1).CutShort(120).Bytes()), "\nPacket File Empty\n");
 }
 
 TEST(BadPacketFile, LengthFieldsThatStopTheScan)
 {
     // 0x7FFF and 0xFFFF give no packet size at all; the file counts as unopened.
     for (long field : {0x7FFFL, 0xFFFFL}) {
-        PacketFileBuilder packets = Steady(3);
+        PacketFileBuilder packets = Steady(0, 3);
         HeaderOverrides bad;
         bad.lengthField = field;
         packets.AddTelemetry(Sample(kCoarse0 + 3), 3, bad);
@@ -121,7 +99,7 @@ TEST(BadPacketFile, LengthFieldsThatStopTheScan)
     }
     // A huge but legal length swallows the rest of the file: those packets
     // are gone, and the swallowing packet itself is the last one and unreadable.
-    PacketFileBuilder packets = Steady(3);
+    PacketFileBuilder packets = Steady(0, 3);
     HeaderOverrides big;
     big.lengthField = 0x7FFE;
     packets.AddTelemetry(Sample(kCoarse0 + 3), 3, big);
@@ -194,13 +172,13 @@ TEST(BadPacketFile, ZeroStateAtOrbitStart)
 
 TEST(BadPacketFile, NotAFile)
 {
-    const BadRun run = RunTrok("", kConfig, {"-packetfile", "/"});
+    const BadRun run = RunTrok("", kNoElementsConfig, {"-packetfile", "/"});
     ExpectFailure(run, "\nFile Open failed for packet file:  /\n");
 }
 
 TEST(BadConfigFile, EmptyBinaryAndUnreadable)
 {
-    const std::string packets = Steady(3).Bytes();
+    const std::string packets = Steady(0, 3).Bytes();
     const std::vector<std::string> names{"-packetfile", "in.pkt", "-noradfile", "noTLE",
                                          "-ephemerisfile", "out.eph", "-attitudefile", "out.att"};
     // Empty: every default stands, the command line names the files.
@@ -221,7 +199,7 @@ TEST(BadElementFile, DamagedLinesStillGiveProducts)
     const std::string line2 = "2 12345  98.2000  40.0000 0000000   0.0000   0.0000 14.50000000 10000";
     const std::string tleConfig = "-packetfile in.pkt\n-noradfile in.tle\n-noradsatname SAT\n"
                                   "-ephemerisfile out.eph\n-attitudefile out.att\n";
-    const std::string packets = Steady(3).Bytes();
+    const std::string packets = Steady(0, 3).Bytes();
     const std::vector<std::string> cases{
         "SAT\n" + line1.substr(0, 20) + "\n" + line2.substr(0, 30) + "\n",         // short lines
         "SAT\n" + line1 + std::string(200, '7') + "\n" + line2 + std::string(200, '9') + "\n",  // long
@@ -241,11 +219,11 @@ TEST(BadElementFile, DamagedLinesStillGiveProducts)
 
 TEST(BadOutputPath, MissingDirectory)
 {
-    const std::string packets = Steady(3).Bytes();
-    ExpectFailure(RunTrok(packets, kConfig, {"-ephemerisfile", "nodir/out.eph"}),
+    const std::string packets = Steady(0, 3).Bytes();
+    ExpectFailure(RunTrok(packets, kNoElementsConfig, {"-ephemerisfile", "nodir/out.eph"}),
                   "\nFile Open failed for ephemeris file:  nodir/out.eph\n");
-    ExpectFailure(RunTrok(packets, kConfig, {"-attitudefile", "nodir/out.att"}),
+    ExpectFailure(RunTrok(packets, kNoElementsConfig, {"-attitudefile", "nodir/out.att"}),
                   "\nFile Open failed for attitude file:  nodir/out.att\n");
-    ExpectFailure(RunTrok(packets, kConfig, {"-attitudefile", "/dev/full"}),
+    ExpectFailure(RunTrok(packets, kNoElementsConfig, {"-attitudefile", "/dev/full"}),
                   "\nFile Write failed for attitude file:  /dev/full\n");
 }

@@ -3,6 +3,8 @@
 // and the exported attitudes against the quaternions the simulator sent.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,18 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "run_program.h"
 #include "toolkit_aem.h"
 #include "toolkit_qlrproduct.h"
 #include "toolkit_quaternion.h"
+#include "vn_class_quality_flags.h"
 #include "vn_proc_FormatConvert.h"
 
 using namespace toolkit;
 
 namespace {
 
-const std::string kTrokgen = TROKGEN_PATH;
-const std::string kTrokproc = TROKPROC_PATH;
 const std::string kQlrdump = QLRDUMP_PATH;
 
 // ---- A strict reader of OEM and AEM KVN text ------------------------------
@@ -165,20 +167,6 @@ bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
 // ---- Runs -----------------------------------------------------------------
 
-// A simulated span through trokgen and trokproc in `dir`: name.pkt,
-// name.eph, name.att.
-void MakeProducts(const std::string& dir, const std::string& name,
-                  const std::vector<std::string>& trokgenOptions)
-{
-    std::vector<std::string> g{kTrokgen, "--out", name + ".pkt", "--tle", name + ".tle",
-                               "--config", name + ".cfg"};
-    g.insert(g.end(), trokgenOptions.begin(), trokgenOptions.end());
-    ProgramResult r = RunProgram(g, dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = RunProgram({kTrokproc, "-configfile", name + ".cfg"}, dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-}
-
 Product ReadOrFail(const std::string& path)
 {
     Product p;
@@ -225,7 +213,7 @@ double WorstAttitudeError(const KvnMessage& aem, const Product& eph,
     size_t k = 0;
     compared = 0;
     for (size_t i = 0; i < eph.records.size() && i < exported.size(); ++i) {
-        if (eph.records[i].flags & 0x20) continue;   // interpolated by trokproc
+        if (eph.records[i].flags & quality_flags::rep) continue;   // interpolated by trokproc
         if (k >= sent.size()) break;
         const double n = std::sqrt(sent[k][0] * sent[k][0] + sent[k][1] * sent[k][1] +
                                    sent[k][2] * sent[k][2] + sent[k][3] * sent[k][3]);
@@ -243,8 +231,9 @@ double WorstAttitudeError(const KvnMessage& aem, const Product& eph,
 TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
 {
     const std::string dir = FreshTestDir();
-    MakeProducts(dir, "day", {"--seconds", "86400", "--large-gaps", "3", "--small-gaps", "4",
-                              "--seed", "11"});
+    ASSERT_EQ(MakeProducts(dir, "day", {"--seconds", "86400", "--large-gaps", "3", "--small-gaps",
+                                        "4", "--seed", "11"}),
+              "");
     const Product eph = ReadOrFail(dir + "/day.eph");
 
     ProgramResult r = RunProgram({kQlrdump, "--oem", "day.eph", "--out", "day.oem", "--object-id",
@@ -320,7 +309,7 @@ TEST(Exports, OemOfADayWithLargeGapsHasOneSegmentPerStretch)
 TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
 {
     const std::string dir = FreshTestDir();
-    MakeProducts(dir, "p", {"--seconds", "3000", "--seed", "3"});
+    ASSERT_EQ(MakeProducts(dir, "p", {"--seconds", "3000", "--seed", "3"}), "");
     const std::string eph = ReadFile(dir + "/p.eph"), att = ReadFile(dir + "/p.att");
     char nan8[8];
     FormatConvert_float8(std::nan(""), nan8);
@@ -356,7 +345,7 @@ TEST(Exports, NonFiniteValuesAndDisagreeingPairsRefuseTheExport)
     WriteFile(dir + "/p.att", att);
     r = RunProgram({kQlrdump, "--aem", "p.att", "p.eph"}, dir);
     EXPECT_EQ(r.status, 255);
-    EXPECT_NE(r.err.find("is an attitude file; this needs an ephemeris file"), std::string::npos);
+    EXPECT_NE(r.err.find("is an attitude file, not an ephemeris file"), std::string::npos);
     r = RunProgram({kQlrdump, "--aem", "p.eph", "p.att", "--frame", "body"}, dir);
     EXPECT_EQ(r.status, 255);
 }
@@ -376,7 +365,7 @@ TEST(Exports, AemQuaternionsMatchTheSentAttitudeToANanoradian)
                    "--wobble-deg", "30,30,30"}},
     };
     for (const Case& c : cases) {
-        MakeProducts(dir, c.name, c.options);
+        ASSERT_EQ(MakeProducts(dir, c.name, c.options), "");
         const Product eph = ReadOrFail(dir + "/" + c.name + ".eph");
         const std::string n = c.name;
         const ProgramResult r = RunProgram({kQlrdump, "--aem", n + ".eph", n + ".att", "--out",
@@ -403,7 +392,7 @@ TEST(Exports, AemQuaternionsMatchTheSentAttitudeToANanoradian)
     }
 
     // Exact nadir pointing relative to the local orbital frame: the identity.
-    MakeProducts(dir, "nadir", {"--seconds", "3000", "--wobble", "0", "--seed", "9"});
+    ASSERT_EQ(MakeProducts(dir, "nadir", {"--seconds", "3000", "--wobble", "0", "--seed", "9"}), "");
     const ProgramResult r = RunProgram({kQlrdump, "--aem", "nadir.eph", "nadir.att", "--frame", "orbital"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     KvnMessage m;
@@ -452,11 +441,41 @@ TEST(Exports, AttitudesBeyondThirtyDegreesAreNotRecovered)
 
     // A simulated day turning up to 40 degrees is refused, naming a record.
     const std::string dir = FreshTestDir();
-    MakeProducts(dir, "big", {"--seconds", "3000", "--seed", "2", "--wobble-deg", "40,40,40"});
+    ASSERT_EQ(MakeProducts(dir, "big", {"--seconds", "3000", "--seed", "2", "--wobble-deg", "40,40,40"}),
+              "");
     const ProgramResult r = RunProgram({kQlrdump, "--aem", "big.eph", "big.att", "--out", "big.aem"}, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("qlrdump: cannot export \"big.att\": attitude record "), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("do not determine it uniquely"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir + "/big.aem"));
+}
+
+TEST(Exports, SameSourceDateEpochGivesTheSameBytes)
+{
+    const std::string dir = FreshTestDir();
+    ASSERT_EQ(MakeProducts(dir, "p", {"--seconds", "2000", "--small-gaps", "1", "--seed", "8"}), "");
+    auto run = [&](const std::string& epoch, const std::vector<std::string>& args) {
+        std::vector<std::string> argv{"/usr/bin/env", "SOURCE_DATE_EPOCH=" + epoch, kQlrdump};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, dir);
+    };
+    const std::vector<std::vector<std::string>> modes{
+        {"--oem", "p.eph"}, {"--oem", "p.eph", "--oem-version", "3.0"}, {"--aem", "p.eph", "p.att"}};
+    std::vector<std::string> first;
+    for (const auto& args : modes) {
+        const ProgramResult r = run("1790000000", args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("\nCREATION_DATE = 2026-09-21T14:13:20\n"), std::string::npos);
+        first.push_back(r.out);
+    }
+    sleep(1);   // a date from the clock would differ now
+    for (size_t k = 0; k < modes.size(); ++k) {
+        EXPECT_EQ(run("1790000000", modes[k]).out, first[k]) << modes[k][0];
+        const ProgramResult bad = run("yesterday", modes[k]);
+        EXPECT_EQ(bad.status, 255);
+        EXPECT_EQ(bad.out, "");
+        EXPECT_EQ(bad.err, "qlrdump: SOURCE_DATE_EPOCH: \"yesterday\" is not a whole number of "
+                           "seconds since 1970-01-01 00:00:00 UTC\n");
+    }
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
 #include "vn_class_packetfile.h"
@@ -28,18 +29,6 @@ using namespace toolkit;
 namespace {
 
 const unsigned kApid = 957;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 TAI in packet seconds
-
-TelemetrySample Sample(uint32_t coarse)
-{
-    TelemetrySample s;
-    s.coarse = coarse;
-    s.pos[2] = -7000000.0;
-    s.vel[0] = 7546.0;
-    s.quat[3] = 1.0;
-    return s;
-}
-
 // The offsets a plain list would hold: every packet of the APID whose
 // sequence count differs from the previous one of the APID, up to the end
 // of the headers or the first header with a version or length the scan
@@ -295,8 +284,6 @@ void WriteSparse(const std::string& path, const std::string& head, off_t size)
     close(fd);
 }
 
-const char kConfig[] = "-packetfile in.pkt\n-noradfile noTLE\n-ephemerisfile out.eph\n"
-                       "-attitudefile out.att\n";
 
 } // namespace
 
@@ -328,7 +315,7 @@ TEST(PacketIndexUnderMemoryLimit, DamagedFirstPacketInFrontOfALargeFile)
                   static_cast<ssize_t>(b.size()));
         close(fd);
     }
-    WriteFile(dir + "/configfile", kConfig);
+    WriteFile(dir + "/configfile", kNoElementsConfig);
     const ProgramResult r = RunLimited(dir, {"-configfile", "configfile"});
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 255);

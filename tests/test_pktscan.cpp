@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
 
@@ -21,27 +22,6 @@ namespace {
 const std::string kTrok = TROKPROC_PATH;
 const std::string kScan = PKTSCAN_PATH;
 const std::string kGen = TROKGEN_PATH;
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI: 24107 days after 1958
-
-TelemetrySample Sample(uint32_t coarse, uint16_t fine = 0)
-{
-    TelemetrySample s;
-    s.coarse = coarse;
-    s.fine = fine;
-    s.pos[2] = -7000000.0;
-    s.vel[0] = 7546.0;
-    s.quat[3] = 1.0;
-    return s;
-}
-
-// Packets at whole seconds first, first + 1, ...
-PacketFileBuilder Steady(uint32_t first, uint32_t n, size_t size = 126, unsigned apid = 957)
-{
-    PacketFileBuilder b(size, apid);
-    for (uint32_t k = first; k < first + n; ++k) b.AddTelemetry(Sample(kCoarse0 + k));
-    return b;
-}
-
 // Bytes from a fixed linear congruential sequence.
 std::string Garbage(size_t n, uint32_t seed, int firstByte = -1)
 {
@@ -79,7 +59,7 @@ Both RunBoth(const std::string& bytes, bool pelk = false)
     Both b;
     b.dir = FreshTestDir();
     WriteFile(b.dir + "/in.pkt", bytes);
-    std::string cfg = "-packetfile in.pkt\n-noradfile noTLE\n-ephemerisfile out.eph\n-attitudefile out.att\n";
+    std::string cfg = kNoElementsConfig;
     if (pelk) cfg += "-noradsatname PELK\n";
     WriteFile(b.dir + "/configfile", cfg);
     b.trok = RunProgram({kTrok}, b.dir);

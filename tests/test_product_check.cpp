@@ -17,6 +17,7 @@
 
 #include "product_reader.h"
 #include "run_program.h"
+#include "vn_class_quality_flags.h"
 
 namespace {
 
@@ -25,7 +26,6 @@ const std::string kGen = TROKGEN_PATH;
 const std::string kQlrdump = QLRDUMP_PATH;
 const size_t kRec = 64;
 const size_t kHdr = 512;
-const uint32_t kRep = 0x20, kLgb = 0x40, kSgf = 0x100, kLgf = 0x200;
 
 std::string U32(uint32_t v)
 {
@@ -184,25 +184,25 @@ TEST_F(ProductCheck, ImpossibleFlagSequencesFail)
     ASSERT_GT(plain, 0u);
     size_t lgf = 0;
     for (size_t i = 0; i < n && !lgf; ++i)
-        if (Flags(i) & kLgf) lgf = i;
+        if (Flags(i) & quality_flags::lgf) lgf = i;
     size_t sgf = 0;
     for (size_t i = 0; i < n && !sgf; ++i)
-        if (Flags(i) & kSgf) sgf = i;
+        if (Flags(i) & quality_flags::sgf) sgf = i;
     ASSERT_GT(lgf, 0u);
     ASSERT_GT(sgf, 0u);
-    ASSERT_EQ(Flags(sgf + 1), kRep);
+    ASSERT_EQ(Flags(sgf + 1), quality_flags::rep);
 
-    SetFlags(plain, 0x80);   // small gap before, none opened
+    SetFlags(plain, quality_flags::sgb);   // small gap before, none opened
     EXPECT_EQ(JsonFaults(), "False flag-sequence:" + std::to_string(plain) + "\n");
     Reset();
-    SetFlags(plain, kRep);   // repaired point among packets, no packet closing it
+    SetFlags(plain, quality_flags::rep);   // repaired point among packets, no packet closing it
     EXPECT_EQ(JsonFaults(), "False flag-sequence:" + std::to_string(plain) + " flag-sequence:" +
                                 std::to_string(plain + 1) + "\n");
     Reset();
-    SetFlags(lgf + 1, Flags(lgf + 1) & ~kLgb);   // large-gap pair broken
+    SetFlags(lgf + 1, Flags(lgf + 1) & ~quality_flags::lgb);   // large-gap pair broken
     EXPECT_EQ(JsonFaults(), "False flag-sequence:" + std::to_string(lgf + 1) + "\n");
     Reset();
-    SetFlags(sgf, Flags(sgf) & ~kSgf);   // repaired points with no gap opened
+    SetFlags(sgf, Flags(sgf) & ~quality_flags::sgf);   // repaired points with no gap opened
     EXPECT_EQ(JsonFaults(), "False flag-sequence:" + std::to_string(sgf + 1) + "\n");
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orbitlib_class_noradelements.h"
+#include "fixtures.h"
 #include "product_reader.h"
 #include "run_program.h"
 #include "toolkit_packetbuilder.h"
@@ -20,7 +21,6 @@ const double kMu = 3.9860064e14;
 const double kPi = 3.141592653589793;
 const double kTAI93 = 2448988.5003125;   // Julian day of TAI93 second 0
 const double kEpoch1958 = 2436204.5;     // Julian day of packet time 0
-const uint32_t kCoarse0 = 2082844800u;   // 2024-01-02 00:00:00 TAI in packet seconds
 
 // TAI93 seconds of a packet time (the products hold it through a Julian
 // day, so to about 40 microseconds).
@@ -30,10 +30,7 @@ double Tai93(double coarseSeconds) { return (kEpoch1958 - kTAI93) * 86400.0 + co
 // spacecraft on the -z axis moving along +x (a closed, circular state).
 TelemetrySample AlignedSample(uint32_t coarse, double yaw = 0.0)
 {
-    TelemetrySample s;
-    s.coarse = coarse;
-    s.pos[2] = -7000000.0;
-    s.vel[0] = 7546.0;
+    TelemetrySample s = Sample(coarse);
     s.quat[2] = std::sin(yaw / 2);
     s.quat[3] = std::cos(yaw / 2);
     s.rates[0] = 0.25;

@@ -13,6 +13,7 @@
 #include "vn_class_attitudefile.h"
 #include "vn_class_commonQLRheader.h"
 #include "vn_class_ephemerisfile.h"
+#include "vn_class_quality_flags.h"
 #include "vn_proc_FormatConvert.h"
 
 using namespace toolkit;
@@ -26,7 +27,8 @@ const std::string kQlrdump = QLRDUMP_PATH;
 // is stored as exactly 86400 + 675 k seconds.
 const double kC = 2448988.5003125;
 const int kSteps[5] = {0, 1, 2, 4, 5};
-const uint32_t kFlags[5] = {0, 0x100, 0x20, 0x280, 0x40};
+const uint32_t kFlags[5] = {0, quality_flags::sgf, quality_flags::rep,
+                             quality_flags::sgb | quality_flags::lgf, quality_flags::lgb};
 
 double RecordJD(int i) { return kC + 1.0 + kSteps[i] / 128.0; }
 
@@ -331,10 +333,10 @@ TEST_F(QlrDump, DamagedOrForeignInputIsRefusedWithStatus255)
     }
     ProgramResult r = Run({"no-such-file"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "qlrdump: cannot read \"no-such-file\"\n");
+    EXPECT_EQ(r.err, "qlrdump: cannot read \"no-such-file\": No such file or directory\n");
     r = Run({"--oem", "p.att"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "qlrdump: \"p.att\" is an attitude file; this needs an ephemeris file\n");
+    EXPECT_EQ(r.err, "qlrdump: \"p.att\" is an attitude file, not an ephemeris file\n");
     r = Run({"--check", "p.att"});
     EXPECT_EQ(r.status, 255);
     r = Run({"--frobnicate", "p.att"});

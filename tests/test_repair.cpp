@@ -53,21 +53,24 @@ double Lagrange(const dblplist& pts, double x)
 
 TEST(QualityFlags, SettersPrintedFormAndCopies)
 {
-    struct Case { quality_flags& (quality_flags::*set)(); unsigned long value; const char* text; };
+    // Each setter, the value it stores, the named mask the tools test it by.
+    struct Case { quality_flags& (quality_flags::*set)(); unsigned long value; uint32_t mask; const char* text; };
     const Case cases[] = {
-        {&quality_flags::setGapRepaired, 32, "sgf(8)=0  sgb(7)=0  lgf(9)=0  lgb(6)=0  rep(5)=1"},
-        {&quality_flags::setLargeGapBefore, 64, "sgf(8)=0  sgb(7)=0  lgf(9)=0  lgb(6)=1  rep(5)=0"},
-        {&quality_flags::setSmallGapBefore, 128, "sgf(8)=0  sgb(7)=1  lgf(9)=0  lgb(6)=0  rep(5)=0"},
-        {&quality_flags::setSmallGapFollows, 256, "sgf(8)=1  sgb(7)=0  lgf(9)=0  lgb(6)=0  rep(5)=0"},
-        {&quality_flags::setLargeGapFollows, 512, "sgf(8)=0  sgb(7)=0  lgf(9)=1  lgb(6)=0  rep(5)=0"},
+        {&quality_flags::setGapRepaired, 32, quality_flags::rep, "sgf(8)=0  sgb(7)=0  lgf(9)=0  lgb(6)=0  rep(5)=1"},
+        {&quality_flags::setLargeGapBefore, 64, quality_flags::lgb, "sgf(8)=0  sgb(7)=0  lgf(9)=0  lgb(6)=1  rep(5)=0"},
+        {&quality_flags::setSmallGapBefore, 128, quality_flags::sgb, "sgf(8)=0  sgb(7)=1  lgf(9)=0  lgb(6)=0  rep(5)=0"},
+        {&quality_flags::setSmallGapFollows, 256, quality_flags::sgf, "sgf(8)=1  sgb(7)=0  lgf(9)=0  lgb(6)=0  rep(5)=0"},
+        {&quality_flags::setLargeGapFollows, 512, quality_flags::lgf, "sgf(8)=0  sgb(7)=0  lgf(9)=1  lgb(6)=0  rep(5)=0"},
     };
     for (const Case& c : cases)
     {
         quality_flags flags;
         (flags.*c.set)();
         EXPECT_EQ(flags.getqualityflags().to_ulong(), c.value);
+        EXPECT_EQ(c.mask, c.value);
         EXPECT_EQ(Printed(flags), c.text);
     }
+    EXPECT_EQ(quality_flags::known, 32u + 64u + 128u + 256u + 512u);
     EXPECT_EQ(Printed(quality_flags()), "sgf(8)=0  sgb(7)=0  lgf(9)=0  lgb(6)=0  rep(5)=0");
 
     quality_flags both;

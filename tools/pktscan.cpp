@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "toolkit_civilutc.h"
+#include "toolkit_cli.h"
 #include "toolkit_pktscan.h"
+#include "toolkit_text.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
 #include "vn_version.h"
@@ -38,31 +38,12 @@ const char* const kUsage =
     "1 trokproc refuses FILE (with --salvage: nothing could be saved),\n"
     "255 bad arguments, or a file that cannot be read or written.\n";
 
-const int kUnusable = 255;
-
-[[noreturn]] void Fail(const std::string& message)
-{
-    std::cerr << "pktscan: " << message << std::endl;
-    std::exit(kUnusable);
-}
-
-std::string JsonText(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out + "\"";
-}
-
 // Writes `text` to standard output; output that cannot be written whole is
 // a failure.
 void Print(const std::string& text)
 {
-    std::cout << text << std::flush;
-    if (!std::cout) Fail("cannot write to standard output");
+    PrintOut(text);
+    FinishOutput();
 }
 
 // Copies the whole file on fd to fdOut; false, with the reason, when reading
@@ -154,12 +135,11 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     if (!result.check.Accepted()) {
         unlink(tmp.c_str());
         if (json) {
-            Print("{\"file\":" + JsonText(in) + ",\"salvage\":null,\"written\":false,\"reason\":" +
-                  JsonText(result.check.Sentence(layout)) + "}\n");
+            Print("{\"file\":" + JsonString(in) + ",\"salvage\":null,\"written\":false,\"reason\":" +
+                  JsonString(result.check.Sentence(layout)) + "}\n");
         }
-        std::cerr << "pktscan: " << in << ": nothing trokproc accepts could be saved: "
-                  << result.check.Sentence(layout) << std::endl;
-        return 1;
+        Say(in + ": nothing trokproc accepts could be saved: " + result.check.Sentence(layout));
+        return kStatusVerdict;
     }
     if (rename(tmp.c_str(), out.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
@@ -167,7 +147,7 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
         Fail(out + ": " + reason);
     }
     if (json) {
-        std::string j = "{\"file\":" + JsonText(in) + ",\"salvage\":" + JsonText(out) +
+        std::string j = "{\"file\":" + JsonString(in) + ",\"salvage\":" + JsonString(out) +
                         ",\"written\":true,\"copied_as_is\":" + (asIs ? "true" : "false") +
                         ",\"packets\":" + std::to_string(result.check.packets) +
                         ",\"other_packets\":" + std::to_string(result.keptOther) +
@@ -176,48 +156,40 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
                         ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +
                         ",\"skipped_bytes\":" + std::to_string(result.skipped.bytes) +
                         ",\"records\":" + std::to_string(result.check.records) +
-                        ",\"text\":" + JsonText(SalvageText(result)) + "}\n";
+                        ",\"text\":" + JsonString(SalvageText(result)) + "}\n";
         Print(j);
     } else {
         const std::string text = SalvageText(result);
         if (!text.empty()) Print(in + " -> " + out + ":\n" + text);
     }
-    return 0;
+    return kStatusOk;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool json = false, pelk = false;
+    bool json = false, pelk = false, haveOut = false;
     std::string file, out;
-    bool haveOut = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            Print(kUsage);
-            return 0;
-        }
-        if (a == "--version") {
-            Print(std::string("pktscan ") + TROK_VERSION + "\n");
-            return 0;
-        }
-        if (a == "--json") json = true;
-        else if (a == "--pelk") pelk = true;
-        else if (a == "--salvage") {
-            if (i + 1 >= argc) Fail("option --salvage needs a file name");
-            out = argv[++i];
+    CommandLine cl(argc, argv, "pktscan", kUsage);
+    while (cl.Next()) {
+        if (cl.Operand()) {
+            if (cl.Arg().empty()) Fail("empty file name");
+            if (!file.empty()) cl.Usage("one packet file only");
+            file = cl.Arg();
+        } else if (cl.Is("--json")) {
+            json = true;
+        } else if (cl.Is("--pelk")) {
+            pelk = true;
+        } else if (cl.Is("--salvage")) {
+            out = cl.Value("a file name");
             if (out.empty()) Fail("option --salvage needs a file name");
             haveOut = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            Fail("unknown option " + a + " (see pktscan --help)");
-        } else if (file.empty() && !a.empty()) {
-            file = a;
         } else {
-            Fail(a.empty() ? "empty file name" : "one packet file only (see pktscan --help)");
+            cl.Unknown();
         }
     }
-    if (file.empty()) Fail("no packet file given (see pktscan --help)");
+    if (file.empty()) cl.Usage("no packet file given");
 
     if (pelk) SelectPacketLayout("PELK");
     const PacketLayout layout = CurrentLayout();
@@ -235,8 +207,8 @@ int main(int argc, char** argv)
     close(fd);
     if (survey.haveTimes) {
         const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
-        if (!warning.empty()) std::cerr << "pktscan: " << warning << std::endl;
+        if (!warning.empty()) Warn(warning);
     }
     Print(json ? ReportJson(file, layout, survey, verdict) : ReportText(file, layout, survey, verdict));
-    return verdict.Accepted() ? 0 : 1;
+    return verdict.Accepted() ? kStatusOk : kStatusVerdict;
 }

@@ -4,8 +4,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -13,11 +11,13 @@
 
 #include "toolkit_aem.h"
 #include "toolkit_civilutc.h"
+#include "toolkit_cli.h"
 #include "toolkit_isotime.h"
 #include "toolkit_orbitnumbers.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
+#include "toolkit_text.h"
 #include "vn_version.h"
 
 using namespace toolkit;
@@ -45,11 +45,19 @@ const char* const kUsage =
 
 const double kRad = 57.29577951308232;
 
-[[noreturn]] void Fail(const std::string& message)
-{
-    std::cerr << "qlrdump: " << message << std::endl;
-    std::exit(-1);
-}
+// What the command line asks for.
+struct Options {
+    std::string mode;      // "", --check, --oem, --aem or --summary
+    std::string section;   // without a mode: "", --header, --records or --orbits
+    ProductKind kind = ProductKind::Unknown;
+    bool json = false;
+    CheckOptions check;
+    std::string elementFile;   // --tle: the run's element file, for the check
+    std::string out, objectName, objectId, originator, messageId;
+    std::string oemVersion = "2.0", frame = "inertial";
+    int degree = 7;
+    std::vector<std::string> files;
+};
 
 Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
              ProductKind required = ProductKind::Unknown)
@@ -57,9 +65,7 @@ Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
     Product p;
     std::string error;
     if (!ReadProduct(path, kind, p, error)) Fail(error);
-    if (required != ProductKind::Unknown && p.kind != required)
-        Fail("\"" + path + "\" is an " + KindName(p.kind) + " file; this needs an " +
-             KindName(required) + " file");
+    if (required != ProductKind::Unknown && p.kind != required) Fail(WrongKind(p, required));
     // A kind forced by --kind may not be the file's own: its subheader then
     // holds no orbits to test.
     bool ownKind = kind == ProductKind::Unknown;
@@ -78,13 +84,6 @@ Product Load(const std::string& path, ProductKind kind, bool acceptProblems,
     return p;
 }
 
-std::string Fixed(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
 // Civil UTC of a TAI93 instant from the system's leap-second table; the
 // first use says on standard error when the table is missing or expired.
 // Without a usable table (or before 1972) the product's own UTC model stands
@@ -96,7 +95,7 @@ std::string CivilUtc(double tai93, int decimals)
     if (!warned) {
         warned = true;
         const std::string warning = LeapSecondsWarning(table);
-        if (!warning.empty()) std::cerr << "qlrdump: warning: " << warning << std::endl;
+        if (!warning.empty()) Warn(warning);
     }
     int offset = 0;
     if (!TaiMinusUtcAtTai93(table, tai93, offset)) return IsoUtcFromTai93(tai93, decimals);
@@ -126,10 +125,10 @@ void PrintHeader(const Product& p)
               << "\" (UTC of the product's own TAI-UTC model)\n";
     std::cout << "Source        \"" << PrintableField(h.source) << "\"\n";
     std::cout << "Version       \"" << PrintableField(h.version) << "\"\n";
-    std::cout << "StartTime     " << Fixed(h.startTai93, 6) << " s TAI93 = "
+    std::cout << "StartTime     " << FixedText(h.startTai93, 6) << " s TAI93 = "
               << IsoTaiFromTai93(h.startTai93, 3) << " TAI = " << CivilUtc(h.startTai93, 3)
               << " UTC\n";
-    std::cout << "StopTime      " << Fixed(h.stopTai93, 6) << " s TAI93 = "
+    std::cout << "StopTime      " << FixedText(h.stopTai93, 6) << " s TAI93 = "
               << IsoTaiFromTai93(h.stopTai93, 3) << " TAI = " << CivilUtc(h.stopTai93, 3)
               << " UTC\n";
     std::cout << "Interval      " << h.interval << " s\n";
@@ -141,12 +140,12 @@ void PrintHeader(const Product& p)
         std::cout << "Orbits        first " << e.firstOrbit << ", last " << e.lastOrbit
                   << ", count " << e.orbitCount << "\n";
         std::cout << "RefFrame      \"" << PrintableField(e.refFrame) << "\"\n";
-        std::cout << "Kepler        a = " << Fixed(e.kepler[0], 3) << " m, e = "
-                  << Fixed(e.kepler[1], 7) << ", i = " << Fixed(e.kepler[2] * kRad, 4)
-                  << " deg, node = " << Fixed(e.kepler[3] * kRad, 4)
-                  << " deg, perigee = " << Fixed(e.kepler[4] * kRad, 4)
-                  << " deg, mean anomaly = " << Fixed(e.kepler[5] * kRad, 4) << " deg\n";
-        std::cout << "EpochTimeTAI  " << Fixed(e.epochTai93, 6) << " s TAI93";
+        std::cout << "Kepler        a = " << FixedText(e.kepler[0], 3) << " m, e = "
+                  << FixedText(e.kepler[1], 7) << ", i = " << FixedText(e.kepler[2] * kRad, 4)
+                  << " deg, node = " << FixedText(e.kepler[3] * kRad, 4)
+                  << " deg, perigee = " << FixedText(e.kepler[4] * kRad, 4)
+                  << " deg, mean anomaly = " << FixedText(e.kepler[5] * kRad, 4) << " deg\n";
+        std::cout << "EpochTimeTAI  " << FixedText(e.epochTai93, 6) << " s TAI93";
         if (e.epochTai93 >= 0) std::cout << " = " << CivilUtc(e.epochTai93, 3) << " UTC";
         else std::cout << " (no element set)";
         std::cout << "\n";
@@ -189,37 +188,28 @@ void PrintOrbits(const Product& p)
     // Empty where no crossing was seen (the first orbit) or the run had no
     // element set.
     std::vector<std::string> offsets(p.orbits.size());
-    for (const NodeOffset& n : NodeOffsets(p)) offsets[n.orbit] = Fixed(n.offset, 3);
+    for (const NodeOffset& n : NodeOffsets(p)) offsets[n.orbit] = FixedText(n.offset, 3);
     for (size_t k = 0; k < p.orbits.size(); ++k) {
         const OrbitRecord& o = p.orbits[k];
-        std::cout << o.orbitNo << "," << Fixed(o.ascendingTai93, 6) << ","
-                  << NodeTime(o.ascendingTai93) << "," << Fixed(o.descendingTai93, 6) << ","
-                  << NodeTime(o.descendingTai93) << "," << Fixed(o.descendingLongitude * kRad, 4)
+        std::cout << o.orbitNo << "," << FixedText(o.ascendingTai93, 6) << ","
+                  << NodeTime(o.ascendingTai93) << "," << FixedText(o.descendingTai93, 6) << ","
+                  << NodeTime(o.descendingTai93) << "," << FixedText(o.descendingLongitude * kRad, 4)
                   << "," << offsets[k] << "\n";
     }
 }
 
 void PrintSummary(const Product& eph)
 {
-    size_t repaired = 0, small = 0, large = 0;
-    double largeSeconds = 0;
+    const RecordCounts c = CountRecords(eph.records);
     const auto& r = eph.records;
-    for (size_t i = 0; i < r.size(); ++i) {
-        repaired += (r[i].flags & 0x20) != 0;
-        small += (r[i].flags & 0x80) != 0;
-        if (r[i].flags & 0x40) {
-            ++large;
-            if (i > 0) largeSeconds += r[i].tai93 - r[i - 1].tai93;
-        }
-    }
     std::cout << "records          " << r.size();
     if (!r.empty())
         std::cout << ", " << CivilUtc(r.front().tai93, 3) << " to "
                   << CivilUtc(r.back().tai93, 3) << " UTC";
-    std::cout << "\nrepaired points  " << repaired << " (interpolated in " << small
+    std::cout << "\nrepaired points  " << c.repaired << " (interpolated in " << c.smallGaps
               << " small gaps)\n";
-    std::cout << "large gaps       " << large;
-    if (large) std::cout << " (" << Fixed(largeSeconds, 1) << " s without data)";
+    std::cout << "large gaps       " << c.largeGaps;
+    if (c.largeGaps) std::cout << " (" << FixedText(c.largeSeconds, 1) << " s without data)";
     std::cout << "\norbits           " << eph.orbits.size();
     if (eph.kind == ProductKind::Ephemeris)
         std::cout << " (header: first " << eph.eph.firstOrbit << ", last " << eph.eph.lastOrbit
@@ -244,220 +234,204 @@ std::string TrimmedText(const std::string& field)
     return s;
 }
 
-// The creation time of an export: SOURCE_DATE_EPOCH when it is set to a
-// number of seconds (so that the same inputs give the same bytes), else the
-// system clock.
-std::string NowUtc()
-{
-    std::time_t now = std::time(nullptr);
-    const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
-    if (fixed && *fixed) {
-        char* end = nullptr;
-        const long long seconds = std::strtoll(fixed, &end, 10);
-        if (*end == '\0' && seconds >= 0) now = static_cast<std::time_t>(seconds);
-    }
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    return buf;
-}
-
-// Writes an export to `out` (standard output when empty); 0, or 255 when the
-// text cannot be written whole.
+// Writes an export to `out` (standard output when empty); output that
+// cannot be written whole is a failure.
 template <class Writer>
-int Export(const std::string& out, Writer write)
+void Export(const std::string& out, Writer write)
 {
     if (out.empty()) {
         write(std::cout);
-        std::cout.flush();
-        if (!std::cout) Fail("cannot write to standard output");
-        return 0;
+        FinishOutput();
+        return;
     }
     std::ofstream f(out, std::ios::trunc);
     if (!f) Fail("cannot open \"" + out + "\" for writing");
     write(f);
     f.close();
     if (!f) Fail("cannot write \"" + out + "\"");
-    return 0;
 }
 
 // Creation time, object and originator of an export, from the options and
 // the product's header.
-void ExportNames(const Product& eph, MessageOptions& m, const std::string& objectName,
-                 const std::string& objectId, const std::string& originator,
-                 const std::string& messageId, int degree)
+void ExportNames(const Product& eph, const Options& o, MessageOptions& m)
 {
-    for (const std::string* text : {&objectName, &objectId, &originator, &messageId})
+    for (const std::string* text : {&o.objectName, &o.objectId, &o.originator, &o.messageId})
         for (char c : *text)
             if (static_cast<unsigned char>(c) < ' ' || c == 127)
                 Fail("export names must be printable text, not \"" + PrintableField(*text) + "\"");
     const std::string sc = PrintableField(TrimmedText(eph.header.spacecraftId));
-    m.objectName = !objectName.empty() ? objectName : sc.empty() ? "UNKNOWN" : sc;
-    m.objectId = objectId.empty() ? "UNKNOWN" : objectId;
-    if (!originator.empty()) m.originator = originator;
-    m.creationDate = NowUtc();
-    m.messageId = messageId;
-    m.degree = degree;
+    m.objectName = !o.objectName.empty() ? o.objectName : sc.empty() ? "UNKNOWN" : sc;
+    m.objectId = o.objectId.empty() ? "UNKNOWN" : o.objectId;
+    if (!o.originator.empty()) m.originator = o.originator;
+    std::string error;
+    if (!CreationDate(m.creationDate, error)) Fail(error);
+    m.messageId = o.messageId;
+    m.degree = o.degree;
     m.comments = ProvenanceComments(eph, std::string("qlrdump ") + TROK_VERSION);
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options o;
+    CommandLine cl(argc, argv, "qlrdump", kUsage);
+    while (cl.Next()) {
+        if (cl.Operand()) {
+            o.files.push_back(cl.Arg());
+        } else if (cl.Is("--check") || cl.Is("--oem") || cl.Is("--aem") || cl.Is("--summary")) {
+            if (!o.mode.empty()) cl.Usage("give only one of --check, --oem, --aem and --summary");
+            o.mode = cl.Arg();
+        } else if (cl.Is("--header") || cl.Is("--records") || cl.Is("--orbits")) {
+            o.section = cl.Arg();
+        } else if (cl.Is("--kind")) {
+            const std::string k = cl.Value();
+            if (k == "eph" || k == "ephemeris") o.kind = ProductKind::Ephemeris;
+            else if (k == "att" || k == "attitude") o.kind = ProductKind::Attitude;
+            else cl.BadValue(k, "eph or att");
+        } else if (cl.Is("--json")) {
+            o.json = true;
+        } else if (cl.Is("--max-element-age")) {
+            o.check.maxElementAgeDays = cl.Number(0, HUGE_VAL, "a number of days (0: no test)");
+        } else if (cl.Is("--tle")) {
+            o.elementFile = cl.Value();
+        } else if (cl.Is("--out")) {
+            o.out = cl.Value();
+        } else if (cl.Is("--object-name")) {
+            o.objectName = cl.Value();
+        } else if (cl.Is("--object-id")) {
+            o.objectId = cl.Value();
+        } else if (cl.Is("--originator")) {
+            o.originator = cl.Value();
+        } else if (cl.Is("--message-id")) {
+            o.messageId = cl.Value();
+        } else if (cl.Is("--oem-version")) {
+            o.oemVersion = cl.OneOf({"2.0", "3.0"});
+        } else if (cl.Is("--frame")) {
+            o.frame = cl.OneOf({"inertial", "orbital"});
+        } else if (cl.Is("--interpolation-degree")) {
+            o.degree = static_cast<int>(cl.Whole(1, 30));
+        } else {
+            cl.Unknown();
+        }
+    }
+    const size_t n = o.files.size();
+    if (o.mode == "--check" && n != 2) cl.Usage("--check needs an ephemeris and an attitude file");
+    if (o.mode == "--oem" && n != 1) cl.Usage("--oem needs one ephemeris file");
+    if (o.mode == "--aem" && n != 2) cl.Usage("--aem needs an ephemeris and an attitude file");
+    if (o.mode == "--summary" && (n < 1 || n > 2))
+        cl.Usage("--summary needs an ephemeris file and optionally its attitude file");
+    if (o.mode.empty() && n != 1) cl.Usage("give one product file");
+    return o;
+}
+
+int RunCheck(const Options& o)
+{
+    const Product eph = Load(o.files[0], ProductKind::Unknown, true);
+    const Product att = Load(o.files[1], ProductKind::Unknown, true);
+    CheckOptions check = o.check;
+    std::string why;
+    if (!o.elementFile.empty() && eph.eph.epochTai93 != -999.999999 &&
+        !ElementSetOfEpoch(o.elementFile, eph.eph.epochTai93, check.elements, why))
+        Fail(why);
+    const std::vector<CheckFinding> findings = CheckProducts(eph, att, check);
+    if (o.json) {
+        PrintOut(CheckJson(eph, att, check, findings));
+        FinishOutput();
+        return HasFault(findings) ? kStatusVerdict : kStatusOk;
+    }
+    for (const CheckFinding& f : findings)
+        Say(std::string("check ") + (f.warning ? "warning: " : "failed: ") + f.message);
+    if (HasFault(findings)) return kStatusVerdict;
+    std::cout << "qlrdump: check passed: " << eph.records.size() << " records, "
+              << eph.orbits.size() << " orbits\n";
+    for (const NodeOffset& n : NodeOffsets(eph))
+        std::cout << "qlrdump: orbit " << n.number << " (record " << n.record
+                  << "): ascending crossing minus predicted node " << (n.offset < 0 ? "" : "+")
+                  << FixedText(n.offset, 3) << " s\n";
+    FinishOutput();
+    return kStatusOk;
+}
+
+int RunOem(const Options& o)
+{
+    const Product eph = Load(o.files[0], o.kind, false, ProductKind::Ephemeris);
+    const std::string why = UnusableRecord(eph.records, 6, "ephemeris");
+    if (!why.empty()) {
+        Say("cannot export \"" + eph.path + "\": " + why);
+        return kStatusVerdict;
+    }
+    MessageOptions m;
+    ExportNames(eph, o, m);
+    m.version = o.oemVersion;
+    if (o.oemVersion == "3.0" && m.messageId.empty())
+        m.messageId = "OEM_" + m.objectName + "_" + m.creationDate;
+    Export(o.out, [&](std::ostream& os) { WriteOem(os, eph, m); });
+    return kStatusOk;
+}
+
+int RunAem(const Options& o)
+{
+    const Product eph = Load(o.files[0], ProductKind::Unknown, false, ProductKind::Ephemeris);
+    const Product att = Load(o.files[1], ProductKind::Unknown, false, ProductKind::Attitude);
+    std::vector<std::string> why = CheckProductPair(eph, att);
+    std::vector<Quat> quaternions;
+    if (why.empty()) {
+        const std::string problem = AemQuaternions(eph, att, o.frame == "orbital", quaternions);
+        if (!problem.empty()) why.push_back(problem);
+    }
+    if (!why.empty()) {
+        for (const std::string& s : why) Say("cannot export \"" + att.path + "\": " + s);
+        return kStatusVerdict;
+    }
+    AemOptions m;
+    ExportNames(eph, o, m);
+    m.orbitalFrame = o.frame == "orbital";
+    Export(o.out, [&](std::ostream& os) { WriteAem(os, eph, quaternions, m); });
+    return kStatusOk;
+}
+
+int RunSummary(const Options& o)
+{
+    const Product eph = Load(o.files[0], o.kind, false, ProductKind::Ephemeris);
+    PrintSummary(eph);
+    int status = kStatusOk;
+    if (o.files.size() == 2) {
+        const Product att = Load(o.files[1], ProductKind::Unknown, false, ProductKind::Attitude);
+        std::string verdict = "passed";
+        for (const CheckFinding& f : CheckProducts(eph, att, o.check))
+            if (!f.warning) {
+                verdict = f.message;
+                break;
+            }
+        std::cout << "pair check       " << verdict << "\n";
+        if (verdict != "passed") status = kStatusVerdict;
+    }
+    FinishOutput();
+    return status;
+}
+
+// Without a mode: the product's headers, records and orbits, or one of them.
+int RunShow(const Options& o)
+{
+    const Product p = Load(o.files[0], o.kind, false);
+    if (o.section.empty() || o.section == "--header") PrintHeader(p);
+    if (o.section.empty()) std::cout << "\n[records]\n";
+    if (o.section.empty() || o.section == "--records") PrintRecords(p);
+    if (p.kind == ProductKind::Ephemeris && (o.section.empty() || o.section == "--orbits")) {
+        if (o.section.empty()) std::cout << "\n[orbits]\n";
+        PrintOrbits(p);
+    }
+    FinishOutput();
+    return kStatusOk;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::string mode, out, objectName, objectId, section, originator, messageId, elementFile;
-    std::string oemVersion = "2.0", frame = "inertial";
-    int degree = 7;
-    ProductKind kind = ProductKind::Unknown;
-    bool json = false;
-    CheckOptions checkOptions;
-    std::vector<std::string> files;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= args.size()) Fail("option " + a + " needs a value");
-            return args[++i];
-        };
-        if (a == "--help" || a == "-h" || a == "--version") {
-            std::cout << (a == "--version" ? "qlrdump " TROK_VERSION "\n" : kUsage);
-            std::cout.flush();
-            return std::cout ? 0 : 255;
-        } else if (a == "--check" || a == "--oem" || a == "--aem" || a == "--summary") {
-            if (!mode.empty()) Fail("give only one of --check, --oem, --aem and --summary");
-            mode = a;
-        } else if (a == "--header" || a == "--records" || a == "--orbits") {
-            section = a;
-        } else if (a == "--kind") {
-            const std::string k = value();
-            if (k == "eph" || k == "ephemeris") kind = ProductKind::Ephemeris;
-            else if (k == "att" || k == "attitude") kind = ProductKind::Attitude;
-            else Fail("--kind takes eph or att, not \"" + k + "\"");
-        } else if (a == "--json") {
-            json = true;
-        } else if (a == "--max-element-age") {
-            const std::string d = value();
-            char* end = nullptr;
-            checkOptions.maxElementAgeDays = std::strtod(d.c_str(), &end);
-            if (d.empty() || *end != '\0' || !(checkOptions.maxElementAgeDays >= 0) ||
-                !std::isfinite(checkOptions.maxElementAgeDays))
-                Fail("--max-element-age takes a number of days (0: no test), not \"" + d + "\"");
-        } else if (a == "--tle") elementFile = value();
-        else if (a == "--out") out = value();
-        else if (a == "--object-name") objectName = value();
-        else if (a == "--object-id") objectId = value();
-        else if (a == "--originator") originator = value();
-        else if (a == "--message-id") messageId = value();
-        else if (a == "--oem-version") {
-            oemVersion = value();
-            if (oemVersion != "2.0" && oemVersion != "3.0")
-                Fail("--oem-version takes 2.0 or 3.0, not \"" + oemVersion + "\"");
-        } else if (a == "--frame") {
-            frame = value();
-            if (frame != "inertial" && frame != "orbital")
-                Fail("--frame takes inertial or orbital, not \"" + frame + "\"");
-        } else if (a == "--interpolation-degree") {
-            const std::string v = value();
-            char* end = nullptr;
-            const long d = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || d < 1 || d > 30)
-                Fail("--interpolation-degree takes a whole number from 1 to 30, not \"" + v + "\"");
-            degree = static_cast<int>(d);
-        }
-        else if (a.size() > 1 && a[0] == '-' && a != "-") Fail("unknown option " + a + "\n" + kUsage);
-        else files.push_back(a);
-    }
-
-    if (mode == "--check") {
-        if (files.size() != 2) Fail("--check needs an ephemeris and an attitude file\n" + std::string(kUsage));
-        const Product eph = Load(files[0], ProductKind::Unknown, true);
-        const Product att = Load(files[1], ProductKind::Unknown, true);
-        std::string why;
-        if (!elementFile.empty() && eph.eph.epochTai93 != -999.999999 &&
-            !ElementSetOfEpoch(elementFile, eph.eph.epochTai93, checkOptions.elements, why))
-            Fail(why);
-        const std::vector<CheckFinding> findings = CheckProducts(eph, att, checkOptions);
-        if (json) {
-            std::cout << CheckJson(eph, att, checkOptions, findings) << std::flush;
-            if (!std::cout) Fail("cannot write the standard output");
-            return HasFault(findings) ? 1 : 0;
-        }
-        for (const CheckFinding& f : findings)
-            std::cerr << "qlrdump: check " << (f.warning ? "warning: " : "failed: ") << f.message
-                      << "\n";
-        if (HasFault(findings)) return 1;
-        std::cout << "qlrdump: check passed: " << eph.records.size() << " records, "
-                  << eph.orbits.size() << " orbits\n";
-        for (const NodeOffset& n : NodeOffsets(eph))
-            std::cout << "qlrdump: orbit " << n.number << " (record " << n.record
-                      << "): ascending crossing minus predicted node " << (n.offset < 0 ? "" : "+")
-                      << Fixed(n.offset, 3) << " s\n";
-        std::cout.flush();
-        return std::cout ? 0 : 255;
-    }
-    if (mode == "--oem") {
-        if (files.size() != 1) Fail("--oem needs one ephemeris file\n" + std::string(kUsage));
-        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
-        const std::string why = UnusableRecord(eph.records, 6, "ephemeris");
-        if (!why.empty()) {
-            std::cerr << "qlrdump: cannot export \"" << eph.path << "\": " << why << std::endl;
-            return 1;
-        }
-        MessageOptions m;
-        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
-        m.version = oemVersion;
-        if (oemVersion == "3.0" && m.messageId.empty())
-            m.messageId = "OEM_" + m.objectName + "_" + m.creationDate;
-        return Export(out, [&](std::ostream& os) { WriteOem(os, eph, m); });
-    }
-    if (mode == "--aem") {
-        if (files.size() != 2) Fail("--aem needs an ephemeris and an attitude file\n" + std::string(kUsage));
-        const Product eph = Load(files[0], ProductKind::Unknown, false, ProductKind::Ephemeris);
-        const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
-        std::vector<std::string> why = CheckProductPair(eph, att);
-        if (why.empty()) {
-            const std::string problem = AemProblem(eph, att);
-            if (!problem.empty()) why.push_back(problem);
-        }
-        if (!why.empty()) {
-            for (const std::string& s : why)
-                std::cerr << "qlrdump: cannot export \"" << att.path << "\": " << s << "\n";
-            return 1;
-        }
-        AemOptions m;
-        ExportNames(eph, m, objectName, objectId, originator, messageId, degree);
-        m.orbitalFrame = frame == "orbital";
-        return Export(out, [&](std::ostream& os) { WriteAem(os, eph, att, m); });
-    }
-    if (mode == "--summary") {
-        if (files.empty() || files.size() > 2)
-            Fail("--summary needs an ephemeris file and optionally its attitude file");
-        const Product eph = Load(files[0], kind, false, ProductKind::Ephemeris);
-        PrintSummary(eph);
-        if (files.size() == 2) {
-            const Product att = Load(files[1], ProductKind::Unknown, false, ProductKind::Attitude);
-            std::string verdict = "passed";
-            for (const CheckFinding& f : CheckProducts(eph, att, checkOptions))
-                if (!f.warning) {
-                    verdict = f.message;
-                    break;
-                }
-            std::cout << "pair check       " << verdict << "\n";
-            return verdict == "passed" ? 0 : 1;
-        }
-        return 0;
-    }
-
-    if (files.size() != 1) Fail("give one product file\n" + std::string(kUsage));
-    const Product p = Load(files[0], kind, false);
-    if (section.empty() || section == "--header") PrintHeader(p);
-    if (section.empty()) std::cout << "\n[records]\n";
-    if (section.empty() || section == "--records") PrintRecords(p);
-    if (p.kind == ProductKind::Ephemeris && (section.empty() || section == "--orbits")) {
-        if (section.empty()) std::cout << "\n[orbits]\n";
-        PrintOrbits(p);
-    }
-    std::cout.flush();
-    return std::cout ? 0 : 255;
+    const Options o = ParseOptions(argc, argv);
+    if (o.mode == "--check") return RunCheck(o);
+    if (o.mode == "--oem") return RunOem(o);
+    if (o.mode == "--aem") return RunAem(o);
+    if (o.mode == "--summary") return RunSummary(o);
+    return RunShow(o);
 }

@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "toolkit_isotime.h"
+#include "toolkit_text.h"
 
 namespace toolkit {
 
 namespace {
-
-const uint32_t kRepaired = 0x20;
 
 // Residual beyond which a solution is not taken for the stored elements.
 const double kResidualLimit = 1e-12;
@@ -60,20 +59,22 @@ void Product3(const double a[3][3], const double b[3][3], double c[3][3])
         }
 }
 
-// The attitude quaternion of record i: inertial (or orbital) to body.
+// The attitude quaternion of a record: inertial (or, with `orbitalOnly`,
+// orbital) to body. Either way the record's state must define an orbital
+// frame.
 bool RecordQuaternion(const ProductRecord& e, const ProductRecord& a, bool orbitalOnly, Quat& q,
                       std::string& why)
 {
     double m[3][3], angles[3];
     if (!RecoverOrbitalAttitude(a.v, m, angles, why)) return false;
-    if (orbitalOnly) {
-        q = QuatFromMatrix(m);
-        return true;
-    }
     double o[3][3];
     if (!OrbitalFrame(e.v, e.v + 3, o)) {
         why = "its position and velocity define no orbital frame";
         return false;
+    }
+    if (orbitalOnly) {
+        q = QuatFromMatrix(m);
+        return true;
     }
     double b[3][3];
     Product3(m, o, b);
@@ -81,11 +82,82 @@ bool RecordQuaternion(const ProductRecord& e, const ProductRecord& a, bool orbit
     return true;
 }
 
-std::string Deg(double rad)
+std::string Deg(double rad) { return FixedText(rad * 57.29577951308232, 3); }
+
+// Where the sign of the computed g(roll) of RecoverOrbitalAttitude (the
+// (2,3) element for elements a and c, minus b) is known on [-rollMax,
+// rollMax] without evaluating it: below `below` negative, above `above`
+// not negative (each left as it is when that cannot be shown).
+//
+// g grows strictly with roll. Where the computed g is within E of the true
+// one on a stretch, a point p of it with computed g(p) < -2E has true
+// g(p) < -E, so the true g is below -E, and the computed one negative, at
+// every point of the stretch left of p; likewise, to the right of a point
+// with computed g > 2E. The bound E comes from the sizes of g's terms: the
+// computed terms a c / cos^2 and sin(roll) sqrt(f1 f2) (f1 = 1 - a^2 /
+// cos^2, f2 = 1 - c^2 / cos^2) and the subtractions are off by a few units
+// in the last place of the terms' sizes; the square root more, by the
+// error of f1 f2 over twice its root, worst at the ends of the interval.
+// E is taken four times that analysis, and at least 1e-300 for underflow.
+//
+// The points are put either side of the root, which Newton's method
+// finds: first 1e-9 away, with E for the whole interval, then closer, with
+// E for the 1e-9 around the root.
+template <class G>
+void KnownSigns(const G& g, double a, double c, double b, double rollMax, double& below,
+                double& above)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", rad * 57.29577951308232);
-    return buf;
+    const double u = 1.1102230246251565e-16;   // 2^-53
+    const double crMax = std::cos(rollMax), crMax2 = crMax * crMax;
+    const double least = (1.0 - a * a / crMax2) * (1.0 - c * c / crMax2);
+    if (!(least >= 1e-6)) return;
+    const double rootError = 7.0 / std::sqrt(least) + 5.0;
+    auto bound = [&](double cos2, double sinAbs) {
+        return 4.0 * u * (7.0 * std::fabs(a * c) / cos2 + sinAbs * rootError + std::fabs(b)) + 1e-300;
+    };
+
+    // Newton's method from the small-roll solution: near roll 0, g is about
+    // a c - b + sin(roll) sqrt((1 - a^2) (1 - c^2)).
+    const double slope0 = std::sqrt((1.0 - a * a) * (1.0 - c * c));
+    double x = std::asin(std::max(-0.5, std::min(0.5, (b - a * c) / slope0)));
+    double slope = slope0;
+    for (int i = 0; i < 8; ++i) {
+        const double cr = std::cos(x), sr = std::sin(x), w = 1.0 / (cr * cr);
+        const double f1 = 1.0 - a * a * w, f2 = 1.0 - c * c * w;
+        const double root = std::sqrt(f1 * f2);
+        const double dw = 2.0 * sr * w / cr;   // d(1 / cos^2)/d roll
+        const double droot = -(a * a * f2 + c * c * f1) * dw / (2.0 * root);
+        const double f = a * c * w + sr * root - b;
+        slope = a * c * dw + cr * root + sr * droot;
+        const double next = x - f / slope;
+        if (!(next > -rollMax && next < rollMax) || !(slope > 0.0)) return;
+        // Convergence is quadratic: after a step this small x is exact to
+        // about its square.
+        const bool done = std::fabs(next - x) < 1e-12;
+        x = next;
+        if (done) break;
+    }
+
+    // Far from the root.
+    const double near = 1e-9;
+    const double whole = bound(crMax2, std::sin(rollMax));
+    const double p = x - near, q = x + near;
+    const bool leftKnown = p <= -rollMax || g(p) < -2.0 * whole;
+    const bool rightKnown = q >= rollMax || g(q) > 2.0 * whole;
+    if (!leftKnown || !rightKnown) return;
+    below = std::max(below, p);
+    above = std::min(above, q);
+    // Near it.
+    const double cosNear = std::cos(std::fabs(x) + near);
+    const double local = bound(cosNear * cosNear, std::fabs(std::sin(x)) + near);
+    for (double step = 4.0 * local / slope; step < near; step *= 16.0) {
+        const double pn = x - step, qn = x + step;
+        if (g(pn) < -2.0 * local && g(qn) > 2.0 * local) {
+            below = pn;
+            above = qn;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -103,13 +175,15 @@ bool RecoverOrbitalAttitude(const double e[3], double m[3][3], double yrp[3], st
     // Jacobian is positive), so it holds at most one solution, found by
     // bisection.
     const double limit = kMaxRecoverableAngle + 1e-9;
-    const double k = std::max(std::fabs(a), std::fabs(c)) / std::sin(limit);
-    const std::string range = "its elements (" + Sci(a) + ", " + Sci(b) + ", " + Sci(c) +
-                              ") fit no attitude with all three angles within " +
-                              Deg(kMaxRecoverableAngle) +
-                              " deg, and beyond that they do not determine it uniquely";
+    static const double sinLimit = std::sin(limit);
+    const double k = std::max(std::fabs(a), std::fabs(c)) / sinLimit;
+    auto outOfRange = [&]() {
+        return "its elements (" + Sci(a) + ", " + Sci(b) + ", " + Sci(c) +
+               ") fit no attitude with all three angles within " + Deg(kMaxRecoverableAngle) +
+               " deg, and beyond that they do not determine it uniquely";
+    };
     if (k > 1.0) {
-        why = range;
+        why = outOfRange();
         return false;
     }
     const double rollMax = std::min(limit, std::acos(k));
@@ -118,19 +192,40 @@ bool RecoverOrbitalAttitude(const double e[3], double m[3][3], double yrp[3], st
         const double root = std::sqrt(std::max(0.0, (1.0 - a * a / cr2) * (1.0 - c * c / cr2)));
         return a * c / cr2 + std::sin(roll) * root - b;
     };
+    // The bisection's path depends only on the sign of g at each midpoint.
+    // Below `below` and above `above` that sign is known, so only the
+    // midpoints between them, near the root, cost an evaluation: the path,
+    // and so the result, is the same as with every midpoint evaluated.
     double lo = -rollMax, hi = rollMax;
-    const double glo = g(lo), ghi = g(hi);
-    if (glo > kResidualLimit || ghi < -kResidualLimit) {
-        why = range;
-        return false;
+    double below = lo, above = hi;
+    KnownSigns(g, a, c, b, rollMax, below, above);
+    // g at lo and hi where evaluated (NaN: not evaluated). With both signs
+    // known g is negative at -rollMax and positive at rollMax, so the
+    // elements fit an attitude in range.
+    double atLo = NAN, atHi = NAN;
+    if (below == lo || above == hi) {
+        atLo = g(lo);
+        atHi = g(hi);
+        if (atLo > kResidualLimit || atHi < -kResidualLimit) {
+            why = outOfRange();
+            return false;
+        }
     }
     for (int i = 0; i < 200 && hi - lo > 0.0; ++i) {
         const double mid = 0.5 * (lo + hi);
         if (mid <= lo || mid >= hi) break;
-        if (g(mid) < 0.0) lo = mid;
-        else hi = mid;
+        const double at = mid < below || mid > above ? NAN : g(mid);
+        if (mid < below || (mid <= above && at < 0.0)) {
+            lo = mid;
+            atLo = at;
+        } else {
+            hi = mid;
+            atHi = at;
+        }
     }
-    const double roll = std::fabs(g(lo)) < std::fabs(g(hi)) ? lo : hi;
+    if (std::isnan(atLo)) atLo = g(lo);
+    if (std::isnan(atHi)) atHi = g(hi);
+    const double roll = std::fabs(atLo) < std::fabs(atHi) ? lo : hi;
     const double cr = std::cos(roll);
     const double yaw = std::asin(std::max(-1.0, std::min(1.0, a / cr)));
     const double pitch = std::asin(std::max(-1.0, std::min(1.0, c / cr)));
@@ -164,32 +259,38 @@ bool OrbitalFrame(const double r[3], const double v[3], double m[3][3])
     return true;
 }
 
-std::string AemProblem(const Product& eph, const Product& att)
+std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalFrame,
+                           std::vector<Quat>& quaternions)
 {
+    quaternions.clear();
     std::string why = UnusableRecord(eph.records, 6, "ephemeris");
     if (!why.empty()) return why;
     if (att.records.size() != eph.records.size())
         return "the ephemeris file holds " + std::to_string(eph.records.size()) +
                " records, the attitude file " + std::to_string(att.records.size());
+    quaternions.resize(eph.records.size());
     for (size_t i = 0; i < eph.records.size(); ++i) {
         const ProductRecord& e = eph.records[i];
         const ProductRecord& a = att.records[i];
-        if (a.tai93 != e.tai93)
+        if (a.tai93 != e.tai93) {
+            quaternions.clear();
             return "record " + std::to_string(i) + " has different times in the two files";
-        Quat q;
+        }
         std::string reason;
-        if (!RecordQuaternion(e, a, false, q, reason))
+        if (!RecordQuaternion(e, a, orbitalFrame, quaternions[i], reason)) {
+            quaternions.clear();
             return "attitude record " + std::to_string(i) + " (" + IsoTaiFromTai93(a.tai93, 3) +
                    " TAI): " + reason;
+        }
     }
     return "";
 }
 
-void WriteAem(std::ostream& os, const Product& eph, const Product& att, const AemOptions& o)
+void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& quaternions,
+              const AemOptions& o)
 {
     const std::vector<Segment> segments = SegmentsAtLargeGaps(eph.records);
-    size_t repaired = 0;
-    for (const ProductRecord& r : eph.records) repaired += (r.flags & kRepaired) != 0;
+    const size_t repaired = CountRecords(eph.records).repaired;
     const char* frameA = o.orbitalFrame ? "LVLH_ROTATING" : "EME2000";
     os << "CCSDS_AEM_VERS = 2.0\n";
     for (const std::string& c : o.comments) os << "COMMENT " << c << "\n";
@@ -202,20 +303,13 @@ void WriteAem(std::ostream& os, const Product& eph, const Product& att, const Ae
     if (o.orbitalFrame)
         os << "COMMENT LVLH_ROTATING: z towards the Earth's centre, y against the orbit "
               "normal, x = y cross z, from each state of the ephemeris product\n";
-    os << "CREATION_DATE = " << o.creationDate << "\n";
-    os << "ORIGINATOR = " << o.originator << "\n";
-    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+    WriteHeaderNames(os, o);
 
-    char line[256];
-    std::string ignored;
+    IsoTaiWriter epoch(6);
+    std::string block;
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
-        os << "\nMETA_START\n";
-        os << "COMMENT Segment " << k + 1 << " of " << segments.size() << ": records "
-           << s.first << " to " << s.last << "\n";
-        os << "OBJECT_NAME = " << o.objectName << "\n";
-        os << "OBJECT_ID = " << o.objectId << "\n";
-        os << "CENTER_NAME = EARTH\n";
+        WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME_A = " << frameA << "\n";
         os << "REF_FRAME_B = SC_BODY_1\n";
         os << "TIME_SYSTEM = TAI\n";
@@ -227,8 +321,7 @@ void WriteAem(std::ostream& os, const Product& eph, const Product& att, const Ae
         os << "META_STOP\n\nDATA_START\n";
         Quat previous;
         for (size_t i = s.first; i <= s.last; ++i) {
-            Quat q;
-            RecordQuaternion(eph.records[i], att.records[i], o.orbitalFrame, q, ignored);
+            Quat q = quaternions[i];
             // q and -q are the same attitude: the first of a segment has a
             // non-negative scalar, the others follow it without sign jumps,
             // so that the components can be interpolated.
@@ -237,11 +330,15 @@ void WriteAem(std::ostream& os, const Product& eph, const Product& att, const Ae
             if (i == s.first ? q.q[3] < 0.0 : dot < 0.0)
                 for (double& c : q.q) c = -c;
             previous = q;
-            std::snprintf(line, sizeof line, "%s %.12f %.12f %.12f %.12f\n",
-                          IsoTaiFromTai93(eph.records[i].tai93, 6).c_str(), q.q[0], q.q[1],
-                          q.q[2], q.q[3]);
-            os << line;
+            epoch.Append(block, eph.records[i].tai93);
+            for (int j = 0; j < 4; ++j) {
+                block += ' ';
+                AppendFixed(block, q.q[j], 12);
+            }
+            block += '\n';
+            WriteBlock(os, block);
         }
+        WriteBlock(os, block, true);
         os << "DATA_STOP\n";
     }
 }

@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "toolkit_oem.h"
 #include "toolkit_qlrproduct.h"
@@ -39,14 +40,20 @@ struct AemOptions : MessageOptions {
     bool orbitalFrame = false;   // body relative to the local orbital frame, not EME2000
 };
 
-// Why the pair cannot be exported, naming the first record whose rotation
-// cannot be recovered (or whose values are unusable); empty when all can.
-std::string AemProblem(const Product& eph, const Product& att);
+// The attitude quaternion of every record, inertial (or, with
+// `orbitalFrame`, orbital) to body, into `quaternions`. Returns why the pair
+// cannot be exported, naming the first record whose rotation cannot be
+// recovered (or whose values are unusable), and leaves `quaternions` empty
+// then; "" when every record can be.
+std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalFrame,
+                           std::vector<Quat>& quaternions);
 
 // Writes the AEM: header, then per segment of the ephemeris product a
 // metadata block (frames, TAI, START_TIME and STOP_TIME, QUATERNION) and a
-// data block of epoch Q1 Q2 Q3 QC lines. Call only when AemProblem is empty.
-void WriteAem(std::ostream& os, const Product& eph, const Product& att, const AemOptions& options);
+// data block of epoch Q1 Q2 Q3 QC lines, from the quaternions AemQuaternions
+// gave for the same frame.
+void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& quaternions,
+              const AemOptions& options);
 
 } // namespace toolkit
 

@@ -80,31 +80,115 @@ double Tai58FromUtc(const CalendarTime& utc)
     return utcSeconds + UTC_TAI_delta(midnight + sod / 86400.0) * 86400.0;
 }
 
-std::string IsoText(double midnightJD, double secondOfDay, int decimals)
+namespace {
+
+// The instant `secondOfDay` after the midnight `midnightJD`, rounded to
+// `decimals` digits (`scale` is 10^decimals): the midnight of its day
+// (rounding may carry into the next), and its whole seconds and fraction in
+// units of 10^-decimals.
+// False for instants outside the years 1800 to 2100, or not finite.
+bool SplitInstant(double midnightJD, double secondOfDay, double scale, double& dayJD,
+                  long long& whole, long long& frac)
 {
-    if (decimals < 0) decimals = 0;
-    if (decimals > 9) decimals = 9;
     // The calendar is exact from 1800 to 2100; nothing outside is a date here.
     if (!std::isfinite(midnightJD) || !std::isfinite(secondOfDay) || midnightJD < 2378496.5 ||
         midnightJD > 2488069.5 || std::fabs(secondOfDay) > 1e9)
-        return "(no date)";
-    const double scale = std::pow(10.0, decimals);
+        return false;
     double units = std::round(secondOfDay * scale);
     const double perDay = 86400.0 * scale;
     const double extraDays = std::floor(units / perDay);
     units -= extraDays * perDay;
-    date_time d(midnightJD + extraDays + 0.25);   // a quarter day in: no rounding at midnight
+    dayJD = midnightJD + extraDays;
+    whole = static_cast<long long>(units / scale);
+    frac = static_cast<long long>(units - static_cast<double>(whole) * scale);
+    return true;
+}
+
+// "YYYY-MM-DD" of the day that starts at `dayJD`.
+void AppendDate(std::string& out, double dayJD)
+{
+    date_time d(dayJD + 0.25);   // a quarter day in: no rounding at midnight
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
     double sec = 0;
     d.GetGregorianDate(year, month, day, hour, minute, sec);
-    const long long whole = static_cast<long long>(units / scale);
-    const long long frac = static_cast<long long>(units - static_cast<double>(whole) * scale);
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", year, month, day);
+    out.append(buf, static_cast<size_t>(n));
+}
+
+// printf's "%0*lld" into `at`; returns the end of the digits.
+char* PutDigits(char* at, long long v, int width)
+{
+    if (v < 0) return at + std::snprintf(at, 24, "%0*lld", width, v);
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v > 0);
+    while (n < width) digits[n++] = '0';
+    while (n > 0) *at++ = digits[--n];
+    return at;
+}
+
+// "Thh:mm:ss[.fff]" of a time of day.
+void AppendClock(std::string& out, long long whole, long long frac, int decimals)
+{
     char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02lld:%02lld:%02lld", year, month, day,
-                          whole / 3600, whole / 60 % 60, whole % 60);
-    if (decimals > 0)
-        std::snprintf(buf + n, sizeof buf - n, ".%0*lld", decimals, frac);
-    return buf;
+    char* at = buf;
+    *at++ = 'T';
+    at = PutDigits(at, whole / 3600, 2);
+    *at++ = ':';
+    at = PutDigits(at, whole / 60 % 60, 2);
+    *at++ = ':';
+    at = PutDigits(at, whole % 60, 2);
+    if (decimals > 0) {
+        *at++ = '.';
+        at = PutDigits(at, frac, decimals);
+    }
+    out.append(buf, static_cast<size_t>(at - buf));
+}
+
+int Decimals(int decimals) { return decimals < 0 ? 0 : decimals > 9 ? 9 : decimals; }
+
+} // namespace
+
+std::string IsoText(double midnightJD, double secondOfDay, int decimals)
+{
+    decimals = Decimals(decimals);
+    double dayJD = 0;
+    long long whole = 0, frac = 0;
+    if (!SplitInstant(midnightJD, secondOfDay, std::pow(10.0, decimals), dayJD, whole, frac))
+        return "(no date)";
+    std::string s;
+    AppendDate(s, dayJD);
+    AppendClock(s, whole, frac, decimals);
+    return s;
+}
+
+IsoTaiWriter::IsoTaiWriter(int decimals)
+    : decimals_(Decimals(decimals)), scale_(std::pow(10.0, decimals_))
+{
+}
+
+void IsoTaiWriter::Append(std::string& out, double tai93)
+{
+    double dayJD = 0;
+    long long whole = 0, frac = 0;
+    const double s = tai93 + kTai93Offset;
+    const double days = std::floor(s / 86400.0);
+    if (!std::isfinite(tai93) ||
+        !SplitInstant(kJD1993 + days, s - days * 86400.0, scale_, dayJD, whole, frac)) {
+        out += "(no date)";
+        return;
+    }
+    if (!(dayJD == dayJD_)) {
+        dayJD_ = dayJD;
+        date_.clear();
+        AppendDate(date_, dayJD);
+    }
+    out += date_;
+    AppendClock(out, whole, frac, decimals_);
 }
 
 std::string IsoTaiFromTai93(double tai93, int decimals)

@@ -30,6 +30,21 @@ std::string IsoText(double midnightJD, double secondOfDay, int decimals);
 // TAI93 seconds as TAI calendar text.
 std::string IsoTaiFromTai93(double tai93, int decimals);
 
+// IsoTaiFromTai93 appended to a text, for writers of many times in a row:
+// the same text, with the calendar date worked out once per day.
+class IsoTaiWriter
+{
+public:
+    explicit IsoTaiWriter(int decimals);
+    void Append(std::string& out, double tai93);
+
+private:
+    int decimals_;
+    double scale_;
+    double dayJD_ = -1;
+    std::string date_;
+};
+
 // TAI93 seconds as UTC calendar text (program's TAI-UTC model).
 std::string IsoUtcFromTai93(double tai93, int decimals);
 

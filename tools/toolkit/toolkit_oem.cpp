@@ -1,18 +1,22 @@
 #include "toolkit_oem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include "toolkit_isotime.h"
+#include "toolkit_text.h"
+#include "vn_class_quality_flags.h"
 
 namespace toolkit {
 
 namespace {
 
-const uint32_t kRepaired = 0x20;
-const uint32_t kLargeGapBefore = 0x40;
-const uint32_t kLargeGapAfter = 0x200;
+// Data lines are gathered into blocks of about this size before they are
+// handed to the stream.
+const size_t kBlock = 1 << 20;
 
 // A header text as one line of printable characters: up to its first zero
 // byte, trailing blanks dropped, other bytes escaped.
@@ -31,7 +35,7 @@ std::vector<Segment> SegmentsAtLargeGaps(const std::vector<ProductRecord>& r)
     if (r.empty()) return out;
     Segment s;
     for (size_t i = 0; i + 1 < r.size(); ++i)
-        if ((r[i].flags & kLargeGapAfter) || (r[i + 1].flags & kLargeGapBefore)) {
+        if ((r[i].flags & quality_flags::lgf) || (r[i + 1].flags & quality_flags::lgb)) {
             s.last = i;
             out.push_back(s);
             s.first = i + 1;
@@ -50,15 +54,15 @@ std::string UnusableRecord(const std::vector<ProductRecord>& r, size_t valueCoun
     const int kind = valueCount == 6 ? 0 : 1;
     if (r.empty()) return std::string("the ") + what + " file holds no records";
     for (size_t i = 0; i < r.size(); ++i) {
-        const std::string rec = std::string(what) + " record " + std::to_string(i);
-        if (!std::isfinite(r[i].tai93)) return rec + " has no finite time";
+        auto rec = [&]() { return std::string(what) + " record " + std::to_string(i); };
+        if (!std::isfinite(r[i].tai93)) return rec() + " has no finite time";
         for (size_t j = 0; j < valueCount && j < 6; ++j)
             if (!std::isfinite(r[i].v[j]))
-                return rec + " (" + IsoTaiFromTai93(r[i].tai93, 3) + " TAI) has " +
+                return rec() + " (" + IsoTaiFromTai93(r[i].tai93, 3) + " TAI) has " +
                        (std::isnan(r[i].v[j]) ? "NaN" : "an infinite value") + " as " +
                        names[kind][j];
         if (i > 0 && !(r[i].tai93 > r[i - 1].tai93))
-            return rec + " has time " + FixedText(r[i].tai93, 6) + " s, not after the " +
+            return rec() + " has time " + FixedText(r[i].tai93, 6) + " s, not after the " +
                    FixedText(r[i - 1].tai93, 6) + " s of the record before it";
     }
     return "";
@@ -86,29 +90,72 @@ std::vector<std::string> ProvenanceComments(const Product& eph, const std::strin
     return c;
 }
 
+void WriteHeaderNames(std::ostream& os, const MessageOptions& o)
+{
+    os << "CREATION_DATE = " << o.creationDate << "\n";
+    os << "ORIGINATOR = " << o.originator << "\n";
+    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+}
+
+void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size_t count,
+                       const Segment& s)
+{
+    os << "\nMETA_START\n";
+    os << "COMMENT Segment " << k + 1 << " of " << count << ": records " << s.first << " to "
+       << s.last << "\n";
+    os << "OBJECT_NAME = " << o.objectName << "\n";
+    os << "OBJECT_ID = " << o.objectId << "\n";
+    os << "CENTER_NAME = EARTH\n";
+}
+
+void WriteBlock(std::ostream& os, std::string& block, bool force)
+{
+    if (!force && block.size() < kBlock) return;
+    os.write(block.data(), static_cast<std::streamsize>(block.size()));
+    block.clear();
+}
+
+bool CreationDate(std::string& date, std::string& error)
+{
+    std::time_t when = std::time(nullptr);
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch && *epoch) {
+        // A whole number of seconds, no sign, up to the end of the year 9999.
+        const std::string text = epoch;
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+        if (text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0 || v > 253402300799ULL) {
+            error = "SOURCE_DATE_EPOCH: \"" + PrintableField(text) +
+                    "\" is not a whole number of seconds since 1970-01-01 00:00:00 UTC";
+            return false;
+        }
+        when = static_cast<std::time_t>(v);
+    }
+    std::tm tm{};
+    gmtime_r(&when, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    date = buf;
+    return true;
+}
+
 void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
 {
     const std::vector<Segment> segments = SegmentsAtLargeGaps(eph.records);
-    size_t repaired = 0;
-    for (const ProductRecord& r : eph.records) repaired += (r.flags & kRepaired) != 0;
+    const size_t repaired = CountRecords(eph.records).repaired;
     os << "CCSDS_OEM_VERS = " << o.version << "\n";
     for (const std::string& c : o.comments) os << "COMMENT " << c << "\n";
     os << "COMMENT " << eph.records.size() << " states in " << segments.size()
        << (segments.size() == 1 ? " segment, " : " segments, ") << repaired
        << " of them interpolated across short telemetry gaps\n";
-    os << "CREATION_DATE = " << o.creationDate << "\n";
-    os << "ORIGINATOR = " << o.originator << "\n";
-    if (!o.messageId.empty()) os << "MESSAGE_ID = " << o.messageId << "\n";
+    WriteHeaderNames(os, o);
 
-    char line[256];
+    IsoTaiWriter epoch(6);
+    std::string block;
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
-        os << "\nMETA_START\n";
-        os << "COMMENT Segment " << k + 1 << " of " << segments.size() << ": records "
-           << s.first << " to " << s.last << "\n";
-        os << "OBJECT_NAME = " << o.objectName << "\n";
-        os << "OBJECT_ID = " << o.objectId << "\n";
-        os << "CENTER_NAME = EARTH\n";
+        WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME = EME2000\n";
         os << "TIME_SYSTEM = TAI\n";
         os << "START_TIME = " << IsoTaiFromTai93(eph.records[s.first].tai93, 6) << "\n";
@@ -116,13 +163,18 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
         os << "INTERPOLATION = LAGRANGE\n";
         os << "INTERPOLATION_DEGREE = " << SegmentDegree(s, o.degree) << "\n";
         os << "META_STOP\n\n";
+        // epoch x y z vx vy vz: km with 6 decimals, km/s with 9.
         for (size_t i = s.first; i <= s.last; ++i) {
             const ProductRecord& r = eph.records[i];
-            std::snprintf(line, sizeof line, "%s %.6f %.6f %.6f %.9f %.9f %.9f\n",
-                          IsoTaiFromTai93(r.tai93, 6).c_str(), r.v[0] / 1e3, r.v[1] / 1e3,
-                          r.v[2] / 1e3, r.v[3] / 1e3, r.v[4] / 1e3, r.v[5] / 1e3);
-            os << line;
+            epoch.Append(block, r.tai93);
+            for (int j = 0; j < 6; ++j) {
+                block += ' ';
+                AppendFixed(block, r.v[j] / 1e3, j < 3 ? 6 : 9);
+            }
+            block += '\n';
+            WriteBlock(os, block);
         }
+        WriteBlock(os, block, true);
     }
 }
 

@@ -46,6 +46,26 @@ struct MessageOptions {
     std::vector<std::string> comments;   // header COMMENT lines, without the keyword
 };
 
+// The parts of a message that the OEM and the AEM share: CREATION_DATE,
+// ORIGINATOR and MESSAGE_ID (when given) at the end of the header; the
+// start of segment k of `count` (META_START, a COMMENT naming its records,
+// OBJECT_NAME, OBJECT_ID and CENTER_NAME).
+void WriteHeaderNames(std::ostream& os, const MessageOptions& o);
+void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size_t count,
+                       const Segment& s);
+
+// Hands the data lines in `block` to `os` and empties it once they fill
+// about 1 MiB, or at once with `force`: the writers gather their lines into
+// large writes.
+void WriteBlock(std::ostream& os, std::string& block, bool force = false);
+
+// CREATION_DATE of a message, UTC as YYYY-MM-DDThh:mm:ss: the time that
+// SOURCE_DATE_EPOCH gives, when it is set and not empty, so that the same
+// inputs give the same message; otherwise the current time. False, with the
+// reason, when SOURCE_DATE_EPOCH is not a whole number of seconds since 1970
+// (up to the end of the year 9999).
+bool CreationDate(std::string& date, std::string& error);
+
 // The header COMMENT lines that name the source product and the writer:
 // Source, Version and SpacecraftID texts, element-set epoch (TAI), and the
 // writing program with its version.

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "orbitlib_class_noradelements.h"
+#include "toolkit_text.h"
 #include "vn_class_satpasses.h"
 
 namespace toolkit {

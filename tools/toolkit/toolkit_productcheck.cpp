@@ -7,6 +7,8 @@
 
 #include "toolkit_orbitnumbers.h"
 #include "toolkit_statecheck.h"
+#include "toolkit_text.h"
+#include "vn_class_quality_flags.h"
 
 namespace toolkit {
 
@@ -14,16 +16,10 @@ namespace {
 
 // The epoch a run without element set writes into the ephemeris subheader.
 const double kNoElementsEpoch = -999.999999;
-const uint32_t kRep = 0x20, kLgb = 0x40, kSgb = 0x80, kSgf = 0x100, kLgf = 0x200;
 // Findings of one kind listed one by one before the rest are only counted.
 const size_t kPerKind = 5;
 
-std::string Num(double v, int decimals = 6)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
+std::string Num(double v, int decimals = 6) { return FixedText(v, decimals); }
 
 std::string Idx(size_t i) { return std::to_string(i); }
 
@@ -143,27 +139,27 @@ void FlagSequence(const Product& eph, std::vector<CheckFinding>& out)
     for (size_t i = 0; i < r.size(); ++i) {
         const uint32_t f = r[i].flags;
         const uint32_t before = i > 0 ? r[i - 1].flags : 0;
-        if (f & kRep) {
-            if (f != kRep) add(i, "a repaired point carries other flags");
+        if (f & quality_flags::rep) {
+            if (f != quality_flags::rep) add(i, "a repaired point carries other flags");
             else if (!inGap && !opened) add(i, "a repaired point outside a small gap");
             inGap = true;
             opened = false;
             continue;
         }
         if (opened) add(i, "a small gap with no repaired point in it");
-        else if (inGap && !(f & kSgb)) add(i, "a small gap not closed by a small-gap-before packet");
-        else if (!inGap && (f & kSgb)) add(i, "small-gap-before without a small gap before it");
-        if ((f & kLgb) && !(before & kLgf))
+        else if (inGap && !(f & quality_flags::sgb)) add(i, "a small gap not closed by a small-gap-before packet");
+        else if (!inGap && (f & quality_flags::sgb)) add(i, "small-gap-before without a small gap before it");
+        if ((f & quality_flags::lgb) && !(before & quality_flags::lgf))
             add(i, "large-gap-before without large-gap-follows on the record before it");
-        if (i > 0 && (before & kLgf) && !(f & kLgb))
+        if (i > 0 && (before & quality_flags::lgf) && !(f & quality_flags::lgb))
             add(i, "the record before has large-gap-follows but this one lacks large-gap-before");
-        if ((f & kSgf) && (f & kLgf)) add(i, "a small and a large gap follow at once");
-        if ((f & kSgb) && (f & kLgb)) add(i, "a small and a large gap precede at once");
+        if ((f & quality_flags::sgf) && (f & quality_flags::lgf)) add(i, "a small and a large gap follow at once");
+        if ((f & quality_flags::sgb) && (f & quality_flags::lgb)) add(i, "a small and a large gap precede at once");
         inGap = false;
-        opened = (f & kSgf) != 0;
+        opened = (f & quality_flags::sgf) != 0;
     }
     if (!r.empty() && (opened || inGap)) add(r.size() - 1, "the records end inside a small gap");
-    if (!r.empty() && (r.back().flags & kLgf))
+    if (!r.empty() && (r.back().flags & quality_flags::lgf))
         add(r.size() - 1, "the last record has large-gap-follows");
     if (count > kPerKind)
         out.push_back(Fault("flag-sequence", -1,
@@ -187,24 +183,6 @@ void ElementAge(const Product& eph, const CheckOptions& options, std::vector<Che
                             Num(options.maxElementAgeDays, 2) +
                             " (a stale element file, or another satellite's?)",
                         {{"epoch", epoch}, {"start", start}, {"stop", stop}, {"days", days}}));
-}
-
-void JsonString(std::string& s, const std::string& text)
-{
-    s += '"';
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            s += buf;
-        } else {
-            s += static_cast<char>(c);
-        }
-    }
-    s += '"';
 }
 
 void JsonNumber(std::string& s, double v)
@@ -295,9 +273,9 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
                       const std::vector<CheckFinding>& findings)
 {
     std::string s = "{\"ephemeris\": ";
-    JsonString(s, eph.path);
+    s += JsonString(eph.path);
     s += ", \"attitude\": ";
-    JsonString(s, att.path);
+    s += JsonString(att.path);
     s += std::string(", \"passed\": ") + (HasFault(findings) ? "false" : "true");
     s += ", \"records\": " + std::to_string(eph.records.size());
     s += ", \"orbits\": " + std::to_string(eph.orbits.size());
@@ -311,14 +289,14 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
             s += first ? "" : ", ";
             first = false;
             s += "{\"kind\": ";
-            JsonString(s, f.kind);
+            s += JsonString(f.kind);
             s += ", \"record\": " + (f.record < 0 ? std::string("null") : std::to_string(f.record));
             s += ", \"message\": ";
-            JsonString(s, f.message);
+            s += JsonString(f.message);
             s += ", \"values\": {";
             for (size_t i = 0; i < f.values.size(); ++i) {
                 s += i ? ", " : "";
-                JsonString(s, f.values[i].first);
+                s += JsonString(f.values[i].first);
                 s += ": ";
                 JsonNumber(s, f.values[i].second);
             }

@@ -1,12 +1,18 @@
 #include "toolkit_qlrproduct.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 #include "toolkit_isotime.h"
+#include "toolkit_text.h"
+#include "vn_class_quality_flags.h"
 #include "vn_proc_FormatConvert.h"
 #include "vn_version.h"
 
@@ -18,7 +24,6 @@ const size_t kCommonSize = 140;
 const size_t kHeaderSize = 512;
 const size_t kRecordSize = 64;
 const size_t kOrbitSize = 32;
-const uint32_t kKnownFlags = 0x3E0;
 
 std::string Field(const std::string& b, size_t offset, size_t n)
 {
@@ -28,25 +33,33 @@ std::string Field(const std::string& b, size_t offset, size_t n)
 double F64(const std::string& b, size_t offset) { return FormatConvert_float8(b.data() + offset); }
 uint32_t U32(const std::string& b, size_t offset) { return FormatConvert_ulong4(b.data() + offset); }
 
+// The whole file, read in one go when its size is known beforehand.
 bool ReadWhole(const std::string& path, std::string& bytes)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    if (f.bad()) return false;
-    bytes = ss.str();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    size_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0;
+    bytes.resize(size + 1);
+    size_t have = 0;
+    for (;;) {
+        if (have == bytes.size()) bytes.resize(2 * bytes.size() + 65536);
+        const ssize_t r = read(fd, &bytes[have], bytes.size() - have);
+        if (r > 0) have += static_cast<size_t>(r);
+        else if (r == 0) break;
+        else if (errno != EINTR) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return false;
+        }
+    }
+    close(fd);
+    bytes.resize(have);
     return true;
 }
 
 } // namespace
-
-std::string FixedText(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
 
 const char* KindName(ProductKind kind)
 {
@@ -83,7 +96,7 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     p.path = path;
     std::string b;
     if (!ReadWhole(path, b)) {
-        error = "cannot read \"" + path + "\"";
+        error = "cannot read \"" + path + "\": " + std::strerror(errno);
         return false;
     }
     p.fileSize = b.size();
@@ -167,15 +180,41 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
 
 std::string FlagNames(uint32_t flags)
 {
-    static const char* const names[5] = {"rep", "lgb", "sgb", "sgf", "lgf"};
     std::string s;
-    for (int bit = 0; bit < 32; ++bit) {
+    for (unsigned bit = 0; bit < 32; ++bit) {
         if (!(flags & (1u << bit))) continue;
         if (!s.empty()) s += '|';
-        if (bit >= 5 && bit <= 9) s += names[bit - 5];
-        else s += "bit" + std::to_string(bit);
+        switch (bit) {
+        case quality_flags::repBit: s += "rep"; break;
+        case quality_flags::lgbBit: s += "lgb"; break;
+        case quality_flags::sgbBit: s += "sgb"; break;
+        case quality_flags::sgfBit: s += "sgf"; break;
+        case quality_flags::lgfBit: s += "lgf"; break;
+        default: s += "bit" + std::to_string(bit);
+        }
     }
     return s;
+}
+
+RecordCounts CountRecords(const std::vector<ProductRecord>& r)
+{
+    RecordCounts c;
+    c.records = r.size();
+    for (size_t i = 0; i < r.size(); ++i) {
+        c.repaired += (r[i].flags & quality_flags::rep) != 0;
+        c.smallGaps += (r[i].flags & quality_flags::sgb) != 0;
+        if (r[i].flags & quality_flags::lgb) {
+            ++c.largeGaps;
+            if (i > 0) c.largeSeconds += r[i].tai93 - r[i - 1].tai93;
+        }
+    }
+    return c;
+}
+
+std::string WrongKind(const Product& p, ProductKind wanted)
+{
+    return "\"" + p.path + "\" is an " + KindName(p.kind) + " file, not an " + KindName(wanted) +
+           " file";
 }
 
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att)
@@ -185,10 +224,8 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
     auto add = [&](const std::string& s) {
         if (why.size() < limit) why.push_back(s);
     };
-    if (eph.kind != ProductKind::Ephemeris)
-        add("\"" + eph.path + "\" is an " + KindName(eph.kind) + " file, not an ephemeris file");
-    if (att.kind != ProductKind::Attitude)
-        add("\"" + att.path + "\" is an " + KindName(att.kind) + " file, not an attitude file");
+    if (eph.kind != ProductKind::Ephemeris) add(WrongKind(eph, ProductKind::Ephemeris));
+    if (att.kind != ProductKind::Attitude) add(WrongKind(att, ProductKind::Attitude));
     for (const std::string& s : eph.problems) add("ephemeris file: " + s);
     for (const std::string& s : att.problems) add("attitude file: " + s);
 
@@ -217,9 +254,9 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
                 break;
             }
         for (size_t i = 0; i < r.size(); ++i)
-            if (r[i].flags & ~kKnownFlags) {
+            if (r[i].flags & ~quality_flags::known) {
                 add(std::string(what) + " record " + std::to_string(i) + " has unknown flag bits (" +
-                    FlagNames(r[i].flags & ~kKnownFlags) + ")");
+                    FlagNames(r[i].flags & ~quality_flags::known) + ")");
                 break;
             }
         if (!r.empty() && p->records.size() == p->header.noRecords) {

@@ -76,12 +76,23 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& out, std::s
 // other bits as "bitN"; empty for none.
 std::string FlagNames(uint32_t flags);
 
+// What the quality flags of a product's records add up to.
+struct RecordCounts {
+    size_t records = 0;
+    size_t repaired = 0;       // points interpolated in small gaps
+    size_t smallGaps = 0;      // small gaps, repaired (records flagged small gap before)
+    size_t largeGaps = 0;      // large gaps, left open (records flagged large gap before)
+    double largeSeconds = 0;   // seconds without data across the large gaps
+};
+RecordCounts CountRecords(const std::vector<ProductRecord>& records);
+
+// "<path>" is an <its kind> file, not an <wanted> file: a product given
+// where one of the other kind is needed.
+std::string WrongKind(const Product& p, ProductKind wanted);
+
 // Every reason why `eph` and `att` are not a consistent pair of products;
 // empty when they are.
 std::vector<std::string> CheckProductPair(const Product& eph, const Product& att);
-
-// A number in fixed notation with `decimals` digits after the point, for messages.
-std::string FixedText(double v, int decimals);
 
 // Printable form of a text field: up to its last non-zero byte, zero bytes
 // inside shown as \0 and other unprintable bytes as \xNN.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "toolkit_text.h"
+
 namespace toolkit {
 
 namespace {

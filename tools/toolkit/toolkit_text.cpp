@@ -1,0 +1,120 @@
+#include "toolkit_text.h"
+
+#include <cassert>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace toolkit {
+
+namespace {
+
+// AppendFixed for the usual case, exactly: a finite v is m 2^-k with m an
+// integer below 2^53, so v 10^decimals = m 10^decimals / 2^k, which fits
+// 128 bits for up to 17 decimals. Its quotient, rounded half to even on the
+// exact remainder, holds the digits printf prints. False, with nothing
+// written, for values it does not cover: not finite, 2^53 or more, more
+// than 17 decimals, or digits beyond 64 bits.
+bool AppendFixedExact(std::string& out, double v, int decimals)
+{
+    static const uint64_t kPow10[18] = {1ULL,
+                                        10ULL,
+                                        100ULL,
+                                        1000ULL,
+                                        10000ULL,
+                                        100000ULL,
+                                        1000000ULL,
+                                        10000000ULL,
+                                        100000000ULL,
+                                        1000000000ULL,
+                                        10000000000ULL,
+                                        100000000000ULL,
+                                        1000000000000ULL,
+                                        10000000000000ULL,
+                                        100000000000000ULL,
+                                        1000000000000000ULL,
+                                        10000000000000000ULL,
+                                        100000000000000000ULL};
+    if (decimals > 17) return false;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    const int exponent = static_cast<int>((bits >> 52) & 0x7FF);
+    if (exponent == 0x7FF) return false;
+    uint64_t m = bits & ((1ULL << 52) - 1);
+    int k = 1074;   // subnormal: m 2^-1074
+    if (exponent != 0) {
+        m |= 1ULL << 52;
+        k = 1075 - exponent;
+    }
+    if (k < 0) return false;
+    using u128 = unsigned __int128;
+    const u128 n = static_cast<u128>(m) * kPow10[decimals];
+    u128 q = 0;
+    if (k == 0) {
+        q = n;
+    } else if (k < 128) {
+        q = n >> k;
+        const u128 rest = n - (q << k), half = static_cast<u128>(1) << (k - 1);
+        if (rest > half || (rest == half && (q & 1))) ++q;
+    }   // else n < 2^110 is below half of 2^k: q stays 0
+    if (q >> 64) return false;
+    uint64_t digits = static_cast<uint64_t>(q);
+    // Digits from the right, at least one before the point.
+    char buf[48];
+    char* at = buf + sizeof buf;
+    int written = 0;
+    do {
+        *--at = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+        if (++written == decimals) *--at = '.';
+    } while (digits > 0 || written <= decimals);
+    if (bits >> 63) *--at = '-';
+    out.append(at, static_cast<size_t>(buf + sizeof buf - at));
+    return true;
+}
+
+} // namespace
+
+void AppendFixed(std::string& out, double v, int decimals)
+{
+    if (decimals < 0) decimals = 0;
+    if (decimals > 30) decimals = 30;
+    if (AppendFixedExact(out, v, decimals)) return;
+    // Room for the longest: a sign, the largest double's 309 digits, the
+    // point and 30 decimals.
+    char buf[360];
+    const std::to_chars_result r =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    assert(r.ec == std::errc());
+    out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
+std::string FixedText(double v, int decimals)
+{
+    std::string s;
+    AppendFixed(s, v, decimals);
+    return s;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace toolkit

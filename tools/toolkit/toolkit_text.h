@@ -1,0 +1,26 @@
+#ifndef TOOLKIT_TEXT_H
+#define TOOLKIT_TEXT_H
+
+#include <string>
+
+namespace toolkit {
+
+// Numbers and strings as the tools write them.
+
+// `v` in fixed notation with `decimals` digits after the point (0 to 30),
+// the same text as printf's "%.*f" gives, every digit of it however large
+// the number: "nan", "-nan", "inf" and "-inf" for the values that are not
+// finite.
+std::string FixedText(double v, int decimals);
+
+// The same, appended to `out` without building a string of its own: for
+// writers of many numbers.
+void AppendFixed(std::string& out, double v, int decimals);
+
+// `text` as a JSON string, quotes included: " and \ escaped, a line end
+// as \n, other control characters and every byte from 0x7F on as \u00XX.
+std::string JsonString(const std::string& text);
+
+} // namespace toolkit
+
+#endif
