@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -121,6 +122,18 @@ std::string FreshTestDir()
     std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
     if (std::system(cmd.c_str()) != 0) throw std::runtime_error("cannot make " + dir);
     return dir;
+}
+
+std::vector<std::string> Temporaries(const std::string& dir)
+{
+    std::vector<std::string> found;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name).find(".trokproc-tmp") != std::string::npos)
+                found.push_back(e->d_name);
+        closedir(d);
+    }
+    return found;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes)

@@ -37,6 +37,9 @@ std::string FreshTestDir();
 // with this.
 void UseTestLeapSeconds();
 
+// The temporary files (".<name>.<pid>.<random>.trokproc-tmp") in `dir`.
+std::vector<std::string> Temporaries(const std::string& dir);
+
 // Whole-file helpers for end-to-end tests.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -48,27 +47,6 @@ void ExpectEarlierProducts(const std::string& dir)
 {
     EXPECT_EQ(ReadFile(dir + "/out.eph"), kEarlierEph);
     EXPECT_EQ(ReadFile(dir + "/out.att"), kEarlierAtt);
-}
-
-std::vector<std::string> Entries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-std::vector<std::string> Temporaries(const std::string& dir)
-{
-    std::vector<std::string> found;
-    for (const std::string& n : Entries(dir))
-        if (n.find(".trokproc-tmp") != std::string::npos) found.push_back(n);
-    return found;
 }
 
 bool Exists(const std::string& path)

@@ -197,16 +197,16 @@ TEST(HelpAndVersion, OnlyTheSingleArgumentIsAnOptionOfTrokprocAndPgsentry)
     EXPECT_EQ(r.out, "");
 }
 
-TEST(HelpAndVersion, TrokgenWithoutOutPrintsItsUsageAndWritesNothing)
+TEST(HelpAndVersion, TrokgenWithoutOutSaysWhatItNeedsAndWritesNothing)
 {
     const std::string dir = FreshTestDir();
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{TROKGEN_PATH},
           std::vector<std::string>{TROKGEN_PATH, "--seconds", "10", "--tle", "a.tle"}}) {
         const ProgramResult r = RunProgram(args, dir);
-        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("usage: trokgen --out FILE"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err, "trokgen: no packet file: give --out FILE or --archive DIR (see trokgen --help)\n");
     }
     std::set<std::string> files;
     ListFiles(dir, "", files);

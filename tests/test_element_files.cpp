@@ -120,7 +120,9 @@ TEST(Trokgen, ElementLinesHaveEveryColumnInItsPlace)
     for (const char* bad : {"2611", "26001a"}) {
         r = RunProgram({TROKGEN_PATH, "--out", "c.pkt", "--designator", bad}, dir);
         EXPECT_EQ(r.status, 255);
-        EXPECT_NE(r.err.find("bad value for --designator"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err, "trokgen: --designator takes an international designator such as 26001A "
+                         "(two digits of the launch year, three of the launch, one to three capital "
+                         "letters), not \"" + std::string(bad) + "\"\n");
     }
     r = RunProgram({TROKGEN_PATH, "--out", "c.pkt", "--element-number", "10000"}, dir);
     EXPECT_EQ(r.status, 255);

@@ -2,7 +2,6 @@
 // descriptors written in place, and commits of several files.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,18 +12,6 @@
 #include "vn_class_outputfile.h"
 
 namespace {
-
-std::vector<std::string> Temporaries(const std::string& dir)
-{
-    std::vector<std::string> found;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name).find(".trokproc-tmp") != std::string::npos)
-                found.push_back(e->d_name);
-        closedir(d);
-    }
-    return found;
-}
 
 unsigned Mode(const std::string& path)
 {

@@ -76,11 +76,25 @@ TEST(ToolLayer, FixedTextIsPrintfsTextOfEveryDouble)
     EXPECT_EQ(s, "x=1.2");
 }
 
-TEST(ToolLayer, JsonStringEscapesQuotesLineEndsControlAndHighBytes)
+// UTF-8 passes through; each byte of anything else becomes \udcXX, which
+// Python's surrogateescape turns back into the byte.
+TEST(ToolLayer, JsonStringKeepsUtf8AndEscapesQuotesControlsAndStrayBytes)
 {
-    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonString("one\ntwo\tthree"), "\"one\\ntwo\\u0009three\"");
-    EXPECT_EQ(JsonString(std::string("\x01\x7f\xc3\xa9", 4)), "\"\\u0001\\u007f\\u00c3\\u00a9\"");
+    const struct {
+        std::string text, json;
+    } cases[] = {
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"one\ntwo\tthree", "\"one\\ntwo\\u0009three\""},
+        {std::string("\x01\x7f", 2), "\"\\u0001\\u007f\""},
+        {"lat\xc3\xa9.eph \xe2\x82\xac \xf0\x9f\x9b\xb0", "\"lat\xc3\xa9.eph \xe2\x82\xac \xf0\x9f\x9b\xb0\""},
+        {"\xe9t\xe9", "\"\\udce9t\\udce9\""},                       // Latin-1
+        {"\xc0\xaf \xe0\x80\xaf", "\"\\udcc0\\udcaf \\udce0\\udc80\\udcaf\""},   // overlong
+        {"\xed\xb3\xbf", "\"\\udced\\udcb3\\udcbf\""},                // an encoded surrogate
+        {"\xf4\x90\x80\x80", "\"\\udcf4\\udc90\\udc80\\udc80\""},       // beyond U+10FFFF
+        {"x\xe2\x82", "\"x\\udce2\\udc82\""},                           // cut short
+        {"\x80\xc3\xa9\xff", "\"\\udc80\xc3\xa9\\udcff\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json);
 }
 
 TEST(ToolLayer, IsoTaiWriterGivesIsoTaiFromTai93sTextAcrossDaysAndCarries)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -309,21 +311,29 @@ TEST(Trokgen, BadArgumentsEndWithStatus255AndAReason)
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {{"--frobnicate", "1"}, "trokgen: unknown option --frobnicate"},
-        {{"--seconds", "0"}, "trokgen: bad value for --seconds: \"0\""},
-        {{"--seconds", "12x"}, "trokgen: bad value for --seconds: \"12x\""},
-        {{"--start", "2026-13-01"}, "trokgen: bad value for --start: \"2026-13-01\""},
+        {{"--frobnicate", "1"}, "trokgen: unknown option --frobnicate (see trokgen --help)\n"},
+        {{"--seconds", "0"}, "trokgen: --seconds takes a whole number from 2 to 43200000, not \"0\"\n"},
+        {{"--seconds", "12x"}, "trokgen: --seconds takes a whole number from 2 to 43200000, not \"12x\"\n"},
+        {{"--seconds", "1e3", "--small-gaps", "2.5"}, "trokgen: --small-gaps takes a whole number"},
+        {{"--start", "2026-13-01"}, "trokgen: --start takes TAI seconds since 1958"},
+        {{"--out", "x.pkt", "--days", "2"}, "--days and the day lists go with --archive only"},
+        {{"--out", "x.pkt", "stray"}, "trokgen: unexpected argument \"stray\" (see trokgen --help)\n"},
+        {{"--out", "x.pkt", "--tle", "./x.pkt"},
+         "trokgen: element file \"./x.pkt\" and packet file \"x.pkt\" are the same file\n"},
+        {{"--out", " "}, "trokgen: the packet file has no name"},
         {{"--out", "x.pkt", "--seconds", "100", "--large-gaps", "1"},
          "the span is too short for the large gaps"},
         {{"--out", "x.pkt", "--altitude", "200", "--ecc", "0.1"}, "orbit dips below 100 km"},
-        {{"--out"}, "trokgen: option --out needs a value"},
+        {{"--out"}, "trokgen: option --out needs a file name\n"},
         {{"--out", "no-such-dir/x.pkt"}, "cannot open the packet file \"no-such-dir/x.pkt\""},
     };
     for (const auto& c : cases) {
         const ProgramResult r = Gen(dir, c.args);
         EXPECT_EQ(r.status, 255) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
     }
+    EXPECT_NE(access((dir + "/x.pkt").c_str(), F_OK), 0) << "a refused run writes nothing";
 }
 
 TEST(TrokgenEndToEnd, GeneratedDayRunsThroughTrokprocAndNumbersOrbitsFromItsElements)

@@ -14,6 +14,7 @@
 #include "toolkit_cli.h"
 #include "toolkit_pktscan.h"
 #include "toolkit_text.h"
+#include "vn_class_outputfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
 #include "vn_version.h"
@@ -75,14 +76,20 @@ bool CopyWhole(int fd, int fdOut, const std::string& in, std::string& error)
 int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& out, const PacketLayout& layout,
             bool json)
 {
-    struct stat inStat, outStat;
-    if (fstat(fd, &inStat) != 0) Fail(in + ": " + std::strerror(errno));
-    if (stat(out.c_str(), &outStat) == 0) {
-        if (outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
-            Fail(out + ": is the input file; pktscan never writes over its input");
-        // The copy is renamed onto OUT: a device or directory there stays.
-        if (!S_ISREG(outStat.st_mode)) Fail(out + ": not a regular file");
-    }
+    if (SameFile(in, out)) Fail(out + ": is the input file; pktscan never writes over its input");
+
+    // The copy is written to a new temporary beside OUT (where OUT is a link
+    // of the user's, beside the file it leads to) and takes the name only
+    // when trokproc would accept it, so OUT is never left half written. It
+    // is read back, so it must become a regular file: folders, devices,
+    // FIFOs (which would hold the open until someone reads) and standard
+    // output are refused.
+    struct stat st;
+    if (stat(out.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) Fail(out + ": not a regular file");
+    outputfile copy;
+    if (!copy.Open(out)) Fail(out + ": " + copy.Error());
+    if (copy.Direct()) Fail(out + ": not a regular file");
+    const int fdOut = copy.Fd();
 
     // A file that trokproc accepts and that shows no damage is copied as it
     // is: every packet in it is kept. (Damage that trokproc passes over, such
@@ -95,17 +102,6 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
         Fail(in + ": " + error);
     const bool asIs = verdict.Accepted() && !survey.Damaged();
 
-    // The copy is written beside OUT and renamed over it only when trokproc
-    // would accept it, so OUT is never left half written.
-    const size_t slash = out.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : out.substr(0, slash));
-    std::string tmp = dir + "/.pktscan-XXXXXX";
-    const int fdOut = mkstemp(&tmp[0]);
-    if (fdOut < 0) Fail(out + ": " + std::strerror(errno));
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fdOut, 0666 & ~mask);
-
     Salvage result;
     bool ok = true;
     if (asIs) {
@@ -116,24 +112,18 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
     } else {
         ok = SalvagePacketFile(fd, size, layout, survey, fdOut, result, error);
     }
-    const bool closed = close(fdOut) == 0;
-    if (!ok || !closed) {
-        unlink(tmp.c_str());
-        Fail(out + ": " + (ok ? std::string(std::strerror(errno)) : error));
-    }
-    // The copy is judged again, by the same rules, as trokproc will read it.
+    if (!ok) Fail(out + ": " + error);
+    // The copy is judged again, by the same rules, as trokproc will read it
+    // (through a descriptor of its own: the temporary is open for writing).
     if (!asIs) {
         uint64_t copySize = 0;
-        const int fdCopy = OpenPacketFile(tmp, copySize, error);
-        if (fdCopy < 0 || !JudgePacketFile(fdCopy, copySize, layout, result.check, error)) {
-            if (fdCopy >= 0) close(fdCopy);
-            unlink(tmp.c_str());
+        const int fdCopy = OpenPacketFile("/proc/self/fd/" + std::to_string(fdOut), copySize, error);
+        if (fdCopy < 0 || !JudgePacketFile(fdCopy, copySize, layout, result.check, error))
             Fail(out + ": cannot read back the copy: " + error);
-        }
         close(fdCopy);
     }
     if (!result.check.Accepted()) {
-        unlink(tmp.c_str());
+        copy.Discard();
         if (json) {
             Print("{\"file\":" + JsonString(in) + ",\"salvage\":null,\"written\":false,\"reason\":" +
                   JsonString(result.check.Sentence(layout)) + "}\n");
@@ -141,11 +131,7 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
         Say(in + ": nothing trokproc accepts could be saved: " + result.check.Sentence(layout));
         return kStatusVerdict;
     }
-    if (rename(tmp.c_str(), out.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        unlink(tmp.c_str());
-        Fail(out + ": " + reason);
-    }
+    if (!copy.Commit()) Fail(out + ": " + copy.Error());
     if (json) {
         std::string j = "{\"file\":" + JsonString(in) + ",\"salvage\":" + JsonString(out) +
                         ",\"written\":true,\"copied_as_is\":" + (asIs ? "true" : "false") +
@@ -174,7 +160,7 @@ int main(int argc, char** argv)
     CommandLine cl(argc, argv, "pktscan", kUsage);
     while (cl.Next()) {
         if (cl.Operand()) {
-            if (cl.Arg().empty()) Fail("empty file name");
+            if (BlankName(cl.Arg())) Fail("empty file name");
             if (!file.empty()) cl.Usage("one packet file only");
             file = cl.Arg();
         } else if (cl.Is("--json")) {
@@ -183,7 +169,7 @@ int main(int argc, char** argv)
             pelk = true;
         } else if (cl.Is("--salvage")) {
             out = cl.Value("a file name");
-            if (out.empty()) Fail("option --salvage needs a file name");
+            if (BlankName(out)) Fail("option --salvage needs a file name");
             haveOut = true;
         } else {
             cl.Unknown();

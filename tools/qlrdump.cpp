@@ -16,6 +16,7 @@
 #include "toolkit_orbitnumbers.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_oem.h"
+#include "toolkit_output.h"
 #include "toolkit_qlrproduct.h"
 #include "toolkit_text.h"
 #include "vn_version.h"
@@ -53,6 +54,7 @@ struct Options {
     bool json = false;
     CheckOptions check;
     std::string elementFile;   // --tle: the run's element file, for the check
+    bool haveOut = false;
     std::string out, objectName, objectId, originator, messageId;
     std::string oemVersion = "2.0", frame = "inertial";
     int degree = 7;
@@ -234,21 +236,21 @@ std::string TrimmedText(const std::string& field)
     return s;
 }
 
-// Writes an export to `out` (standard output when empty); output that
-// cannot be written whole is a failure.
+// Writes an export to --out (standard output without it); output that
+// cannot be written whole is a failure, and an earlier file of that name
+// then stays as it was.
 template <class Writer>
-void Export(const std::string& out, Writer write)
+void Export(const Options& o, Writer write)
 {
-    if (out.empty()) {
+    if (!o.haveOut) {
         write(std::cout);
         FinishOutput();
         return;
     }
-    std::ofstream f(out, std::ios::trunc);
-    if (!f) Fail("cannot open \"" + out + "\" for writing");
+    outputstream f;
+    OpenOutput(f, {"output file", o.out});
     write(f);
-    f.close();
-    if (!f) Fail("cannot write \"" + out + "\"");
+    CommitOutputs({&f});
 }
 
 // Creation time, object and originator of an export, from the options and
@@ -295,6 +297,7 @@ Options ParseOptions(int argc, char** argv)
             o.elementFile = cl.Value();
         } else if (cl.Is("--out")) {
             o.out = cl.Value();
+            o.haveOut = true;
         } else if (cl.Is("--object-name")) {
             o.objectName = cl.Value();
         } else if (cl.Is("--object-id")) {
@@ -320,6 +323,13 @@ Options ParseOptions(int argc, char** argv)
     if (o.mode == "--summary" && (n < 1 || n > 2))
         cl.Usage("--summary needs an ephemeris file and optionally its attitude file");
     if (o.mode.empty() && n != 1) cl.Usage("give one product file");
+    // The export never replaces a file it reads.
+    std::vector<NamedFile> inputs;
+    for (const std::string& f : o.files) inputs.push_back({"input file", f});
+    if (!o.elementFile.empty()) inputs.push_back({"element file", o.elementFile});
+    std::vector<NamedFile> outputs;
+    if (o.haveOut && (o.mode == "--oem" || o.mode == "--aem")) outputs.push_back({"output file", o.out});
+    RefuseClashes(inputs, outputs);
     return o;
 }
 
@@ -364,7 +374,7 @@ int RunOem(const Options& o)
     m.version = o.oemVersion;
     if (o.oemVersion == "3.0" && m.messageId.empty())
         m.messageId = "OEM_" + m.objectName + "_" + m.creationDate;
-    Export(o.out, [&](std::ostream& os) { WriteOem(os, eph, m); });
+    Export(o, [&](std::ostream& os) { WriteOem(os, eph, m); });
     return kStatusOk;
 }
 
@@ -385,7 +395,7 @@ int RunAem(const Options& o)
     AemOptions m;
     ExportNames(eph, o, m);
     m.orbitalFrame = o.frame == "orbital";
-    Export(o.out, [&](std::ostream& os) { WriteAem(os, eph, quaternions, m); });
+    Export(o, [&](std::ostream& os) { WriteAem(os, eph, quaternions, m); });
     return kStatusOk;
 }
 

@@ -4,14 +4,16 @@
 // report.html with the pair check's verdict, a summary and every plot
 // embedded, so the page reads without a network.
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <unistd.h>
+
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit_civilutc.h"
 #include "toolkit_cli.h"
+#include "toolkit_output.h"
 #include "toolkit_productcheck.h"
 #include "toolkit_qlrproduct.h"
 #include "toolkit_quicklook.h"
@@ -29,27 +31,31 @@ const char* const kUsage =
     "with the pair check, a summary and the plots. Status 1: the pair fails\n"
     "the check (the report says why); 255: unusable input or arguments.\n";
 
-// Writes `text` as the file `name` in `dir`.
-void WriteOutput(const std::string& dir, const std::string& name, const std::string& text)
-{
-    const std::string path = dir + "/" + name;
-    std::ofstream f(path, std::ios::trunc | std::ios::binary);
-    f << text;
-    f.close();
-    if (!f) Fail("cannot write \"" + path + "\"");
-}
+// The files a run may write in its folder: the plots and close-up data
+// that a run draws or not, depending on its products (those of an earlier
+// run that this one does not draw are removed once this run's files are in
+// place), and the others.
+const std::vector<std::string> kMaybeDrawn = {"attitude.png", "rates.png", "height.png", "groundtrack.png",
+                                              "closeup1.png", "closeup2.png", "closeup3.png",
+                                              "closeup1.dat", "closeup2.dat", "closeup3.dat"};
+const std::vector<std::string> kOtherFiles = {"series.dat", "marks.dat", "track.dat", "qlrplot.gp",
+                                              "gnuplot.log", "report.html"};
 
-// The PNG gnuplot drew for `plot`.
-PlotImage LoadPlot(const std::string& dir, const Plot& plot)
+std::string InFolder(const std::string& dir, const std::string& name) { return dir + "/" + name; }
+
+// Writes the files (a name in `dir` and its bytes) and gives them their
+// names together, once all are whole.
+void WriteTogether(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files)
 {
-    const std::string path = dir + "/" + plot.file;
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << f.rdbuf();
-    PlotImage image{plot, bytes.str()};
-    unsigned w = 0, h = 0;
-    if (!f || !PngSize(image.png, w, h)) Fail("gnuplot did not write \"" + path + "\"");
-    return image;
+    std::vector<std::unique_ptr<outputstream>> streams;
+    std::vector<outputstream*> outs;
+    for (const auto& file : files) {
+        streams.push_back(std::make_unique<outputstream>());
+        OpenOutput(*streams.back(), {"output file", InFolder(dir, file.first)});
+        *streams.back() << file.second;
+        outs.push_back(streams.back().get());
+    }
+    CommitOutputs(outs);
 }
 
 } // namespace
@@ -73,14 +79,12 @@ int main(int argc, char** argv)
     if (eph.kind != ProductKind::Ephemeris) Fail(WrongKind(eph, ProductKind::Ephemeris));
     if (att.kind != ProductKind::Attitude) Fail(WrongKind(att, ProductKind::Attitude));
 
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (!std::filesystem::is_directory(dir)) Fail("cannot make the directory \"" + dir + "\"");
-
-    // Plots of an earlier run that this one might not redraw.
-    for (const char* old : {"attitude.png", "rates.png", "height.png", "groundtrack.png", "closeup1.png",
-                            "closeup2.png", "closeup3.png", "closeup1.dat", "closeup2.dat", "closeup3.dat"})
-        std::filesystem::remove(dir + "/" + old, ec);
+    // No file of the run may be one of the products, nor reached twice.
+    std::vector<NamedFile> outputs;
+    for (const std::vector<std::string>* list : {&kMaybeDrawn, &kOtherFiles})
+        for (const std::string& name : *list) outputs.push_back({"output file", InFolder(dir, name)});
+    RefuseClashes({{"ephemeris file", files[0]}, {"attitude file", files[1]}}, outputs);
+    OwnFolder(dir);
 
     const std::string warning = LeapSecondsWarning(SystemLeapSeconds());
     if (!warning.empty()) Warn(warning);
@@ -88,18 +92,48 @@ int main(int argc, char** argv)
     const std::vector<CheckFinding> findings = CheckProducts(eph, att, CheckOptions());
     PlotData data;
     std::vector<PlotImage> images;
+    std::vector<std::pair<std::string, std::string>> written;   // this run's PNGs, log and page
     if (PreparePlotData(eph, att, data)) {
         std::vector<Plot> plots;
-        const std::string script = PlotScript(eph, att, data, plots);
-        for (const auto& file : data.files) WriteOutput(dir, file.first, file.second);
-        WriteOutput(dir, "qlrplot.gp", script);
+        std::vector<std::pair<std::string, std::string>> inputs = data.files;
+        inputs.push_back({"qlrplot.gp", PlotScript(eph, att, data, plots)});
+        WriteTogether(dir, inputs);
         if (!plots.empty()) {
-            const std::string failed = RunGnuplot(dir);
-            if (!failed.empty()) Fail(failed);
+            // gnuplot reads the data files here and gets the same script,
+            // its plots going to files in memory.
+            GnuplotRun run;
+            const std::string failed =
+                RunGnuplot(dir, plots.size(),
+                           [&](const std::vector<std::string>& to) {
+                               std::vector<Plot> same;
+                               return PlotScript(eph, att, data, same, to);
+                           },
+                           run);
+            if (!failed.empty()) {
+                if (run.log.empty()) Fail(failed);
+                WriteTogether(dir, {{"gnuplot.log", run.log}});
+                Fail(failed + " (see " + InFolder(dir, "gnuplot.log") + ")");
+            }
+            for (size_t k = 0; k < plots.size(); ++k) {
+                unsigned w = 0, h = 0;
+                if (!PngSize(run.pngs[k], w, h))
+                    Fail("gnuplot did not write \"" + InFolder(dir, plots[k].file) + "\"");
+                images.push_back({plots[k], run.pngs[k]});
+                written.push_back({plots[k].file, run.pngs[k]});
+            }
+            written.push_back({"gnuplot.log", run.log});
         }
-        for (const Plot& p : plots) images.push_back(LoadPlot(dir, p));
     }
-    WriteOutput(dir, "report.html", ReportPage(eph, att, findings, data.ephGaps, images, warning));
+    written.push_back({"report.html", ReportPage(eph, att, findings, data.ephGaps, images, warning)});
+    WriteTogether(dir, written);
+
+    // Plots of an earlier run that this one did not draw.
+    for (const std::string& name : kMaybeDrawn) {
+        bool drawn = false;
+        for (const auto& f : written) drawn = drawn || f.first == name;
+        for (const auto& f : data.files) drawn = drawn || f.first == name;
+        if (!drawn) unlink(InFolder(dir, name).c_str());
+    }
 
     if (HasFault(findings)) {
         for (const CheckFinding& f : findings)

@@ -12,10 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <iostream>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,9 +21,12 @@
 #include "orbitlib_class_noradelements.h"
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
+#include "toolkit_cli.h"
 #include "toolkit_isotime.h"
 #include "toolkit_orbitsim.h"
+#include "toolkit_output.h"
 #include "toolkit_packetbuilder.h"
+#include "toolkit_text.h"
 #include "toolkit_tle.h"
 #include "vn_proc_FormatConvert.h"
 #include "vn_version.h"
@@ -82,12 +83,6 @@ const long kDay = 86400;
 // TAI93 zero (1993-01-01 00:00:27 TAI) in TAI seconds since 1958.
 const double kTai93From1958 = 1104537627.0;
 
-[[noreturn]] void Fail(const std::string& message)
-{
-    std::cerr << "trokgen: " << message << std::endl;
-    std::exit(-1);
-}
-
 // splitmix64: small, fast and the same on every platform.
 class Random
 {
@@ -130,26 +125,31 @@ struct Options {
     std::set<long> timeFaultDays, flipDays, cutDays, tleGapDays;
 };
 
-double Number(const std::string& option, const std::string& text, double lo, double hi)
+// A count: a whole number from lo to hi, written as any number ("1e3" and
+// "600.0" too, as scripts may compute them).
+long Count(CommandLine& cl, double lo, double hi)
 {
+    const std::string text = cl.Value();
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < lo || v > hi)
-        Fail("bad value for " + option + ": \"" + text + "\"");
-    return v;
-}
-
-long Count(const std::string& option, const std::string& text, long lo, long hi)
-{
-    const double v = Number(option, text, lo, hi);
-    if (v != std::floor(v)) Fail("bad value for " + option + ": \"" + text + "\"");
+    if (text.empty() || *end != '\0' || errno != 0 || !(v >= lo && v <= hi) || v != std::floor(v))
+        cl.BadValue(text, "a whole number from " + FixedText(lo, 0) + " to " + FixedText(hi, 0));
     return static_cast<long>(v);
 }
 
 // A list of days such as "3,5-7": each a whole number from 1 on.
-std::set<long> DayList(const std::string& option, const std::string& text)
+std::set<long> DayList(CommandLine& cl)
 {
+    const std::string text = cl.Value("a list of days");
+    const std::string what = "a list of days such as 3,5-7 (days 1 to 100000)";
+    auto day = [&](const std::string& item) {
+        char* end = nullptr;
+        errno = 0;
+        const long d = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || errno != 0 || d < 1 || d > 100000) cl.BadValue(text, what);
+        return d;
+    };
     std::set<long> days;
     size_t from = 0;
     while (from <= text.size()) {
@@ -157,110 +157,97 @@ std::set<long> DayList(const std::string& option, const std::string& text)
         if (comma == std::string::npos) comma = text.size();
         const std::string item = text.substr(from, comma - from);
         const size_t dash = item.find('-');
-        const long first = Count(option, item.substr(0, dash), 1, 100000);
-        const long last = dash == std::string::npos ? first
-                                                    : Count(option, item.substr(dash + 1), 1, 100000);
-        if (last < first) Fail("bad value for " + option + ": \"" + text + "\"");
+        const long first = day(item.substr(0, dash));
+        const long last = dash == std::string::npos ? first : day(item.substr(dash + 1));
+        if (last < first) cl.BadValue(text, what);
         for (long d = first; d <= last; ++d) days.insert(d);
         from = comma + 1;
     }
     return days;
 }
 
-// A usage error: the usage on standard error, status 2.
-[[noreturn]] void Usage(const std::string& message)
-{
-    if (!message.empty()) std::cerr << "trokgen: " << message << "\n";
-    std::cerr << kUsage;
-    std::cerr.flush();
-    std::exit(2);
-}
-
-// Writes `text` to standard output and ends: status 0, or 255 when it
-// cannot be written.
-[[noreturn]] void PrintAndExit(const std::string& text)
-{
-    std::cout << text;
-    std::cout.flush();
-    std::exit(std::cout ? 0 : 255);
-}
-
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
     bool seconds = false;
-    if (argc < 2) Usage("");
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") PrintAndExit(kUsage);
-        if (a == "--version") PrintAndExit("trokgen " TROK_VERSION "\n");
-        if (a == "--time-fault") { o.timeFault = true; continue; }
-        if (a == "--pelk") { o.pelk = true; continue; }
-        if (a == "--two-body") { o.twoBody = true; continue; }
-        if (a.compare(0, 2, "--") != 0) Fail("unexpected argument \"" + a + "\"\n" + kUsage);
-        if (i + 1 >= argc) Fail("option " + a + " needs a value");
-        const std::string v = argv[++i];
-        if (a == "--out") o.out = v;
-        else if (a == "--tle") o.tle = v;
-        else if (a == "--config") o.config = v;
-        else if (a == "--eph") o.eph = v;
-        else if (a == "--att") o.att = v;
-        else if (a == "--name") o.name = v;
-        else if (a == "--archive") o.archive = v;
-        else if (a == "--days") o.days = Count(a, v, 1, 100000);
-        else if (a == "--time-fault-days") o.timeFaultDays = DayList(a, v);
-        else if (a == "--flip-days") o.flipDays = DayList(a, v);
-        else if (a == "--cut-days") o.cutDays = DayList(a, v);
-        else if (a == "--tle-gap-days") o.tleGapDays = DayList(a, v);
-        else if (a == "--designator") {
-            if (!ValidDesignator(v))
-                Fail("bad value for --designator: \"" + v +
-                     "\" (two digits of the launch year, three of the launch, one to three"
-                     " capital letters, e.g. 26001A)");
-            o.designator = v;
-        } else if (a == "--element-number") o.elementNumber = Count(a, v, 0, 9999);
-        else if (a == "--seconds") {
-            o.seconds = Count(a, v, 2, 500L * 86400);
+    CommandLine cl(argc, argv, "trokgen", kUsage);
+    while (cl.Next()) {
+        const std::string a = cl.Arg();
+        if (cl.Operand()) cl.Usage("unexpected argument \"" + a + "\"");
+        else if (cl.Is("--time-fault")) o.timeFault = true;
+        else if (cl.Is("--pelk")) o.pelk = true;
+        else if (cl.Is("--two-body")) o.twoBody = true;
+        else if (cl.Is("--out")) o.out = cl.Value("a file name");
+        else if (cl.Is("--tle")) o.tle = cl.Value("a file name");
+        else if (cl.Is("--config")) o.config = cl.Value("a file name");
+        else if (cl.Is("--eph")) o.eph = cl.Value("a file name");
+        else if (cl.Is("--att")) o.att = cl.Value("a file name");
+        else if (cl.Is("--name")) o.name = cl.Value();
+        else if (cl.Is("--archive")) o.archive = cl.Value("a folder");
+        else if (cl.Is("--days")) o.days = Count(cl, 1, 100000);
+        else if (cl.Is("--time-fault-days")) o.timeFaultDays = DayList(cl);
+        else if (cl.Is("--flip-days")) o.flipDays = DayList(cl);
+        else if (cl.Is("--cut-days")) o.cutDays = DayList(cl);
+        else if (cl.Is("--tle-gap-days")) o.tleGapDays = DayList(cl);
+        else if (cl.Is("--designator")) {
+            o.designator = cl.Value();
+            if (!ValidDesignator(o.designator))
+                cl.BadValue(o.designator, "an international designator such as 26001A (two digits "
+                                          "of the launch year, three of the launch, one to three "
+                                          "capital letters)");
+        } else if (cl.Is("--element-number")) o.elementNumber = Count(cl, 0, 9999);
+        else if (cl.Is("--seconds")) {
+            o.seconds = Count(cl, 2, 500.0 * 86400);
             seconds = true;
         }
-        else if (a == "--seed") o.seed = static_cast<uint64_t>(Count(a, v, 0, 1e15));
-        else if (a == "--jitter") o.jitterMs = Number(a, v, 0.0, 100.0);
-        else if (a == "--small-gaps") o.smallGaps = Count(a, v, 0, 100000);
-        else if (a == "--large-gaps") o.largeGaps = Count(a, v, 0, 100000);
-        else if (a == "--repeats") o.repeats = Count(a, v, 0, 1000000);
-        else if (a == "--other-apid") o.otherApid = Count(a, v, 0, 10000000);
-        else if (a == "--altitude") o.altitudeKm = Number(a, v, 150.0, 40000.0);
-        else if (a == "--ecc") o.ecc = Number(a, v, 0.0, 0.5);
-        else if (a == "--incl") o.inclDeg = Number(a, v, 0.0, 180.0);
-        else if (a == "--raan") o.raanDeg = Number(a, v, 0.0, 360.0);
-        else if (a == "--argp") o.argpDeg = Number(a, v, 0.0, 360.0);
-        else if (a == "--mean-anomaly") o.meanAnomalyDeg = Number(a, v, 0.0, 360.0);
-        else if (a == "--wobble") o.wobble = Number(a, v, 0.0, 100.0);
-        else if (a == "--wobble-deg") {
+        else if (cl.Is("--seed")) o.seed = static_cast<uint64_t>(Count(cl, 0, 1e15));
+        else if (cl.Is("--jitter")) o.jitterMs = cl.Number(0.0, 100.0);
+        else if (cl.Is("--small-gaps")) o.smallGaps = Count(cl, 0, 100000);
+        else if (cl.Is("--large-gaps")) o.largeGaps = Count(cl, 0, 100000);
+        else if (cl.Is("--repeats")) o.repeats = Count(cl, 0, 1000000);
+        else if (cl.Is("--other-apid")) o.otherApid = Count(cl, 0, 10000000);
+        else if (cl.Is("--altitude")) o.altitudeKm = cl.Number(150.0, 40000.0);
+        else if (cl.Is("--ecc")) o.ecc = cl.Number(0.0, 0.5);
+        else if (cl.Is("--incl")) o.inclDeg = cl.Number(0.0, 180.0);
+        else if (cl.Is("--raan")) o.raanDeg = cl.Number(0.0, 360.0);
+        else if (cl.Is("--argp")) o.argpDeg = cl.Number(0.0, 360.0);
+        else if (cl.Is("--mean-anomaly")) o.meanAnomalyDeg = cl.Number(0.0, 360.0);
+        else if (cl.Is("--wobble")) o.wobble = cl.Number(0.0, 100.0);
+        else if (cl.Is("--wobble-deg")) {
+            const std::string v = cl.Value("three amplitudes");
+            const std::string what = "three amplitudes Y,R,P from 0 to 90 degrees";
             size_t from = 0;
             for (int j = 0; j < 3; ++j) {
                 const size_t comma = j < 2 ? v.find(',', from) : v.size();
-                if (comma == std::string::npos) Fail("bad value for " + a + ": \"" + v + "\"");
-                o.wobbleDeg[j] = Number(a, v.substr(from, comma - from), 0.0, 90.0);
+                if (comma == std::string::npos) cl.BadValue(v, what);
+                const std::string item = v.substr(from, comma - from);
+                char* end = nullptr;
+                const double deg = std::strtod(item.c_str(), &end);
+                if (item.empty() || *end != '\0' || !(deg >= 0.0 && deg <= 90.0)) cl.BadValue(v, what);
+                o.wobbleDeg[j] = deg;
                 from = comma + 1;
             }
-        } else if (a == "--rev") o.rev = Count(a, v, 0, 99999);
-        else if (a == "--catalog") o.catalog = Count(a, v, 1, 99999);
-        else if (a == "--start") {
+        } else if (cl.Is("--rev")) o.rev = Count(cl, 0, 99999);
+        else if (cl.Is("--catalog")) o.catalog = Count(cl, 1, 99999);
+        else if (cl.Is("--start")) {
+            const std::string v = cl.Value("a time");
             CalendarTime t;
+            char* end = nullptr;
+            const double tai = std::strtod(v.c_str(), &end);
             if (ParseIsoTime(v, t)) o.start = Tai58FromUtc(t);
-            else o.start = Number(a, v, 0.0, 4.0e9);
-        } else Fail("unknown option " + a + "\n" + kUsage);
+            else if (!v.empty() && *end == '\0' && tai >= 0.0 && tai <= 4.0e9) o.start = tai;
+            else cl.BadValue(v, "TAI seconds since 1958 (0 to 4e9) or a UTC date YYYY-MM-DD[Thh:mm[:ss[.fff]]][Z]");
+        } else cl.Unknown();
     }
     if (o.archive.empty()) {
-        if (o.out.empty()) Usage("no packet file: give --out FILE or --archive DIR");
+        if (o.out.empty()) cl.Usage("no packet file: give --out FILE or --archive DIR");
         if (o.days || !o.timeFaultDays.empty() || !o.flipDays.empty() || !o.cutDays.empty() ||
             !o.tleGapDays.empty())
-            Fail("--days and the day lists go with --archive only");
+            cl.Usage("--days and the day lists go with --archive only");
     } else {
         if (!o.out.empty() || !o.config.empty() || !o.eph.empty() || !o.att.empty() || seconds)
-            Fail("--out, --config, --eph, --att and --seconds do not go with --archive");
-        if (!o.days) Fail("--archive needs --days N");
+            cl.Usage("--out, --config, --eph, --att and --seconds do not go with --archive");
+        if (!o.days) cl.Usage("--archive needs --days N");
         for (const std::set<long>* list : {&o.timeFaultDays, &o.flipDays, &o.cutDays, &o.tleGapDays})
             if (!list->empty() && *list->rbegin() > o.days)
                 Fail("day " + std::to_string(*list->rbegin()) + " lies beyond the " +
@@ -281,19 +268,15 @@ Options ParseOptions(int argc, char** argv)
     // The orbit must stay clear of the Earth.
     if ((kEquatorialRadius + o.altitudeKm * 1e3) * (1.0 - o.ecc) < kEquatorialRadius + 100e3)
         Fail("orbit dips below 100 km: lower --ecc or raise --altitude");
+    // Each file written is a file of its own (the archive's day files are
+    // compared with the history when their names are known).
+    std::vector<NamedFile> outputs;
+    if (o.archive.empty()) outputs.push_back({"packet file", o.out});
+    else outputs.push_back({"archive folder", o.archive});
+    if (!o.tle.empty()) outputs.push_back({"element file", o.tle});
+    if (!o.config.empty()) outputs.push_back({"configuration file", o.config});
+    RefuseClashes({}, outputs);
     return o;
-}
-
-// Every file trokgen writes goes through here: `fill` writes the content to
-// the stream; a file that cannot be opened or written whole ends the program.
-void WriteOutput(const std::string& path, const char* what,
-                 const std::function<void(std::ostream&)>& fill)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) Fail(std::string("cannot open the ") + what + " file \"" + path + "\"");
-    fill(f);
-    f.close();
-    if (!f) Fail(std::string("cannot write the ") + what + " file \"" + path + "\"");
 }
 
 // What happens to the nominal sample k (k-th second of the span).
@@ -695,29 +678,37 @@ int WriteSingle(const Options& o)
     const Schedule sched = MakeSchedule(o, rng);
     const OrbitSimulator sim = MakeSimulator(o);
     PacketStream packets(o, sim, sched, rng);
-    WriteOutput(o.out, "packet", [&](std::ostream& out) {
-        // A day at a time: the span may be far larger than memory.
-        std::string chunk;
-        for (long from = 0; from < o.seconds && out; from += kDay) {
-            chunk.clear();
-            packets.Append(from, std::min(o.seconds, from + kDay), chunk);
-            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        }
-    });
+    // Every file is opened before the first is written, and all take their
+    // names together once all are whole.
+    outputstream pkt, tle, cfg;
+    std::vector<outputstream*> outs{&pkt};
+    OpenOutput(pkt, {"packet file", o.out});
+    if (!o.tle.empty()) {
+        OpenOutput(tle, {"element file", o.tle});
+        outs.push_back(&tle);
+    }
+    if (!o.config.empty()) {
+        OpenOutput(cfg, {"configuration file", o.config});
+        outs.push_back(&cfg);
+    }
+    // A day at a time: the span may be far larger than memory.
+    std::string chunk;
+    for (long from = 0; from < o.seconds && pkt; from += kDay) {
+        chunk.clear();
+        packets.Append(from, std::min(o.seconds, from + kDay), chunk);
+        pkt.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    }
     if (!o.tle.empty()) {
         const std::vector<double> values =
             o.twoBody ? TwoBodyElementSet(o, sim) : MeanElementSet(o, sim, 0.0);
-        const std::string text = ElementText(o, values, static_cast<int>(o.elementNumber));
-        WriteOutput(o.tle, "element", [&](std::ostream& out) { out << text; });
+        tle << ElementText(o, values, static_cast<int>(o.elementNumber));
     }
-    if (!o.config.empty()) {
-        const std::string text = ConfigText(o);
-        WriteOutput(o.config, "configuration", [&](std::ostream& out) { out << text; });
-    }
-    std::cout << "trokgen: " << o.out << ": " << FaultText(o, packets)
-              << (o.timeFault ? ", one time fault" : "") << ", from " << UtcText(o.start, 3)
-              << " UTC" << std::endl;
-    return 0;
+    if (!o.config.empty()) cfg << ConfigText(o);
+    CommitOutputs(outs);
+    PrintOut("trokgen: " + o.out + ": " + FaultText(o, packets) +
+             (o.timeFault ? ", one time fault" : "") + ", from " + UtcText(o.start, 3) + " UTC\n");
+    FinishOutput();
+    return kStatusOk;
 }
 
 // A folder made if missing; one that exists must be a folder itself, not a
@@ -747,8 +738,9 @@ void MakeFolders(const std::string& path)
 
 // The element-set history of an archive: a set every one to two days at
 // epochs that fall anywhere in the day, none on the gap days, written in a
-// shuffled order with one set twice. Returns how many sets were made.
-long WriteHistory(const Options& o, const OrbitSimulator& sim)
+// shuffled order with one set twice, to `out`. Returns how many sets were
+// made.
+long WriteHistory(const Options& o, const OrbitSimulator& sim, std::ostream& out)
 {
     Random rng(o.seed ^ 0x243F6A8885A308D3ULL);
     std::vector<std::string> sets;
@@ -766,9 +758,7 @@ long WriteHistory(const Options& o, const OrbitSimulator& sim)
     if (!sets.empty()) sets.push_back(sets[static_cast<size_t>(rng.Between(0, made - 1))]);
     for (size_t i = sets.size(); i > 1; --i)
         std::swap(sets[i - 1], sets[static_cast<size_t>(rng.Between(0, static_cast<long>(i) - 1))]);
-    WriteOutput(o.tle, "element", [&](std::ostream& out) {
-        for (const std::string& s : sets) out << s;
-    });
+    for (const std::string& s : sets) out << s;
     return made;
 }
 
@@ -781,6 +771,10 @@ int WriteArchive(const Options& o)
     const OrbitSimulator sim = MakeSimulator(o);
     PacketStream packets(o, sim, sched, rng);
     Random cuts(o.seed ^ 0xA4093822299F31D0ULL);
+    // The history is opened first, so that a name that cannot be written
+    // stops the run before the archive is made.
+    outputstream history;
+    if (!o.tle.empty()) OpenOutput(history, {"element file", o.tle});
     MakeFolders(o.archive);
     std::string bytes;
     std::vector<size_t> starts;
@@ -799,9 +793,13 @@ int WriteArchive(const Options& o)
         const std::string month = year + "/" + date.substr(5, 2);
         MakeFolder(year);
         MakeFolder(month);
-        WriteOutput(month + "/" + date.substr(8, 2) + ".pkt", "packet", [&](std::ostream& out) {
-            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        });
+        const std::string name = month + "/" + date.substr(8, 2) + ".pkt";
+        if (!o.tle.empty() && SameFile(name, o.tle))
+            Fail("packet file \"" + name + "\" and element file \"" + o.tle + "\" are the same file");
+        outputstream day;
+        OpenOutput(day, {"packet file", name});
+        day.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        CommitOutputs({&day});
     }
     std::string line = "trokgen: " + o.archive + ": " + std::to_string(o.days) + " days from " +
                        UtcText(o.start, 3) + " UTC, " + FaultText(o, packets);
@@ -811,10 +809,14 @@ int WriteArchive(const Options& o)
     if (!sched.timeFaults.empty()) line += counted(sched.timeFaults.size(), "time fault", "time faults");
     if (!sched.flipped.empty()) line += counted(sched.flipped.size(), "flipped bit", "flipped bits");
     if (!o.cutDays.empty()) line += counted(o.cutDays.size(), "day cut short", "days cut short");
-    if (!o.tle.empty())
-        line += "; " + std::to_string(WriteHistory(o, sim)) + " element sets (one of them twice) in " + o.tle;
-    std::cout << line << std::endl;
-    return 0;
+    if (!o.tle.empty()) {
+        line += "; " + std::to_string(WriteHistory(o, sim, history)) +
+                " element sets (one of them twice) in " + o.tle;
+        CommitOutputs({&history});
+    }
+    PrintOut(line + "\n");
+    FinishOutput();
+    return kStatusOk;
 }
 
 } // namespace

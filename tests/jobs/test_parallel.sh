@@ -244,5 +244,31 @@ echo "$work/in/day1.pkt" > one.list
 expect "--max-element-age 1: the check fails on the element set's age" \
     '[[ $(runlog_field aged/runlog.tsv "$work/in/day1.pkt" 9) == "qlrdump: check failed: the element-set epoch"* ]]'
 
+# --- logs in a shared folder: links and files of another user -------------------
+# Played as root with the user nobody: a joblog that is nobody's link to a
+# victim file stops the run before any job; a run log that is nobody's link
+# or file is not written, and the job still runs.
+if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1 && command -v setpriv >/dev/null; then
+    as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+    mkdir -p shared && chmod 777 shared && echo "the victim's bytes" > victim && chmod 600 victim
+    echo "$work/in/elements.pkt" > shared.list
+    as_nobody ln -s "$work/victim" shared/joblog
+    "$src/jobs/trokparallel" shared.list elements.tle shared > /dev/null 2> shared.err
+    status=$?
+    expect "planted joblog: status 255 (got $status), said, no job ran" \
+        '[ $status -eq 255 ] && grep -q "joblog: a link of another user" shared.err && [ ! -e shared/elements.eph ]'
+    as_nobody rm shared/joblog && as_nobody ln -s "$work/victim" shared/runlog.tsv
+    "$src/jobs/trokparallel" shared.list elements.tle shared > /dev/null 2> shared.err
+    expect "planted run log: the job ran, the line refused" \
+        'pairs_pass shared/elements && grep -q "runlog.tsv: a link of another user; the run line is not written" shared.err'
+    as_nobody rm shared/runlog.tsv && as_nobody sh -c 'echo theirs > shared/runlog.tsv'
+    "$src/jobs/trokparallel" shared.list elements.tle shared > /dev/null 2> shared.err
+    expect "run log of another user: left as it was" '[ "$(cat shared/runlog.tsv)" = theirs ]'
+    expect "planted logs: the victim untouched" \
+        '[ "$(cat victim)" = "the victim'"'"'s bytes" ] && [ "$(stat -c %a victim)" = 600 ]'
+else
+    echo "logs in a shared folder: skipped (needs root, setpriv and the user nobody)"
+fi
+
 printf '%d passed, %d failed\n' "$passes" "$failures"
 [ $failures -eq 0 ]

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <unistd.h>
+
 #include "vn_version.h"
 
 namespace toolkit {
@@ -27,15 +29,6 @@ std::string Bound(double v)
     return buf;
 }
 
-// Writes `text` to standard output, flushed; 0, or 255 when it cannot be
-// written.
-int Answer(const std::string& text)
-{
-    std::cout << text;
-    std::cout.flush();
-    return std::cout ? kStatusOk : kStatusUnusable;
-}
-
 } // namespace
 
 void SetProgramName(const std::string& name) { Name() = name; }
@@ -52,20 +45,40 @@ void Warn(const std::string& message) { std::cerr << Name() << ": warning: " << 
 
 void Say(const std::string& message) { std::cerr << Name() << ": " << message << std::endl; }
 
+namespace {
+
+[[noreturn]] void OutputFailed(int error)
+{
+    Fail(std::string("cannot write to standard output") +
+         (error ? std::string(": ") + std::strerror(error) : std::string()));
+}
+
+} // namespace
+
 void PrintOut(const std::string& text)
 {
+    errno = 0;
     std::cout << text;
-    if (!std::cout) FinishOutput();
+    if (!std::cout) OutputFailed(errno);
 }
 
 void FinishOutput()
 {
     errno = 0;
     std::cout.flush();
-    if (std::cout) return;
-    const int error = errno;
-    Fail(std::string("cannot write to standard output") +
-         (error ? std::string(": ") + std::strerror(error) : std::string()));
+    int error = errno;
+    bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (!failed) {
+        // Closing a second descriptor of standard output reports what the
+        // file system kept back until a close (a quota, an NFS write),
+        // without closing standard output itself.
+        const int copy = dup(STDOUT_FILENO);
+        if (copy >= 0 && close(copy) != 0 && errno != EINTR) {
+            failed = true;
+            error = errno;
+        }
+    }
+    if (failed) OutputFailed(error);
 }
 
 CommandLine::CommandLine(int argc, char** argv, const char* program, const char* usage)
@@ -88,8 +101,11 @@ bool CommandLine::Next()
             continue;
         }
         operand_ = arg_.size() < 2 || arg_[0] != '-';
-        if (arg_ == "--help" || arg_ == "-h") std::exit(Answer(usage_));
-        if (arg_ == "--version") std::exit(Answer(program_ + " " + TROK_VERSION + "\n"));
+        if (arg_ == "--help" || arg_ == "-h" || arg_ == "--version") {
+            PrintOut(arg_ == "--version" ? program_ + " " + TROK_VERSION + "\n" : std::string(usage_));
+            FinishOutput();
+            std::exit(kStatusOk);
+        }
         return true;
     }
 }

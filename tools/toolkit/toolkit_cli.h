@@ -36,7 +36,7 @@ void Say(const std::string& message);
 void PrintOut(const std::string& text);
 
 // Flushes standard output; fails as PrintOut does when anything written
-// to it was lost.
+// to it was lost, also when the file system reports it only on a close.
 void FinishOutput();
 
 // The command line, walked one argument at a time:
@@ -52,8 +52,8 @@ void FinishOutput();
 // An argument that starts with "-" is an option, except "-" alone; "--"
 // ends the options, so that every argument after it is an operand (a file
 // may be called "-x"). --help and -h print the usage, --version prints
-// "<program> <version>", both on standard output with status 0 (255 when
-// it cannot be written). Every mistake ends the program with one line on
+// "<program> <version>", both on standard output with status 0 (255 and
+// a message when it cannot be written). Every mistake ends the program with one line on
 // standard error and status 255.
 class CommandLine
 {

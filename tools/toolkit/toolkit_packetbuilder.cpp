@@ -1,9 +1,9 @@
 #include "toolkit_packetbuilder.h"
 
 #include <cassert>
-#include <fstream>
 
 #include "toolkit_mil1750.h"
+#include "vn_class_outputfile.h"
 #include "vn_proc_FormatConvert.h"
 
 namespace toolkit {
@@ -86,10 +86,9 @@ PacketFileBuilder& PacketFileBuilder::CutShort(size_t n)
 
 bool PacketFileBuilder::WriteTo(const std::string& path) const
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    outputstream out(path);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+    return out.Commit();
 }
 
 } // namespace toolkit

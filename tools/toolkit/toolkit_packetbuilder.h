@@ -54,7 +54,8 @@ public:
 
     const std::string& Bytes() const { return bytes; }
     size_t PacketSize() const { return pktsize; }
-    // Writes the bytes to path; false when that fails.
+    // Writes the bytes to path (a new file that takes the name once whole);
+    // false when that fails.
     bool WriteTo(const std::string& path) const;
 
 private:

@@ -2,6 +2,7 @@
 #define TOOLKIT_QUICKLOOK_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,19 +94,36 @@ struct Plot {
 };
 
 // The gnuplot script (qlrplot.gp) that draws the plots from the data files,
-// and in `plots` the plots it draws, in the report's order.
+// and in `plots` the plots it draws, in the report's order. Each plot goes
+// to its PNG file in the script's folder; with `outputs`, the k-th plot
+// goes to outputs[k] instead (the script that RunGnuplot runs).
 std::string PlotScript(const Product& eph, const Product& att, const PlotData& data,
-                       std::vector<Plot>& plots);
+                       std::vector<Plot>& plots, const std::vector<std::string>& outputs = {});
 
-// gnuplot's text form of a string: in double quotes, with quotes and
-// backslashes escaped and control characters as blanks. Every text of the
-// products reaches the script through it.
+// gnuplot's text form of a string, the one way any text reaches the script:
+// in single quotes, where gnuplot runs no back-quoted command and takes a
+// backslash as itself, with each quote doubled and control characters as
+// blanks, so that a line of the script stays one line. The terminals are
+// set to noenhanced, so that no text is read as markup (an underscore in a
+// file name is an underscore).
 std::string GnuplotQuoted(const std::string& s);
 
-// Runs gnuplot on qlrplot.gp in `dir`, its messages into gnuplot.log; ""
-// when it succeeded, else why not. A gnuplot that runs for minutes is
-// stopped.
-std::string RunGnuplot(const std::string& dir);
+// What gnuplot drew: each plot's PNG, in the order of the script's plots,
+// and its messages.
+struct GnuplotRun {
+    std::vector<std::string> pngs;
+    std::string log;
+};
+
+// Runs gnuplot in folder `dir`, where it reads the data files, on the
+// script that `script` writes for the given outputs of its `plots` plots.
+// gnuplot opens no name there: its script, its PNGs and its messages are
+// files in memory, passed to it as /dev/fd/N, and come back in `run`. ""
+// when it succeeded, else why not (run.log then holds what gnuplot said).
+// A gnuplot that runs for minutes is stopped.
+std::string RunGnuplot(const std::string& dir, size_t plots,
+                       const std::function<std::string(const std::vector<std::string>&)>& script,
+                       GnuplotRun& run);
 
 // ---- the report -----------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "toolkit_quicklook.h"
@@ -57,26 +58,38 @@ void NoDataGuard(std::ostream& gp, bool hasData)
 class ScriptWriter
 {
 public:
-    ScriptWriter(const Product& eph, const Product& att, const PlotData& data)
-        : eph_(eph), att_(att), data_(data), t0_(data.t0), t1_(data.t1)
+    ScriptWriter(const Product& eph, const Product& att, const PlotData& data,
+                 const std::vector<std::string>& outputs)
+        : eph_(eph), att_(att), data_(data), outputs_(outputs), t0_(data.t0), t1_(data.t1)
     {
     }
 
-    std::string Script(std::vector<Plot>& plots) const;
+    std::string Script(std::vector<Plot>& plots);
 
 private:
+    std::string Output(const std::string& png);
     void AxisSetup(std::ostream& gp) const;
     void Decorations(std::ostream& gp, const std::vector<Gap>& gaps, bool labels) const;
     void TimePanels(std::ostream& gp, const std::string& png, const std::string& title,
                     const std::string& block, int firstIndex, const std::vector<std::string>& names,
                     const std::vector<std::string>& units, const std::vector<Gap>& gaps, int markColumn,
-                    const std::vector<bool>& hasData) const;
+                    const std::vector<bool>& hasData);
 
     const Product& eph_;
     const Product& att_;
     const PlotData& data_;
+    const std::vector<std::string>& outputs_;
+    size_t drawn_ = 0;   // plots whose output is set so far
     double t0_, t1_;   // the plotted span, Unix UTC seconds
 };
+
+// Where the next plot goes: its PNG's name, or in a script to be run the
+// file given for it.
+std::string ScriptWriter::Output(const std::string& png)
+{
+    const size_t k = drawn_++;
+    return GnuplotQuoted(k < outputs_.size() ? outputs_[k] : png);
+}
 
 // Gap markers in a strip at the top of every time panel: one bar per gap,
 // at least a few pixels wide, in as many rows as it takes for bars that
@@ -153,12 +166,12 @@ void ScriptWriter::TimePanels(std::ostream& gp, const std::string& png, const st
                               const std::string& block, int firstIndex,
                               const std::vector<std::string>& names,
                               const std::vector<std::string>& units, const std::vector<Gap>& gaps,
-                              int markColumn, const std::vector<bool>& hasData) const
+                              int markColumn, const std::vector<bool>& hasData)
 {
     const size_t n = names.size();
     const int height = n == 1 ? 560 : 1000;
-    gp << "set terminal pngcairo size " << kWidth << "," << height << " font \"sans,11\"\n";
-    gp << "set output " << GnuplotQuoted(png) << "\n";
+    gp << "set terminal pngcairo size " << kWidth << "," << height << " font \"sans,11\" noenhanced\n";
+    gp << "set output " << Output(png) << "\n";
     gp << "reset session\nset datafile missing NaN\nset grid\nset key off\n";
     AxisSetup(gp);
     const std::string from = CivilUtc(eph_.records.empty() ? att_.records.front().tai93
@@ -200,7 +213,7 @@ void ScriptWriter::TimePanels(std::ostream& gp, const std::string& png, const st
     gp << "unset multiplot\n";
 }
 
-std::string ScriptWriter::Script(std::vector<Plot>& plots) const
+std::string ScriptWriter::Script(std::vector<Plot>& plots)
 {
     std::ostringstream gp;
     gp << "# Written by qlrplot " << TROK_VERSION << "; run in this directory: gnuplot qlrplot.gp\n";
@@ -233,8 +246,8 @@ std::string ScriptWriter::Script(std::vector<Plot>& plots) const
                    "series.dat", 6, {"height"}, {"km"}, data_.ephGaps, 9, {data_.hasData[6]});
         plots.push_back({"height.png", "Geodetic height above the WGS-84 ellipsoid, km."});
 
-        gp << "reset session\nset terminal pngcairo size 1400,760 font \"sans,11\"\n"
-           << "set output \"groundtrack.png\"\nset datafile missing NaN\n"
+        gp << "reset session\nset terminal pngcairo size 1400,760 font \"sans,11\" noenhanced\n"
+           << "set output " << Output("groundtrack.png") << "\nset datafile missing NaN\n"
            << "set title " << GnuplotQuoted("Ground track - " + ephName) << "\n"
            << "set xrange [-180:180]\nset yrange [-90:90]\nset xtics 30\nset ytics 30\n"
            << "set size ratio 0.5\nset grid\nset xlabel \"longitude (deg, east positive)\"\n"
@@ -264,8 +277,8 @@ std::string ScriptWriter::Script(std::vector<Plot>& plots) const
         const double from = c.from, to = c.to;
         const std::string name = "closeup" + std::to_string(k + 1);
         const std::string when = CivilUtc(g.t0, 3);
-        gp << "reset session\nset terminal pngcairo size 1400,1100 font \"sans,11\"\n"
-           << "set output " << GnuplotQuoted(name + ".png") << "\nset datafile missing NaN\nset grid\n"
+        gp << "reset session\nset terminal pngcairo size 1400,1100 font \"sans,11\" noenhanced\n"
+           << "set output " << Output(name + ".png") << "\nset datafile missing NaN\nset grid\n"
            << "set multiplot title "
            << GnuplotQuoted("Repaired gap " + std::to_string(k + 1) + ": " + std::to_string(g.points) +
                      " points from " + when)
@@ -314,42 +327,114 @@ std::string ScriptWriter::Script(std::vector<Plot>& plots) const
 
 std::string GnuplotQuoted(const std::string& s)
 {
-    std::string q = "\"";
+    std::string q = "'";
     for (char c : s) {
-        if (c == '"' || c == '\\') q += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) q += ' ';
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\'') q += "''";
+        else if (u < 0x20 || u == 0x7F) q += ' ';
         else q += c;
     }
-    return q + "\"";
+    return q + "'";
 }
 
 std::string PlotScript(const Product& eph, const Product& att, const PlotData& data,
-                       std::vector<Plot>& plots)
+                       std::vector<Plot>& plots, const std::vector<std::string>& outputs)
 {
     plots.clear();
-    return ScriptWriter(eph, att, data).Script(plots);
+    return ScriptWriter(eph, att, data, outputs).Script(plots);
 }
 
-// Runs gnuplot on the script in `dir`, its messages into gnuplot.log. "" when
-// it succeeded, else why not.
-std::string RunGnuplot(const std::string& dir)
+namespace {
+
+// A file in memory that gnuplot writes to or reads from through /dev/fd,
+// so that it opens no name in any folder. Closed on exec unless passed on;
+// numbered from 3 on, clear of the standard streams the child sets up.
+int MemoryFile(const char* name)
 {
-    const std::string log = dir + "/gnuplot.log";
+    const int fd = memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+bool ReadWhole(int fd, std::string& out)
+{
+    out.clear();
+    char buf[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        out.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+bool WriteWhole(int fd, const std::string& text)
+{
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Closes the descriptors it holds when it goes.
+struct Descriptors {
+    std::vector<int> fds;
+    ~Descriptors()
+    {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+};
+
+} // namespace
+
+std::string RunGnuplot(const std::string& dir, size_t plots,
+                       const std::function<std::string(const std::vector<std::string>&)>& script,
+                       GnuplotRun& run)
+{
+    run = GnuplotRun();
+    Descriptors own;
+    const int log = MemoryFile("gnuplot.log");
+    own.fds.push_back(log);
+    const int text = MemoryFile("qlrplot.gp");
+    own.fds.push_back(text);
+    std::vector<int> pngs;
+    std::vector<std::string> names;
+    for (size_t k = 0; k < plots; ++k) {
+        pngs.push_back(MemoryFile("plot.png"));
+        own.fds.push_back(pngs.back());
+        names.push_back("/dev/fd/" + std::to_string(pngs.back()));
+    }
+    for (int fd : own.fds)
+        if (fd < 0) return std::string("cannot make a file in memory for gnuplot: ") + std::strerror(errno);
+    if (!WriteWhole(text, script(names)))
+        return std::string("cannot hand gnuplot its script: ") + std::strerror(errno);
+    const std::string scriptName = "/dev/fd/" + std::to_string(text);
+
     const pid_t pid = fork();
     if (pid < 0) return std::string("cannot start gnuplot: ") + std::strerror(errno);
     if (pid == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = open("/dev/null", O_RDONLY);
-        if (fd < 0 || in < 0 || chdir(dir.c_str()) != 0) _exit(126);
+        if (in < 0 || chdir(dir.c_str()) != 0) _exit(126);
         dup2(in, 0);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execlp("gnuplot", "gnuplot", "qlrplot.gp", static_cast<char*>(nullptr));
+        dup2(log, 1);
+        dup2(log, 2);
+        fcntl(text, F_SETFD, 0);
+        for (int fd : pngs) fcntl(fd, F_SETFD, 0);
+        execlp("gnuplot", "gnuplot", scriptName.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     // gnuplot draws a week in seconds; one that runs for minutes is stuck
     // and is stopped rather than left to hang the run.
     int status = 0;
+    std::string failed;
     for (int waited = 0;; ++waited) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
@@ -357,18 +442,28 @@ std::string RunGnuplot(const std::string& dir)
         if (waited >= kGnuplotSeconds * 20) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            return "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s (see " + log + ")";
+            failed = "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s";
+            break;
         }
         usleep(50000);
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+    ReadWhole(log, run.log);
+    if (!failed.empty()) return failed;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
         return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
-    std::ifstream f(log);
-    std::string line, last;
-    while (std::getline(f, line))
-        if (!line.empty()) last = line;
-    return "gnuplot failed" + (last.empty() ? std::string() : ": " + last) + " (see " + log + ")";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::istringstream lines(run.log);
+        std::string line, last;
+        while (std::getline(lines, line))
+            if (!line.empty()) last = line;
+        return "gnuplot failed" + (last.empty() ? std::string() : ": " + last);
+    }
+    for (int fd : pngs) {
+        run.pngs.emplace_back();
+        if (!ReadWhole(fd, run.pngs.back()))
+            return std::string("cannot read what gnuplot drew: ") + std::strerror(errno);
+    }
+    return "";
 }
 
 } // namespace quicklook

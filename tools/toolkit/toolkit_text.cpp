@@ -74,6 +74,37 @@ bool AppendFixedExact(std::string& out, double v, int decimals)
     return true;
 }
 
+// Length of the well-formed UTF-8 sequence that starts at text[i] (1 to 4),
+// or 0 when the byte there starts none: a stray continuation byte, an
+// overlong form, a surrogate, a code point beyond U+10FFFF or a sequence cut
+// short.
+size_t Utf8Length(const std::string& text, size_t i)
+{
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) return 1;
+    size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;   // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;   // not overlong
+        if (c == 0xED) hi = 0x9F;   // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;   // not overlong
+        if (c == 0xF4) hi = 0x8F;   // nothing beyond U+10FFFF
+    } else {
+        return 0;   // a continuation byte, an overlong lead (C0, C1) or F5 to FF
+    }
+    if (i + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char b = static_cast<unsigned char>(text[i + k]);
+        if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
+    }
+    return n;
+}
+
 } // namespace
 
 void AppendFixed(std::string& out, double v, int decimals)
@@ -100,19 +131,31 @@ std::string FixedText(double v, int decimals)
 std::string JsonString(const std::string& text)
 {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    char buf[8];
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8Length(text, i);
+        if (n == 0) {
+            // A byte that is no part of UTF-8 text, as the lone surrogate
+            // U+DC80 + (byte - 0x80): Python's "surrogateescape" turns it
+            // back into the byte.
+            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+            out += buf;
+            ++i;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c == '\n') {
             out += "\\n";
-        } else if (c < 0x20 || c >= 0x7F) {
-            char buf[8];
+        } else if (c < 0x20 || c == 0x7F) {
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
         } else {
-            out += static_cast<char>(c);
+            out.append(text, i, n);
         }
+        i += n;
     }
     return out + "\"";
 }

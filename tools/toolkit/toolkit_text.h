@@ -17,8 +17,12 @@ std::string FixedText(double v, int decimals);
 // writers of many numbers.
 void AppendFixed(std::string& out, double v, int decimals);
 
-// `text` as a JSON string, quotes included: " and \ escaped, a line end
-// as \n, other control characters and every byte from 0x7F on as \u00XX.
+// `text` as a JSON string, quotes included, its UTF-8 kept as it is: " and
+// \ escaped, a line end as \n, other control characters and DEL as
+// \u00XX. A byte that is not part of well-formed UTF-8 (names are bytes,
+// not text) becomes the lone surrogate \udcXX, XX the byte (80 to ff), as
+// Python's "surrogateescape" error handler reads it: decoding the string
+// and encoding it back with that handler gives the original bytes.
 std::string JsonString(const std::string& text);
 
 } // namespace toolkit
