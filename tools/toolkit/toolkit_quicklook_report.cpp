@@ -42,32 +42,6 @@ std::string Html(const std::string& s)
     return h;
 }
 
-std::string Base64(const std::string& bytes)
-{
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                           static_cast<unsigned char>(bytes[i + 2]);
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += abc[(v >> 6) & 63];
-        out += abc[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? abc[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 std::string NodeTime(double tai93)
 {
     if (!(tai93 >= 0.0) || !std::isfinite(tai93)) return "none";

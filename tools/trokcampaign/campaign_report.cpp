@@ -1,13 +1,19 @@
 #include "campaign_report.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <vector>
 
+#include "campaign_run.h"
 #include "campaign_util.h"
+#include "toolkit_cli.h"
+#include "toolkit_text.h"
 
 namespace campaign {
 
@@ -41,32 +47,32 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
     const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
     const double slot = (width - left - right) / n;
     auto y = [&](double v) { return top + (hi - v) / (hi - lo) * (height - top - bottom); };
-    std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + Fixed(width, 0) + "' height='" +
-                    Fixed(height, 0) + "' viewBox='0 0 " + Fixed(width, 0) + " " + Fixed(height, 0) +
+    std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + toolkit::FixedText(width, 0) + "' height='" +
+                    toolkit::FixedText(height, 0) + "' viewBox='0 0 " + toolkit::FixedText(width, 0) + " " + toolkit::FixedText(height, 0) +
                     "' font-family='sans-serif' font-size='12'>";
     s += "<rect width='100%' height='100%' fill='white'/>";
-    s += "<text x='" + Fixed(left, 0) + "' y='15' font-weight='bold'>" + HtmlEscape(title) + "</text>";
-    s += "<line x1='" + Fixed(left, 1) + "' y1='" + Fixed(y(0), 1) + "' x2='" + Fixed(width - right, 1) + "' y2='" +
-         Fixed(y(0), 1) + "' stroke='#888'/>";
-    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(hi) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(Fixed(hi, hi - lo < 10 ? 2 : 0)) + "</text>";
-    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(lo) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(Fixed(lo, hi - lo < 10 ? 2 : 0)) + "</text>";
+    s += "<text x='" + toolkit::FixedText(left, 0) + "' y='15' font-weight='bold'>" + HtmlEscape(title) + "</text>";
+    s += "<line x1='" + toolkit::FixedText(left, 1) + "' y1='" + toolkit::FixedText(y(0), 1) + "' x2='" + toolkit::FixedText(width - right, 1) + "' y2='" +
+         toolkit::FixedText(y(0), 1) + "' stroke='#888'/>";
+    s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(hi) + 4, 1) + "' text-anchor='end'>" +
+         HtmlEscape(toolkit::FixedText(hi, hi - lo < 10 ? 2 : 0)) + "</text>";
+    s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(lo) + 4, 1) + "' text-anchor='end'>" +
+         HtmlEscape(toolkit::FixedText(lo, hi - lo < 10 ? 2 : 0)) + "</text>";
     for (size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
         const double x = left + slot * static_cast<double>(i);
         const double y0 = y(0), y1 = y(values[i]);
-        s += "<rect x='" + Fixed(x + slot * 0.1, 2) + "' y='" + Fixed(std::min(y0, y1), 2) + "' width='" +
-             Fixed(std::max(slot * 0.8, 0.5), 2) + "' height='" + Fixed(std::max(std::fabs(y1 - y0), 0.5), 2) +
+        s += "<rect x='" + toolkit::FixedText(x + slot * 0.1, 2) + "' y='" + toolkit::FixedText(std::min(y0, y1), 2) + "' width='" +
+             toolkit::FixedText(std::max(slot * 0.8, 0.5), 2) + "' height='" + toolkit::FixedText(std::max(std::fabs(y1 - y0), 0.5), 2) +
              "' fill='#3f6fb5'/>";
     }
     if (!dayNames.empty()) {
-        s += "<text x='" + Fixed(left, 0) + "' y='" + Fixed(height - 8, 0) + "'>" + HtmlEscape(dayNames.front()) + "</text>";
-        s += "<text x='" + Fixed(width - right, 0) + "' y='" + Fixed(height - 8, 0) + "' text-anchor='end'>" +
+        s += "<text x='" + toolkit::FixedText(left, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "'>" + HtmlEscape(dayNames.front()) + "</text>";
+        s += "<text x='" + toolkit::FixedText(width - right, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "' text-anchor='end'>" +
              HtmlEscape(dayNames.back()) + "</text>";
     }
     if (!any)
-        s += "<text x='" + Fixed(width / 2, 0) + "' y='" + Fixed(height / 2, 0) +
+        s += "<text x='" + toolkit::FixedText(width / 2, 0) + "' y='" + toolkit::FixedText(height / 2, 0) +
              "' text-anchor='middle' fill='#888'>no values yet</text>";
     return s + "</svg>";
 }
@@ -144,7 +150,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
 
     // Trends.
     std::vector<std::string> names;
-    std::vector<double> records, repaired, gaps, offsets, ages;
+    std::vector<double> records, repaired, gaps, offsets, hazards, ages;
     const double nan = std::nan("");
     if (!days.empty()) {
         for (long n = DayNumber(days.begin()->first); n <= DayNumber(days.rbegin()->first); ++n) {
@@ -158,17 +164,19 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
             repaired.push_back(products ? val(C_repaired_points) : nan);
             gaps.push_back(products ? val(C_large_gaps) : nan);
             offsets.push_back(products ? val(C_max_node_offset_s) : nan);
+            hazards.push_back(products ? val(C_node_hazards) : nan);
             ages.push_back(val(C_element_age_days));
         }
     }
     h += "<h2>Trends</h2>\n";
     const std::pair<const char*, const std::vector<double>*> trends[] = {
         {"Records per day", &records}, {"Repaired points per day", &repaired}, {"Large gaps per day", &gaps},
-        {"Largest node offset per day (s, observed minus predicted)", &offsets},
+        {"Largest node offset per day (s, observed crossing minus predicted node)", &offsets},
+        {"Orbits numbered from another revolution per day (crossing on the wrong side of its node)", &hazards},
         {"Element-set age per day (days from the data)", &ages}};
     for (const auto& t : trends)
         h += "<img alt='" + HtmlEscape(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
-             Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
+             toolkit::Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
 
     // Breaks between days.
     std::string breaks;
@@ -179,7 +187,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     }
     h += "<h2>Between days</h2>\n";
     h += breaks.empty() ? "<p>Every day continues the day before it (orbit numbers, and time within " +
-                              Fixed(60.0, 0) + " s).</p>\n"
+                              toolkit::FixedText(60.0, 0) + " s).</p>\n"
                         : "<table><tr><th>day</th><th>what breaks from the day before</th></tr>\n" + breaks + "</table>\n";
 
     // Days that are not ok.
@@ -211,7 +219,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
 bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
                  const std::map<std::string, std::string>& settings, std::string& error)
 {
-    return WriteFileAtomic(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
+    return WriteOutput(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
 }
 
 namespace {
@@ -221,15 +229,22 @@ bool OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::s
     std::string error;
     const std::string path = AbsolutePath(campaign) + "/catalog.sqlite";
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        std::cerr << "trokcampaign: " << campaign << ": not a campaign (no catalog.sqlite)" << std::endl;
-        return false;
-    }
-    if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) {
-        std::cerr << "trokcampaign: " << path << ": " << error << std::endl;
-        return false;
-    }
+    if (stat(path.c_str(), &st) != 0) toolkit::Fail(campaign + ": not a campaign (no catalog.sqlite)");
+    if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) toolkit::Fail(path + ": " + error);
     return true;
+}
+
+// Folds in what a Slurm job left running by run --no-wait has finished,
+// when no other trokcampaign holds the campaign; otherwise only looks.
+void FollowSlurm(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days, SlurmView& view)
+{
+    const std::string dir = AbsolutePath(campaign);
+    const int lock = open((dir + "/run/lock").c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const bool mine = lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
+    std::string error;
+    if (!ReconcileSlurm(catalog, dir, days, mine, view, error))
+        toolkit::Warn(campaign + ": " + error + "; the catalog as it stands");
+    if (lock >= 0) close(lock);
 }
 
 } // namespace
@@ -238,25 +253,42 @@ int StatusCommand(const std::string& campaign, bool json)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    if (!OpenExisting(campaign, catalog, days)) return 255;
+    OpenExisting(campaign, catalog, days);
+    SlurmView view;
+    FollowSlurm(campaign, catalog, days, view);
     std::map<std::string, size_t> counts;
     for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
+    std::vector<std::string> queued, running;
+    for (const auto& w : view.waiting) (w.second == "queued" ? queued : running).push_back(w.first);
     std::string out;
     if (json) {
-        out = "{\"campaign\": " + JsonQuote(AbsolutePath(campaign)) + ", \"days_total\": " +
+        out = "{\"campaign\": " + toolkit::JsonString(AbsolutePath(campaign)) + ", \"days_total\": " +
               std::to_string(days.size()) + ", \"counts\": {";
         for (size_t i = 0; i < 6; ++i)
-            out += std::string(i ? ", " : "") + JsonQuote(kOutcomes[i]) + ": " + std::to_string(counts[kOutcomes[i]]);
-        out += "}, \"days\": [";
+            out += std::string(i ? ", " : "") + toolkit::JsonString(kOutcomes[i]) + ": " +
+                   std::to_string(counts[kOutcomes[i]]);
+        out += "}, \"slurm\": ";
+        if (view.active) {
+            auto list = [](const std::vector<std::string>& v) {
+                std::string l = "[";
+                for (size_t i = 0; i < v.size(); ++i) l += (i ? ", " : "") + toolkit::JsonString(v[i]);
+                return l + "]";
+            };
+            out += "{\"job_id\": " + toolkit::JsonString(view.jobId) + ", \"queued\": " + list(queued) +
+                   ", \"running\": " + list(running) + "}";
+        } else {
+            out += "null";
+        }
+        out += ", \"days\": [";
         bool firstRow = true;
         for (const auto& kv : days) {
             out += firstRow ? "\n  {" : ",\n  {";
             firstRow = false;
             for (int c = 0; c < kColumns; ++c) {
-                out += std::string(c ? ", " : "") + JsonQuote(kColumnInfo[c].name) + ": ";
+                out += std::string(c ? ", " : "") + toolkit::JsonString(kColumnInfo[c].name) + ": ";
                 const auto& v = kv.second.v[c];
                 if (!v || (kColumnInfo[c].type != 'T' && v->empty())) out += "null";
-                else if (kColumnInfo[c].type == 'T') out += JsonQuote(*v);
+                else if (kColumnInfo[c].type == 'T') out += toolkit::JsonString(*v);
                 else out += *v;
             }
             out += "}";
@@ -266,6 +298,9 @@ int StatusCommand(const std::string& campaign, bool json)
         if (!days.empty())
             out += std::to_string(days.size()) + " days, " + days.begin()->first + " to " + days.rbegin()->first + "\n";
         for (const char* o : kOutcomes) out += std::string(o) + " " + std::to_string(counts[o]) + "\n";
+        if (view.active)
+            out += "Slurm job " + view.jobId + ": " + std::to_string(queued.size()) + " days queued, " +
+                   std::to_string(running.size()) + " running, " + std::to_string(view.finished) + " finished\n";
         for (const auto& kv : days) {
             const DayRow& row = kv.second;
             if (row.Get(C_outcome) != "ok")
@@ -274,11 +309,8 @@ int StatusCommand(const std::string& campaign, bool json)
             if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
         }
     }
-    std::cout << out << std::flush;
-    if (!std::cout) {
-        std::cerr << "trokcampaign: cannot write the standard output" << std::endl;
-        return 255;
-    }
+    toolkit::PrintOut(out);
+    toolkit::FinishOutput();
     return 0;
 }
 
@@ -286,14 +318,14 @@ int ReportCommand(const std::string& campaign)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    if (!OpenExisting(campaign, catalog, days)) return 255;
+    OpenExisting(campaign, catalog, days);
+    SlurmView view;
+    FollowSlurm(campaign, catalog, days, view);
     std::map<std::string, std::string> settings;
     for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
     std::string error;
-    if (!WriteReport(AbsolutePath(campaign), days, settings, error)) {
-        std::cerr << "trokcampaign: " << campaign << "/report.html: cannot write: " << error << std::endl;
-        return 255;
-    }
+    if (!WriteReport(AbsolutePath(campaign), days, settings, error))
+        toolkit::Fail(campaign + "/report.html: cannot write: " + error);
     return 0;
 }
 
