@@ -449,6 +449,35 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     EXPECT_EQ(access((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str(), R_OK), 0);
 }
 
+// trokgen puts a set's epoch on the first packet: the catalogued times must
+// choose that set again, so that a second run has nothing to do.
+TEST(Trokcampaign, ASetWhoseEpochIsTheFirstPacketIsChosenAgain)
+{
+    const std::string dir = FreshTestDir();
+    std::string list;
+    for (const char* day : {"2026-06-01", "2026-06-02", "2026-06-03"}) {
+        const std::string pkt = dir + "/" + day + ".pkt";
+        const ProgramResult g = RunProgram({TROKGEN_PATH, "--out", pkt, "--tle", dir + "/" + day + ".tle",
+                                            "--seconds", "30", "--start", day});
+        ASSERT_EQ(g.status, 0) << g.err;
+        list += pkt + "\n";
+    }
+    WriteFile(dir + "/list", list);
+    WriteFile(dir + "/history.tle", ReadFile(dir + "/2026-06-01.tle") + ReadFile(dir + "/2026-06-02.tle") +
+                                        ReadFile(dir + "/2026-06-03.tle"));
+    const std::vector<std::string> cmd = {TROKCAMPAIGN_PATH, "run", "--list", dir + "/list", "--elements",
+                                          dir + "/history.tle", "--out", dir + "/c"};
+    ProgramResult r = RunProgram(cmd);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::map<std::string, DayRow> first = Days(dir + "/c");
+    for (const auto& kv : first) EXPECT_EQ(kv.second.Num(campaign::C_element_age_days, -1), 0) << kv.first;
+    r = RunProgram(cmd);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const auto& kv : Days(dir + "/c"))
+        EXPECT_EQ(kv.second.Get(campaign::C_run_id), first.at(kv.first).Get(campaign::C_run_id)) << kv.first;
+}
+
 // Time and orbit numbers between consecutive days, on rows made up for it:
 // 1000 s orbits; a set whose omega + M is 401 degrees numbers one higher.
 struct MadeUpDay {

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -198,10 +199,19 @@ bool Catalog::LoadDays(std::map<std::string, DayRow>& days, std::string& error)
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         DayRow row;
         for (int c = 0; c < kColumns; ++c) {
-            if (sqlite3_column_type(st, c) == SQLITE_NULL) continue;
+            const int type = sqlite3_column_type(st, c);
+            if (type == SQLITE_NULL) continue;
+            if (type == SQLITE_FLOAT) {
+                // The shortest text that reads back as the same number
+                // (SQLite's own text of a real keeps 15 digits, too few for
+                // TAI93 seconds to the microsecond).
+                char buf[40];
+                const auto r = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(st, c));
+                row.v[c] = std::string(buf, r.ptr);
+                continue;
+            }
             const unsigned char* t = sqlite3_column_text(st, c);
             row.v[c] = t ? reinterpret_cast<const char*>(t) : "";
-            // Reals come back in SQLite's shortest form; keep it as text.
         }
         days[row.Get(C_day)] = row;
     }

@@ -217,6 +217,11 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     double first = 0, last = 0;
     const bool timed = PacketTimes(packetPath, first, last);
     if (timed) {
+        // To the microsecond, as the catalog keeps them: a later run chooses
+        // the day's element set again from the catalogued times, and must
+        // come to the same set (an epoch can fall on the first packet).
+        first = std::round(first * 1e6) / 1e6;
+        last = std::round(last * 1e6) / 1e6;
         row.SetNum(C_first_packet_tai93, first, 6);
         row.SetNum(C_last_packet_tai93, last, 6);
         row.Set(C_first_packet_utc, UtcText(first));
