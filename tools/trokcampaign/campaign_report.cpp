@@ -44,6 +44,12 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
             any = true;
         }
     if (hi == lo) hi = lo + 1;
+    // Counts are labelled as whole numbers, other values with two decimals
+    // when their range is small.
+    bool whole = true;
+    for (double v : values)
+        if (std::isfinite(v) && v != std::floor(v)) whole = false;
+    const int decimals = whole || hi - lo >= 10 ? 0 : 2;
     const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
     const double slot = (width - left - right) / n;
     auto y = [&](double v) { return top + (hi - v) / (hi - lo) * (height - top - bottom); };
@@ -55,9 +61,9 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
     s += "<line x1='" + toolkit::FixedText(left, 1) + "' y1='" + toolkit::FixedText(y(0), 1) + "' x2='" + toolkit::FixedText(width - right, 1) + "' y2='" +
          toolkit::FixedText(y(0), 1) + "' stroke='#888'/>";
     s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(hi) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(toolkit::FixedText(hi, hi - lo < 10 ? 2 : 0)) + "</text>";
+         HtmlEscape(toolkit::FixedText(hi, decimals)) + "</text>";
     s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(lo) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(toolkit::FixedText(lo, hi - lo < 10 ? 2 : 0)) + "</text>";
+         HtmlEscape(toolkit::FixedText(lo, decimals)) + "</text>";
     for (size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
         const double x = left + slot * static_cast<double>(i);

@@ -491,7 +491,10 @@ bool ReconcileSlurm(Catalog& catalog, const std::string& campaignDir, std::map<s
 {
     view = SlurmView();
     Catalog::Run last;
-    if (!catalog.LastRun(last) || last.engine != "slurm" || last.status != "submitted" || last.jobId.empty())
+    // A job left by run --no-wait, or by a run that waited for it and was
+    // killed (its row still says running: only one run holds the campaign).
+    if (!catalog.LastRun(last) || last.engine != "slurm" || last.jobId.empty() ||
+        (last.status != "submitted" && last.status != "running"))
         return true;
     SlurmRun run;
     if (!ReadSlurmRun(campaignDir, last, run, error)) return false;

@@ -7,12 +7,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
 #include "campaign_util.h"
 #include "timelib_proc_TAI93.h"
+#include "toolkit_cli.h"
 #include "toolkit_qlrproduct.h"
 #include "toolkit_sha256.h"
 #include "toolkit_text.h"
@@ -188,11 +188,11 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     row.Set(C_versions_sha256, S("versions_sha256"));
     row.Set(C_started_utc, NowUtcText());
     if (!MakeDirs(dir, error)) {
-        std::cerr << "trokcampaign: " << dir << ": cannot make the day's folder: " << error << std::endl;
+        toolkit::Say(dir + ": cannot make the day's folder: " + error);
         return true;
     }
     if (!log.Open(dir + "/" + day + ".log"))
-        std::cerr << "trokcampaign: " << dir << "/" << day << ".log: " << log.Error() << std::endl;
+        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
     KeepStopSignals();
 
     // The packet file: its identity, hash and time span.
@@ -492,13 +492,13 @@ void DayTask::Finish(DayRow& row, const std::string& nodes)
     row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
 
     if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
-        std::cerr << "trokcampaign: " << dir << "/manifest.json: cannot write: " << error << std::endl;
+        toolkit::Say(dir + "/manifest.json: cannot write: " + error);
     if (log.IsOpen() && !log.Commit()) {
-        std::cerr << "trokcampaign: " << dir << "/" << day << ".log: " << log.Error() << std::endl;
+        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
         log.Discard();
     }
     if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
-        std::cerr << "trokcampaign: " << dir << "/result.txt: cannot write: " << error << std::endl;
+        toolkit::Say(dir + "/result.txt: cannot write: " + error);
 }
 
 std::string DayTask::Manifest(const DayRow& row) const
@@ -600,14 +600,13 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
     std::string text, error;
     Plan plan;
     if (!ReadText(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
-        std::cerr << "trokcampaign: " << PlanPath(campaign) << ": cannot read the run's plan"
-                  << (error.empty() ? "" : ": " + error) << std::endl;
+        toolkit::Say(PlanPath(campaign) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
         return 255;
     }
     ElementHistory history;
     const std::string satellite = plan.settings["satellite"];
     if (!ReadElementHistory(plan.settings["elements"], satellite, history, error)) {
-        std::cerr << "trokcampaign: " << plan.settings["elements"] << ": cannot read: " << error << std::endl;
+        toolkit::Say(plan.settings["elements"] + ": cannot read: " + error);
         return 255;
     }
     SelectPacketLayout(satellite);
@@ -618,7 +617,7 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
         for (const auto& d : plan.days)
             if (d.first == day) packet = d.second;
         if (packet.empty()) {
-            std::cerr << "trokcampaign: " << day << ": not in the run's plan" << std::endl;
+            toolkit::Say(day + ": not in the run's plan");
             return 255;
         }
         if (!task.Run(day, packet)) return 128 + (stopSignal ? stopSignal : SIGTERM);
