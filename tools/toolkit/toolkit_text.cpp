@@ -117,6 +117,22 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
+std::string HtmlText(const std::string& text)
+{
+    std::string h;
+    for (char c : text) {
+        switch (c) {
+        case '&': h += "&amp;"; break;
+        case '<': h += "&lt;"; break;
+        case '>': h += "&gt;"; break;
+        case '"': h += "&quot;"; break;
+        case '\'': h += "&#39;"; break;
+        default: h += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        }
+    }
+    return h;
+}
+
 std::string Base64(const std::string& bytes)
 {
     static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

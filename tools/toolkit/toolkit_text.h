@@ -21,6 +21,10 @@ void AppendFixed(std::string& out, double v, int decimals);
 // as \n, other control characters and every byte from 0x7F on as \u00XX.
 std::string JsonString(const std::string& text);
 
+// `text` for HTML, in element content and in quoted attributes alike: &, <,
+// >, " and ' as entities, other control characters as spaces.
+std::string HtmlText(const std::string& text);
+
 // `bytes` in base64 (RFC 4648, with padding): pictures inlined in HTML.
 std::string Base64(const std::string& bytes);
 

@@ -60,42 +60,13 @@ void DayRow::SetNum(Column c, double value, int decimals)
     else v[c].reset();
 }
 
-namespace {
-
-std::string Escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
-
-std::string Unescape(const std::string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        const char c = s[++i];
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
-
-} // namespace
 
 std::string ResultText(const DayRow& row, const std::string& nodes)
 {
     std::string text;
     for (int c = 0; c < kColumns; ++c)
-        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? Escape(*row.v[c]) : "\\N") + "\n";
-    text += "nodes\t" + Escape(nodes) + "\n";
+        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? FieldText(*row.v[c]) : "\\N") + "\n";
+    text += "nodes\t" + FieldText(nodes) + "\n";
     return text;
 }
 
@@ -112,13 +83,13 @@ bool ParseResult(const std::string& text, DayRow& row, std::string& nodes)
         if (tab == std::string::npos) return false;
         const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
         if (key == "nodes") {
-            nodes = Unescape(value);
+            nodes = FieldValue(value);
             continue;
         }
         const Column c = ColumnByName(key);
         if (c == kColumns) continue;
         if (value == "\\N") row.v[c].reset();
-        else row.v[c] = Unescape(value);
+        else row.v[c] = FieldValue(value);
         any = true;
     }
     return any;

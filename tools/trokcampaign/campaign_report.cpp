@@ -57,13 +57,13 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
                     toolkit::FixedText(height, 0) + "' viewBox='0 0 " + toolkit::FixedText(width, 0) + " " + toolkit::FixedText(height, 0) +
                     "' font-family='sans-serif' font-size='12'>";
     s += "<rect width='100%' height='100%' fill='white'/>";
-    s += "<text x='" + toolkit::FixedText(left, 0) + "' y='15' font-weight='bold'>" + HtmlEscape(title) + "</text>";
+    s += "<text x='" + toolkit::FixedText(left, 0) + "' y='15' font-weight='bold'>" + toolkit::HtmlText(title) + "</text>";
     s += "<line x1='" + toolkit::FixedText(left, 1) + "' y1='" + toolkit::FixedText(y(0), 1) + "' x2='" + toolkit::FixedText(width - right, 1) + "' y2='" +
          toolkit::FixedText(y(0), 1) + "' stroke='#888'/>";
     s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(hi) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(toolkit::FixedText(hi, decimals)) + "</text>";
+         toolkit::HtmlText(toolkit::FixedText(hi, decimals)) + "</text>";
     s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(lo) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(toolkit::FixedText(lo, decimals)) + "</text>";
+         toolkit::HtmlText(toolkit::FixedText(lo, decimals)) + "</text>";
     for (size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
         const double x = left + slot * static_cast<double>(i);
@@ -73,9 +73,9 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
              "' fill='#3f6fb5'/>";
     }
     if (!dayNames.empty()) {
-        s += "<text x='" + toolkit::FixedText(left, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "'>" + HtmlEscape(dayNames.front()) + "</text>";
+        s += "<text x='" + toolkit::FixedText(left, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "'>" + toolkit::HtmlText(dayNames.front()) + "</text>";
         s += "<text x='" + toolkit::FixedText(width - right, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "' text-anchor='end'>" +
-             HtmlEscape(dayNames.back()) + "</text>";
+             toolkit::HtmlText(dayNames.back()) + "</text>";
     }
     if (!any)
         s += "<text x='" + toolkit::FixedText(width / 2, 0) + "' y='" + toolkit::FixedText(height / 2, 0) +
@@ -97,20 +97,20 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     std::map<std::string, size_t> counts;
     for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
     std::string h = "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>\n<title>Campaign " +
-                    HtmlEscape(campaignDir) + "</title>\n<style>\n"
+                    toolkit::HtmlText(campaignDir) + "</title>\n<style>\n"
                     "body{font-family:sans-serif;margin:1.5em;color:#222}"
                     "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}"
                     ".cal td{border:none;padding:1px}.cal a,.cal span.c{display:inline-block;width:14px;height:14px;border-radius:2px}"
                     ".cal th{border:none;font-weight:normal;font-size:12px;padding-right:6px}"
                     "code{font-size:12px;word-break:break-all}.sw{display:inline-block;width:12px;height:12px;margin-right:4px}"
                     "img{display:block;margin:6px 0}\n</style></head><body>\n";
-    h += "<h1>Campaign " + HtmlEscape(campaignDir) + "</h1>\n";
+    h += "<h1>Campaign " + toolkit::HtmlText(campaignDir) + "</h1>\n";
     if (!days.empty())
-        h += "<p>" + std::to_string(days.size()) + " days, " + HtmlEscape(days.begin()->first) + " to " +
-             HtmlEscape(days.rbegin()->first) + ". Packet files: " +
-             HtmlEscape(!Setting(settings, "archive").empty() ? Setting(settings, "archive") : Setting(settings, "list")) +
-             "; element sets: " + HtmlEscape(Setting(settings, "elements")) + "; satellite " +
-             HtmlEscape(Setting(settings, "satellite")) + ".</p>\n";
+        h += "<p>" + std::to_string(days.size()) + " days, " + toolkit::HtmlText(days.begin()->first) + " to " +
+             toolkit::HtmlText(days.rbegin()->first) + ". Packet files: " +
+             toolkit::HtmlText(!Setting(settings, "archive").empty() ? Setting(settings, "archive") : Setting(settings, "list")) +
+             "; element sets: " + toolkit::HtmlText(Setting(settings, "elements")) + "; satellite " +
+             toolkit::HtmlText(Setting(settings, "satellite")) + ".</p>\n";
 
     h += "<h2>Outcomes</h2>\n<table><tr><th>outcome</th><th>days</th></tr>\n";
     for (const char* o : kOutcomes)
@@ -145,10 +145,10 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
                 tip += "; across midnight: " + row.Get(C_continuity);
             const std::string style = std::string(" style='background:") + OutcomeColour(outcome) + "'";
             if (row.Has(C_quicklook_path))
-                h += "<td><a href='" + HtmlEscape(row.Get(C_quicklook_path)) + "' title='" + HtmlEscape(tip) + "'" +
+                h += "<td><a href='" + toolkit::HtmlText(row.Get(C_quicklook_path)) + "' title='" + toolkit::HtmlText(tip) + "'" +
                      style + "></a></td>";
             else
-                h += "<td><span class='c' title='" + HtmlEscape(tip) + "'" + style + "></span></td>";
+                h += "<td><span class='c' title='" + toolkit::HtmlText(tip) + "'" + style + "></span></td>";
         }
         h += "</tr>\n";
     }
@@ -181,7 +181,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
         {"Orbits numbered from another revolution per day (crossing on the wrong side of its node)", &hazards},
         {"Element-set age per day (days from the data)", &ages}};
     for (const auto& t : trends)
-        h += "<img alt='" + HtmlEscape(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
+        h += "<img alt='" + toolkit::HtmlText(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
              toolkit::Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
 
     // Breaks between days.
@@ -189,7 +189,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     for (const auto& kv : days) {
         const std::string c = kv.second.Get(C_continuity);
         if (c.empty() || c == "ok" || c == "first day") continue;
-        breaks += "<tr><td>" + HtmlEscape(kv.first) + "</td><td>" + HtmlEscape(c) + "</td></tr>\n";
+        breaks += "<tr><td>" + toolkit::HtmlText(kv.first) + "</td><td>" + toolkit::HtmlText(c) + "</td></tr>\n";
     }
     h += "<h2>Between days</h2>\n";
     h += breaks.empty() ? "<p>Every day continues the day before it (orbit numbers, and time within " +
@@ -202,10 +202,10 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     for (const auto& kv : days) {
         const DayRow& row = kv.second;
         if (row.Get(C_outcome) == "ok") continue;
-        bad += "<tr><td>" + HtmlEscape(kv.first) + "</td><td><span class='sw' style='background:" +
-               OutcomeColour(row.Get(C_outcome)) + "'></span>" + HtmlEscape(row.Get(C_outcome)) + "</td><td>" +
-               HtmlEscape(row.Get(C_reason)) + "</td><td><code>" +
-               HtmlEscape(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
+        bad += "<tr><td>" + toolkit::HtmlText(kv.first) + "</td><td><span class='sw' style='background:" +
+               OutcomeColour(row.Get(C_outcome)) + "'></span>" + toolkit::HtmlText(row.Get(C_outcome)) + "</td><td>" +
+               toolkit::HtmlText(row.Get(C_reason)) + "</td><td><code>" +
+               toolkit::HtmlText(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
     }
     h += "<h2>Days that are not ok</h2>\n";
     h += bad.empty() ? "<p>None.</p>\n"
@@ -215,7 +215,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     std::string looks;
     for (const auto& kv : days)
         if (kv.second.Has(C_quicklook_path))
-            looks += "<li><a href='" + HtmlEscape(kv.second.Get(C_quicklook_path)) + "'>" + HtmlEscape(kv.first) +
+            looks += "<li><a href='" + toolkit::HtmlText(kv.second.Get(C_quicklook_path)) + "'>" + toolkit::HtmlText(kv.first) +
                      "</a></li>\n";
     if (!looks.empty()) h += "<h2>Quicklook pages</h2>\n<ul>\n" + looks + "</ul>\n";
     h += "</body></html>\n";

@@ -56,6 +56,17 @@ void OnSignal(int sig)
     errno = saved;
 }
 
+// Waits up to `ms` milliseconds or until a signal writes to the wake-up
+// pipe `fd`, then empties the pipe.
+void Doze(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, ms);
+    char buf[256];
+    while (read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
 struct Failure {
     std::string message;
 };
@@ -233,16 +244,7 @@ std::string WhyRun(const DayRow& row, const std::string& packet, const ElementHi
     (void)maxAge;
     if (outcome != "ok" && outcome != "check-failed") return "";
     // The products: each as this campaign made it, by identity or by content.
-    std::map<std::string, std::string> made;
-    const std::string sigs = row.Get(C_products_signature);
-    for (size_t a = 0; a < sigs.size();) {
-        size_t b = sigs.find(';', a);
-        if (b == std::string::npos) b = sigs.size();
-        const std::string item = sigs.substr(a, b - a);
-        const size_t eq = item.find('=');
-        if (eq != std::string::npos) made[item.substr(0, eq)] = item.substr(eq + 1);
-        a = b + 1;
-    }
+    std::map<std::string, std::string> made = KeyValues(row.Get(C_products_signature), ';');
     std::vector<std::pair<Column, Column>> wanted = {{C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}};
     if (o.exports && outcome == "ok") {
         if (!row.Has(C_oem_path) || !row.Has(C_aem_path)) return "exports wanted";
@@ -906,11 +908,7 @@ int RunCampaign(const RunOptions& o)
                 if (stopRequest && next < toRun.size()) next = toRun.size();
                 if (!reaped && !running.empty()) {
                     progress.Line(false);
-                    pollfd p{pipeFds[0], POLLIN, 0};
-                    poll(&p, 1, 250);
-                    char buf[256];
-                    while (read(pipeFds[0], buf, sizeof buf) > 0) {
-                    }
+                    Doze(pipeFds[0], 250);
                 }
             }
             progress.Line(true);
@@ -977,11 +975,7 @@ int RunCampaign(const RunOptions& o)
                         break;
                     }
                     progress.Line(false);
-                    pollfd p{pipeFds[0], POLLIN, 0};
-                    poll(&p, 1, 2000);
-                    char buf[256];
-                    while (read(pipeFds[0], buf, sizeof buf) > 0) {
-                    }
+                    Doze(pipeFds[0], 2000);
                 }
                 progress.Line(true);
             }

@@ -141,15 +141,7 @@ std::map<long, std::string> EndedTasks(const std::string& jobId, std::string& so
     // Without: the controller's record of each task, while it keeps it.
     if (Ask({"scontrol", "-o", "show", "job", jobId}, out)) {
         for (const std::string& line : Lines(out)) {
-            std::map<std::string, std::string> field;
-            for (size_t a = 0; a < line.size();) {
-                size_t b = line.find(' ', a);
-                if (b == std::string::npos) b = line.size();
-                const std::string item = line.substr(a, b - a);
-                const size_t eq = item.find('=');
-                if (eq != std::string::npos) field[item.substr(0, eq)] = item.substr(eq + 1);
-                a = b + 1;
-            }
+            std::map<std::string, std::string> field = KeyValues(line, ' ');
             long task = 0;
             if (field["ArrayJobId"] != jobId || !Whole(field["ArrayTaskId"], task)) continue;
             const std::string state = field["JobState"];

@@ -550,17 +550,8 @@ std::string PlanPath(const std::string& campaign) { return campaign + "/run/plan
 std::string PlanText(const Plan& plan)
 {
     std::string text;
-    auto clean = [](std::string s) {
-        for (char& c : s)
-            if (c == '\t' || c == '\n') c = ' ';
-        return s;
-    };
-    for (const auto& kv : plan.settings) {
-        std::string v;
-        for (char c : kv.second) v += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
-        text += clean(kv.first) + "\t" + clean(v) + "\n";
-    }
-    for (const auto& d : plan.days) text += "day\t" + clean(d.first) + "\t" + clean(d.second) + "\n";
+    for (const auto& kv : plan.settings) text += FieldText(kv.first) + "\t" + FieldText(kv.second) + "\n";
+    for (const auto& d : plan.days) text += "day\t" + FieldText(d.first) + "\t" + FieldText(d.second) + "\n";
     return text;
 }
 
@@ -569,26 +560,19 @@ bool ParsePlan(const std::string& text, Plan& plan)
     size_t a = 0;
     while (a < text.size()) {
         size_t b = text.find('\n', a);
-        if (b == std::string::npos) return false;
+        if (b == std::string::npos) return false;   // cut short
         const std::string line = text.substr(a, b - a);
         a = b + 1;
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) return false;
-        const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
+        const std::string key = FieldValue(line.substr(0, tab)), value = line.substr(tab + 1);
         if (key == "day") {
             const size_t t2 = value.find('\t');
             if (t2 == std::string::npos) return false;
-            plan.days.emplace_back(value.substr(0, t2), value.substr(t2 + 1));
+            plan.days.emplace_back(FieldValue(value.substr(0, t2)), FieldValue(value.substr(t2 + 1)));
             continue;
         }
-        std::string v;
-        for (size_t i = 0; i < value.size(); ++i) {
-            if (value[i] == '\\' && i + 1 < value.size()) {
-                ++i;
-                v += value[i] == 'n' ? '\n' : value[i];
-            } else v += value[i];
-        }
-        plan.settings[key] = v;
+        plan.settings[key] = FieldValue(value);
     }
     return true;
 }

@@ -230,22 +230,6 @@ std::string ShellCommand(const std::vector<std::string>& argv)
     return s;
 }
 
-std::string HtmlEscape(const std::string& text)
-{
-    std::string s;
-    for (char c : text) {
-        switch (c) {
-        case '&': s += "&amp;"; break;
-        case '<': s += "&lt;"; break;
-        case '>': s += "&gt;"; break;
-        case '"': s += "&quot;"; break;
-        case '\'': s += "&#39;"; break;
-        default: s += c;
-        }
-    }
-    return s;
-}
-
 const Json* Json::Find(const std::string& key) const
 {
     for (const auto& m : members)
@@ -487,6 +471,46 @@ std::string SelfPath()
     if (n <= 0) return "";
     self[n] = '\0';
     return self;
+}
+
+std::string FieldText(const std::string& value)
+{
+    std::string out;
+    for (char c : value) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+std::string FieldValue(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        out += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+    }
+    return out;
+}
+
+std::map<std::string, std::string> KeyValues(const std::string& text, char separator)
+{
+    std::map<std::string, std::string> values;
+    for (size_t a = 0; a < text.size();) {
+        size_t b = text.find(separator, a);
+        if (b == std::string::npos) b = text.size();
+        const std::string item = text.substr(a, b - a);
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos) values[item.substr(0, eq)] = item.substr(eq + 1);
+        a = b + 1;
+    }
+    return values;
 }
 
 std::string FirstLine(const std::string& text)

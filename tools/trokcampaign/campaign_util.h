@@ -9,7 +9,7 @@
 #include <vector>
 
 // Small helpers of trokcampaign: calendar days, files written whole,
-// quoting for the shell and HTML, a JSON reader, child processes, the stop
+// quoting for the shell, a JSON reader, child processes, the stop
 // signals.
 namespace campaign {
 
@@ -49,7 +49,6 @@ std::string DirName(const std::string& path);
 // name reaches a command line that people copy.
 std::string ShellQuote(const std::string& word);
 std::string ShellCommand(const std::vector<std::string>& argv);
-std::string HtmlEscape(const std::string& text);
 
 // A JSON value as read by ParseJson.
 struct Json {
@@ -86,6 +85,15 @@ ChildResult RunChild(const std::vector<std::string>& argv,
 std::string LocateProgram(const std::string& name, const char* var);
 // This program's own path.
 std::string SelfPath();
+
+// A value in a line of tab-separated fields: backslash, tab and line break
+// written as \\, \t and \n; and back.
+std::string FieldText(const std::string& value);
+std::string FieldValue(const std::string& text);
+
+// "key=value" items separated by `separator`, as a map; items without "="
+// are left out.
+std::map<std::string, std::string> KeyValues(const std::string& text, char separator);
 
 // The first line of `text` that is not blank, without surrounding blanks.
 std::string FirstLine(const std::string& text);
