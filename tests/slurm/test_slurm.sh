@@ -130,6 +130,12 @@ expect "past the list: sacct FAILED 2:0 (got $(outcome "$bad" 9))" '[ "$(outcome
 expect "past the list: the message in the task's log" 'grep -q "task 9: packets.list has 9 lines" logs/${bad}_9.log'
 expect "past the list: nothing named .eph" '[ ! -e out/.eph ]'
 echo "sacct: input refused: $(outcome "$bad" 8); index past the list: $(outcome "$bad" 9)"
+# The manual page's recipe for the tasks that did not complete, without
+# accounting storage.
+notdone=$(scontrol -o show job "$bad" | awk '{ for (i = 1; i <= NF; i++) { split($i, f, "="); v[f[1]] = f[2] }
+    if (v["JobState"] != "COMPLETED") print v["ArrayTaskId"], v["JobState"], v["ExitCode"] }' | sort | tr '\n' ';')
+expect "the scontrol recipe lists both tasks (got $notdone)" '[ "$notdone" = "8 FAILED 255:0;9 FAILED 2:0;" ]'
+
 
 # --- a list that makes one product twice runs no task ---------------------------
 printf '%s\n' in/day1.pkt "$work/in/day1.pkt" > twice.list
