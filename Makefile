@@ -112,8 +112,8 @@ slurm-deps:
 	  fi; \
 	fi
 
-# jobs/trokarray.sbatch on a single-node Slurm cluster started (and stopped)
-# by the test on 127.0.0.1.
+# jobs/trokarray.sbatch and trokcampaign's Slurm engine on a single-node
+# Slurm cluster started (and stopped) by the test on 127.0.0.1.
 test-slurm: build slurm-deps
 	PATH=$$PATH:/usr/sbin $(TEST_LEAP_ENV) bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
 

@@ -5,42 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 
+#include "orbitlib_class_noradelements.h"
 #include "run_program.h"
 
 namespace {
 
 const int kDays = 20;
-const double kPi = 3.141592653589793;
-// TAI seconds since 1958 of the first day's midnight, and the argument of
-// latitude then (degrees); the orbit's mean motion (rad/s) at 700 km.
-const double kStart = 2160691257.0;
-const double kStartU = 30.0;
-const double kMeanMotion = std::sqrt(3.9860064e14 / std::pow(6378137.0 + 700e3, 3));
-const int kHazardDay = 5;
+// trokgen's days are numbered from 1.
+const char* const kFaults[] = {"--cut-days", "4", "--time-fault-days", "10", "--tle-gap-days", "11-18"};
+const char* const kFlip[] = {"--flip-days", "8"};
+const char* const kHazardSet = "1002";
 
-double ArgumentOfLatitude(double t)
-{
-    const double deg = kStartU + (t - kStart) * kMeanMotion * 180.0 / kPi;
-    return std::fmod(deg, 360.0);
-}
-
-long Revolution(double t)
-{
-    return 10000 + static_cast<long>(std::floor((kStartU + (t - kStart) * kMeanMotion * 180.0 / kPi) / 360.0));
-}
-
-std::string Num(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
-void Run(const std::vector<std::string>& argv, const std::string& cwd)
+void Run(const std::vector<std::string>& argv, const std::string& cwd = "")
 {
     const ProgramResult r = RunProgram(argv, cwd);
     if (r.status != 0) throw std::runtime_error("cannot make the test archive: " + argv[0] + ": " + r.err);
@@ -55,7 +34,6 @@ double ModifiedTime(const std::string& path)
 
 std::string DayName(int index)
 {
-    // 2026-06-21 + index, within June and July.
     const int day = 21 + index;
     char buf[16];
     if (day <= 30) std::snprintf(buf, sizeof buf, "2026-06-%02d", day);
@@ -63,33 +41,53 @@ std::string DayName(int index)
     return buf;
 }
 
-// An element set of the orbit at `epoch`, written by trokgen to `tle`. The
-// days are stitched into one orbit from the fixed two-body ellipse, which
-// trokgen keeps with --two-body.
-void MakeSet(const std::string& dir, double epoch, int number, const std::string& tle, bool hazard,
-             const std::string& name = "VORN", int catalog = 43210)
+std::string PathOf(const std::string& archive, const std::string& day)
 {
-    const double u = ArgumentOfLatitude(epoch);
-    const double argp = hazard ? 350.0 : 0.0;
-    const double m = std::fmod(u - argp + 720.0, 360.0);
-    Run({TROKGEN_PATH, "--out", dir + "/set.pkt", "--tle", tle, "--seconds", "2", "--start", Num(epoch, 0),
-         "--ecc", "0", "--argp", Num(argp, 6), "--mean-anomaly", Num(m, 6), "--rev",
-         std::to_string(Revolution(epoch)), "--element-number", std::to_string(number), "--name", name,
-         "--catalog", std::to_string(catalog), "--jitter", "0", "--two-body"},
-        dir);
-    std::remove((dir + "/set.pkt").c_str());
+    return archive + "/" + day.substr(0, 4) + "/" + day.substr(5, 2) + "/" + day.substr(8, 2) + ".pkt";
+}
+
+void MakeArchive(const std::string& dir, const std::string& tle, bool flip)
+{
+    std::vector<std::string> argv = {TROKGEN_PATH, "--archive", dir, "--days", std::to_string(kDays), "--start",
+                                     "2026-06-21", "--small-gaps", "40", "--large-gaps", "20"};
+    argv.insert(argv.end(), std::begin(kFaults), std::end(kFaults));
+    if (flip) argv.insert(argv.end(), std::begin(kFlip), std::end(kFlip));
+    if (!tle.empty()) {
+        argv.push_back("--tle");
+        argv.push_back(tle);
+    }
+    Run(argv);
+}
+
+// The set numbered kHazardSet as the same orbit with omega + M of 360
+// degrees or more: perigee and mean anomaly each half a turn on (both lie
+// below 180 degrees in that set), new check digit.
+std::string WithHazardSet(const std::string& history)
+{
+    std::string out;
+    std::string previous;
+    for (size_t a = 0; a < history.size();) {
+        size_t b = history.find('\n', a);
+        if (b == std::string::npos) b = history.size();
+        std::string line = history.substr(a, b - a);
+        a = b + 1;
+        if (line.compare(0, 2, "2 ") == 0 && previous.size() >= 68 && previous.substr(64, 4) == kHazardSet) {
+            const double argp = std::stod(line.substr(34, 8)), mean = std::stod(line.substr(43, 8));
+            if (argp >= 180 || mean >= 180) throw std::runtime_error("the hand-made set needs another recipe");
+            char fields[32];
+            std::snprintf(fields, sizeof fields, "%8.4f %8.4f", argp + 180, mean + 180);
+            line.replace(34, 17, fields);
+            line[68] = CheckSum(line.c_str());
+        }
+        previous = line;
+        out += line + "\n";
+    }
+    return out;
 }
 
 } // namespace
 
-void MakeArchiveDay(int index, const std::string& path)
-{
-    const double start = kStart + index * 86400.0;
-    Run({TROKGEN_PATH, "--out", path, "--seconds", "86400", "--start", Num(start, 0), "--ecc", "0", "--argp", "0",
-         "--mean-anomaly", Num(ArgumentOfLatitude(start), 6), "--seed", std::to_string(100 + index),
-         "--small-gaps", "2", "--large-gaps", "1", "--two-body"},
-        "");
-}
+std::string CampaignArchive::SoundFile(int day) const { return PathOf(sound, days[day]); }
 
 const CampaignArchive& TestArchive()
 {
@@ -97,14 +95,14 @@ const CampaignArchive& TestArchive()
     if (!a.dir.empty()) return a;
     const std::string dir = std::string(TEST_TMPDIR) + "/campaign_archive";
     mkdir(TEST_TMPDIR, 0755);
+    a.archive = dir + "/archive";
+    a.sound = dir + "/sound";
+    a.history = dir + "/history.tle";
+    a.element = dir + "/element.tle";
     for (int i = 0; i < kDays; ++i) {
         a.days.push_back(DayName(i));
-        const std::string d = a.days.back();
-        a.packetFiles.push_back(i == 12 ? "" : dir + "/archive/" + d.substr(0, 4) + "/" + d.substr(5, 2) + "/" +
-                                                   d.substr(8, 2) + ".pkt");
+        a.packetFiles.push_back(i == 11 ? "" : PathOf(a.archive, a.days.back()));
     }
-    a.archive = dir + "/archive";
-    a.history = dir + "/history.tle";
 
     // Tests run in parallel processes: one makes the archive, the others wait.
     const int lock = open((std::string(TEST_TMPDIR) + "/campaign_archive.lock").c_str(), O_RDWR | O_CREAT, 0644);
@@ -113,31 +111,16 @@ const CampaignArchive& TestArchive()
     const double made = ModifiedTime(done);
     if (made < 0 || made < ModifiedTime(TROKGEN_PATH)) {
         RunProgram({"/bin/rm", "-rf", dir});
-        RunProgram({"/bin/mkdir", "-p", dir + "/archive/2026/06", dir + "/archive/2026/07", dir + "/sets"});
-        for (int i = 0; i < kDays; ++i) {
-            if (a.packetFiles[i].empty()) continue;
-            MakeArchiveDay(i, a.packetFiles[i]);
-        }
-        // Day 3 ends inside a packet; day 7 has 300 bytes that are no
-        // packet header 1000 packets in.
-        if (truncate(a.packetFiles[3].c_str(), 126 * 40000 + 50) != 0) throw std::runtime_error("truncate");
-        {
-            std::string bytes = ReadFile(a.packetFiles[7]);
-            for (size_t k = 0; k < 300; ++k) bytes[126 * 1000 + k] = static_cast<char>(0xE5);
-            WriteFile(a.packetFiles[7], bytes);
-        }
-        // The history, in an order of its own.
-        std::string history;
-        const int order[] = {8, 2, 0, 19, 5, 1, 18, 3, 7, 4, 6};
-        for (int i : order) {
-            const std::string tle = dir + "/sets/" + std::to_string(i) + ".tle";
-            MakeSet(dir, kStart + i * 86400.0 - 3600.0, 100 + i, tle, i == kHazardDay);
-            history += ReadFile(tle);
-            if (i == 2) history += ReadFile(tle);   // a repeated set
-        }
-        MakeSet(dir, kStart + 10 * 86400.0, 900, dir + "/sets/other.tle", false, "OTHERSAT", 11111);
-        history += ReadFile(dir + "/sets/other.tle");
-        WriteFile(a.history, history);
+        RunProgram({"/bin/mkdir", "-p", dir});
+        MakeArchive(a.archive, dir + "/trokgen.tle", true);
+        MakeArchive(a.sound, "", false);
+        if (unlink(PathOf(a.archive, a.days[11]).c_str()) != 0) throw std::runtime_error("cannot remove day 11");
+        const std::string sets = ReadFile(dir + "/trokgen.tle");
+        WriteFile(a.element, sets.substr(0, sets.find("\n2 ") + 71));
+        // One set of another satellite among them.
+        Run({TROKGEN_PATH, "--out", dir + "/other.pkt", "--tle", dir + "/other.tle", "--seconds", "2", "--start",
+             "2026-06-30", "--name", "OTHERSAT", "--catalog", "11111"});
+        WriteFile(a.history, WithHazardSet(sets) + ReadFile(dir + "/other.tle"));
         WriteFile(done, "");
     }
     close(lock);

@@ -109,8 +109,9 @@ KillWait=5
 InactiveLimit=0
 MinJobAge=600
 MaxArraySize=1001
+SlurmdParameters=config_overrides
 SlurmctldParameters=enable_configless
-NodeName=trok1 NodeAddr=127.0.0.1 NodeHostname=localhost CPUs=2 RealMemory=2000 State=UNKNOWN
+NodeName=trok1 NodeAddr=127.0.0.1 NodeHostname=localhost CPUs=4 RealMemory=2000 State=UNKNOWN
 PartitionName=trok Nodes=trok1 Default=YES MaxTime=INFINITE State=UP
 EOF
 export SLURM_CONF=$dir/slurm.conf TROK_CLUSTER_DIR=$dir

@@ -27,47 +27,6 @@ std::string Duration(double seconds)
     return buf;
 }
 
-std::string Html(const std::string& s)
-{
-    std::string h;
-    for (char c : s) {
-        switch (c) {
-        case '&': h += "&amp;"; break;
-        case '<': h += "&lt;"; break;
-        case '>': h += "&gt;"; break;
-        case '"': h += "&quot;"; break;
-        default: h += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-        }
-    }
-    return h;
-}
-
-std::string Base64(const std::string& bytes)
-{
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                           static_cast<unsigned char>(bytes[i + 2]);
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += abc[(v >> 6) & 63];
-        out += abc[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? abc[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 std::string NodeTime(double tai93)
 {
     if (!(tai93 >= 0.0) || !std::isfinite(tai93)) return "none";
@@ -82,7 +41,7 @@ std::string NodeLongitude(double radians)
 
 void Row(std::ostream& os, const std::string& name, const std::string& id, const std::string& value)
 {
-    os << "<tr><th>" << Html(name) << "</th><td id=\"" << id << "\">" << value << "</td></tr>\n";
+    os << "<tr><th>" << HtmlText(name) << "</th><td id=\"" << id << "\">" << value << "</td></tr>\n";
 }
 
 } // namespace
@@ -110,7 +69,7 @@ std::string ReportPage(const Product& eph, const Product& att,
     const std::string sc = PrintableField(eph.header.spacecraftId);
     os << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        << "<link rel=\"icon\" href=\"data:,\">\n"
-       << "<title>Quicklook " << Html(sc) << " - " << Html(eph.path) << "</title>\n"
+       << "<title>Quicklook " << HtmlText(sc) << " - " << HtmlText(eph.path) << "</title>\n"
        << "<style>\n"
           "body { font-family: sans-serif; margin: 1.5em auto; max-width: 1420px; color: #222; }\n"
           "table { border-collapse: collapse; margin: 0.5em 0 1em; }\n"
@@ -123,8 +82,8 @@ std::string ReportPage(const Product& eph, const Product& att,
           "figure { margin: 1em 0; } img { max-width: 100%; height: auto; border: 1px solid #ddd; }\n"
           "figcaption { color: #555; }\n"
           "</style>\n</head>\n<body>\n";
-    os << "<h1>Quicklook: " << Html(sc.empty() ? "(no spacecraft name)" : sc) << "</h1>\n";
-    os << "<p>Ephemeris <code>" << Html(eph.path) << "</code>, attitude <code>" << Html(att.path)
+    os << "<h1>Quicklook: " << HtmlText(sc.empty() ? "(no spacecraft name)" : sc) << "</h1>\n";
+    os << "<p>Ephemeris <code>" << HtmlText(eph.path) << "</code>, attitude <code>" << HtmlText(att.path)
        << "</code>.</p>\n";
     if (!HasFault(findings))
         os << "<p class=\"pass\" id=\"verdict\">Pair check passed: the two products agree with each "
@@ -132,7 +91,7 @@ std::string ReportPage(const Product& eph, const Product& att,
     else {
         os << "<div class=\"fail\" id=\"verdict\"><p>Pair check failed:</p>\n<ul>\n";
         for (const CheckFinding& f : findings)
-            if (!f.warning) os << "<li>" << Html(f.message) << "</li>\n";
+            if (!f.warning) os << "<li>" << HtmlText(f.message) << "</li>\n";
         os << "</ul></div>\n";
     }
     bool warned = false;
@@ -140,17 +99,17 @@ std::string ReportPage(const Product& eph, const Product& att,
         if (f.warning) {
             if (!warned) os << "<div class=\"warn\" id=\"warnings\"><p>Worth knowing:</p>\n<ul>\n";
             warned = true;
-            os << "<li>" << Html(f.message) << "</li>\n";
+            os << "<li>" << HtmlText(f.message) << "</li>\n";
         }
     if (warned) os << "</ul></div>\n";
-    if (!note.empty()) os << "<p class=\"fail\">" << Html(note) << "</p>\n";
+    if (!note.empty()) os << "<p class=\"fail\">" << HtmlText(note) << "</p>\n";
 
     os << "<h2>Summary</h2>\n<table>\n";
     const auto& r = eph.records;
     Row(os, "records", "records", std::to_string(c.records));
     if (!r.empty())
         Row(os, "span", "span",
-            Html(CivilUtc(r.front().tai93, 3) + " to " + CivilUtc(r.back().tai93, 3) + " (" +
+            HtmlText(CivilUtc(r.front().tai93, 3) + " to " + CivilUtc(r.back().tai93, 3) + " (" +
                  Duration(r.back().tai93 - r.front().tai93) + ")"));
     size_t repairedGaps = 0;
     for (const Gap& g : gaps) repairedGaps += g.kind == 'r';
@@ -175,7 +134,7 @@ std::string ReportPage(const Product& eph, const Product& att,
     } else {
         epoch = "no element set";
     }
-    Row(os, "element-set epoch", "epoch", Html(epoch));
+    Row(os, "element-set epoch", "epoch", HtmlText(epoch));
     Row(os, "attitude axis order", "axis-order",
         std::to_string(att.att.angleOrder[0]) + ", " + std::to_string(att.att.angleOrder[1]) + ", " +
             std::to_string(att.att.angleOrder[2]));
@@ -187,8 +146,8 @@ std::string ReportPage(const Product& eph, const Product& att,
         os << "<table id=\"orbit-table\">\n<tr><th>orbit</th><th>ascending node</th>"
               "<th>descending node</th><th>descending-node longitude (deg)</th></tr>\n";
         for (const OrbitRecord& o : eph.orbits)
-            os << "<tr><td>" << o.orbitNo << "</td><td>" << Html(NodeTime(o.ascendingTai93))
-               << "</td><td>" << Html(NodeTime(o.descendingTai93)) << "</td><td>"
+            os << "<tr><td>" << o.orbitNo << "</td><td>" << HtmlText(NodeTime(o.ascendingTai93))
+               << "</td><td>" << HtmlText(NodeTime(o.descendingTai93)) << "</td><td>"
                << NodeLongitude(o.descendingLongitude)
                << "</td></tr>\n";
         os << "</table>\n";
@@ -205,8 +164,8 @@ std::string ReportPage(const Product& eph, const Product& att,
         unsigned w = 0, h = 0;
         PngSize(image.png, w, h);
         os << "<figure><img src=\"data:image/png;base64," << Base64(image.png) << "\" width=\"" << w
-           << "\" height=\"" << h << "\" alt=\"" << Html(p.caption) << "\"><figcaption>"
-           << Html(p.file) << ": " << Html(p.caption) << "</figcaption></figure>\n";
+           << "\" height=\"" << h << "\" alt=\"" << HtmlText(p.caption) << "\"><figcaption>"
+           << HtmlText(p.file) << ": " << HtmlText(p.caption) << "</figcaption></figure>\n";
     }
     os << "<p><small>Made by qlrplot " << TROK_VERSION << ".</small></p>\n</body>\n</html>\n";
     return os.str();

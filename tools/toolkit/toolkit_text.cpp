@@ -160,4 +160,46 @@ std::string JsonString(const std::string& text)
     return out + "\"";
 }
 
+std::string HtmlText(const std::string& text)
+{
+    std::string h;
+    for (char c : text) {
+        switch (c) {
+        case '&': h += "&amp;"; break;
+        case '<': h += "&lt;"; break;
+        case '>': h += "&gt;"; break;
+        case '"': h += "&quot;"; break;
+        case '\'': h += "&#39;"; break;
+        default: h += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        }
+    }
+    return h;
+}
+
+std::string Base64(const std::string& bytes)
+{
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        out += abc[v >> 18];
+        out += abc[(v >> 12) & 63];
+        out += abc[(v >> 6) & 63];
+        out += abc[v & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += abc[v >> 18];
+        out += abc[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? abc[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
 } // namespace toolkit

@@ -25,6 +25,13 @@ void AppendFixed(std::string& out, double v, int decimals);
 // and encoding it back with that handler gives the original bytes.
 std::string JsonString(const std::string& text);
 
+// `text` for HTML, in element content and in quoted attributes alike: &, <,
+// >, " and ' as entities, other control characters as spaces.
+std::string HtmlText(const std::string& text);
+
+// `bytes` in base64 (RFC 4648, with padding): pictures inlined in HTML.
+std::string Base64(const std::string& bytes);
+
 } // namespace toolkit
 
 #endif

@@ -2,10 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "campaign_util.h"
+#include "toolkit_text.h"
 
 namespace campaign {
 
@@ -23,6 +27,8 @@ const ColumnInfo kColumnInfo[kColumns] = {
     {"first_orbit", 'I'}, {"last_orbit", 'I'},
     {"first_node_tai93", 'R'}, {"last_node_tai93", 'R'}, {"max_node_offset_s", 'R'},
     {"node_hazards", 'I'},
+    {"first_crossing_tai93", 'R'}, {"last_crossing_tai93", 'R'}, {"first_orbit_numbering", 'I'},
+    {"last_orbit_numbering", 'I'}, {"numbering_warnings", 'T'},
     {"continuity", 'T'}, {"step_s", 'R'},
     {"eph_path", 'T'}, {"eph_sha256", 'T'}, {"att_path", 'T'}, {"att_sha256", 'T'},
     {"oem_path", 'T'}, {"oem_sha256", 'T'}, {"aem_path", 'T'}, {"aem_sha256", 'T'},
@@ -50,46 +56,17 @@ double DayRow::Num(Column c, double fallback) const
 
 void DayRow::SetNum(Column c, double value, int decimals)
 {
-    if (std::isfinite(value)) v[c] = Fixed(value, decimals);
+    if (std::isfinite(value)) v[c] = toolkit::FixedText(value, decimals);
     else v[c].reset();
 }
 
-namespace {
-
-std::string Escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
-
-std::string Unescape(const std::string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        const char c = s[++i];
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
-
-} // namespace
 
 std::string ResultText(const DayRow& row, const std::string& nodes)
 {
     std::string text;
     for (int c = 0; c < kColumns; ++c)
-        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? Escape(*row.v[c]) : "\\N") + "\n";
-    text += "nodes\t" + Escape(nodes) + "\n";
+        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? FieldText(*row.v[c]) : "\\N") + "\n";
+    text += "nodes\t" + FieldText(nodes) + "\n";
     return text;
 }
 
@@ -106,13 +83,13 @@ bool ParseResult(const std::string& text, DayRow& row, std::string& nodes)
         if (tab == std::string::npos) return false;
         const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
         if (key == "nodes") {
-            nodes = Unescape(value);
+            nodes = FieldValue(value);
             continue;
         }
         const Column c = ColumnByName(key);
         if (c == kColumns) continue;
         if (value == "\\N") row.v[c].reset();
-        else row.v[c] = Unescape(value);
+        else row.v[c] = FieldValue(value);
         any = true;
     }
     return any;
@@ -141,19 +118,42 @@ bool Catalog::Open(const std::string& path, bool create, std::string& error)
     }
     sqlite3_busy_timeout(db, 10000);
     std::string columns;
+    std::vector<std::pair<std::string, std::string>> dayColumns;
     for (int c = 0; c < kColumns; ++c) {
-        columns += std::string(c ? ", " : "") + kColumnInfo[c].name + " " +
-                   (kColumnInfo[c].type == 'I' ? "INTEGER" : kColumnInfo[c].type == 'R' ? "REAL" : "TEXT");
+        const char* type = kColumnInfo[c].type == 'I' ? "INTEGER" : kColumnInfo[c].type == 'R' ? "REAL" : "TEXT";
+        columns += std::string(c ? ", " : "") + kColumnInfo[c].name + " " + type;
         if (c == C_day) columns += " PRIMARY KEY";
+        dayColumns.emplace_back(kColumnInfo[c].name, type);
     }
     return Exec("CREATE TABLE IF NOT EXISTS days (" + columns + ");"
                 "CREATE TABLE IF NOT EXISTS campaign (key TEXT PRIMARY KEY, value TEXT);"
                 "CREATE TABLE IF NOT EXISTS runs (run_id INTEGER PRIMARY KEY, started_utc TEXT, "
                 "finished_utc TEXT, engine TEXT, command TEXT, planned INTEGER, ran INTEGER, status TEXT, "
-                "driver_cpu_s REAL, wall_s REAL, driver_peak_kb INTEGER);"
+                "driver_cpu_s REAL, wall_s REAL, driver_peak_kb INTEGER, job_id TEXT);"
                 "CREATE TABLE IF NOT EXISTS nodes (day TEXT, orbit INTEGER, offset_s REAL, hazard INTEGER, "
-                "PRIMARY KEY (day, orbit));",
-                error);
+                "record INTEGER, PRIMARY KEY (day, record));",
+                error) &&
+           AddMissingColumns("days", dayColumns, error) &&
+           AddMissingColumns("runs", {{"job_id", "TEXT"}}, error) &&
+           AddMissingColumns("nodes", {{"record", "INTEGER"}}, error);
+}
+
+bool Catalog::AddMissingColumns(const std::string& table,
+                                const std::vector<std::pair<std::string, std::string>>& columns, std::string& error)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, ("PRAGMA table_info(" + table + ")").c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    std::set<std::string> have;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        if (const unsigned char* name = sqlite3_column_text(st, 1)) have.insert(reinterpret_cast<const char*>(name));
+    sqlite3_finalize(st);
+    for (const auto& c : columns)
+        if (!have.count(c.first) && !Exec("ALTER TABLE " + table + " ADD COLUMN " + c.first + " " + c.second, error))
+            return false;
+    return true;
 }
 
 bool Catalog::LoadDays(std::map<std::string, DayRow>& days, std::string& error)
@@ -170,10 +170,19 @@ bool Catalog::LoadDays(std::map<std::string, DayRow>& days, std::string& error)
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         DayRow row;
         for (int c = 0; c < kColumns; ++c) {
-            if (sqlite3_column_type(st, c) == SQLITE_NULL) continue;
+            const int type = sqlite3_column_type(st, c);
+            if (type == SQLITE_NULL) continue;
+            if (type == SQLITE_FLOAT) {
+                // The shortest text that reads back as the same number
+                // (SQLite's own text of a real keeps 15 digits, too few for
+                // TAI93 seconds to the microsecond).
+                char buf[40];
+                const auto r = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(st, c));
+                row.v[c] = std::string(buf, r.ptr);
+                continue;
+            }
             const unsigned char* t = sqlite3_column_text(st, c);
             row.v[c] = t ? reinterpret_cast<const char*>(t) : "";
-            // Reals come back in SQLite's shortest form; keep it as text.
         }
         days[row.Get(C_day)] = row;
     }
@@ -267,6 +276,24 @@ bool Catalog::SetSettings(const std::map<std::string, std::string>& values, std:
     return Exec("COMMIT", error);
 }
 
+std::vector<Catalog::Node> Catalog::ParseNodes(const std::string& text)
+{
+    std::vector<Node> list;
+    for (size_t a = 0; a < text.size();) {
+        size_t b = text.find(';', a);
+        if (b == std::string::npos) b = text.size();
+        const std::string item = text.substr(a, b - a);
+        a = b + 1;
+        Node n{};
+        char hazard = '0';
+        if (std::sscanf(item.c_str(), "%lld:%lld:%lf:%c", &n.orbit, &n.record, &n.offsetSeconds, &hazard) == 4) {
+            n.hazard = hazard == '1';
+            list.push_back(n);
+        }
+    }
+    return list;
+}
+
 long long Catalog::BeginRun(const std::string& engine, const std::string& command, std::string& error)
 {
     sqlite3_stmt* st = nullptr;
@@ -313,13 +340,69 @@ bool Catalog::EndRun(long long runId, long long planned, long long ran, const st
     return ok;
 }
 
+bool Catalog::SetRunJob(long long runId, const std::string& jobId, std::string& error)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "UPDATE runs SET job_id = ? WHERE run_id = ?", -1, &st,
+                           nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    sqlite3_bind_text(st, 1, jobId.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(st, 2, runId);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) error = sqlite3_errmsg(db);
+    sqlite3_finalize(st);
+    return ok;
+}
+
+bool Catalog::SetRunStatus(long long runId, const std::string& status, long long ran, std::string& error)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "UPDATE runs SET status = ?, ran = ?, finished_utc = ? WHERE run_id = ?", -1, &st,
+                           nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    const std::string now = NowUtcText();
+    sqlite3_bind_text(st, 1, status.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(st, 2, ran);
+    sqlite3_bind_text(st, 3, now.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(st, 4, runId);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) error = sqlite3_errmsg(db);
+    sqlite3_finalize(st);
+    return ok;
+}
+
+bool Catalog::LastRun(Run& run)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT run_id, engine, status, job_id FROM runs ORDER BY run_id DESC LIMIT 1", -1,
+                           &st, nullptr) != SQLITE_OK)
+        return false;
+    const bool found = sqlite3_step(st) == SQLITE_ROW;
+    if (found) {
+        auto text = [&](int i) {
+            const unsigned char* t = sqlite3_column_text(st, i);
+            return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+        };
+        run.id = sqlite3_column_int64(st, 0);
+        run.engine = text(1);
+        run.status = text(2);
+        run.jobId = text(3);
+    }
+    sqlite3_finalize(st);
+    return found;
+}
+
 // Inside the transaction of StoreDays.
 bool Catalog::StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error)
 {
     sqlite3_stmt* del = nullptr;
     sqlite3_stmt* ins = nullptr;
     bool ok = sqlite3_prepare_v2(db, "DELETE FROM nodes WHERE day = ?", -1, &del, nullptr) == SQLITE_OK &&
-              sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nodes VALUES (?, ?, ?, ?)", -1, &ins, nullptr) ==
+              sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nodes (day, orbit, offset_s, hazard, record) VALUES (?, ?, ?, ?, ?)", -1, &ins, nullptr) ==
                   SQLITE_OK;
     if (ok) {
         sqlite3_bind_text(del, 1, day.c_str(), -1, SQLITE_TRANSIENT);
@@ -332,6 +415,7 @@ bool Catalog::StoreNodes(const std::string& day, const std::vector<Node>& nodes,
         sqlite3_bind_int64(ins, 2, n.orbit);
         sqlite3_bind_double(ins, 3, n.offsetSeconds);
         sqlite3_bind_int(ins, 4, n.hazard ? 1 : 0);
+        sqlite3_bind_int64(ins, 5, n.record);
         ok = sqlite3_step(ins) == SQLITE_DONE;
     }
     if (!ok) error = sqlite3_errmsg(db);

@@ -1,13 +1,19 @@
 #include "campaign_report.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <vector>
 
+#include "campaign_run.h"
 #include "campaign_util.h"
+#include "toolkit_cli.h"
+#include "toolkit_text.h"
 
 namespace campaign {
 
@@ -38,35 +44,41 @@ std::string TrendSvg(const std::string& title, const std::vector<std::string>& d
             any = true;
         }
     if (hi == lo) hi = lo + 1;
+    // Counts are labelled as whole numbers, other values with two decimals
+    // when their range is small.
+    bool whole = true;
+    for (double v : values)
+        if (std::isfinite(v) && v != std::floor(v)) whole = false;
+    const int decimals = whole || hi - lo >= 10 ? 0 : 2;
     const double n = static_cast<double>(std::max<size_t>(values.size(), 1));
     const double slot = (width - left - right) / n;
     auto y = [&](double v) { return top + (hi - v) / (hi - lo) * (height - top - bottom); };
-    std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + Fixed(width, 0) + "' height='" +
-                    Fixed(height, 0) + "' viewBox='0 0 " + Fixed(width, 0) + " " + Fixed(height, 0) +
+    std::string s = "<svg xmlns='http://www.w3.org/2000/svg' width='" + toolkit::FixedText(width, 0) + "' height='" +
+                    toolkit::FixedText(height, 0) + "' viewBox='0 0 " + toolkit::FixedText(width, 0) + " " + toolkit::FixedText(height, 0) +
                     "' font-family='sans-serif' font-size='12'>";
     s += "<rect width='100%' height='100%' fill='white'/>";
-    s += "<text x='" + Fixed(left, 0) + "' y='15' font-weight='bold'>" + HtmlEscape(title) + "</text>";
-    s += "<line x1='" + Fixed(left, 1) + "' y1='" + Fixed(y(0), 1) + "' x2='" + Fixed(width - right, 1) + "' y2='" +
-         Fixed(y(0), 1) + "' stroke='#888'/>";
-    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(hi) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(Fixed(hi, hi - lo < 10 ? 2 : 0)) + "</text>";
-    s += "<text x='" + Fixed(left - 4, 0) + "' y='" + Fixed(y(lo) + 4, 1) + "' text-anchor='end'>" +
-         HtmlEscape(Fixed(lo, hi - lo < 10 ? 2 : 0)) + "</text>";
+    s += "<text x='" + toolkit::FixedText(left, 0) + "' y='15' font-weight='bold'>" + toolkit::HtmlText(title) + "</text>";
+    s += "<line x1='" + toolkit::FixedText(left, 1) + "' y1='" + toolkit::FixedText(y(0), 1) + "' x2='" + toolkit::FixedText(width - right, 1) + "' y2='" +
+         toolkit::FixedText(y(0), 1) + "' stroke='#888'/>";
+    s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(hi) + 4, 1) + "' text-anchor='end'>" +
+         toolkit::HtmlText(toolkit::FixedText(hi, decimals)) + "</text>";
+    s += "<text x='" + toolkit::FixedText(left - 4, 0) + "' y='" + toolkit::FixedText(y(lo) + 4, 1) + "' text-anchor='end'>" +
+         toolkit::HtmlText(toolkit::FixedText(lo, decimals)) + "</text>";
     for (size_t i = 0; i < values.size(); ++i) {
         if (!std::isfinite(values[i])) continue;
         const double x = left + slot * static_cast<double>(i);
         const double y0 = y(0), y1 = y(values[i]);
-        s += "<rect x='" + Fixed(x + slot * 0.1, 2) + "' y='" + Fixed(std::min(y0, y1), 2) + "' width='" +
-             Fixed(std::max(slot * 0.8, 0.5), 2) + "' height='" + Fixed(std::max(std::fabs(y1 - y0), 0.5), 2) +
+        s += "<rect x='" + toolkit::FixedText(x + slot * 0.1, 2) + "' y='" + toolkit::FixedText(std::min(y0, y1), 2) + "' width='" +
+             toolkit::FixedText(std::max(slot * 0.8, 0.5), 2) + "' height='" + toolkit::FixedText(std::max(std::fabs(y1 - y0), 0.5), 2) +
              "' fill='#3f6fb5'/>";
     }
     if (!dayNames.empty()) {
-        s += "<text x='" + Fixed(left, 0) + "' y='" + Fixed(height - 8, 0) + "'>" + HtmlEscape(dayNames.front()) + "</text>";
-        s += "<text x='" + Fixed(width - right, 0) + "' y='" + Fixed(height - 8, 0) + "' text-anchor='end'>" +
-             HtmlEscape(dayNames.back()) + "</text>";
+        s += "<text x='" + toolkit::FixedText(left, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "'>" + toolkit::HtmlText(dayNames.front()) + "</text>";
+        s += "<text x='" + toolkit::FixedText(width - right, 0) + "' y='" + toolkit::FixedText(height - 8, 0) + "' text-anchor='end'>" +
+             toolkit::HtmlText(dayNames.back()) + "</text>";
     }
     if (!any)
-        s += "<text x='" + Fixed(width / 2, 0) + "' y='" + Fixed(height / 2, 0) +
+        s += "<text x='" + toolkit::FixedText(width / 2, 0) + "' y='" + toolkit::FixedText(height / 2, 0) +
              "' text-anchor='middle' fill='#888'>no values yet</text>";
     return s + "</svg>";
 }
@@ -85,20 +97,20 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     std::map<std::string, size_t> counts;
     for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
     std::string h = "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>\n<title>Campaign " +
-                    HtmlEscape(campaignDir) + "</title>\n<style>\n"
+                    toolkit::HtmlText(campaignDir) + "</title>\n<style>\n"
                     "body{font-family:sans-serif;margin:1.5em;color:#222}"
                     "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}"
                     ".cal td{border:none;padding:1px}.cal a,.cal span.c{display:inline-block;width:14px;height:14px;border-radius:2px}"
                     ".cal th{border:none;font-weight:normal;font-size:12px;padding-right:6px}"
                     "code{font-size:12px;word-break:break-all}.sw{display:inline-block;width:12px;height:12px;margin-right:4px}"
                     "img{display:block;margin:6px 0}\n</style></head><body>\n";
-    h += "<h1>Campaign " + HtmlEscape(campaignDir) + "</h1>\n";
+    h += "<h1>Campaign " + toolkit::HtmlText(campaignDir) + "</h1>\n";
     if (!days.empty())
-        h += "<p>" + std::to_string(days.size()) + " days, " + HtmlEscape(days.begin()->first) + " to " +
-             HtmlEscape(days.rbegin()->first) + ". Packet files: " +
-             HtmlEscape(!Setting(settings, "archive").empty() ? Setting(settings, "archive") : Setting(settings, "list")) +
-             "; element sets: " + HtmlEscape(Setting(settings, "elements")) + "; satellite " +
-             HtmlEscape(Setting(settings, "satellite")) + ".</p>\n";
+        h += "<p>" + std::to_string(days.size()) + " days, " + toolkit::HtmlText(days.begin()->first) + " to " +
+             toolkit::HtmlText(days.rbegin()->first) + ". Packet files: " +
+             toolkit::HtmlText(!Setting(settings, "archive").empty() ? Setting(settings, "archive") : Setting(settings, "list")) +
+             "; element sets: " + toolkit::HtmlText(Setting(settings, "elements")) + "; satellite " +
+             toolkit::HtmlText(Setting(settings, "satellite")) + ".</p>\n";
 
     h += "<h2>Outcomes</h2>\n<table><tr><th>outcome</th><th>days</th></tr>\n";
     for (const char* o : kOutcomes)
@@ -133,10 +145,10 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
                 tip += "; across midnight: " + row.Get(C_continuity);
             const std::string style = std::string(" style='background:") + OutcomeColour(outcome) + "'";
             if (row.Has(C_quicklook_path))
-                h += "<td><a href='" + HtmlEscape(row.Get(C_quicklook_path)) + "' title='" + HtmlEscape(tip) + "'" +
+                h += "<td><a href='" + toolkit::HtmlText(row.Get(C_quicklook_path)) + "' title='" + toolkit::HtmlText(tip) + "'" +
                      style + "></a></td>";
             else
-                h += "<td><span class='c' title='" + HtmlEscape(tip) + "'" + style + "></span></td>";
+                h += "<td><span class='c' title='" + toolkit::HtmlText(tip) + "'" + style + "></span></td>";
         }
         h += "</tr>\n";
     }
@@ -144,7 +156,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
 
     // Trends.
     std::vector<std::string> names;
-    std::vector<double> records, repaired, gaps, offsets, ages;
+    std::vector<double> records, repaired, gaps, offsets, hazards, ages;
     const double nan = std::nan("");
     if (!days.empty()) {
         for (long n = DayNumber(days.begin()->first); n <= DayNumber(days.rbegin()->first); ++n) {
@@ -158,28 +170,30 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
             repaired.push_back(products ? val(C_repaired_points) : nan);
             gaps.push_back(products ? val(C_large_gaps) : nan);
             offsets.push_back(products ? val(C_max_node_offset_s) : nan);
+            hazards.push_back(products ? val(C_node_hazards) : nan);
             ages.push_back(val(C_element_age_days));
         }
     }
     h += "<h2>Trends</h2>\n";
     const std::pair<const char*, const std::vector<double>*> trends[] = {
         {"Records per day", &records}, {"Repaired points per day", &repaired}, {"Large gaps per day", &gaps},
-        {"Largest node offset per day (s, observed minus predicted)", &offsets},
+        {"Largest node offset per day (s, observed crossing minus predicted node)", &offsets},
+        {"Orbits numbered from another revolution per day (crossing on the wrong side of its node)", &hazards},
         {"Element-set age per day (days from the data)", &ages}};
     for (const auto& t : trends)
-        h += "<img alt='" + HtmlEscape(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
-             Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
+        h += "<img alt='" + toolkit::HtmlText(t.first) + "' width='960' height='170' src='data:image/svg+xml;base64," +
+             toolkit::Base64(TrendSvg(t.first, names, *t.second)) + "'>\n";
 
     // Breaks between days.
     std::string breaks;
     for (const auto& kv : days) {
         const std::string c = kv.second.Get(C_continuity);
         if (c.empty() || c == "ok" || c == "first day") continue;
-        breaks += "<tr><td>" + HtmlEscape(kv.first) + "</td><td>" + HtmlEscape(c) + "</td></tr>\n";
+        breaks += "<tr><td>" + toolkit::HtmlText(kv.first) + "</td><td>" + toolkit::HtmlText(c) + "</td></tr>\n";
     }
     h += "<h2>Between days</h2>\n";
     h += breaks.empty() ? "<p>Every day continues the day before it (orbit numbers, and time within " +
-                              Fixed(60.0, 0) + " s).</p>\n"
+                              toolkit::FixedText(60.0, 0) + " s).</p>\n"
                         : "<table><tr><th>day</th><th>what breaks from the day before</th></tr>\n" + breaks + "</table>\n";
 
     // Days that are not ok.
@@ -188,10 +202,10 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     for (const auto& kv : days) {
         const DayRow& row = kv.second;
         if (row.Get(C_outcome) == "ok") continue;
-        bad += "<tr><td>" + HtmlEscape(kv.first) + "</td><td><span class='sw' style='background:" +
-               OutcomeColour(row.Get(C_outcome)) + "'></span>" + HtmlEscape(row.Get(C_outcome)) + "</td><td>" +
-               HtmlEscape(row.Get(C_reason)) + "</td><td><code>" +
-               HtmlEscape(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
+        bad += "<tr><td>" + toolkit::HtmlText(kv.first) + "</td><td><span class='sw' style='background:" +
+               OutcomeColour(row.Get(C_outcome)) + "'></span>" + toolkit::HtmlText(row.Get(C_outcome)) + "</td><td>" +
+               toolkit::HtmlText(row.Get(C_reason)) + "</td><td><code>" +
+               toolkit::HtmlText(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
     }
     h += "<h2>Days that are not ok</h2>\n";
     h += bad.empty() ? "<p>None.</p>\n"
@@ -201,7 +215,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
     std::string looks;
     for (const auto& kv : days)
         if (kv.second.Has(C_quicklook_path))
-            looks += "<li><a href='" + HtmlEscape(kv.second.Get(C_quicklook_path)) + "'>" + HtmlEscape(kv.first) +
+            looks += "<li><a href='" + toolkit::HtmlText(kv.second.Get(C_quicklook_path)) + "'>" + toolkit::HtmlText(kv.first) +
                      "</a></li>\n";
     if (!looks.empty()) h += "<h2>Quicklook pages</h2>\n<ul>\n" + looks + "</ul>\n";
     h += "</body></html>\n";
@@ -211,7 +225,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
 bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
                  const std::map<std::string, std::string>& settings, std::string& error)
 {
-    return WriteFileAtomic(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
+    return WriteOutput(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
 }
 
 namespace {
@@ -221,15 +235,22 @@ bool OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::s
     std::string error;
     const std::string path = AbsolutePath(campaign) + "/catalog.sqlite";
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        std::cerr << "trokcampaign: " << campaign << ": not a campaign (no catalog.sqlite)" << std::endl;
-        return false;
-    }
-    if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) {
-        std::cerr << "trokcampaign: " << path << ": " << error << std::endl;
-        return false;
-    }
+    if (stat(path.c_str(), &st) != 0) toolkit::Fail(campaign + ": not a campaign (no catalog.sqlite)");
+    if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) toolkit::Fail(path + ": " + error);
     return true;
+}
+
+// Folds in what a Slurm job left running by run --no-wait has finished,
+// when no other trokcampaign holds the campaign; otherwise only looks.
+void FollowSlurm(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days, SlurmView& view)
+{
+    const std::string dir = AbsolutePath(campaign);
+    const int lock = open((dir + "/run/lock").c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const bool mine = lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
+    std::string error;
+    if (!ReconcileSlurm(catalog, dir, days, mine, view, error))
+        toolkit::Warn(campaign + ": " + error + "; the catalog as it stands");
+    if (lock >= 0) close(lock);
 }
 
 } // namespace
@@ -238,25 +259,42 @@ int StatusCommand(const std::string& campaign, bool json)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    if (!OpenExisting(campaign, catalog, days)) return 255;
+    OpenExisting(campaign, catalog, days);
+    SlurmView view;
+    FollowSlurm(campaign, catalog, days, view);
     std::map<std::string, size_t> counts;
     for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
+    std::vector<std::string> queued, running;
+    for (const auto& w : view.waiting) (w.second == "queued" ? queued : running).push_back(w.first);
     std::string out;
     if (json) {
-        out = "{\"campaign\": " + JsonQuote(AbsolutePath(campaign)) + ", \"days_total\": " +
+        out = "{\"campaign\": " + toolkit::JsonString(AbsolutePath(campaign)) + ", \"days_total\": " +
               std::to_string(days.size()) + ", \"counts\": {";
         for (size_t i = 0; i < 6; ++i)
-            out += std::string(i ? ", " : "") + JsonQuote(kOutcomes[i]) + ": " + std::to_string(counts[kOutcomes[i]]);
-        out += "}, \"days\": [";
+            out += std::string(i ? ", " : "") + toolkit::JsonString(kOutcomes[i]) + ": " +
+                   std::to_string(counts[kOutcomes[i]]);
+        out += "}, \"slurm\": ";
+        if (view.active) {
+            auto list = [](const std::vector<std::string>& v) {
+                std::string l = "[";
+                for (size_t i = 0; i < v.size(); ++i) l += (i ? ", " : "") + toolkit::JsonString(v[i]);
+                return l + "]";
+            };
+            out += "{\"job_id\": " + toolkit::JsonString(view.jobId) + ", \"queued\": " + list(queued) +
+                   ", \"running\": " + list(running) + "}";
+        } else {
+            out += "null";
+        }
+        out += ", \"days\": [";
         bool firstRow = true;
         for (const auto& kv : days) {
             out += firstRow ? "\n  {" : ",\n  {";
             firstRow = false;
             for (int c = 0; c < kColumns; ++c) {
-                out += std::string(c ? ", " : "") + JsonQuote(kColumnInfo[c].name) + ": ";
+                out += std::string(c ? ", " : "") + toolkit::JsonString(kColumnInfo[c].name) + ": ";
                 const auto& v = kv.second.v[c];
                 if (!v || (kColumnInfo[c].type != 'T' && v->empty())) out += "null";
-                else if (kColumnInfo[c].type == 'T') out += JsonQuote(*v);
+                else if (kColumnInfo[c].type == 'T') out += toolkit::JsonString(*v);
                 else out += *v;
             }
             out += "}";
@@ -266,6 +304,9 @@ int StatusCommand(const std::string& campaign, bool json)
         if (!days.empty())
             out += std::to_string(days.size()) + " days, " + days.begin()->first + " to " + days.rbegin()->first + "\n";
         for (const char* o : kOutcomes) out += std::string(o) + " " + std::to_string(counts[o]) + "\n";
+        if (view.active)
+            out += "Slurm job " + view.jobId + ": " + std::to_string(queued.size()) + " days queued, " +
+                   std::to_string(running.size()) + " running, " + std::to_string(view.finished) + " finished\n";
         for (const auto& kv : days) {
             const DayRow& row = kv.second;
             if (row.Get(C_outcome) != "ok")
@@ -274,11 +315,8 @@ int StatusCommand(const std::string& campaign, bool json)
             if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
         }
     }
-    std::cout << out << std::flush;
-    if (!std::cout) {
-        std::cerr << "trokcampaign: cannot write the standard output" << std::endl;
-        return 255;
-    }
+    toolkit::PrintOut(out);
+    toolkit::FinishOutput();
     return 0;
 }
 
@@ -286,14 +324,14 @@ int ReportCommand(const std::string& campaign)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    if (!OpenExisting(campaign, catalog, days)) return 255;
+    OpenExisting(campaign, catalog, days);
+    SlurmView view;
+    FollowSlurm(campaign, catalog, days, view);
     std::map<std::string, std::string> settings;
     for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
     std::string error;
-    if (!WriteReport(AbsolutePath(campaign), days, settings, error)) {
-        std::cerr << "trokcampaign: " << campaign << "/report.html: cannot write: " << error << std::endl;
-        return 255;
-    }
+    if (!WriteReport(AbsolutePath(campaign), days, settings, error))
+        toolkit::Fail(campaign + "/report.html: cannot write: " + error);
     return 0;
 }
 

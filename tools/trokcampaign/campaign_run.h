@@ -35,6 +35,28 @@ constexpr double kHoleSeconds = 60.0;
 // overlap in time, orbit numbers that do not continue. `days` in order.
 void CrossDayChecks(std::map<std::string, DayRow>& days);
 
+// The orbit numbers from one day into the next: "" when they continue, or
+// the jump with the causes the numbering model has for it.
+std::string OrbitContinuity(const DayRow& before, const DayRow& row);
+
+// A Slurm job of the campaign's last run that run --no-wait left running,
+// as the scheduler and the tasks' results show it.
+struct SlurmView {
+    std::string jobId;     // "" when there is none to follow
+    bool active = false;   // tasks of it are still in the queue
+    std::vector<std::pair<std::string, std::string>> waiting;   // day, "queued" or "running"
+    size_t finished = 0;   // days with a result, or ended without one
+};
+
+// Folds in what the Slurm job of the last run has finished: the results of
+// its days and, for days whose task left the queue without a result, the
+// scheduler's account (days stopped). Once no task is left in the queue the
+// run is complete: checks between days, catalog and report. With `write`
+// false nothing is written (another trokcampaign holds the campaign).
+// False with a reason when the plan cannot be read or Slurm cannot be asked.
+bool ReconcileSlurm(Catalog& catalog, const std::string& campaignDir, std::map<std::string, DayRow>& days,
+                    bool write, SlurmView& view, std::string& error);
+
 } // namespace campaign
 
 #endif

@@ -7,14 +7,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
 #include "campaign_util.h"
 #include "timelib_proc_TAI93.h"
+#include "toolkit_cli.h"
 #include "toolkit_qlrproduct.h"
 #include "toolkit_sha256.h"
+#include "toolkit_text.h"
+#include "vn_class_outputfile.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
@@ -24,15 +26,44 @@ namespace campaign {
 namespace {
 
 volatile sig_atomic_t stopSignal = 0;
+// When the stop signal came (seconds since 1970).
+volatile time_t stopTime = 0;
 
-void OnStop(int sig) { stopSignal = sig; }
+void OnStop(int sig)
+{
+    stopSignal = sig;
+    stopTime = time(nullptr);
+}
 
-// Quality flag bits of the product records: an interpolated point, and the
-// record after a large gap.
-const uint32_t kRepairedFlag = 0x20;
-const uint32_t kLargeGapFlag = 0x40;
+std::string Escaped(const std::string& s) { return toolkit::JsonString(s); }
 
-std::string Escaped(const std::string& s) { return JsonQuote(s); }
+// Why a day was stopped: the batch system's time limit when the SIGTERM came
+// at or after TROK_TIME_LIMIT_AT (seconds since 1970, set by the job
+// script from the job's end time), a stop otherwise.
+std::string StopReason(const std::string& during, int sig)
+{
+    const char* limit = std::getenv("TROK_TIME_LIMIT_AT");
+    const time_t when = stopTime ? stopTime : time(nullptr);
+    if (sig == SIGTERM && limit && *limit && when + 1 >= std::atoll(limit))
+        return "stopped at the time limit (SIGTERM) while " + during + " ran";
+    return "stopped by signal " + std::to_string(sig) + " while " + during + " ran";
+}
+
+// The signal that ended a program of the day, or 0: a stop signal reaches
+// the whole process group, sometimes the program before this task, and a
+// wrapper script reports it as status 128 + n.
+int EndingSignal(const ChildResult& r)
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL})
+        if (r.signal == sig || r.status == 128 + sig) return sig;
+    return 0;
+}
+
+// "status N", or "signal N" for a program that a signal ended.
+std::string Ending(const ChildResult& r)
+{
+    return r.signal ? "signal " + std::to_string(r.signal) : "status " + std::to_string(r.status);
+}
 
 // The first and last packet of the APID, read the way trokproc reads them;
 // false when the file holds fewer than two or they cannot be read.
@@ -74,13 +105,46 @@ private:
         return it == plan.settings.end() ? std::string() : it->second;
     }
     // Runs one program of the day, logged; the command goes to the manifest.
+    // What the program wrote to the log is kept in `said`.
     ChildResult Step(const std::vector<std::string>& argv, std::string* out = nullptr)
     {
         commands.push_back(ShellCommand(argv));
         const std::string header = "$ " + commands.back() + "\n";
-        if (logFd >= 0) (void)!write(logFd, header.data(), header.size());
-        return RunChild(argv, env, logFd, out);
+        const int fd = log.Fd();
+        if (fd >= 0) (void)!write(fd, header.data(), header.size());
+        const off_t from = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
+        const ChildResult r = RunChild(argv, env, fd, out);
+        said.clear();
+        const off_t to = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
+        // The log is open for writing only: its temporary is read by name.
+        const int in = from >= 0 && to > from && !log.TempName().empty()
+                           ? open((dir + "/" + log.TempName()).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                           : -1;
+        if (in >= 0) {
+            said.resize(static_cast<size_t>(to - from));
+            const ssize_t n = pread(in, &said[0], said.size(), from);
+            said.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            close(in);
+        }
+        return r;
     }
+    // A day that a signal stopped while `what` ran ends here, as stopped;
+    // false when neither the task nor the program got one.
+    bool Stopped(const std::vector<ChildResult>& results, const std::string& what, DayRow& row,
+                 const std::string& nodes)
+    {
+        int sig = stopSignal;
+        for (const ChildResult& r : results)
+            if (!sig) sig = EndingSignal(r);
+        if (!sig) return false;
+        if (!stopSignal) stopSignal = sig;   // the task's own will follow: no further day begins
+        row.Set(C_outcome, "stopped");
+        row.Set(C_reason, StopReason(what, sig));
+        Finish(row, nodes);
+        return true;
+    }
+    void NodeOffsets(const Json& check, const toolkit::Product& product, const ElementSet& set, DayRow& row,
+                     std::string& nodes) const;
     void Finish(DayRow& row, const std::string& nodes);
     std::string Manifest(const DayRow& row) const;
     std::string Rel(const std::string& name) const { return "days/" + day + "/" + name; }
@@ -89,8 +153,9 @@ private:
     const std::string& campaign;
     const Plan& plan;
     const ElementHistory& history;
-    std::string day, dir, logTmp;
-    int logFd = -1;
+    std::string day, dir;
+    outputfile log;     // DAY.log, committed with the day's result
+    std::string said;   // what the last program wrote to the log
     std::vector<std::string> commands;
     std::vector<std::pair<std::string, std::string>> env;
     std::vector<std::pair<std::string, std::string>> outputs;   // name, sha256
@@ -112,19 +177,23 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     row.Set(C_engine, S("engine"));
     row.Set(C_run_id, S("run_id"));
     row.Set(C_host, HostName());
+    // A Slurm array task as JOB_TASK, the names sacct and scancel take.
+    const char* arrayJob = std::getenv("SLURM_ARRAY_JOB_ID");
+    const char* arrayTask = std::getenv("SLURM_ARRAY_TASK_ID");
     const char* slurmJob = std::getenv("SLURM_JOB_ID");
-    row.Set(C_job_id, slurmJob ? slurmJob : "local:" + std::to_string(getpid()));
+    row.Set(C_job_id, arrayJob && arrayTask ? std::string(arrayJob) + "_" + arrayTask :
+                      slurmJob ? slurmJob : "local:" + std::to_string(getpid()));
     row.Set(C_config_sha256, S("config_sha256"));
     row.Set(C_versions, S("versions"));
     row.Set(C_versions_sha256, S("versions_sha256"));
     row.Set(C_started_utc, NowUtcText());
     if (!MakeDirs(dir, error)) {
-        std::cerr << "trokcampaign: " << dir << ": cannot make the day's folder: " << error << std::endl;
+        toolkit::Say(dir + ": cannot make the day's folder: " + error);
         return true;
     }
-    logTmp = dir + "/." + day + ".log." + std::to_string(getpid()) + ".trokproc-tmp";
-    unlink(logTmp.c_str());
-    logFd = open(logTmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (!log.Open(dir + "/" + day + ".log"))
+        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
+    KeepStopSignals();
 
     // The packet file: its identity, hash and time span.
     std::string signature;
@@ -148,6 +217,11 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     double first = 0, last = 0;
     const bool timed = PacketTimes(packetPath, first, last);
     if (timed) {
+        // To the microsecond, as the catalog keeps them: a later run chooses
+        // the day's element set again from the catalogued times, and must
+        // come to the same set (an epoch can fall on the first packet).
+        first = std::round(first * 1e6) / 1e6;
+        last = std::round(last * 1e6) / 1e6;
         row.SetNum(C_first_packet_tai93, first, 6);
         row.SetNum(C_last_packet_tai93, last, 6);
         row.Set(C_first_packet_utc, UtcText(first));
@@ -179,12 +253,13 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     if (maxAge > 0 && age > maxAge) {
         row.Set(C_outcome, "no-elements");
         row.Set(C_reason, "the nearest element set (epoch " + UtcText(set->epochTai93) + " UTC) lies " +
-                              Fixed(age, 2) + " days from the data, more than " + Fixed(maxAge, 2));
+                              toolkit::FixedText(age, 2) + " days from the data, more than " +
+                              toolkit::FixedText(maxAge, 2));
         Finish(row, "");
         return true;
     }
     const std::string tle = Abs(day + ".tle");
-    if (!WriteFileAtomic(tle, ElementFileText(S("satellite"), *set), error)) {
+    if (!WriteOutput(tle, ElementFileText(S("satellite"), *set), error)) {
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, "cannot write " + tle + ": " + error);
         Finish(row, "");
@@ -198,18 +273,10 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packetPath, "-noradfile",
                           tle, "-ephemerisfile", eph, "-attitudefile", att});
     row.SetNum(C_trokproc_seconds, r.seconds, 3);
-    if (stopSignal || r.signal) {
-        row.Set(C_outcome, "stopped");
-        row.Set(C_reason, "trokproc ended by signal " + std::to_string(stopSignal ? stopSignal : r.signal));
-        Finish(row, "");
-        return false;
-    }
+    if (Stopped({r}, "trokproc", row, "")) return false;
     if (r.status != 0) {
-        std::string log;
-        ReadText(logTmp, log, error);
-        // trokproc's message: the first line of its standard error after the command.
-        const size_t cmdEnd = log.rfind("$ ");
-        const std::string tail = cmdEnd == std::string::npos ? log : log.substr(log.find('\n', cmdEnd) + 1);
+        // trokproc's message: the first line of its standard error.
+        const std::string& tail = said;
         std::string message;
         for (size_t a = 0; a < tail.size();) {
             size_t b = tail.find('\n', a);
@@ -223,7 +290,7 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
             a = b + 1;
         }
         row.Set(C_outcome, "input-refused");
-        row.Set(C_reason, "trokproc refused the input (status " + std::to_string(r.status) + "): " +
+        row.Set(C_reason, "trokproc refused the input (" + Ending(r) + "): " +
                               (message.empty() ? "no message" : message));
         Finish(row, "");
         return true;
@@ -233,14 +300,12 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
 
     // The pair check, as JSON.
     std::string json;
-    r = Step({S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), eph, att}, &json);
+    r = Step({S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), "--tle", tle, eph, att},
+             &json);
     row.SetNum(C_check_seconds, r.seconds, 3);
-    if (stopSignal || r.signal) {
-        row.Set(C_outcome, "stopped");
-        row.Set(C_reason, "the check ended by signal " + std::to_string(stopSignal ? stopSignal : r.signal));
-        Finish(row, "");
-        return false;
-    }
+    if (Stopped({r}, "the check", row, "")) return false;
+    toolkit::Product product;
+    const bool readable = toolkit::ReadProduct(eph, toolkit::ProductKind::Ephemeris, product, error);
     Json check;
     std::string nodes;
     bool passed = false;
@@ -255,42 +320,28 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
             if (faults->items.size() > 1)
                 checkReason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
         }
-        // Per-orbit node offsets, when the check reports them: observed
-        // ascending-node crossing minus the element set's predicted node,
-        // and whether the crossing comes before the predicted node.
-        const Json* offsets = check.Find("node_offsets");
-        if (offsets && offsets->type == Json::Array) {
-            double largest = 0;
-            long hazards = 0;
-            for (const Json& o : offsets->items) {
-                const Json* orbit = o.Find("orbit");
-                const Json* offset = o.Find("offset_s");
-                const Json* hazard = o.Find("hazard");
-                if (!orbit || !offset || offset->type != Json::Number) continue;
-                const bool h = hazard && hazard->type == Json::Bool && hazard->boolean;
-                if (std::fabs(offset->number) > std::fabs(largest)) largest = offset->number;
-                hazards += h;
-                nodes += (nodes.empty() ? "" : ";") + Fixed(orbit->number, 0) + ":" + Fixed(offset->number, 3) +
-                         ":" + (h ? "1" : "0");
+        if (readable) NodeOffsets(check, product, *set, row, nodes);
+        // The check's warnings on orbit numbers, as it words them.
+        std::string numbering;
+        const Json* warnings = check.Find("warnings");
+        if (warnings && warnings->type == Json::Array)
+            for (const Json& w : warnings->items) {
+                const Json* kind = w.Find("kind");
+                const Json* message = w.Find("message");
+                if (kind && kind->text == "numbering" && message)
+                    numbering += (numbering.empty() ? "" : "\n") + message->text;
             }
-            row.SetNum(C_max_node_offset_s, largest, 3);
-            row.SetInt(C_node_hazards, hazards);
-        }
+        if (!numbering.empty()) row.Set(C_numbering_warnings, numbering);
     } else {
-        checkReason = "the check gave no verdict (status " + std::to_string(r.status) + ")";
+        checkReason = "the check gave no verdict (" + Ending(r) + ")";
     }
 
     // Counts and orbits from the ephemeris product.
-    toolkit::Product product;
-    if (toolkit::ReadProduct(eph, toolkit::ProductKind::Ephemeris, product, error)) {
-        long long repaired = 0, large = 0;
-        for (const toolkit::ProductRecord& rec : product.records) {
-            repaired += (rec.flags & kRepairedFlag) != 0;
-            large += (rec.flags & kLargeGapFlag) != 0;
-        }
-        row.SetInt(C_records, static_cast<long long>(product.records.size()));
-        row.SetInt(C_repaired_points, repaired);
-        row.SetInt(C_large_gaps, large);
+    if (readable) {
+        const toolkit::RecordCounts counts = toolkit::CountRecords(product.records);
+        row.SetInt(C_records, static_cast<long long>(counts.records));
+        row.SetInt(C_repaired_points, static_cast<long long>(counts.repaired));
+        row.SetInt(C_large_gaps, static_cast<long long>(counts.largeGaps));
         row.SetInt(C_orbits, static_cast<long long>(product.orbits.size()));
         if (!product.orbits.empty()) {
             row.SetInt(C_first_orbit, product.orbits.front().orbitNo);
@@ -319,12 +370,7 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
             seconds += r2.seconds;
         }
         row.SetNum(C_export_seconds, seconds, 3);
-        if (stopSignal || r.signal || r2.signal) {
-            row.Set(C_outcome, "stopped");
-            row.Set(C_reason, "an export ended by signal");
-            Finish(row, nodes);
-            return false;
-        }
+        if (Stopped({r, r2}, "an export", row, nodes)) return false;
         if (r.status != 0 || r2.status != 0) {
             row.Set(C_outcome, "check-failed");
             row.Set(C_reason, std::string(r.status != 0 ? "OEM" : "AEM") + " export refused (status " +
@@ -338,18 +384,68 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     if (S("plots") == "yes") {
         r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
         row.SetNum(C_plot_seconds, r.seconds, 3);
-        if (stopSignal || r.signal) {
-            row.Set(C_outcome, "stopped");
-            row.Set(C_reason, "the plots ended by signal");
-            Finish(row, nodes);
-            return false;
-        }
+        if (Stopped({r}, "qlrplot", row, nodes)) return false;
         if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));
         else if (row.Get(C_outcome) == "ok")
             row.Set(C_reason, "no quicklook page: qlrplot ended with status " + std::to_string(r.status));
     }
     Finish(row, nodes);
     return !stopSignal;
+}
+
+// The check's node offsets: for every orbit after the first, its first
+// record (the observed ascending crossing) minus the predicted node nearest
+// it. An orbit takes another revolution's number where the crossing lies on
+// the wrong side of that node: after the node the set counts from, a
+// crossing before its node is one revolution short and the orbit carries the
+// previous number; before that node revolutions are counted toward zero and
+// a crossing after its node carries the next one.
+void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, const ElementSet& set, DayRow& row,
+                          std::string& nodes) const
+{
+    const Json* offsets = check.Find("node_offsets");
+    if (!offsets || offsets->type != Json::Array) return;
+    double largest = 0;
+    long long hazards = 0;
+    int firstNumbering = 0, lastNumbering = 0;
+    long long firstNumber = -1, secondRight = -1;
+    double firstCrossing = std::nan(""), lastCrossing = std::nan("");
+    for (const Json& o : offsets->items) {
+        const Json* orbit = o.Find("orbit");
+        const Json* record = o.Find("record");
+        const Json* offset = o.Find("crossing_minus_node_s");
+        if (!orbit || !record || !offset || orbit->type != Json::Number || record->type != Json::Number ||
+            offset->type != Json::Number || record->number < 0 ||
+            record->number >= static_cast<double>(product.records.size()))
+            continue;
+        const double crossing = product.records[static_cast<size_t>(record->number)].tai93;
+        const int numbering = crossing >= set.countNodeTai93 ? (offset->number < 0 ? -1 : 0)
+                                                             : (offset->number > 0 ? 1 : 0);
+        if (std::fabs(offset->number) > std::fabs(largest)) largest = offset->number;
+        hazards += numbering != 0;
+        if (std::isnan(firstCrossing)) {
+            firstCrossing = crossing;
+            secondRight = static_cast<long long>(orbit->number) - numbering;
+        }
+        lastCrossing = crossing;
+        lastNumbering = numbering;
+        nodes += (nodes.empty() ? "" : ";") + toolkit::FixedText(orbit->number, 0) + ":" +
+                 toolkit::FixedText(record->number, 0) + ":" + toolkit::FixedText(offset->number, 3) + ":" +
+                 (numbering ? "1" : "0");
+    }
+    if (nodes.empty()) return;
+    row.SetNum(C_max_node_offset_s, largest, 3);
+    row.SetInt(C_node_hazards, hazards);
+    row.SetNum(C_first_crossing_tai93, firstCrossing, 6);
+    row.SetNum(C_last_crossing_tai93, lastCrossing, 6);
+    row.SetInt(C_last_orbit_numbering, lastNumbering);
+    // The first orbit, under way when the data begin, is the revolution
+    // before the one that begins at the first crossing.
+    if (!product.orbits.empty()) {
+        firstNumber = product.orbits.front().orbitNo;
+        firstNumbering = static_cast<int>(firstNumber - (secondRight - 1));
+        row.SetInt(C_first_orbit_numbering, firstNumbering);
+    }
 }
 
 void DayTask::Finish(DayRow& row, const std::string& nodes)
@@ -395,15 +491,14 @@ void DayTask::Finish(DayRow& row, const std::string& nodes)
     row.Set(C_finished_utc, NowUtcText());
     row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
 
-    if (!WriteFileAtomic(dir + "/manifest.json", Manifest(row), error))
-        std::cerr << "trokcampaign: " << dir << "/manifest.json: cannot write: " << error << std::endl;
-    if (logFd >= 0) {
-        close(logFd);
-        logFd = -1;
-        if (rename(logTmp.c_str(), (dir + "/" + day + ".log").c_str()) != 0) unlink(logTmp.c_str());
+    if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
+        toolkit::Say(dir + "/manifest.json: cannot write: " + error);
+    if (log.IsOpen() && !log.Commit()) {
+        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
+        log.Discard();
     }
-    if (!WriteFileAtomic(dir + "/result.txt", ResultText(row, nodes), error))
-        std::cerr << "trokcampaign: " << dir << "/result.txt: cannot write: " << error << std::endl;
+    if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
+        toolkit::Say(dir + "/result.txt: cannot write: " + error);
 }
 
 std::string DayTask::Manifest(const DayRow& row) const
@@ -455,17 +550,8 @@ std::string PlanPath(const std::string& campaign) { return campaign + "/run/plan
 std::string PlanText(const Plan& plan)
 {
     std::string text;
-    auto clean = [](std::string s) {
-        for (char& c : s)
-            if (c == '\t' || c == '\n') c = ' ';
-        return s;
-    };
-    for (const auto& kv : plan.settings) {
-        std::string v;
-        for (char c : kv.second) v += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
-        text += clean(kv.first) + "\t" + clean(v) + "\n";
-    }
-    for (const auto& d : plan.days) text += "day\t" + clean(d.first) + "\t" + clean(d.second) + "\n";
+    for (const auto& kv : plan.settings) text += FieldText(kv.first) + "\t" + FieldText(kv.second) + "\n";
+    for (const auto& d : plan.days) text += "day\t" + FieldText(d.first) + "\t" + FieldText(d.second) + "\n";
     return text;
 }
 
@@ -474,50 +560,37 @@ bool ParsePlan(const std::string& text, Plan& plan)
     size_t a = 0;
     while (a < text.size()) {
         size_t b = text.find('\n', a);
-        if (b == std::string::npos) return false;
+        if (b == std::string::npos) return false;   // cut short
         const std::string line = text.substr(a, b - a);
         a = b + 1;
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) return false;
-        const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
+        const std::string key = FieldValue(line.substr(0, tab)), value = line.substr(tab + 1);
         if (key == "day") {
             const size_t t2 = value.find('\t');
             if (t2 == std::string::npos) return false;
-            plan.days.emplace_back(value.substr(0, t2), value.substr(t2 + 1));
+            plan.days.emplace_back(FieldValue(value.substr(0, t2)), FieldValue(value.substr(t2 + 1)));
             continue;
         }
-        std::string v;
-        for (size_t i = 0; i < value.size(); ++i) {
-            if (value[i] == '\\' && i + 1 < value.size()) {
-                ++i;
-                v += value[i] == 'n' ? '\n' : value[i];
-            } else v += value[i];
-        }
-        plan.settings[key] = v;
+        plan.settings[key] = FieldValue(value);
     }
     return true;
 }
 
 int RunTask(const std::string& campaign, const std::vector<std::string>& days)
 {
-    struct sigaction sa = {};
-    sa.sa_handler = OnStop;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    CatchStopSignals(OnStop);
 
     std::string text, error;
     Plan plan;
     if (!ReadText(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
-        std::cerr << "trokcampaign: " << PlanPath(campaign) << ": cannot read the run's plan"
-                  << (error.empty() ? "" : ": " + error) << std::endl;
+        toolkit::Say(PlanPath(campaign) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
         return 255;
     }
     ElementHistory history;
     const std::string satellite = plan.settings["satellite"];
     if (!ReadElementHistory(plan.settings["elements"], satellite, history, error)) {
-        std::cerr << "trokcampaign: " << plan.settings["elements"] << ": cannot read: " << error << std::endl;
+        toolkit::Say(plan.settings["elements"] + ": cannot read: " + error);
         return 255;
     }
     SelectPacketLayout(satellite);
@@ -528,7 +601,7 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
         for (const auto& d : plan.days)
             if (d.first == day) packet = d.second;
         if (packet.empty()) {
-            std::cerr << "trokcampaign: " << day << ": not in the run's plan" << std::endl;
+            toolkit::Say(day + ": not in the run's plan");
             return 255;
         }
         if (!task.Run(day, packet)) return 128 + (stopSignal ? stopSignal : SIGTERM);

@@ -15,12 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <random>
 
 #include "timelib_proc_TAI93.h"
 #include "timelib_proc_TAItoUTC.h"
 #include "toolkit_civilutc.h"
 #include "toolkit_isotime.h"
+#include "vn_class_outputfile.h"
 
 extern char** environ;
 
@@ -156,49 +156,21 @@ bool ReadText(const std::string& path, std::string& text, std::string& error)
     return true;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& error)
+bool WriteOutput(const std::string& path, const std::string& bytes, std::string& error)
 {
-    static std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(getpid()));
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = path.substr(folder.size());
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
-        std::string tag;
-        for (int i = 0; i < 6; ++i) tag += letters[random() % 36];
-        std::string shortBase = base.size() > 180 ? base.substr(0, 180) : base;
-        tmp = folder + "." + shortBase + "." + std::to_string(getpid()) + "." + tag + ".trokproc-tmp";
-        fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        error = std::strerror(errno);
+    outputstream out;
+    const bool opened = out.Open(path);
+    KeepStopSignals();
+    if (!opened) {
+        error = out.Error();
         return false;
     }
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.Commit()) {
+        error = out.Error();
+        return false;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    ok = ok && fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
-    if (!ok) error = std::strerror(errno ? errno : EIO);
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = std::strerror(errno);
-    }
-    if (!ok) unlink(tmp.c_str());
-    return ok;
+    return true;
 }
 
 bool MakeDirs(const std::string& path, std::string& error)
@@ -256,65 +228,6 @@ std::string ShellCommand(const std::vector<std::string>& argv)
     std::string s;
     for (const std::string& a : argv) s += (s.empty() ? "" : " ") + ShellQuote(a);
     return s;
-}
-
-std::string HtmlEscape(const std::string& text)
-{
-    std::string s;
-    for (char c : text) {
-        switch (c) {
-        case '&': s += "&amp;"; break;
-        case '<': s += "&lt;"; break;
-        case '>': s += "&gt;"; break;
-        case '"': s += "&quot;"; break;
-        case '\'': s += "&#39;"; break;
-        default: s += c;
-        }
-    }
-    return s;
-}
-
-std::string JsonQuote(const std::string& text)
-{
-    std::string s = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += static_cast<char>(c);
-        } else if (c == '\n') s += "\\n";
-        else if (c == '\t') s += "\\t";
-        else if (c == '\r') s += "\\r";
-        else if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            s += buf;
-        } else s += static_cast<char>(c);
-    }
-    return s + "\"";
-}
-
-std::string Base64(const std::string& bytes)
-{
-    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                           static_cast<unsigned char>(bytes[i + 1]) << 8 | static_cast<unsigned char>(bytes[i + 2]);
-        out += table[v >> 18];
-        out += table[(v >> 12) & 63];
-        out += table[(v >> 6) & 63];
-        out += table[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += table[v >> 18];
-        out += table[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? table[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
 }
 
 const Json* Json::Find(const std::string& key) const
@@ -474,7 +387,7 @@ bool ParseJson(const std::string& text, Json& out, std::string& error)
 
 ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::vector<std::pair<std::string, std::string>>& env, int logFd,
-                     std::string* outText)
+                     std::string* outText, bool errorsToo)
 {
     ChildResult r;
     int pipeFds[2] = {-1, -1};
@@ -496,7 +409,8 @@ ChildResult RunChild(const std::vector<std::string>& argv,
         if (null >= 0) dup2(null, 0);
         if (outText) dup2(pipeFds[1], 1);
         else if (logFd >= 0) dup2(logFd, 1);
-        if (logFd >= 0) dup2(logFd, 2);
+        if (outText && errorsToo) dup2(pipeFds[1], 2);
+        else if (logFd >= 0) dup2(logFd, 2);
         for (const auto& e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
         signal(SIGTERM, SIG_DFL);
         signal(SIGINT, SIG_DFL);
@@ -526,6 +440,79 @@ ChildResult RunChild(const std::vector<std::string>& argv,
     return r;
 }
 
+std::string LocateProgram(const std::string& name, const char* var)
+{
+    if (const char* v = std::getenv(var))
+        if (*v) return v;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        const std::string beside = DirName(self) + "/" + name;
+        if (access(beside.c_str(), X_OK) == 0) return beside;
+    }
+    const char* path = std::getenv("PATH");
+    std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (size_t a = 0; a <= p.size();) {
+        size_t b = p.find(':', a);
+        if (b == std::string::npos) b = p.size();
+        const std::string dir = p.substr(a, b - a);
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return AbsolutePath(candidate);
+        a = b + 1;
+    }
+    return "";
+}
+
+std::string SelfPath()
+{
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "";
+    self[n] = '\0';
+    return self;
+}
+
+std::string FieldText(const std::string& value)
+{
+    std::string out;
+    for (char c : value) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+std::string FieldValue(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        out += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+    }
+    return out;
+}
+
+std::map<std::string, std::string> KeyValues(const std::string& text, char separator)
+{
+    std::map<std::string, std::string> values;
+    for (size_t a = 0; a < text.size();) {
+        size_t b = text.find(separator, a);
+        if (b == std::string::npos) b = text.size();
+        const std::string item = text.substr(a, b - a);
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos) values[item.substr(0, eq)] = item.substr(eq + 1);
+        a = b + 1;
+    }
+    return values;
+}
+
 std::string FirstLine(const std::string& text)
 {
     size_t a = 0;
@@ -542,11 +529,33 @@ std::string FirstLine(const std::string& text)
     return "";
 }
 
-std::string Fixed(double v, int decimals)
+namespace {
+
+void (*stopHandler)(int) = nullptr;
+bool stopChild = false;
+
+} // namespace
+
+void CatchStopSignals(void (*handler)(int), bool child)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
+    stopHandler = handler;
+    stopChild = child;
+    KeepStopSignals();
+}
+
+void KeepStopSignals()
+{
+    if (!stopHandler) return;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) {
+        if (sig == SIGCHLD && !stopChild) continue;
+        struct sigaction now;
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == stopHandler) continue;
+        struct sigaction sa = {};
+        sa.sa_handler = stopHandler;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(sig, &sa, nullptr);
+    }
 }
 
 } // namespace campaign

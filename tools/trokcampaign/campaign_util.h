@@ -9,7 +9,8 @@
 #include <vector>
 
 // Small helpers of trokcampaign: calendar days, files written whole,
-// quoting for the shell, HTML and JSON, a JSON reader, child processes.
+// quoting for the shell, a JSON reader, child processes, the stop
+// signals.
 namespace campaign {
 
 // "YYYY-MM-DD" of the proleptic Gregorian calendar, years 1958 to 2099.
@@ -35,10 +36,10 @@ std::string NowUtcText();
 bool FileSignature(const std::string& path, std::string& signature, uint64_t* size = nullptr);
 
 bool ReadText(const std::string& path, std::string& text, std::string& error);
-// Writes `bytes` to `path` whole or not at all: a temporary in the same
-// folder (created exclusively, never following a link), synced, then renamed
-// over `path`. False with the system's reason in `error`.
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string& error);
+// Writes `bytes` to `path` whole or not at all, through the programs' one
+// way of creating an output file (outputfile). False with the reason in
+// `error`.
+bool WriteOutput(const std::string& path, const std::string& bytes, std::string& error);
 // mkdir -p; false with the reason.
 bool MakeDirs(const std::string& path, std::string& error);
 std::string AbsolutePath(const std::string& path);
@@ -48,10 +49,6 @@ std::string DirName(const std::string& path);
 // name reaches a command line that people copy.
 std::string ShellQuote(const std::string& word);
 std::string ShellCommand(const std::vector<std::string>& argv);
-std::string HtmlEscape(const std::string& text);
-// A JSON string literal, quotes included.
-std::string JsonQuote(const std::string& text);
-std::string Base64(const std::string& bytes);
 
 // A JSON value as read by ParseJson.
 struct Json {
@@ -75,17 +72,40 @@ struct ChildResult {
 };
 // Runs argv[0] (a path) with `env` added to the environment, standard input
 // from /dev/null, standard output and error appended to `logFd` (or to
-// `outText` when it is given: standard output only). Waits for it; a
-// SIGTERM to this process meanwhile is left to the child (it shares the
-// process group) and noted by the caller's handler.
+// `outText` when it is given: standard output only, both with
+// `errorsToo`). Waits for it; a SIGTERM to this process meanwhile is left
+// to the child (it shares the process group) and noted by the caller's
+// handler.
 ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::vector<std::pair<std::string, std::string>>& env, int logFd,
-                     std::string* outText = nullptr);
+                     std::string* outText = nullptr, bool errorsToo = false);
+
+// A program: $VAR when set (and not empty), else beside this program, else
+// on PATH; "" when none is found.
+std::string LocateProgram(const std::string& name, const char* var);
+// This program's own path.
+std::string SelfPath();
+
+// A value in a line of tab-separated fields: backslash, tab and line break
+// written as \\, \t and \n; and back.
+std::string FieldText(const std::string& value);
+std::string FieldValue(const std::string& text);
+
+// "key=value" items separated by `separator`, as a map; items without "="
+// are left out.
+std::map<std::string, std::string> KeyValues(const std::string& text, char separator);
 
 // The first line of `text` that is not blank, without surrounding blanks.
 std::string FirstLine(const std::string& text);
-// "%.*f" of a number.
-std::string Fixed(double v, int decimals);
+
+// SIGINT, SIGTERM and SIGHUP (and SIGCHLD when `child` is set) go to
+// `handler`. An output file's first opening puts the library's clean-up
+// handler in place of it (which removes the temporaries and ends the
+// process); KeepStopSignals, called after each opening, puts `handler`
+// back: the campaign ends its work itself on those signals, and its
+// temporaries still go at exit.
+void CatchStopSignals(void (*handler)(int), bool child = false);
+void KeepStopSignals();
 
 } // namespace campaign
 

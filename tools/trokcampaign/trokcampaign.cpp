@@ -13,7 +13,7 @@
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "campaign_util.h"
-#include "vn_version.h"
+#include "toolkit_cli.h"
 
 namespace {
 
@@ -32,13 +32,6 @@ const char* const kUsage =
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
-// A bad command line: one line on standard error, status 255.
-int Usage(const std::string& message)
-{
-    std::cerr << "trokcampaign: " << message << " (trokcampaign --help shows the usage)" << std::endl;
-    return 255;
-}
-
 bool Number(const std::string& text, double& out)
 {
     char* end = nullptr;
@@ -50,104 +43,115 @@ bool Number(const std::string& text, double& out)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "--version")) {
-        std::cout << (args[0] == "--version" ? "trokcampaign " TROK_VERSION "\n" : kUsage) << std::flush;
-        return std::cout ? 0 : 255;
+    if (argc < 2) {
+        toolkit::SetProgramName("trokcampaign");
+        toolkit::Fail("give a command: run, status or report (see trokcampaign --help)");
     }
-    if (args.empty()) return Usage("give a command: run, status or report");
-    const std::string command = args[0];
+    const std::string command = argv[1];
     if (command.size() > 1 && command[0] == '-') {
-        // An option before the command: say where it belongs.
+        // --help and --version, or an option before the command: say where it belongs.
+        toolkit::CommandLine cl(argc, argv, "trokcampaign", kUsage);
+        cl.Next();
         for (const char* known : {"--archive", "--list", "--elements", "--out", "--config", "--engine", "-j",
                                   "--jobs", "--exports", "--plots", "--max-element-age", "--timeout",
                                   "--days-per-task", "--redo", "--no-wait"})
-            if (command == known) return Usage(command + " is an option of run: trokcampaign run " + command + " ...");
-        if (command == "--json") return Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
-        return Usage("unknown option " + command);
+            if (command == known) cl.Usage(command + " is an option of run: trokcampaign run " + command + " ...");
+        if (command == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
+        cl.Unknown();
     }
+    // The command's own arguments, walked from the one after it.
+    toolkit::CommandLine cl(argc - 1, argv + 1, "trokcampaign", kUsage);
 
     if (command == "task") {
-        // The day's task, started by the driver under pgsentry.
-        if (args.size() < 3) return Usage("task needs a campaign folder and days");
-        return campaign::RunTask(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+        // A task of days, started by the driver (under pgsentry) or by a
+        // Slurm array task.
+        std::vector<std::string> operands;
+        while (cl.Next()) {
+            if (!cl.Operand()) cl.Unknown();
+            operands.push_back(cl.Arg());
+        }
+        if (operands.size() < 2) cl.Usage("task needs a campaign folder and days");
+        return campaign::RunTask(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()));
     }
     if (command == "status" || command == "report") {
         std::string dir;
         bool json = false;
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (command == "status" && args[i] == "--json") json = true;
-            else if (args[i].size() > 1 && args[i][0] == '-') return Usage("unknown option " + args[i]);
-            else if (dir.empty()) dir = args[i];
-            else return Usage("give one campaign folder");
+        while (cl.Next()) {
+            if (command == "status" && cl.Is("--json")) json = true;
+            else if (!cl.Operand()) cl.Unknown();
+            else if (dir.empty()) dir = cl.Arg();
+            else cl.Usage("give one campaign folder");
         }
-        if (dir.empty()) return Usage(command + " needs a campaign folder");
+        if (dir.empty()) cl.Usage(command + " needs a campaign folder");
         return command == "status" ? campaign::StatusCommand(dir, json) : campaign::ReportCommand(dir);
     }
-    if (command != "run") return Usage("unknown command " + command);
+    if (command != "run") cl.Usage("unknown command " + command);
 
     campaign::RunOptions o;
     o.argv.push_back("trokcampaign");
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) -> bool {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        std::string v;
+    o.argv.push_back("run");
+    while (cl.Next()) {
+        const std::string a = cl.Arg();
+        if (cl.Operand()) cl.Usage("run takes no operand, not \"" + a + "\"");
         if (a == "--exports") o.exports = true;
         else if (a == "--plots") o.plots = true;
         else if (a == "--no-wait") o.noWait = true;
-        else if (a == "--archive" || a == "--list" || a == "--elements" || a == "--out" || a == "--config" ||
-                 a == "--engine" || a == "-j" || a == "--jobs" || a == "--max-element-age" || a == "--timeout" ||
-                 a == "--days-per-task" || a == "--redo") {
-            if (!value(v)) return Usage("option " + a + " needs a value");
-            if (a == "--archive") o.archive = v;
-            else if (a == "--list") o.list = v;
-            else if (a == "--elements") o.elements = v;
-            else if (a == "--out") o.out = v;
-            else if (a == "--config") o.config = v;
-            else if (a == "--engine") {
-                if (v != "local" && v != "slurm") return Usage("--engine takes local or slurm, not \"" + v + "\"");
-                o.engine = v;
-            } else if (a == "-j" || a == "--jobs") {
-                double n = 0;
-                if (!Number(v, n) || n < 1 || n > 1024 || n != std::floor(n))
-                    return Usage("-j takes a number of jobs from 1 to 1024, not \"" + v + "\"");
-                o.jobs = static_cast<int>(n);
-            } else if (a == "--days-per-task") {
-                double n = 0;
-                if (!Number(v, n) || n < 1 || n > 10000 || n != std::floor(n))
-                    return Usage("--days-per-task takes a whole number from 1 to 10000, not \"" + v + "\"");
-                o.daysPerTask = static_cast<int>(n);
-            } else if (a == "--max-element-age") {
-                if (!Number(v, o.maxElementAge) || o.maxElementAge < 0)
-                    return Usage("--max-element-age takes a number of days (0: no limit), not \"" + v + "\"");
-            } else if (a == "--timeout") {
-                if (!Number(v, o.timeout) || o.timeout <= 0)
-                    return Usage("--timeout takes a number of seconds above 0, not \"" + v + "\"");
-            } else {
-                for (size_t at = 0; at <= v.size();) {
-                    size_t comma = v.find(',', at);
-                    if (comma == std::string::npos) comma = v.size();
-                    const std::string day = v.substr(at, comma - at);
-                    if (!campaign::ValidDay(day)) return Usage("--redo takes days YYYY-MM-DD, not \"" + day + "\"");
-                    o.redo.push_back(day);
-                    at = comma + 1;
-                }
+        else if (a == "--archive" || a == "--list" || a == "--elements" || a == "--out" || a == "--config") {
+            const std::string v = cl.Value();
+            (a == "--archive" ? o.archive : a == "--list" ? o.list : a == "--elements" ? o.elements :
+             a == "--out" ? o.out : o.config) = v;
+            o.argv.push_back(a);
+            o.argv.push_back(campaign::AbsolutePath(v));
+            continue;
+        } else if (a == "--engine") {
+            o.engine = cl.OneOf({"local", "slurm"});
+            o.argv.push_back(a);
+            o.argv.push_back(o.engine);
+            continue;
+        } else if (a == "-j" || a == "--jobs") {
+            o.jobs = static_cast<int>(cl.Whole(1, 1024, "a number of jobs from 1 to 1024"));
+            o.argv.push_back(a);
+            o.argv.push_back(std::to_string(o.jobs));
+            continue;
+        } else if (a == "--days-per-task") {
+            o.daysPerTask = static_cast<int>(cl.Whole(1, 10000));
+            o.argv.push_back(a);
+            o.argv.push_back(std::to_string(o.daysPerTask));
+            continue;
+        } else if (a == "--max-element-age") {
+            const std::string v = cl.Value();
+            if (!Number(v, o.maxElementAge) || o.maxElementAge < 0)
+                cl.BadValue(v, "a number of days (0: no limit)");
+            o.argv.push_back(a);
+            o.argv.push_back(v);
+            continue;
+        } else if (a == "--timeout") {
+            const std::string v = cl.Value();
+            if (!Number(v, o.timeout) || o.timeout <= 0) cl.BadValue(v, "a number of seconds above 0");
+            o.argv.push_back(a);
+            o.argv.push_back(v);
+            continue;
+        } else if (a == "--redo") {
+            const std::string v = cl.Value();
+            for (size_t at = 0; at <= v.size();) {
+                size_t comma = v.find(',', at);
+                if (comma == std::string::npos) comma = v.size();
+                const std::string day = v.substr(at, comma - at);
+                if (!campaign::ValidDay(day)) cl.BadValue(day, "days YYYY-MM-DD");
+                o.redo.push_back(day);
+                at = comma + 1;
             }
             o.argv.push_back(a);
-            o.argv.push_back(a == "--archive" || a == "--list" || a == "--elements" || a == "--out" ||
-                                     a == "--config"
-                                 ? campaign::AbsolutePath(v)
-                                 : v);
+            o.argv.push_back(v);
             continue;
-        } else return Usage("unknown option " + a);
+        } else {
+            cl.Unknown();
+        }
         o.argv.push_back(a);
     }
-    if (o.archive.empty() == o.list.empty()) return Usage("give one of --archive DIR and --list FILE");
-    if (o.elements.empty()) return Usage("--elements HISTORY is required");
-    if (o.out.empty()) return Usage("--out CAMPAIGN is required");
+    if (o.archive.empty() == o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
+    if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
+    if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
+    if (o.noWait && o.engine != "slurm") cl.Usage("--no-wait goes with --engine slurm");
     return campaign::RunCampaign(o);
 }
