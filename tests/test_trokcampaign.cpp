@@ -682,6 +682,8 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
     const CampaignArchive& a = TestArchive();
     const std::string dir = FreshTestDir();
     WriteFile(dir + "/twice", a.packetFiles[0] + "\n" + dir + "/../x/2026-06-21.pkt\n");
+    mkdir((dir + "/open").c_str(), 0755);
+    chmod((dir + "/open").c_str(), 0777);   // anyone may plant files in it
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -699,6 +701,8 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
          "are both packet files of 2026-06-21"},
         {{"run", "--archive", dir, "--elements", a.history, "--out", dir + "/c"}, "no packet files"},
         {{"status", dir}, "not a campaign (no catalog.sqlite)"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/open"},
+         "others may write to it without the sticky bit"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv = {TROKCAMPAIGN_PATH};

@@ -29,6 +29,7 @@
 #include "orbitlib_class_noradelements.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit_cli.h"
+#include "toolkit_output.h"
 #include "toolkit_sha256.h"
 #include "vn_class_configurationfile.h"
 #include "vn_class_configurationlist.h"
@@ -652,6 +653,10 @@ int RunCampaign(const RunOptions& o)
             if (name->find_first_of("\t\n") != std::string::npos)
                 Fail(*name + ": names with tabs or line breaks cannot be used");
         const std::string campaignDir = AbsolutePath(o.out);
+        // The campaign folder is the user's own and closed to others, so
+        // nobody can plant links or FIFOs where the driver, its tasks and
+        // SQLite create their files.
+        toolkit::OwnFolder(campaignDir);
         std::string error;
         if (!MakeDirs(campaignDir + "/run", error)) Fail(campaignDir + ": cannot make the campaign folder: " + error);
 
