@@ -10,7 +10,7 @@
 #include <iostream>
 #include <vector>
 
-#include "campaign_run.h"
+#include "campaign_slurm.h"
 #include "campaign_util.h"
 #include "toolkit_cli.h"
 #include "toolkit_text.h"
@@ -320,6 +320,13 @@ int StatusCommand(const std::string& campaign, bool json)
     return 0;
 }
 
+std::map<std::string, std::string> ReportSettings(Catalog& catalog)
+{
+    std::map<std::string, std::string> settings;
+    for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
+    return settings;
+}
+
 int ReportCommand(const std::string& campaign)
 {
     Catalog catalog;
@@ -327,10 +334,8 @@ int ReportCommand(const std::string& campaign)
     OpenExisting(campaign, catalog, days);
     SlurmView view;
     FollowSlurm(campaign, catalog, days, view);
-    std::map<std::string, std::string> settings;
-    for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
     std::string error;
-    if (!WriteReport(AbsolutePath(campaign), days, settings, error))
+    if (!WriteReport(AbsolutePath(campaign), days, ReportSettings(catalog), error))
         toolkit::Fail(campaign + "/report.html: cannot write: " + error);
     return 0;
 }
