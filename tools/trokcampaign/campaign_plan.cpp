@@ -114,11 +114,7 @@ std::map<std::string, std::string> ListDays(const std::string& list)
     if (!ReadText(list, text, error)) Fail(list + ": cannot read the list of packet files: " + error);
     std::map<std::string, std::string> days;
     size_t lineNo = 0;
-    for (size_t a = 0; a < text.size();) {
-        size_t b = text.find('\n', a);
-        if (b == std::string::npos) b = text.size();
-        std::string line = text.substr(a, b - a);
-        a = b + 1;
+    for (std::string line : Lines(text)) {
         ++lineNo;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
         if (line.empty()) continue;

@@ -43,18 +43,6 @@ bool Ask(const std::vector<std::string>& argv, std::string& out)
     return r.status == 0;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (size_t a = 0; a < text.size();) {
-        size_t b = text.find('\n', a);
-        if (b == std::string::npos) b = text.size();
-        lines.push_back(text.substr(a, b - a));
-        a = b + 1;
-    }
-    return lines;
-}
-
 bool Whole(const std::string& s, long& v)
 {
     if (s.empty() || s.size() > 9) return false;

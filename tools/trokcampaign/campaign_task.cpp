@@ -91,13 +91,10 @@ std::string HostName()
 // not one of its summary lines.
 std::string TrokprocMessage(const std::string& said)
 {
-    for (size_t a = 0; a < said.size();) {
-        size_t b = said.find('\n', a);
-        if (b == std::string::npos) b = said.size();
-        const std::string line = FirstLine(said.substr(a, b - a));
+    for (const std::string& text : Lines(said)) {
+        const std::string line = FirstLine(text);
         if (!line.empty() && line.find(" MATCHED ") == std::string::npos && line.compare(0, 2, "1 ") != 0)
             return line;
-        a = b + 1;
     }
     return "";
 }
@@ -586,13 +583,8 @@ std::string DayTask::Manifest(const DayRow& row) const
          Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
          ", \"max_element_age_days\": " + S("max_element_age") + "}\n  },\n";
     m += "  \"programs\": [";
-    const std::string versions = S("versions");
-    for (size_t a = 0, n = 0; a < versions.size(); ++n) {
-        size_t b = versions.find('\n', a);
-        if (b == std::string::npos) b = versions.size();
-        m += (n ? ", " : "") + Escaped(versions.substr(a, b - a));
-        a = b + 1;
-    }
+    const std::vector<std::string> versions = Lines(S("versions"));
+    for (size_t i = 0; i < versions.size(); ++i) m += (i ? ", " : "") + Escaped(versions[i]);
     m += "],\n";
     m += "  \"environment\": {";
     for (size_t i = 0; i < env.size(); ++i)

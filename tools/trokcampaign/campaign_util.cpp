@@ -514,6 +514,18 @@ std::map<std::string, std::string> KeyValues(const std::string& text, char separ
     return values;
 }
 
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t a = 0; a < text.size();) {
+        size_t b = text.find('\n', a);
+        if (b == std::string::npos) b = text.size();
+        lines.push_back(text.substr(a, b - a));
+        a = b + 1;
+    }
+    return lines;
+}
+
 std::string FirstLine(const std::string& text)
 {
     size_t a = 0;

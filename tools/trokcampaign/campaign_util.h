@@ -97,6 +97,9 @@ std::map<std::string, std::string> KeyValues(const std::string& text, char separ
 
 // The first line of `text` that is not blank, without surrounding blanks.
 std::string FirstLine(const std::string& text);
+// The lines of `text`, without their line breaks; a last line without one
+// counts too.
+std::vector<std::string> Lines(const std::string& text);
 
 // SIGINT, SIGTERM and SIGHUP (and SIGCHLD when `child` is set) go to
 // `handler`. An output file's first opening puts the library's clean-up
