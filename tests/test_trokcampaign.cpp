@@ -21,8 +21,8 @@
 
 #include "campaign_archive.h"
 #include "campaign_catalog.h"
+#include "campaign_continuity.h"
 #include "campaign_elements.h"
-#include "campaign_run.h"
 #include "headless_chromium.h"
 #include "orbitlib_class_noradelements.h"
 #include "run_program.h"

@@ -35,13 +35,9 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
     std::string text;
     if (!ReadText(path, text, error)) return false;
     std::vector<std::string> lines;
-    for (size_t a = 0; a <= text.size();) {
-        size_t b = text.find('\n', a);
-        if (b == std::string::npos) b = text.size();
-        std::string line = text.substr(a, b - a);
+    for (std::string line : Lines(text)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!Trimmed(line).empty()) lines.push_back(line);
-        a = b + 1;
     }
 
     // Every set of the file with the name line before it, if any.

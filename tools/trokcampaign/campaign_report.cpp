@@ -10,7 +10,7 @@
 #include <iostream>
 #include <vector>
 
-#include "campaign_run.h"
+#include "campaign_slurm.h"
 #include "campaign_util.h"
 #include "toolkit_cli.h"
 #include "toolkit_text.h"
@@ -230,27 +230,87 @@ bool WriteReport(const std::string& campaignDir, const std::map<std::string, Day
 
 namespace {
 
-bool OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days)
+// The catalog of an existing campaign, with what a Slurm job left running
+// by run --no-wait has finished folded in when no other trokcampaign holds
+// the campaign (otherwise only looked at).
+void OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days,
+                  SlurmView& view)
 {
     std::string error;
-    const std::string path = AbsolutePath(campaign) + "/catalog.sqlite";
+    const std::string dir = AbsolutePath(campaign);
+    const std::string path = dir + "/catalog.sqlite";
     struct stat st;
     if (stat(path.c_str(), &st) != 0) toolkit::Fail(campaign + ": not a campaign (no catalog.sqlite)");
     if (!catalog.Open(path, false, error) || !catalog.LoadDays(days, error)) toolkit::Fail(path + ": " + error);
-    return true;
-}
 
-// Folds in what a Slurm job left running by run --no-wait has finished,
-// when no other trokcampaign holds the campaign; otherwise only looks.
-void FollowSlurm(const std::string& campaign, Catalog& catalog, std::map<std::string, DayRow>& days, SlurmView& view)
-{
-    const std::string dir = AbsolutePath(campaign);
     const int lock = open((dir + "/run/lock").c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     const bool mine = lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
-    std::string error;
-    if (!ReconcileSlurm(catalog, dir, days, mine, view, error))
-        toolkit::Warn(campaign + ": " + error + "; the catalog as it stands");
+    std::string why;
+    if (!ReconcileSlurm(catalog, dir, days, mine, view, why))
+        toolkit::Warn(campaign + ": " + why + "; the catalog as it stands");
     if (lock >= 0) close(lock);
+}
+
+// status --json: the counts, the Slurm job, and every column of every day.
+std::string StatusJson(const std::string& campaign, const std::map<std::string, DayRow>& days,
+                       std::map<std::string, size_t>& counts, const SlurmView& view,
+                       const std::vector<std::string>& queued, const std::vector<std::string>& running)
+{
+    std::string out = "{\"campaign\": " + toolkit::JsonString(AbsolutePath(campaign)) + ", \"days_total\": " +
+                      std::to_string(days.size()) + ", \"counts\": {";
+    for (size_t i = 0; i < 6; ++i)
+        out += std::string(i ? ", " : "") + toolkit::JsonString(kOutcomes[i]) + ": " +
+               std::to_string(counts[kOutcomes[i]]);
+    out += "}, \"slurm\": ";
+    if (view.active) {
+        auto list = [](const std::vector<std::string>& v) {
+            std::string l = "[";
+            for (size_t i = 0; i < v.size(); ++i) l += (i ? ", " : "") + toolkit::JsonString(v[i]);
+            return l + "]";
+        };
+        out += "{\"job_id\": " + toolkit::JsonString(view.jobId) + ", \"queued\": " + list(queued) +
+               ", \"running\": " + list(running) + "}";
+    } else {
+        out += "null";
+    }
+    out += ", \"days\": [";
+    bool firstRow = true;
+    for (const auto& kv : days) {
+        out += firstRow ? "\n  {" : ",\n  {";
+        firstRow = false;
+        for (int c = 0; c < kColumns; ++c) {
+            out += std::string(c ? ", " : "") + toolkit::JsonString(kColumnInfo[c].name) + ": ";
+            const auto& v = kv.second.v[c];
+            if (!v || (kColumnInfo[c].type != 'T' && v->empty())) out += "null";
+            else if (kColumnInfo[c].type == 'T') out += toolkit::JsonString(*v);
+            else out += *v;
+        }
+        out += "}";
+    }
+    out += days.empty() ? "]}\n" : "\n]}\n";
+    return out;
+}
+
+// status: the counts, the Slurm job, and the days that are not ok or do
+// not continue from the day before.
+std::string StatusText(const std::map<std::string, DayRow>& days, std::map<std::string, size_t>& counts,
+                       const SlurmView& view, const std::vector<std::string>& queued,
+                       const std::vector<std::string>& running)
+{
+    std::string out;
+    if (!days.empty())
+        out += std::to_string(days.size()) + " days, " + days.begin()->first + " to " + days.rbegin()->first + "\n";
+    for (const char* o : kOutcomes) out += std::string(o) + " " + std::to_string(counts[o]) + "\n";
+    if (view.active)
+        out += "Slurm job " + view.jobId + ": " + std::to_string(queued.size()) + " days queued, " +
+               std::to_string(running.size()) + " running, " + std::to_string(view.finished) + " finished\n";
+    for (const auto& kv : days) {
+        const DayRow& row = kv.second;
+        if (row.Get(C_outcome) != "ok") out += kv.first + " " + row.Get(C_outcome) + ": " + row.Get(C_reason) + "\n";
+        const std::string c = row.Get(C_continuity);
+        if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
+    }
+    return out;
 }
 
 } // namespace
@@ -259,78 +319,33 @@ int StatusCommand(const std::string& campaign, bool json)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    OpenExisting(campaign, catalog, days);
     SlurmView view;
-    FollowSlurm(campaign, catalog, days, view);
+    OpenExisting(campaign, catalog, days, view);
     std::map<std::string, size_t> counts;
     for (const auto& kv : days) ++counts[kv.second.Get(C_outcome)];
     std::vector<std::string> queued, running;
     for (const auto& w : view.waiting) (w.second == "queued" ? queued : running).push_back(w.first);
-    std::string out;
-    if (json) {
-        out = "{\"campaign\": " + toolkit::JsonString(AbsolutePath(campaign)) + ", \"days_total\": " +
-              std::to_string(days.size()) + ", \"counts\": {";
-        for (size_t i = 0; i < 6; ++i)
-            out += std::string(i ? ", " : "") + toolkit::JsonString(kOutcomes[i]) + ": " +
-                   std::to_string(counts[kOutcomes[i]]);
-        out += "}, \"slurm\": ";
-        if (view.active) {
-            auto list = [](const std::vector<std::string>& v) {
-                std::string l = "[";
-                for (size_t i = 0; i < v.size(); ++i) l += (i ? ", " : "") + toolkit::JsonString(v[i]);
-                return l + "]";
-            };
-            out += "{\"job_id\": " + toolkit::JsonString(view.jobId) + ", \"queued\": " + list(queued) +
-                   ", \"running\": " + list(running) + "}";
-        } else {
-            out += "null";
-        }
-        out += ", \"days\": [";
-        bool firstRow = true;
-        for (const auto& kv : days) {
-            out += firstRow ? "\n  {" : ",\n  {";
-            firstRow = false;
-            for (int c = 0; c < kColumns; ++c) {
-                out += std::string(c ? ", " : "") + toolkit::JsonString(kColumnInfo[c].name) + ": ";
-                const auto& v = kv.second.v[c];
-                if (!v || (kColumnInfo[c].type != 'T' && v->empty())) out += "null";
-                else if (kColumnInfo[c].type == 'T') out += toolkit::JsonString(*v);
-                else out += *v;
-            }
-            out += "}";
-        }
-        out += days.empty() ? "]}\n" : "\n]}\n";
-    } else {
-        if (!days.empty())
-            out += std::to_string(days.size()) + " days, " + days.begin()->first + " to " + days.rbegin()->first + "\n";
-        for (const char* o : kOutcomes) out += std::string(o) + " " + std::to_string(counts[o]) + "\n";
-        if (view.active)
-            out += "Slurm job " + view.jobId + ": " + std::to_string(queued.size()) + " days queued, " +
-                   std::to_string(running.size()) + " running, " + std::to_string(view.finished) + " finished\n";
-        for (const auto& kv : days) {
-            const DayRow& row = kv.second;
-            if (row.Get(C_outcome) != "ok")
-                out += kv.first + " " + row.Get(C_outcome) + ": " + row.Get(C_reason) + "\n";
-            const std::string c = row.Get(C_continuity);
-            if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
-        }
-    }
-    toolkit::PrintOut(out);
+    toolkit::PrintOut(json ? StatusJson(campaign, days, counts, view, queued, running)
+                           : StatusText(days, counts, view, queued, running));
     toolkit::FinishOutput();
     return 0;
+}
+
+std::map<std::string, std::string> ReportSettings(Catalog& catalog)
+{
+    std::map<std::string, std::string> settings;
+    for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
+    return settings;
 }
 
 int ReportCommand(const std::string& campaign)
 {
     Catalog catalog;
     std::map<std::string, DayRow> days;
-    OpenExisting(campaign, catalog, days);
     SlurmView view;
-    FollowSlurm(campaign, catalog, days, view);
-    std::map<std::string, std::string> settings;
-    for (const char* key : {"archive", "list", "elements", "satellite", "command"}) settings[key] = catalog.Setting(key);
+    OpenExisting(campaign, catalog, days, view);
     std::string error;
-    if (!WriteReport(AbsolutePath(campaign), days, settings, error))
+    if (!WriteReport(AbsolutePath(campaign), days, ReportSettings(catalog), error))
         toolkit::Fail(campaign + "/report.html: cannot write: " + error);
     return 0;
 }

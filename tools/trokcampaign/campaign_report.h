@@ -16,6 +16,8 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
                        const std::map<std::string, std::string>& settings);
 bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
                  const std::map<std::string, std::string>& settings, std::string& error);
+// The campaign's settings that the report shows, from its catalog.
+std::map<std::string, std::string> ReportSettings(Catalog& catalog);
 
 // `trokcampaign status CAMPAIGN [--json]` and `trokcampaign report CAMPAIGN`.
 int StatusCommand(const std::string& campaign, bool json);

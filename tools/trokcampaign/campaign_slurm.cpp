@@ -2,10 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <set>
 
+#include "campaign_report.h"
 #include "campaign_util.h"
+#include "toolkit_cli.h"
 
 namespace campaign {
 
@@ -35,18 +41,6 @@ bool Ask(const std::vector<std::string>& argv, std::string& out)
     const ChildResult r = RunChild(cmd, {}, -1, &out, true);
     if (r.status == 127 && !r.started) out = argv[0] + ": not found on PATH (is Slurm installed here?)";
     return r.status == 0;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (size_t a = 0; a < text.size();) {
-        size_t b = text.find('\n', a);
-        if (b == std::string::npos) b = text.size();
-        lines.push_back(text.substr(a, b - a));
-        a = b + 1;
-    }
-    return lines;
 }
 
 bool Whole(const std::string& s, long& v)
@@ -157,6 +151,218 @@ void CancelJob(const std::string& jobId)
 {
     std::string out;
     Ask({"scancel", jobId}, out);
+}
+
+namespace {
+
+// A Slurm run as its plan describes it: the days in the order of the job's
+// list, days_per_task of them to a task.
+struct SlurmRun {
+    std::string jobId;
+    int daysPerTask = 1;
+    std::vector<std::pair<std::string, std::string>> days;   // day, packet file
+};
+
+std::string TaskName(const SlurmRun& run, long task) { return run.jobId + "_" + std::to_string(task); }
+
+// Folds in what a Slurm job has finished: each day with a result of the run,
+// and each day whose task has left the queue without one, as stopped with
+// the scheduler's account of the task. `settled` holds the days already
+// folded in. The days still queued or running go to `waiting` (day, state).
+void CollectSlurm(RunState& st, const SlurmRun& run, const std::map<long, std::string>& queued,
+                  std::map<std::string, DayRow>& days, std::set<std::string>& settled, Progress* progress,
+                  std::vector<std::pair<std::string, std::string>>* waiting)
+{
+    std::map<long, std::string> ended;
+    bool asked = false;
+    std::string source;
+    for (size_t i = 0; i < run.days.size(); ++i) {
+        const std::string& day = run.days[i].first;
+        if (settled.count(day)) continue;
+        const long task = static_cast<long>(i) / run.daysPerTask;
+        auto q = queued.find(task);
+        if (q != queued.end() && q->second == "PENDING") {
+            if (waiting) waiting->emplace_back(day, "queued");
+            continue;
+        }
+        DayRow& row = days[day];
+        if (!TakeResult(st, day, row)) {
+            if (q != queued.end()) {
+                if (waiting) waiting->emplace_back(day, "running");
+                continue;
+            }
+            // The task has left the queue without this day's result.
+            if (!asked) {
+                ended = EndedTasks(run.jobId, source);
+                asked = true;
+            }
+            const std::string name = TaskName(run, task);
+            auto e = ended.find(task);
+            std::string reason;
+            if (e != ended.end()) {
+                reason = "the Slurm task " + name + " ended " + e->second + " before the day's result";
+            } else {
+                const bool logged = access((st.campaignDir + "/run/slurm/" + name + ".log").c_str(), F_OK) == 0;
+                reason = logged ? "the Slurm task " + name + " ended before the day's result (see run/slurm/" +
+                                      name + ".log)"
+                                : "the Slurm task " + name + " ended without starting";
+            }
+            MarkStopped(st, row, day, run.days[i].second, reason);
+        }
+        settled.insert(day);
+        st.finished.push_back(&row);
+        if (progress) progress->Day(row);
+    }
+}
+
+bool ReadSlurmRun(const std::string& campaignDir, const Catalog::Run& last, SlurmRun& run, std::string& error)
+{
+    std::string text;
+    Plan plan;
+    if (!ReadText(PlanPath(campaignDir), text, error) || !ParsePlan(text, plan)) {
+        error = PlanPath(campaignDir) + ": cannot read the plan of Slurm job " + last.jobId +
+                (error.empty() ? "" : ": " + error);
+        return false;
+    }
+    if (plan.settings["run_id"] != std::to_string(last.id)) {
+        error = PlanPath(campaignDir) + ": not the plan of run " + std::to_string(last.id) + " (Slurm job " +
+                last.jobId + ")";
+        return false;
+    }
+    run.jobId = last.jobId;
+    run.daysPerTask = std::max(1, std::atoi(plan.settings["days_per_task"].c_str()));
+    run.days = plan.days;
+    return true;
+}
+
+// Submits the job of the plan's days; the job as the engine follows it.
+SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::string& pgsentry, const Plan& plan,
+                Catalog& catalog, RunState& st)
+{
+    std::string list, error;
+    for (const auto& d : plan.days) list += d.first + "\n";
+    const std::string listPath = st.campaignDir + "/run/days.list";
+    if (!WriteOutput(listPath, list, error)) Fail(listPath + ": cannot write: " + error);
+    if (!MakeDirs(st.campaignDir + "/run/slurm", error)) Fail(st.campaignDir + "/run/slurm: " + error);
+    ArrayJob job;
+    job.script = arrayScript;
+    job.list = listPath;
+    job.logDir = st.campaignDir + "/run/slurm";
+    job.command = {SelfPath(), "task", st.campaignDir};
+    job.linesPerTask = o.daysPerTask;
+    job.tasks = (plan.days.size() + static_cast<size_t>(o.daysPerTask) - 1) / static_cast<size_t>(o.daysPerTask);
+    job.throttle = o.jobs;
+    // The task's time: its days at --timeout each, and two minutes
+    // for the early SIGTERM's lead and Slurm's own start.
+    job.minutes = static_cast<int>(std::ceil((o.timeout * o.daysPerTask + 120.0) / 60.0));
+    job.name = "trokcampaign";
+    job.env = {{"PGSENTRY", pgsentry}};
+    SlurmRun run;
+    run.daysPerTask = o.daysPerTask;
+    run.days = plan.days;
+    if (!SubmitArray(job, run.jobId, error))
+        Fail(error + (job.tasks > 1000 ? " (" + std::to_string(job.tasks) +
+                                             " tasks: more --days-per-task make fewer)" : ""));
+    if (!catalog.SetRunJob(st.runId, run.jobId, error)) Fail(st.campaignDir + "/catalog.sqlite: " + error);
+    const size_t n = plan.days.size();
+    toolkit::Say("Slurm job " + run.jobId + ": " + std::to_string(job.tasks) + " task" + (job.tasks == 1 ? "" : "s") +
+                 " for " + std::to_string(n) + " day" + (n == 1 ? "" : "s") +
+                 (o.noWait ? "; trokcampaign status " + ShellQuote(o.out) + " follows it" : ""));
+    return run;
+}
+
+// Follows the job in the queue, folding in its days as they finish, until
+// none of its tasks is left: "done". A stop signal cancels the job; when it
+// has still not left the queue two minutes later: "submitted".
+std::string Follow(const SlurmRun& run, Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st)
+{
+    Progress progress(run.days.size());
+    std::string status = "done", error;
+    std::set<std::string> settled;
+    bool cancelled = false;
+    auto stopAsked = std::chrono::steady_clock::now();
+    for (;;) {
+        std::map<long, std::string> queued;
+        if (!QueuedTasks(run.jobId, queued, error)) {
+            if (!cancelled) CancelJob(run.jobId);
+            Fail(error + " (Slurm job " + run.jobId + " cancelled)");
+        }
+        if (StopRequest() && !cancelled) {
+            CancelJob(run.jobId);
+            cancelled = true;
+            stopAsked = std::chrono::steady_clock::now();
+        }
+        // The job's tasks that left the queue meanwhile are folded in after
+        // another look at the queue, so that a task's last result is not
+        // taken for missing.
+        CollectSlurm(st, run, queued, days, settled, &progress, nullptr);
+        StoreFinished(catalog, st, false);
+        if (queued.empty()) break;
+        if (cancelled &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - stopAsked).count() > 120.0) {
+            status = "submitted";   // left for status to fold in
+            break;
+        }
+        progress.Line(false);
+        Doze(2000);
+    }
+    progress.Line(true);
+    return status;
+}
+
+} // namespace
+
+std::string RunSlurm(const RunOptions& o, const std::string& arrayScript, const std::string& pgsentry,
+                     const Plan& plan, Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st)
+{
+    const SlurmRun run = Submit(o, arrayScript, pgsentry, plan, catalog, st);
+    // With --no-wait the job runs on; status and the next run fold it in.
+    return o.noWait ? "submitted" : Follow(run, catalog, days, st);
+}
+
+bool ReconcileSlurm(Catalog& catalog, const std::string& campaignDir, std::map<std::string, DayRow>& days,
+                    bool write, SlurmView& view, std::string& error)
+{
+    view = SlurmView();
+    Catalog::Run last;
+    // A job left by run --no-wait, or by a run that waited for it and was
+    // killed (its row still says running: only one run holds the campaign).
+    if (!catalog.LastRun(last) || last.engine != "slurm" || last.jobId.empty() ||
+        (last.status != "submitted" && last.status != "running"))
+        return true;
+    SlurmRun run;
+    if (!ReadSlurmRun(campaignDir, last, run, error)) return false;
+    std::map<long, std::string> queued;
+    if (!QueuedTasks(run.jobId, queued, error)) return false;
+    RunState st;
+    st.campaignDir = campaignDir;
+    st.runId = last.id;
+    std::set<std::string> settled;
+    std::vector<std::pair<std::string, std::string>> waiting;
+    // Without the right to write, the rows are read into a copy.
+    std::map<std::string, DayRow> copy;
+    std::map<std::string, DayRow>& rows = write ? days : copy;
+    if (!write) copy = days;
+    CollectSlurm(st, run, queued, rows, settled, nullptr, &waiting);
+    view.jobId = run.jobId;
+    view.active = !queued.empty();
+    view.waiting = waiting;
+    view.finished = st.finished.size();
+    if (!write) return true;
+    try {
+        if (view.active) {
+            StoreFinished(catalog, st, true);
+            std::string e;
+            catalog.StoreDays({}, st.nodesOf, e);
+        } else {
+            CompleteRun(catalog, days, st, {}, ReportSettings(catalog));
+            if (!catalog.SetRunStatus(last.id, "done", static_cast<long long>(run.days.size()), error)) return false;
+        }
+    } catch (const Failure& f) {
+        error = f.message;
+        return false;
+    }
+    return true;
 }
 
 } // namespace campaign

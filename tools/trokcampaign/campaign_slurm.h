@@ -6,9 +6,15 @@
 #include <utility>
 #include <vector>
 
-// trokcampaign's side of Slurm: an array job through jobs/trokarray.sbatch,
-// and what the scheduler says of its tasks. Only Slurm's own commands are
-// run (sbatch, squeue, sacct, scontrol, scancel), found on PATH.
+#include "campaign_catalog.h"
+#include "campaign_results.h"
+#include "campaign_run.h"
+#include "campaign_task.h"
+
+// trokcampaign's Slurm engine: the days of a run as an array job through
+// jobs/trokarray.sbatch, followed in the queue, and what the scheduler says
+// of its tasks. Only Slurm's own commands are run (sbatch, squeue, sacct,
+// scontrol, scancel), found on PATH.
 namespace campaign {
 
 // The array job script: $TROKARRAY when set, else jobs/trokarray.sbatch of
@@ -47,6 +53,33 @@ std::map<long, std::string> EndedTasks(const std::string& jobId, std::string& so
 
 // scancel of the whole job.
 void CancelJob(const std::string& jobId);
+
+// Submits the plan's days as an array job, each task
+// `trokcampaign task CAMPAIGN DAY...` for its --days-per-task days, and
+// follows it until no task of it is left in the queue: "done". With
+// --no-wait, or when the job is still in the queue two minutes after a stop
+// signal cancelled it: "submitted", for status and the next run to fold in.
+// Throws Failure.
+std::string RunSlurm(const RunOptions& o, const std::string& arrayScript, const std::string& pgsentry,
+                     const Plan& plan, Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st);
+
+// A Slurm job of the campaign's last run that run --no-wait left running,
+// as the scheduler and the tasks' results show it.
+struct SlurmView {
+    std::string jobId;     // "" when there is none to follow
+    bool active = false;   // tasks of it are still in the queue
+    std::vector<std::pair<std::string, std::string>> waiting;   // day, "queued" or "running"
+    size_t finished = 0;   // days with a result, or ended without one
+};
+
+// Folds in what the Slurm job of the last run has finished: the results of
+// its days and, for days whose task left the queue without a result, the
+// scheduler's account (days stopped). Once no task is left in the queue the
+// run is complete: checks between days, catalog and report. With `write`
+// false nothing is written (another trokcampaign holds the campaign).
+// False with a reason when the plan cannot be read or Slurm cannot be asked.
+bool ReconcileSlurm(Catalog& catalog, const std::string& campaignDir, std::map<std::string, DayRow>& days,
+                    bool write, SlurmView& view, std::string& error);
 
 } // namespace campaign
 

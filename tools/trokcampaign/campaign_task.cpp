@@ -87,6 +87,35 @@ std::string HostName()
     return buf;
 }
 
+// trokproc's message in what it wrote to the log: its first line that is
+// not one of its summary lines.
+std::string TrokprocMessage(const std::string& said)
+{
+    for (const std::string& text : Lines(said)) {
+        const std::string line = FirstLine(text);
+        if (!line.empty() && line.find(" MATCHED ") == std::string::npos && line.compare(0, 2, "1 ") != 0)
+            return line;
+    }
+    return "";
+}
+
+// The records, repaired points, large gaps and orbits of the day's
+// ephemeris product.
+void ProductCounts(const toolkit::Product& product, DayRow& row)
+{
+    const toolkit::RecordCounts counts = toolkit::CountRecords(product.records);
+    row.SetInt(C_records, static_cast<long long>(counts.records));
+    row.SetInt(C_repaired_points, static_cast<long long>(counts.repaired));
+    row.SetInt(C_large_gaps, static_cast<long long>(counts.largeGaps));
+    row.SetInt(C_orbits, static_cast<long long>(product.orbits.size()));
+    if (!product.orbits.empty()) {
+        row.SetInt(C_first_orbit, product.orbits.front().orbitNo);
+        row.SetInt(C_last_orbit, product.orbits.back().orbitNo);
+        row.SetNum(C_first_node_tai93, product.orbits.front().ascendingTai93, 6);
+        row.SetNum(C_last_node_tai93, product.orbits.back().ascendingTai93, 6);
+    }
+}
+
 class DayTask
 {
 public:
@@ -99,6 +128,18 @@ public:
     bool Run(const std::string& day, const std::string& packetPath);
 
 private:
+    // The steps of a day, in order. Each sets what it learns in `row` and
+    // is false when the day ends with it (its outcome set).
+    bool Begin(const std::string& theDay, const std::string& packetPath, DayRow& row);
+    bool InspectPacket(DayRow& row);
+    bool ChooseElements(DayRow& row);
+    bool RunTrokproc(DayRow& row);
+    bool Check(DayRow& row);
+    bool Exports(DayRow& row);
+    void Plots(DayRow& row);
+    // The end of every day that has its folder: manifest and result.
+    void Finish(DayRow& row);
+
     std::string S(const std::string& key) const
     {
         auto it = plan.settings.find(key);
@@ -130,8 +171,7 @@ private:
     }
     // A day that a signal stopped while `what` ran ends here, as stopped;
     // false when neither the task nor the program got one.
-    bool Stopped(const std::vector<ChildResult>& results, const std::string& what, DayRow& row,
-                 const std::string& nodes)
+    bool Stopped(const std::vector<ChildResult>& results, const std::string& what, DayRow& row)
     {
         int sig = stopSignal;
         for (const ChildResult& r : results)
@@ -140,12 +180,17 @@ private:
         if (!stopSignal) stopSignal = sig;   // the task's own will follow: no further day begins
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, StopReason(what, sig));
-        Finish(row, nodes);
         return true;
     }
-    void NodeOffsets(const Json& check, const toolkit::Product& product, const ElementSet& set, DayRow& row,
-                     std::string& nodes) const;
-    void Finish(DayRow& row, const std::string& nodes);
+    // The check's verdict from its JSON; its first fault (or why there is
+    // no verdict) in `reason`, its node offsets and numbering warnings into
+    // `row` (the offsets with `product`, when it could be read).
+    bool Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+                 std::string& reason);
+    void NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row);
+    // The day's products with their hashes and identities into `row`; the
+    // files of the day that this run did not make go.
+    void SignProducts(DayRow& row);
     std::string Manifest(const DayRow& row) const;
     std::string Rel(const std::string& name) const { return "days/" + day + "/" + name; }
     std::string Abs(const std::string& name) const { return campaign + "/" + Rel(name); }
@@ -153,7 +198,12 @@ private:
     const std::string& campaign;
     const Plan& plan;
     const ElementHistory& history;
-    std::string day, dir;
+    // The day being run.
+    std::string day, dir, packet;
+    std::string tle, eph, att;                      // its element file and products
+    double firstTai93 = 0, lastTai93 = 0;           // its packets' span
+    const ElementSet* set = nullptr;                // its element set
+    std::string nodes;                              // its node offsets, as the result file keeps them
     outputfile log;     // DAY.log, committed with the day's result
     std::string said;   // what the last program wrote to the log
     std::vector<std::string> commands;
@@ -164,16 +214,31 @@ private:
 
 bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
 {
+    DayRow row;
+    if (!Begin(theDay, packetPath, row)) return true;   // without its folder the day has no result
+    if (InspectPacket(row) && ChooseElements(row) && RunTrokproc(row) && Check(row) && Exports(row)) Plots(row);
+    Finish(row);
+    return !stopSignal;
+}
+
+// The day's row as far as the plan and this host tell it, and its folder
+// and log; false when the folder cannot be made.
+bool DayTask::Begin(const std::string& theDay, const std::string& packetPath, DayRow& row)
+{
     day = theDay;
     dir = campaign + "/days/" + day;
+    packet = packetPath;
+    tle = Abs(day + ".tle");
+    eph = Abs(day + ".eph");
+    att = Abs(day + ".att");
+    set = nullptr;
+    nodes.clear();
     commands.clear();
     outputs.clear();
     env.clear();
     started = std::chrono::steady_clock::now();
-    std::string error;
-    DayRow row;
     row.Set(C_day, day);
-    row.Set(C_packet_path, packetPath);
+    row.Set(C_packet_path, packet);
     row.Set(C_engine, S("engine"));
     row.Set(C_run_id, S("run_id"));
     row.Set(C_host, HostName());
@@ -187,60 +252,65 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     row.Set(C_versions, S("versions"));
     row.Set(C_versions_sha256, S("versions_sha256"));
     row.Set(C_started_utc, NowUtcText());
+    std::string error;
     if (!MakeDirs(dir, error)) {
         toolkit::Say(dir + ": cannot make the day's folder: " + error);
-        return true;
+        return false;
     }
     if (!log.Open(dir + "/" + day + ".log"))
         toolkit::Say(dir + "/" + day + ".log: " + log.Error());
     KeepStopSignals();
+    return true;
+}
 
-    // The packet file: its identity, hash and time span.
-    std::string signature;
+// The packet file: its identity, hash and time span.
+bool DayTask::InspectPacket(DayRow& row)
+{
+    std::string signature, error;
     uint64_t size = 0;
-    if (!FileSignature(packetPath, signature, &size)) {
+    if (!FileSignature(packet, signature, &size)) {
         row.Set(C_outcome, "missing");
-        row.Set(C_reason, "no packet file " + packetPath);
-        Finish(row, "");
-        return true;
+        row.Set(C_reason, "no packet file " + packet);
+        return false;
     }
     std::string hash;
-    if (!toolkit::Sha256File(packetPath, hash, size, error)) {
+    if (!toolkit::Sha256File(packet, hash, size, error)) {
         row.Set(C_outcome, "input-refused");
-        row.Set(C_reason, "cannot read the packet file " + packetPath + ": " + error);
-        Finish(row, "");
-        return true;
+        row.Set(C_reason, "cannot read the packet file " + packet + ": " + error);
+        return false;
     }
     row.Set(C_packet_signature, signature);
     row.SetInt(C_packet_size, static_cast<long long>(size));
     row.Set(C_packet_sha256, hash);
-    double first = 0, last = 0;
-    const bool timed = PacketTimes(packetPath, first, last);
-    if (timed) {
+    if (PacketTimes(packet, firstTai93, lastTai93)) {
         // To the microsecond, as the catalog keeps them: a later run chooses
         // the day's element set again from the catalogued times, and must
         // come to the same set (an epoch can fall on the first packet).
-        first = std::round(first * 1e6) / 1e6;
-        last = std::round(last * 1e6) / 1e6;
-        row.SetNum(C_first_packet_tai93, first, 6);
-        row.SetNum(C_last_packet_tai93, last, 6);
-        row.Set(C_first_packet_utc, UtcText(first));
-        row.Set(C_last_packet_utc, UtcText(last));
+        firstTai93 = std::round(firstTai93 * 1e6) / 1e6;
+        lastTai93 = std::round(lastTai93 * 1e6) / 1e6;
+        row.SetNum(C_first_packet_tai93, firstTai93, 6);
+        row.SetNum(C_last_packet_tai93, lastTai93, 6);
+        row.Set(C_first_packet_utc, UtcText(firstTai93));
+        row.Set(C_last_packet_utc, UtcText(lastTai93));
     } else {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
-        first = last = DayStartTai93(day);
+        firstTai93 = lastTai93 = DayStartTai93(day);
     }
+    return true;
+}
 
-    // The element set of the day.
+// The element set nearest before the day's data, no older than the run
+// allows, written to the day's element file.
+bool DayTask::ChooseElements(DayRow& row)
+{
     double age = 0;
-    const ElementSet* set = ChooseElementSet(history, first, last, age);
+    set = ChooseElementSet(history, firstTai93, lastTai93, age);
     const double maxAge = std::atof(S("max_element_age").c_str());
     if (!set) {
         row.Set(C_outcome, "no-elements");
         row.Set(C_reason, "no element set of " + S("satellite") + " in " + S("history"));
-        Finish(row, "");
-        return true;
+        return false;
     }
     row.Set(C_element_name, S("satellite"));
     row.Set(C_element_line1, set->line1);
@@ -255,142 +325,129 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
         row.Set(C_reason, "the nearest element set (epoch " + UtcText(set->epochTai93) + " UTC) lies " +
                               toolkit::FixedText(age, 2) + " days from the data, more than " +
                               toolkit::FixedText(maxAge, 2));
-        Finish(row, "");
-        return true;
+        return false;
     }
-    const std::string tle = Abs(day + ".tle");
-    if (!WriteOutput(tle, ElementFileText(S("satellite"), *set), error)) {
+    const std::string text = ElementFileText(S("satellite"), *set);
+    std::string error;
+    if (!WriteOutput(tle, text, error)) {
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, "cannot write " + tle + ": " + error);
-        Finish(row, "");
-        return true;
+        return false;
     }
-    outputs.emplace_back(day + ".tle", toolkit::Sha256Hex(ElementFileText(S("satellite"), *set)));
+    outputs.emplace_back(day + ".tle", toolkit::Sha256Hex(text));
+    return true;
+}
 
+bool DayTask::RunTrokproc(DayRow& row)
+{
     // Every program of the day sees the same time stamp: the day's last packet.
-    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(last)));
-    const std::string eph = Abs(day + ".eph"), att = Abs(day + ".att");
-    ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packetPath, "-noradfile",
-                          tle, "-ephemerisfile", eph, "-attitudefile", att});
+    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(lastTai93)));
+    const ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
+                                "-ephemerisfile", eph, "-attitudefile", att});
     row.SetNum(C_trokproc_seconds, r.seconds, 3);
-    if (Stopped({r}, "trokproc", row, "")) return false;
+    if (Stopped({r}, "trokproc", row)) return false;
     if (r.status != 0) {
-        // trokproc's message: the first line of its standard error.
-        const std::string& tail = said;
-        std::string message;
-        for (size_t a = 0; a < tail.size();) {
-            size_t b = tail.find('\n', a);
-            if (b == std::string::npos) b = tail.size();
-            const std::string line = FirstLine(tail.substr(a, b - a));
-            if (!line.empty() && line.find(" MATCHED ") == std::string::npos &&
-                line.compare(0, 2, "1 ") != 0) {
-                message = line;
-                break;
-            }
-            a = b + 1;
-        }
+        const std::string message = TrokprocMessage(said);
         row.Set(C_outcome, "input-refused");
         row.Set(C_reason, "trokproc refused the input (" + Ending(r) + "): " +
                               (message.empty() ? "no message" : message));
-        Finish(row, "");
-        return true;
+        return false;
     }
     row.Set(C_eph_path, Rel(day + ".eph"));
     row.Set(C_att_path, Rel(day + ".att"));
+    return true;
+}
 
-    // The pair check, as JSON.
+// The pair check, as JSON, and the counts and orbits of the products.
+bool DayTask::Check(DayRow& row)
+{
     std::string json;
-    r = Step({S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), "--tle", tle, eph, att},
-             &json);
+    const ChildResult r = Step(
+        {S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), "--tle", tle, eph, att}, &json);
     row.SetNum(C_check_seconds, r.seconds, 3);
-    if (Stopped({r}, "the check", row, "")) return false;
+    if (Stopped({r}, "the check", row)) return false;
     toolkit::Product product;
+    std::string error, reason;
     const bool readable = toolkit::ReadProduct(eph, toolkit::ProductKind::Ephemeris, product, error);
-    Json check;
-    std::string nodes;
-    bool passed = false;
-    std::string checkReason;
-    if (ParseJson(json, check, error) && check.type == Json::Object) {
-        const Json* p = check.Find("passed");
-        passed = p && p->type == Json::Bool && p->boolean && r.status == 0;
-        const Json* faults = check.Find("faults");
-        if (faults && faults->type == Json::Array && !faults->items.empty()) {
-            const Json* m = faults->items[0].Find("message");
-            if (m) checkReason = m->text;
-            if (faults->items.size() > 1)
-                checkReason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
-        }
-        if (readable) NodeOffsets(check, product, *set, row, nodes);
-        // The check's warnings on orbit numbers, as it words them.
-        std::string numbering;
-        const Json* warnings = check.Find("warnings");
-        if (warnings && warnings->type == Json::Array)
-            for (const Json& w : warnings->items) {
-                const Json* kind = w.Find("kind");
-                const Json* message = w.Find("message");
-                if (kind && kind->text == "numbering" && message)
-                    numbering += (numbering.empty() ? "" : "\n") + message->text;
-            }
-        if (!numbering.empty()) row.Set(C_numbering_warnings, numbering);
-    } else {
-        checkReason = "the check gave no verdict (" + Ending(r) + ")";
-    }
-
-    // Counts and orbits from the ephemeris product.
-    if (readable) {
-        const toolkit::RecordCounts counts = toolkit::CountRecords(product.records);
-        row.SetInt(C_records, static_cast<long long>(counts.records));
-        row.SetInt(C_repaired_points, static_cast<long long>(counts.repaired));
-        row.SetInt(C_large_gaps, static_cast<long long>(counts.largeGaps));
-        row.SetInt(C_orbits, static_cast<long long>(product.orbits.size()));
-        if (!product.orbits.empty()) {
-            row.SetInt(C_first_orbit, product.orbits.front().orbitNo);
-            row.SetInt(C_last_orbit, product.orbits.back().orbitNo);
-            row.SetNum(C_first_node_tai93, product.orbits.front().ascendingTai93, 6);
-            row.SetNum(C_last_node_tai93, product.orbits.back().ascendingTai93, 6);
-        }
-    }
-
+    const bool passed = Verdict(json, r, readable ? &product : nullptr, row, reason);
+    if (readable) ProductCounts(product, row);
     if (!passed) {
         row.Set(C_outcome, "check-failed");
-        row.Set(C_reason, "check failed: " + (checkReason.empty() ? "no reason given" : checkReason));
+        row.Set(C_reason, "check failed: " + (reason.empty() ? "no reason given" : reason));
     } else {
         row.Set(C_outcome, "ok");
     }
+    return true;
+}
 
-    // Exports and the quicklook page.
-    if (passed && S("exports") == "yes") {
-        double seconds = 0;
-        const std::string oem = Abs(day + ".oem"), aem = Abs(day + ".aem");
-        r = Step({S("qlrdump"), "--oem", eph, "--out", oem});
-        seconds += r.seconds;
-        ChildResult r2 = r;
-        if (r.status == 0 && !stopSignal) {
-            r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", aem});
-            seconds += r2.seconds;
-        }
-        row.SetNum(C_export_seconds, seconds, 3);
-        if (Stopped({r, r2}, "an export", row, nodes)) return false;
-        if (r.status != 0 || r2.status != 0) {
-            row.Set(C_outcome, "check-failed");
-            row.Set(C_reason, std::string(r.status != 0 ? "OEM" : "AEM") + " export refused (status " +
-                                  std::to_string(r.status != 0 ? r.status : r2.status) + "; see " +
-                                  Rel(day + ".log") + ")");
-        } else {
-            row.Set(C_oem_path, Rel(day + ".oem"));
-            row.Set(C_aem_path, Rel(day + ".aem"));
-        }
+bool DayTask::Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+                      std::string& reason)
+{
+    Json check;
+    std::string error;
+    if (!ParseJson(json, check, error) || check.type != Json::Object) {
+        reason = "the check gave no verdict (" + Ending(r) + ")";
+        return false;
     }
-    if (S("plots") == "yes") {
-        r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
-        row.SetNum(C_plot_seconds, r.seconds, 3);
-        if (Stopped({r}, "qlrplot", row, nodes)) return false;
-        if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));
-        else if (row.Get(C_outcome) == "ok")
-            row.Set(C_reason, "no quicklook page: qlrplot ended with status " + std::to_string(r.status));
+    const Json* p = check.Find("passed");
+    const bool passed = p && p->type == Json::Bool && p->boolean && r.status == 0;
+    const Json* faults = check.Find("faults");
+    if (faults && faults->type == Json::Array && !faults->items.empty()) {
+        const Json* m = faults->items[0].Find("message");
+        if (m) reason = m->text;
+        if (faults->items.size() > 1) reason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
     }
-    Finish(row, nodes);
-    return !stopSignal;
+    if (product) NodeOffsets(check, *product, row);
+    // The check's warnings on orbit numbers, as it words them.
+    std::string numbering;
+    const Json* warnings = check.Find("warnings");
+    if (warnings && warnings->type == Json::Array)
+        for (const Json& w : warnings->items) {
+            const Json* kind = w.Find("kind");
+            const Json* message = w.Find("message");
+            if (kind && kind->text == "numbering" && message)
+                numbering += (numbering.empty() ? "" : "\n") + message->text;
+        }
+    if (!numbering.empty()) row.Set(C_numbering_warnings, numbering);
+    return passed;
+}
+
+// The exports of a day whose check passed, when the run wants them.
+bool DayTask::Exports(DayRow& row)
+{
+    if (row.Get(C_outcome) != "ok" || S("exports") != "yes") return true;
+    double seconds = 0;
+    const ChildResult r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
+    seconds += r.seconds;
+    ChildResult r2 = r;
+    if (r.status == 0 && !stopSignal) {
+        r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", Abs(day + ".aem")});
+        seconds += r2.seconds;
+    }
+    row.SetNum(C_export_seconds, seconds, 3);
+    if (Stopped({r, r2}, "an export", row)) return false;
+    if (r.status != 0 || r2.status != 0) {
+        row.Set(C_outcome, "check-failed");
+        row.Set(C_reason, std::string(r.status != 0 ? "OEM" : "AEM") + " export refused (status " +
+                              std::to_string(r.status != 0 ? r.status : r2.status) + "; see " + Rel(day + ".log") +
+                              ")");
+    } else {
+        row.Set(C_oem_path, Rel(day + ".oem"));
+        row.Set(C_aem_path, Rel(day + ".aem"));
+    }
+    return true;
+}
+
+// The quicklook page, when the run wants it.
+void DayTask::Plots(DayRow& row)
+{
+    if (S("plots") != "yes") return;
+    const ChildResult r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
+    row.SetNum(C_plot_seconds, r.seconds, 3);
+    if (Stopped({r}, "qlrplot", row)) return;
+    if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));
+    else if (row.Get(C_outcome) == "ok")
+        row.Set(C_reason, "no quicklook page: qlrplot ended with status " + std::to_string(r.status));
 }
 
 // The check's node offsets: for every orbit after the first, its first
@@ -400,8 +457,7 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
 // crossing before its node is one revolution short and the orbit carries the
 // previous number; before that node revolutions are counted toward zero and
 // a crossing after its node carries the next one.
-void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, const ElementSet& set, DayRow& row,
-                          std::string& nodes) const
+void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row)
 {
     const Json* offsets = check.Find("node_offsets");
     if (!offsets || offsets->type != Json::Array) return;
@@ -419,7 +475,7 @@ void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, co
             record->number >= static_cast<double>(product.records.size()))
             continue;
         const double crossing = product.records[static_cast<size_t>(record->number)].tai93;
-        const int numbering = crossing >= set.countNodeTai93 ? (offset->number < 0 ? -1 : 0)
+        const int numbering = crossing >= set->countNodeTai93 ? (offset->number < 0 ? -1 : 0)
                                                              : (offset->number > 0 ? 1 : 0);
         if (std::fabs(offset->number) > std::fabs(largest)) largest = offset->number;
         hazards += numbering != 0;
@@ -448,12 +504,28 @@ void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, co
     }
 }
 
-void DayTask::Finish(DayRow& row, const std::string& nodes)
+void DayTask::Finish(DayRow& row)
 {
+    SignProducts(row);
+    row.Set(C_finished_utc, NowUtcText());
+    row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
+
     std::string error;
+    if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
+        toolkit::Say(dir + "/manifest.json: cannot write: " + error);
+    if (log.IsOpen() && !log.Commit()) {
+        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
+        log.Discard();
+    }
+    if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
+        toolkit::Say(dir + "/result.txt: cannot write: " + error);
+}
+
+void DayTask::SignProducts(DayRow& row)
+{
     // Hashes and identities of the day's products, so that a later run can
     // tell that they are still the ones this run made.
-    std::string signatures;
+    std::string signatures, error;
     const std::pair<Column, Column> products[] = {
         {C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}, {C_oem_path, C_oem_sha256}, {C_aem_path, C_aem_sha256}};
     for (const auto& p : products) {
@@ -488,17 +560,6 @@ void DayTask::Finish(DayRow& row, const std::string& nodes)
         else row.Clear(C_quicklook_path);
     }
     row.Set(C_products_signature, signatures);
-    row.Set(C_finished_utc, NowUtcText());
-    row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
-
-    if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
-        toolkit::Say(dir + "/manifest.json: cannot write: " + error);
-    if (log.IsOpen() && !log.Commit()) {
-        toolkit::Say(dir + "/" + day + ".log: " + log.Error());
-        log.Discard();
-    }
-    if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
-        toolkit::Say(dir + "/result.txt: cannot write: " + error);
 }
 
 std::string DayTask::Manifest(const DayRow& row) const
@@ -522,13 +583,8 @@ std::string DayTask::Manifest(const DayRow& row) const
          Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
          ", \"max_element_age_days\": " + S("max_element_age") + "}\n  },\n";
     m += "  \"programs\": [";
-    const std::string versions = S("versions");
-    for (size_t a = 0, n = 0; a < versions.size(); ++n) {
-        size_t b = versions.find('\n', a);
-        if (b == std::string::npos) b = versions.size();
-        m += (n ? ", " : "") + Escaped(versions.substr(a, b - a));
-        a = b + 1;
-    }
+    const std::vector<std::string> versions = Lines(S("versions"));
+    for (size_t i = 0; i < versions.size(); ++i) m += (i ? ", " : "") + Escaped(versions[i]);
     m += "],\n";
     m += "  \"environment\": {";
     for (size_t i = 0; i < env.size(); ++i)

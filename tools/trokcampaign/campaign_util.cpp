@@ -1,6 +1,7 @@
 #include "campaign_util.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -513,6 +514,18 @@ std::map<std::string, std::string> KeyValues(const std::string& text, char separ
     return values;
 }
 
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t a = 0; a < text.size();) {
+        size_t b = text.find('\n', a);
+        if (b == std::string::npos) b = text.size();
+        lines.push_back(text.substr(a, b - a));
+        a = b + 1;
+    }
+    return lines;
+}
+
 std::string FirstLine(const std::string& text)
 {
     size_t a = 0;
@@ -557,5 +570,45 @@ void KeepStopSignals()
         sigaction(sig, &sa, nullptr);
     }
 }
+
+namespace {
+
+volatile sig_atomic_t stopRequest = 0;
+int wakeFd = -1;   // the wake-up pipe's writing end
+int dozeFd = -1;   // and its reading end
+
+void OnDriverSignal(int sig)
+{
+    const int saved = errno;
+    if (sig != SIGCHLD) stopRequest = sig;
+    const char c = 0;
+    if (wakeFd >= 0) (void)!write(wakeFd, &c, 1);
+    errno = saved;
+}
+
+} // namespace
+
+bool WatchStopSignals()
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    dozeFd = fds[0];
+    wakeFd = fds[1];
+    CatchStopSignals(OnDriverSignal, true);
+    return true;
+}
+
+int StopRequest() { return stopRequest; }
+
+void Doze(int ms)
+{
+    pollfd p{dozeFd, POLLIN, 0};
+    poll(&p, 1, ms);
+    char buf[256];
+    while (read(dozeFd, buf, sizeof buf) > 0) {
+    }
+}
+
+void Fail(const std::string& message) { throw Failure{message}; }
 
 } // namespace campaign

@@ -39,119 +39,142 @@ bool Number(const std::string& text, double& out)
     return !text.empty() && *end == '\0' && std::isfinite(out);
 }
 
-} // namespace
+// What the command line asks for.
+struct Options {
+    std::string command;                // run, status, report or task
+    campaign::RunOptions run;           // run
+    std::string campaign;               // status, report and task: the campaign folder
+    bool json = false;                  // status --json
+    std::vector<std::string> days;      // task
+};
 
-int main(int argc, char** argv)
+// Before the command: --help and --version, or an option of a command: say
+// where it belongs.
+[[noreturn]] void OptionBeforeCommand(int argc, char** argv)
 {
-    if (argc < 2) {
-        toolkit::SetProgramName("trokcampaign");
-        toolkit::Fail("give a command: run, status or report (see trokcampaign --help)");
-    }
-    const std::string command = argv[1];
-    if (command.size() > 1 && command[0] == '-') {
-        // --help and --version, or an option before the command: say where it belongs.
-        toolkit::CommandLine cl(argc, argv, "trokcampaign", kUsage);
-        cl.Next();
-        for (const char* known : {"--archive", "--list", "--elements", "--out", "--config", "--engine", "-j",
-                                  "--jobs", "--exports", "--plots", "--max-element-age", "--timeout",
-                                  "--days-per-task", "--redo", "--no-wait"})
-            if (command == known) cl.Usage(command + " is an option of run: trokcampaign run " + command + " ...");
-        if (command == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
-        cl.Unknown();
-    }
-    // The command's own arguments, walked from the one after it.
-    toolkit::CommandLine cl(argc - 1, argv + 1, "trokcampaign", kUsage);
+    const std::string option = argv[1];
+    toolkit::CommandLine cl(argc, argv, "trokcampaign", kUsage);
+    cl.Next();
+    for (const char* known : {"--archive", "--list", "--elements", "--out", "--config", "--engine", "-j", "--jobs",
+                              "--exports", "--plots", "--max-element-age", "--timeout", "--days-per-task", "--redo",
+                              "--no-wait"})
+        if (option == known) cl.Usage(option + " is an option of run: trokcampaign run " + option + " ...");
+    if (option == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
+    cl.Unknown();
+}
 
-    if (command == "task") {
-        // A task of days, started by the driver (under pgsentry) or by a
-        // Slurm array task.
-        std::vector<std::string> operands;
-        while (cl.Next()) {
-            if (!cl.Operand()) cl.Unknown();
-            operands.push_back(cl.Arg());
-        }
-        if (operands.size() < 2) cl.Usage("task needs a campaign folder and days");
-        return campaign::RunTask(operands[0], std::vector<std::string>(operands.begin() + 1, operands.end()));
-    }
-    if (command == "status" || command == "report") {
-        std::string dir;
-        bool json = false;
-        while (cl.Next()) {
-            if (command == "status" && cl.Is("--json")) json = true;
-            else if (!cl.Operand()) cl.Unknown();
-            else if (dir.empty()) dir = cl.Arg();
-            else cl.Usage("give one campaign folder");
-        }
-        if (dir.empty()) cl.Usage(command + " needs a campaign folder");
-        return command == "status" ? campaign::StatusCommand(dir, json) : campaign::ReportCommand(dir);
-    }
-    if (command != "run") cl.Usage("unknown command " + command);
-
-    campaign::RunOptions o;
-    o.argv.push_back("trokcampaign");
-    o.argv.push_back("run");
+// run's options; each also into `argv` as the redo command repeats it
+// (paths absolute, numbers as given).
+void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
+{
+    o.argv = {"trokcampaign", "run"};
     while (cl.Next()) {
         const std::string a = cl.Arg();
         if (cl.Operand()) cl.Usage("run takes no operand, not \"" + a + "\"");
-        if (a == "--exports") o.exports = true;
-        else if (a == "--plots") o.plots = true;
-        else if (a == "--no-wait") o.noWait = true;
-        else if (a == "--archive" || a == "--list" || a == "--elements" || a == "--out" || a == "--config") {
+        bool valued = true;
+        std::string shown;   // the option's value in the redo command
+        if (a == "--exports") {
+            o.exports = true;
+            valued = false;
+        } else if (a == "--plots") {
+            o.plots = true;
+            valued = false;
+        } else if (a == "--no-wait") {
+            o.noWait = true;
+            valued = false;
+        } else if (a == "--archive" || a == "--list" || a == "--elements" || a == "--out" || a == "--config") {
             const std::string v = cl.Value();
             (a == "--archive" ? o.archive : a == "--list" ? o.list : a == "--elements" ? o.elements :
              a == "--out" ? o.out : o.config) = v;
-            o.argv.push_back(a);
-            o.argv.push_back(campaign::AbsolutePath(v));
-            continue;
+            shown = campaign::AbsolutePath(v);
         } else if (a == "--engine") {
-            o.engine = cl.OneOf({"local", "slurm"});
-            o.argv.push_back(a);
-            o.argv.push_back(o.engine);
-            continue;
+            shown = o.engine = cl.OneOf({"local", "slurm"});
         } else if (a == "-j" || a == "--jobs") {
             o.jobs = static_cast<int>(cl.Whole(1, 1024, "a number of jobs from 1 to 1024"));
-            o.argv.push_back(a);
-            o.argv.push_back(std::to_string(o.jobs));
-            continue;
+            shown = std::to_string(o.jobs);
         } else if (a == "--days-per-task") {
             o.daysPerTask = static_cast<int>(cl.Whole(1, 10000));
-            o.argv.push_back(a);
-            o.argv.push_back(std::to_string(o.daysPerTask));
-            continue;
+            shown = std::to_string(o.daysPerTask);
         } else if (a == "--max-element-age") {
-            const std::string v = cl.Value();
-            if (!Number(v, o.maxElementAge) || o.maxElementAge < 0)
-                cl.BadValue(v, "a number of days (0: no limit)");
-            o.argv.push_back(a);
-            o.argv.push_back(v);
-            continue;
+            shown = cl.Value();
+            if (!Number(shown, o.maxElementAge) || o.maxElementAge < 0)
+                cl.BadValue(shown, "a number of days (0: no limit)");
         } else if (a == "--timeout") {
-            const std::string v = cl.Value();
-            if (!Number(v, o.timeout) || o.timeout <= 0) cl.BadValue(v, "a number of seconds above 0");
-            o.argv.push_back(a);
-            o.argv.push_back(v);
-            continue;
+            shown = cl.Value();
+            if (!Number(shown, o.timeout) || o.timeout <= 0) cl.BadValue(shown, "a number of seconds above 0");
         } else if (a == "--redo") {
-            const std::string v = cl.Value();
-            for (size_t at = 0; at <= v.size();) {
-                size_t comma = v.find(',', at);
-                if (comma == std::string::npos) comma = v.size();
-                const std::string day = v.substr(at, comma - at);
+            shown = cl.Value();
+            for (size_t at = 0; at <= shown.size();) {
+                size_t comma = shown.find(',', at);
+                if (comma == std::string::npos) comma = shown.size();
+                const std::string day = shown.substr(at, comma - at);
                 if (!campaign::ValidDay(day)) cl.BadValue(day, "days YYYY-MM-DD");
                 o.redo.push_back(day);
                 at = comma + 1;
             }
-            o.argv.push_back(a);
-            o.argv.push_back(v);
-            continue;
         } else {
             cl.Unknown();
         }
         o.argv.push_back(a);
+        if (valued) o.argv.push_back(shown);
     }
     if (o.archive.empty() == o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
     if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
     if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
     if (o.noWait && o.engine != "slurm") cl.Usage("--no-wait goes with --engine slurm");
-    return campaign::RunCampaign(o);
+}
+
+// status CAMPAIGN [--json] and report CAMPAIGN.
+void ParseFolder(toolkit::CommandLine& cl, Options& o)
+{
+    while (cl.Next()) {
+        if (o.command == "status" && cl.Is("--json")) o.json = true;
+        else if (!cl.Operand()) cl.Unknown();
+        else if (o.campaign.empty()) o.campaign = cl.Arg();
+        else cl.Usage("give one campaign folder");
+    }
+    if (o.campaign.empty()) cl.Usage(o.command + " needs a campaign folder");
+}
+
+// task CAMPAIGN DAY...: a task of days, started by the driver (under
+// pgsentry) or by a Slurm array task.
+void ParseTask(toolkit::CommandLine& cl, Options& o)
+{
+    std::vector<std::string> operands;
+    while (cl.Next()) {
+        if (!cl.Operand()) cl.Unknown();
+        operands.push_back(cl.Arg());
+    }
+    if (operands.size() < 2) cl.Usage("task needs a campaign folder and days");
+    o.campaign = operands[0];
+    o.days.assign(operands.begin() + 1, operands.end());
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    if (argc < 2) {
+        toolkit::SetProgramName("trokcampaign");
+        toolkit::Fail("give a command: run, status or report (see trokcampaign --help)");
+    }
+    Options o;
+    o.command = argv[1];
+    if (o.command.size() > 1 && o.command[0] == '-') OptionBeforeCommand(argc, argv);
+    // The command's own arguments, walked from the one after it.
+    toolkit::CommandLine cl(argc - 1, argv + 1, "trokcampaign", kUsage);
+    if (o.command == "run") ParseRun(cl, o.run);
+    else if (o.command == "status" || o.command == "report") ParseFolder(cl, o);
+    else if (o.command == "task") ParseTask(cl, o);
+    else cl.Usage("unknown command " + o.command);
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options o = ParseOptions(argc, argv);
+    if (o.command == "task") return campaign::RunTask(o.campaign, o.days);
+    if (o.command == "status") return campaign::StatusCommand(o.campaign, o.json);
+    if (o.command == "report") return campaign::ReportCommand(o.campaign);
+    return campaign::RunCampaign(o.run);
 }

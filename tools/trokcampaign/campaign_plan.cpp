@@ -1,0 +1,344 @@
+#include "campaign_plan.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "campaign_slurm.h"
+#include "campaign_util.h"
+#include "orbitlib_class_noradelements.h"
+#include "timelib_proc_TAI93.h"
+#include "toolkit_cli.h"
+#include "toolkit_sha256.h"
+#include "toolkit_text.h"
+#include "vn_class_configurationfile.h"
+#include "vn_class_configurationlist.h"
+#include "vn_class_packetfile.h"
+#include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
+#include "vn_version.h"
+
+namespace campaign {
+
+namespace {
+
+// The day of a packet file from its path: .../YYYY/MM/DD.ext, or a name
+// holding YYYY-MM-DD or YYYYMMDD; "" when the path names none.
+std::string DayFromPath(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string stem = base.substr(0, base.find('.'));
+    if (stem.size() == 2 && slash != std::string::npos && slash >= 8) {
+        // .../YYYY/MM/DD.ext
+        const std::string d = path.substr(slash - 7, 4) + "-" + path.substr(slash - 2, 2) + "-" + stem;
+        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && ValidDay(d)) return d;
+    }
+    for (size_t i = 0; i + 10 <= base.size(); ++i)
+        if (ValidDay(base.substr(i, 10))) return base.substr(i, 10);
+    for (size_t i = 0; i + 8 <= base.size(); ++i) {
+        const std::string d = base.substr(i, 4) + "-" + base.substr(i + 4, 2) + "-" + base.substr(i + 6, 2);
+        bool digits = true;
+        for (size_t k = i; k < i + 8; ++k) digits = digits && std::isdigit(static_cast<unsigned char>(base[k]));
+        if (digits && ValidDay(d)) return d;
+    }
+    return "";
+}
+
+// The UTC day of a packet file's first packet, read as trokproc reads it.
+std::string DayFromPackets(const std::string& path)
+{
+    packetfile file(path, trokpacket::apid);
+    if (!file.good() || file.NoPackets() < 1) return "";
+    trokpacket first;
+    file.ReadPacket(first, file.BegPacket());
+    if (file.fail()) return "";
+    const std::string utc = UtcText(JulianDayToTAI93(first.TimeTag()));
+    return utc.size() >= 10 && ValidDay(utc.substr(0, 10)) ? utc.substr(0, 10) : "";
+}
+
+bool IsDigits(const std::string& s, size_t n)
+{
+    if (s.size() != n) return false;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+std::vector<std::string> Entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (const dirent* e = readdir(d)) names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// DIR/YYYY/MM/DD.pkt, each day once; the days between the first and the
+// last without a file are planned as missing (empty path).
+std::map<std::string, std::string> ArchiveDays(const std::string& archive)
+{
+    struct stat st;
+    if (stat(archive.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        Fail(archive + ": not a folder of packet files (DIR/YYYY/MM/DD.pkt)");
+    std::map<std::string, std::string> days;
+    for (const std::string& y : Entries(archive)) {
+        if (!IsDigits(y, 4)) continue;
+        for (const std::string& m : Entries(archive + "/" + y)) {
+            if (!IsDigits(m, 2)) continue;
+            for (const std::string& f : Entries(archive + "/" + y + "/" + m)) {
+                if (f.size() != 6 || f.compare(2, 4, ".pkt") != 0 || !IsDigits(f.substr(0, 2), 2)) continue;
+                const std::string day = y + "-" + m + "-" + f.substr(0, 2);
+                if (!ValidDay(day)) continue;
+                days[day] = archive + "/" + y + "/" + m + "/" + f;
+            }
+        }
+    }
+    if (days.empty()) Fail(archive + ": no packet files (DIR/YYYY/MM/DD.pkt)");
+    const long first = DayNumber(days.begin()->first), last = DayNumber(days.rbegin()->first);
+    for (long n = first; n <= last; ++n) days.emplace(DayText(n), "");
+    return days;
+}
+
+// One packet file a line; each file's day from its path, else from its
+// first packet. Two files of one day are refused.
+std::map<std::string, std::string> ListDays(const std::string& list)
+{
+    std::string text, error;
+    if (!ReadText(list, text, error)) Fail(list + ": cannot read the list of packet files: " + error);
+    std::map<std::string, std::string> days;
+    size_t lineNo = 0;
+    for (std::string line : Lines(text)) {
+        ++lineNo;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (line.empty()) continue;
+        if (line.find('\t') != std::string::npos)
+            Fail(list + ": line " + std::to_string(lineNo) + ": names with tabs cannot be used");
+        const std::string path = AbsolutePath(line);
+        std::string day = DayFromPath(path);
+        if (day.empty()) day = DayFromPackets(path);
+        if (day.empty())
+            Fail(list + ": line " + std::to_string(lineNo) + ": " + line +
+                 ": no day in its name (YYYY/MM/DD.pkt, YYYY-MM-DD or YYYYMMDD) and no packet to date it by");
+        auto it = days.find(day);
+        if (it != days.end())
+            Fail(list + ": line " + std::to_string(lineNo) + ": " + line + " and " + it->second +
+                 " are both packet files of " + day);
+        days[day] = path;
+    }
+    if (days.empty()) Fail(list + ": no packet files listed");
+    return days;
+}
+
+// The satellite name and the text of trokproc's configuration file, read
+// by trokproc's own reader.
+void ReadConfiguration(const std::string& path, std::string& satellite, std::string& text)
+{
+    cfg_list list;
+    satellite = list.getvalue("-noradsatname");
+    text.clear();
+    if (path.empty()) return;   // the built-in defaults
+    std::string error;
+    if (!ReadText(path, text, error)) Fail(path + ": cannot read the configuration file: " + error);
+    configurationfile file(path);
+    std::string keyword, value;
+    while (file.readline(keyword, value))
+        if (!list.setvalue(keyword, value))
+            Fail(path + ": not a trokproc configuration file: unknown keyword " + keyword);
+    satellite = list.getvalue("-noradsatname");
+}
+
+std::string ProgramVersion(const std::string& path)
+{
+    std::string out;
+    const ChildResult r = RunChild({path, "--version"}, {}, -1, &out);
+    const std::string line = FirstLine(out);
+    if (r.status != 0 || line.empty()) Fail(path + ": cannot tell its version (--version)");
+    return line;
+}
+
+// Why the products of a day that made them must be made again, or "" when
+// they are still the ones this campaign made and all that is wanted.
+// Products only touched are signed again in `refreshed`.
+std::string WhyRemake(const DayRow& row, const RunOptions& o, const std::string& campaignDir, DayRow& refreshed)
+{
+    const std::string outcome = row.Get(C_outcome);
+    // The products: each as this campaign made it, by identity or by content.
+    std::map<std::string, std::string> made = KeyValues(row.Get(C_products_signature), ';');
+    std::vector<std::pair<Column, Column>> wanted = {{C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}};
+    if (o.exports && outcome == "ok") {
+        if (!row.Has(C_oem_path) || !row.Has(C_aem_path)) return "exports wanted";
+        wanted.push_back({C_oem_path, C_oem_sha256});
+        wanted.push_back({C_aem_path, C_aem_sha256});
+    }
+    if (o.plots && !row.Has(C_quicklook_path)) return "quicklook page wanted";
+    bool resigned = false;
+    for (const auto& w : wanted) {
+        const std::string rel = row.Get(w.first);
+        if (rel.empty()) return "products missing";
+        std::string now;
+        if (!FileSignature(campaignDir + "/" + rel, now)) return "products missing";
+        if (now == made[rel]) continue;
+        std::string hash, error;
+        uint64_t size = 0;
+        if (!toolkit::Sha256File(campaignDir + "/" + rel, hash, size, error) || hash != row.Get(w.second))
+            return "products changed";
+        made[rel] = now;
+        resigned = true;
+    }
+    if (o.plots) {
+        std::string now;
+        if (!FileSignature(campaignDir + "/" + row.Get(C_quicklook_path), now)) return "quicklook page missing";
+    }
+    if (resigned) {
+        std::string s;
+        for (const auto& m : made) s += m.first + "=" + m.second + ";";
+        refreshed.Set(C_products_signature, s);
+    }
+    return "";
+}
+
+// Why a day must run, or "" when its row is up to date.
+std::string WhyRun(const DayRow& row, const std::string& packet, const ElementHistory& history,
+                   const std::string& configHash, const std::string& versionsHash,
+                   const RunOptions& o, const std::string& campaignDir, DayRow& refreshed)
+{
+    const std::string outcome = row.Get(C_outcome);
+    if (outcome.empty()) return "new";
+    if (outcome == "stopped") return "stopped before";
+    if (outcome == "missing") return "packet file appeared";
+    if (row.Get(C_packet_path) != packet) return "another packet file";
+    std::string signature;
+    if (!FileSignature(packet, signature)) return "packet file unreadable";
+    if (signature != row.Get(C_packet_signature)) {
+        // Touched or replaced: the content decides.
+        std::string hash, error;
+        uint64_t size = 0;
+        if (!toolkit::Sha256File(packet, hash, size, error) || hash != row.Get(C_packet_sha256))
+            return "packet file changed";
+        refreshed.Set(C_packet_signature, signature);
+    }
+    if (row.Get(C_config_sha256) != configHash) return "configuration changed";
+    if (row.Get(C_versions_sha256) != versionsHash) return "program versions changed";
+    const double first = row.Num(C_first_packet_tai93, DayStartTai93(row.Get(C_day)));
+    const double last = row.Num(C_last_packet_tai93, first);
+    double age = 0;
+    const ElementSet* set = ChooseElementSet(history, first, last, age);
+    if ((set ? set->sha256 : std::string()) != row.Get(C_element_sha256)) return "element set changed";
+    if (outcome != "ok" && outcome != "check-failed") return "";
+    return WhyRemake(row, o, campaignDir, refreshed);
+}
+
+} // namespace
+
+RunInputs ReadInputs(const RunOptions& o)
+{
+    RunInputs in;
+    in.configSource = o.config.empty() ? "" : AbsolutePath(o.config);
+    ReadConfiguration(in.configSource, in.satellite, in.configText);
+    in.ageText = toolkit::FixedText(o.maxElementAge, 6);
+    in.configHash = toolkit::Sha256Hex(in.configText + "\n-- max-element-age " + in.ageText + "\n");
+
+    in.trokproc = LocateProgram("trokproc", "TROKPROC");
+    in.qlrdump = LocateProgram("qlrdump", "QLRDUMP");
+    in.pgsentry = LocateProgram("pgsentry", "PGSENTRY");
+    in.qlrplot = LocateProgram("qlrplot", "QLRPLOT");
+    for (const auto& p : {std::make_pair("trokproc", in.trokproc), std::make_pair("qlrdump", in.qlrdump),
+                          std::make_pair("pgsentry", in.pgsentry)})
+        if (p.second.empty()) Fail(std::string("cannot find ") + p.first + " (beside trokcampaign or on PATH)");
+    if (o.plots && in.qlrplot.empty()) Fail("cannot find qlrplot (beside trokcampaign or on PATH)");
+    in.arrayScript = o.engine == "slurm" ? LocateArrayScript() : "";
+    if (o.engine == "slurm" && in.arrayScript.empty())
+        Fail("cannot find trokarray.sbatch (set TROKARRAY, or install trokproc's job scripts)");
+    in.versions = "trokcampaign " TROK_VERSION "\n" + ProgramVersion(in.trokproc) + "\n" +
+                  ProgramVersion(in.qlrdump) + "\n" + ProgramVersion(in.pgsentry) + "\n";
+    if (!in.qlrplot.empty()) in.versions += ProgramVersion(in.qlrplot) + "\n";
+    in.versionsHash = toolkit::Sha256Hex(in.versions);
+
+    in.historyPath = AbsolutePath(o.elements);
+    std::string error;
+    if (!ReadElementHistory(in.historyPath, in.satellite, in.history, error))
+        Fail(o.elements + ": cannot read the element sets: " + error);
+    if (in.history.sets.empty())
+        toolkit::Warn(o.elements + ": no element set of " + in.satellite + ": every day ends as no-elements");
+    if (in.history.badCheckDigits)
+        toolkit::Warn(o.elements + ": " + std::to_string(in.history.badCheckDigits) + " element set" +
+                      (in.history.badCheckDigits == 1 ? "" : "s") + " of " + in.satellite +
+                      " with wrong check digits left out");
+
+    SelectPacketLayout(in.satellite);
+    return in;
+}
+
+std::map<std::string, std::string> PlannedDays(const RunOptions& o)
+{
+    return o.archive.empty() ? ListDays(o.list) : ArchiveDays(AbsolutePath(o.archive));
+}
+
+DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
+                     std::map<std::string, DayRow>& days, const std::string& campaignDir)
+{
+    const std::set<std::string> redo(o.redo.begin(), o.redo.end());
+    for (const std::string& d : redo)
+        if (!planned.count(d)) Fail("--redo " + d + ": not a day of this campaign");
+    DayChoice choice;
+    for (const auto& p : planned) {
+        DayRow& row = days[p.first];
+        const bool exists = !p.second.empty() && access(p.second.c_str(), F_OK) == 0;
+        if (!exists) {
+            const std::string path = p.second.empty() ? (o.archive.empty() ? std::string() :
+                AbsolutePath(o.archive) + "/" + p.first.substr(0, 4) + "/" + p.first.substr(5, 2) + "/" +
+                p.first.substr(8, 2) + ".pkt") : p.second;
+            if (row.Get(C_outcome) != "missing" || row.Get(C_packet_path) != path) {
+                row.Set(C_day, p.first);
+                row.Set(C_outcome, "missing");
+                row.Set(C_reason, "no packet file " + path);
+                row.Set(C_packet_path, path);
+                choice.changed.push_back(&row);
+            }
+            continue;
+        }
+        DayRow refreshed = row;
+        const std::string why = redo.count(p.first) ? "asked to redo" :
+            WhyRun(row, p.second, in.history, in.configHash, in.versionsHash, o, campaignDir, refreshed);
+        if (!why.empty()) choice.toRun.push_back(p.first);
+        else if (refreshed.Get(C_packet_signature) != row.Get(C_packet_signature) ||
+                 refreshed.Get(C_products_signature) != row.Get(C_products_signature)) {
+            row = refreshed;
+            choice.changed.push_back(&row);
+        }
+    }
+    // Days of the catalog that the archive or list no longer holds.
+    for (auto& kv : days)
+        if (!planned.count(kv.first) && kv.second.Get(C_outcome) != "missing") {
+            kv.second.Set(C_outcome, "missing");
+            kv.second.Set(C_reason, "no longer in the " + std::string(o.archive.empty() ? "list" : "archive"));
+            choice.changed.push_back(&kv.second);
+        }
+    return choice;
+}
+
+Plan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
+              const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned)
+{
+    Plan plan;
+    plan.settings = {{"run_id", std::to_string(runId)}, {"campaign", campaignDir},
+                     {"satellite", in.satellite}, {"config", campaignDir + "/run/configfile"},
+                     {"config_source", in.configSource}, {"config_sha256", in.configHash},
+                     {"versions", in.versions}, {"versions_sha256", in.versionsHash},
+                     {"max_element_age", in.ageText},
+                     {"exports", o.exports ? "yes" : "no"}, {"plots", o.plots ? "yes" : "no"},
+                     {"engine", o.engine}, {"trokproc", in.trokproc}, {"qlrdump", in.qlrdump},
+                     {"qlrplot", in.qlrplot}, {"elements", campaignDir + "/run/elements.tle"},
+                     {"history", in.historyPath}, {"days_per_task", std::to_string(o.daysPerTask)}};
+    for (const std::string& d : toRun) plan.days.emplace_back(d, planned.at(d));
+    return plan;
+}
+
+} // namespace campaign

@@ -1,0 +1,64 @@
+#ifndef CAMPAIGN_RESULTS_H
+#define CAMPAIGN_RESULTS_H
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "campaign_catalog.h"
+
+// The days' results as the driver collects them from its tasks: read from
+// the days' result files, shown as progress, stored in the catalog as they
+// come and, at the end of a run, with the checks between days and the
+// report.
+namespace campaign {
+
+// What one run of the driver (or the command that folds in a Slurm job's
+// results) changes; written to the catalog as it goes and at the end.
+struct RunState {
+    std::string campaignDir;
+    long long runId = -1;
+    std::vector<DayRow*> finished;                                 // in the order they finished
+    std::map<std::string, std::vector<Catalog::Node>> nodesOf;     // their node offsets
+    size_t stored = 0;                                             // finished days already stored
+    std::chrono::steady_clock::time_point lastStore = std::chrono::steady_clock::now();
+};
+
+// The day's result of run `runId`, read into `row`; false when the day has
+// none (its task ended before it, or the result is of an earlier run).
+bool TakeResult(RunState& st, const std::string& day, DayRow& row);
+
+// `row` as a day of this run that was stopped before its result, and why.
+void MarkStopped(RunState& st, DayRow& row, const std::string& day, const std::string& packet,
+                 const std::string& reason);
+
+// The finished days go to the catalog every few seconds (or now), so that a
+// driver that dies keeps most of its work. Throws Failure.
+void StoreFinished(Catalog& catalog, RunState& st, bool now);
+
+// The end of a run: the checks between days, every changed row and the
+// node offsets into the catalog at once, and the report. Throws Failure.
+void CompleteRun(Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st,
+                 const std::vector<DayRow*>& changed, const std::map<std::string, std::string>& settings);
+
+// Progress on standard error: one line kept up to date on a terminal,
+// otherwise a line per day.
+class Progress
+{
+public:
+    explicit Progress(size_t days);
+    // A day has finished.
+    void Day(const DayRow& row);
+    // The terminal's line again (with a line break when `last`).
+    void Line(bool last);
+
+private:
+    size_t total, done = 0, failed = 0;
+    bool terminal;
+    std::chrono::steady_clock::time_point start;
+};
+
+} // namespace campaign
+
+#endif
