@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -77,6 +78,21 @@ void EndGroup(pid_t group)
     if (left) kill(-group, SIGKILL);
 }
 
+// Before the driver gives up (a task that cannot start, a catalog that
+// cannot be written): every running task is stopped and reaped, so that no
+// task runs on unwatched; their days count as stopped at the next run.
+void StopAll(std::vector<Task>& running)
+{
+    for (Task& t : running) Terminate(t);
+    for (Task& t : running) {
+        int ws = 0;
+        while (waitpid(t.pid, &ws, 0) < 0 && errno == EINTR) {
+        }
+        EndGroup(t.pid);
+    }
+    running.clear();
+}
+
 // Time limits: SIGTERM, then SIGKILL to the group 2 s later.
 void EnforceLimits(std::vector<Task>& running)
 {
@@ -129,45 +145,47 @@ void RunLocal(const RunOptions& o, const std::string& pgsentry, const Plan& plan
     KeepStopSignals();
     std::vector<Task> running;
     size_t next = 0;
-    while (next < plan.days.size() || !running.empty()) {
-        while (!StopRequest() && next < plan.days.size() && static_cast<int>(running.size()) < slots) {
-            Task t;
-            for (int k = 0; k < o.daysPerTask && next < plan.days.size(); ++k) t.days.push_back(plan.days[next++].first);
-            std::vector<std::string> argv = {pgsentry, self, "task", st.campaignDir};
-            argv.insert(argv.end(), t.days.begin(), t.days.end());
-            const int spawned = Spawn(argv, taskLog.Fd(), t.pid);
-            if (spawned != 0) {
-                for (Task& r : running) Terminate(r);
-                Fail(pgsentry + ": cannot start a task: " + std::strerror(spawned));
+    try {
+        while (next < plan.days.size() || !running.empty()) {
+            while (!StopRequest() && next < plan.days.size() && static_cast<int>(running.size()) < slots) {
+                Task t;
+                for (int k = 0; k < o.daysPerTask && next < plan.days.size(); ++k) t.days.push_back(plan.days[next++].first);
+                std::vector<std::string> argv = {pgsentry, self, "task", st.campaignDir};
+                argv.insert(argv.end(), t.days.begin(), t.days.end());
+                const int spawned = Spawn(argv, taskLog.Fd(), t.pid);
+                if (spawned != 0) Fail(pgsentry + ": cannot start a task: " + std::strerror(spawned));
+                t.started = std::chrono::steady_clock::now();
+                t.limit = o.timeout * static_cast<double>(t.days.size());
+                running.push_back(t);
             }
-            t.started = std::chrono::steady_clock::now();
-            t.limit = o.timeout * static_cast<double>(t.days.size());
-            running.push_back(t);
-        }
-        if (StopRequest())
-            for (Task& t : running) Terminate(t);
+            if (StopRequest())
+                for (Task& t : running) Terminate(t);
 
-        // Reap whatever ended.
-        bool reaped = false;
-        for (size_t i = 0; i < running.size();) {
-            int ws = 0;
-            if (waitpid(running[i].pid, &ws, WNOHANG) != running[i].pid) {
-                ++i;
-                continue;
+            // Reap whatever ended.
+            bool reaped = false;
+            for (size_t i = 0; i < running.size();) {
+                int ws = 0;
+                if (waitpid(running[i].pid, &ws, WNOHANG) != running[i].pid) {
+                    ++i;
+                    continue;
+                }
+                const Task t = running[i];
+                running.erase(running.begin() + static_cast<long>(i));
+                if (t.termed) EndGroup(t.pid);
+                Collect(t, WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), packets, days, st, progress);
+                reaped = true;
             }
-            const Task t = running[i];
-            running.erase(running.begin() + static_cast<long>(i));
-            if (t.termed) EndGroup(t.pid);
-            Collect(t, WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws), packets, days, st, progress);
-            reaped = true;
+            EnforceLimits(running);
+            StoreFinished(catalog, st, false);
+            if (StopRequest() && next < plan.days.size()) next = plan.days.size();
+            if (!reaped && !running.empty()) {
+                progress.Line(false);
+                Doze(250);
+            }
         }
-        EnforceLimits(running);
-        StoreFinished(catalog, st, false);
-        if (StopRequest() && next < plan.days.size()) next = plan.days.size();
-        if (!reaped && !running.empty()) {
-            progress.Line(false);
-            Doze(250);
-        }
+    } catch (const Failure&) {
+        StopAll(running);
+        throw;
     }
     progress.Line(true);
     if (!taskLog.Commit()) toolkit::Warn(taskLog.Name() + ": " + taskLog.Error());
