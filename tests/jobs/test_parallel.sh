@@ -231,6 +231,10 @@ expect "Ctrl-C retry: three ok lines, products pass" \
 expect "empty packet file name: status 2" '[ $? -eq 2 ] && grep -q "empty packet file name" usage.err'
 "$src/jobs/trokjob" in/.pkt elements.tle out 2> usage.err
 expect "nameless packet file: status 2, nothing named .eph" '[ $? -eq 2 ] && [ ! -e out/.eph ]'
+# A job whose pair passes says nothing on standard error (the check's
+# per-orbit node offsets are its report, not a message).
+"$src/jobs/trokjob" in/day4.pkt elements.tle quiet >/dev/null 2> quiet.err
+expect "passing job: status 0, nothing on standard error" '[ $? -eq 0 ] && [ ! -s quiet.err ]'
 # A satellite missing from the element file gives products the check refuses.
 printf -- '-noradsatname NOSUCHSAT\n' > nosuchsat.cfg
 "$src/jobs/trokjob" --config nosuchsat.cfg in/day1.pkt elements.tle checkfail >/dev/null 2> check.err
