@@ -268,7 +268,7 @@ std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalF
     if (att.records.size() != eph.records.size())
         return "the ephemeris file holds " + std::to_string(eph.records.size()) +
                " records, the attitude file " + std::to_string(att.records.size());
-    quaternions.resize(eph.records.size());
+    quaternions.reserve(eph.records.size());
     for (size_t i = 0; i < eph.records.size(); ++i) {
         const ProductRecord& e = eph.records[i];
         const ProductRecord& a = att.records[i];
@@ -277,11 +277,13 @@ std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalF
             return "record " + std::to_string(i) + " has different times in the two files";
         }
         std::string reason;
-        if (!RecordQuaternion(e, a, orbitalFrame, quaternions[i], reason)) {
+        Quat q;
+        if (!RecordQuaternion(e, a, orbitalFrame, q, reason)) {
             quaternions.clear();
             return "attitude record " + std::to_string(i) + " (" + IsoTaiFromTai93(a.tai93, 3) +
                    " TAI): " + reason;
         }
+        quaternions.push_back(q);
     }
     return "";
 }

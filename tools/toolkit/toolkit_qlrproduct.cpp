@@ -1,6 +1,7 @@
 #include "toolkit_qlrproduct.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,38 +26,69 @@ const size_t kHeaderSize = 512;
 const size_t kRecordSize = 64;
 const size_t kOrbitSize = 32;
 
-std::string Field(const std::string& b, size_t offset, size_t n)
-{
-    return b.substr(offset, n);
-}
+// A product file's bytes: mapped when it is a regular file (no copy, and
+// only the pages read are touched), else read whole into `copy`.
+struct Bytes {
+    const char* data = nullptr;
+    size_t size = 0;
+    void* map = nullptr;
+    std::string copy;
 
-double F64(const std::string& b, size_t offset) { return FormatConvert_float8(b.data() + offset); }
-uint32_t U32(const std::string& b, size_t offset) { return FormatConvert_ulong4(b.data() + offset); }
+    Bytes() = default;
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+    ~Bytes()
+    {
+        if (map) munmap(map, size);
+    }
+};
 
-// The whole file, read in one go when its size is known beforehand.
-bool ReadWhole(const std::string& path, std::string& bytes)
+std::string Field(const Bytes& b, size_t offset, size_t n) { return std::string(b.data + offset, n); }
+
+double F64(const Bytes& b, size_t offset) { return FormatConvert_float8(b.data + offset); }
+uint32_t U32(const Bytes& b, size_t offset) { return FormatConvert_ulong4(b.data + offset); }
+
+// Reads the rest of `fd` into `bytes`, which holds `have` bytes already.
+bool ReadRest(int fd, std::string& bytes)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    size_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0;
-    bytes.resize(size + 1);
-    size_t have = 0;
+    size_t have = bytes.size();
     for (;;) {
         if (have == bytes.size()) bytes.resize(2 * bytes.size() + 65536);
         const ssize_t r = read(fd, &bytes[have], bytes.size() - have);
         if (r > 0) have += static_cast<size_t>(r);
         else if (r == 0) break;
-        else if (errno != EINTR) {
-            const int error = errno;
-            close(fd);
-            errno = error;
-            return false;
-        }
+        else if (errno != EINTR) return false;
     }
-    close(fd);
     bytes.resize(have);
     return true;
+}
+
+// The whole file: a regular file is mapped, anything else (a FIFO, a
+// device, standard input by name) read to its end.
+bool ReadWhole(const std::string& path, Bytes& b)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = true;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            b.map = map;
+            b.data = static_cast<const char*>(map);
+            b.size = static_cast<size_t>(st.st_size);
+            madvise(map, b.size, MADV_SEQUENTIAL);
+            close(fd);
+            return true;
+        }
+    }
+    ok = ReadRest(fd, b.copy);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    b.data = b.copy.data();
+    b.size = b.copy.size();
+    return ok;
 }
 
 } // namespace
@@ -70,9 +102,11 @@ const char* KindName(ProductKind kind)
     }
 }
 
-ProductKind DetectKind(const std::string& b)
+namespace {
+
+ProductKind KindOf(const Bytes& b)
 {
-    if (b.size() < kHeaderSize) return ProductKind::Unknown;
+    if (b.size < kHeaderSize) return ProductKind::Unknown;
     // Reference frame: printable text from its first byte, then zero padding.
     const std::string frame = Field(b, kCommonSize + 12, 8);
     bool text = frame[0] > ' ' && frame[0] < 127;
@@ -90,22 +124,32 @@ ProductKind DetectKind(const std::string& b)
     return axes ? ProductKind::Attitude : ProductKind::Unknown;
 }
 
+} // namespace
+
+ProductKind DetectKind(const std::string& bytes)
+{
+    Bytes b;
+    b.data = bytes.data();
+    b.size = bytes.size();
+    return KindOf(b);
+}
+
 bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::string& error)
 {
     p = Product();
     p.path = path;
-    std::string b;
+    Bytes b;
     if (!ReadWhole(path, b)) {
         error = "cannot read \"" + path + "\": " + std::strerror(errno);
         return false;
     }
-    p.fileSize = b.size();
-    if (b.size() < kHeaderSize) {
-        error = "\"" + path + "\" holds " + std::to_string(b.size()) +
+    p.fileSize = b.size;
+    if (b.size < kHeaderSize) {
+        error = "\"" + path + "\" holds " + std::to_string(b.size) +
                 " bytes, fewer than the 512 bytes of the headers: not a product file";
         return false;
     }
-    p.kind = kind == ProductKind::Unknown ? DetectKind(b) : kind;
+    p.kind = kind == ProductKind::Unknown ? KindOf(b) : kind;
     if (p.kind == ProductKind::Unknown) {
         error = "\"" + path + "\" is neither an ephemeris file (no reference frame name) nor an "
                 "attitude file (no angle order): give --kind if it is one";
@@ -120,7 +164,7 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     h.version = Field(b, 104, 8);
     h.startTai93 = F64(b, 112);
     h.stopTai93 = F64(b, 120);
-    h.interval = FormatConvert_float4(b.data() + 128);
+    h.interval = FormatConvert_float4(b.data + 128);
     h.noURefs = U32(b, 132);
     h.noRecords = U32(b, 136);
 
@@ -136,22 +180,23 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     }
 
     const uint64_t n = h.noRecords;
-    const uint64_t body = b.size() - kHeaderSize;
+    const uint64_t body = b.size - kHeaderSize;
     const uint64_t needed = n * kRecordSize;
     uint64_t present = n;
     if (body < needed) {
         present = body / kRecordSize;
         p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
-                             std::to_string(b.size()) + " bytes, room for " +
+                             std::to_string(b.size) + " bytes, room for " +
                              std::to_string(present) + " records (truncated file?)");
     }
-    p.records.resize(present);
+    p.records.reserve(present);
     for (uint64_t i = 0; i < present; ++i) {
         const size_t o = kHeaderSize + static_cast<size_t>(i) * kRecordSize;
-        ProductRecord& r = p.records[i];
+        ProductRecord r;
         r.tai93 = F64(b, o);
         for (size_t j = 0; j < 6; ++j) r.v[j] = F64(b, o + 8 + 8 * j);
         r.flags = U32(b, o + 56);
+        p.records.push_back(r);
     }
     if (body <= needed) return true;
 
