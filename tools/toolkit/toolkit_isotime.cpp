@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "toolkit_text.h"
 
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
@@ -120,15 +123,11 @@ void AppendDate(std::string& out, double dayJD)
 char* PutDigits(char* at, long long v, int width)
 {
     if (v < 0) return at + std::snprintf(at, 24, "%0*lld", width, v);
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v > 0);
-    while (n < width) digits[n++] = '0';
-    while (n > 0) *at++ = digits[--n];
-    return at;
+    char digits[32];
+    const char* first = DigitsBefore(digits + sizeof digits, static_cast<unsigned long long>(v), width);
+    const size_t n = static_cast<size_t>(digits + sizeof digits - first);
+    std::memcpy(at, first, n);
+    return at + n;
 }
 
 // "Thh:mm:ss[.fff]" of a time of day.

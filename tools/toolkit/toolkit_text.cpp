@@ -59,16 +59,15 @@ bool AppendFixedExact(std::string& out, double v, int decimals)
         if (rest > half || (rest == half && (q & 1))) ++q;
     }   // else n < 2^110 is below half of 2^k: q stays 0
     if (q >> 64) return false;
-    uint64_t digits = static_cast<uint64_t>(q);
-    // Digits from the right, at least one before the point.
+    const uint64_t digits = static_cast<uint64_t>(q);
+    // Digits from the right: the decimals, the point, at least one before it.
     char buf[48];
     char* at = buf + sizeof buf;
-    int written = 0;
-    do {
-        *--at = static_cast<char>('0' + digits % 10);
-        digits /= 10;
-        if (++written == decimals) *--at = '.';
-    } while (digits > 0 || written <= decimals);
+    if (decimals > 0) {
+        at = DigitsBefore(at, digits % kPow10[decimals], decimals);
+        *--at = '.';
+    }
+    at = DigitsBefore(at, digits / kPow10[decimals], 1);
     if (bits >> 63) *--at = '-';
     out.append(at, static_cast<size_t>(buf + sizeof buf - at));
     return true;
@@ -106,6 +105,29 @@ size_t Utf8Length(const std::string& text, size_t i)
 }
 
 } // namespace
+
+char* DigitsBefore(char* end, unsigned long long v, int minDigits)
+{
+    // Two digits a step: "00" to "99".
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char* at = end;
+    while (v >= 100) {
+        at -= 2;
+        std::memcpy(at, kPairs + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        at -= 2;
+        std::memcpy(at, kPairs + 2 * v, 2);
+    } else {
+        *--at = static_cast<char>('0' + v);
+    }
+    while (end - at < minDigits) *--at = '0';
+    return at;
+}
 
 void AppendFixed(std::string& out, double v, int decimals)
 {

@@ -17,6 +17,11 @@ std::string FixedText(double v, int decimals);
 // writers of many numbers.
 void AppendFixed(std::string& out, double v, int decimals);
 
+// Writes the decimal digits of `v`, at least `minDigits` of them (zeros in
+// front), so that they end just before `end`; returns where they start.
+// Room for 20 digits, or minDigits if more, must precede `end`.
+char* DigitsBefore(char* end, unsigned long long v, int minDigits);
+
 // `text` as a JSON string, quotes included, its UTF-8 kept as it is: " and
 // \ escaped, a line end as \n, other control characters and DEL as
 // \u00XX. A byte that is not part of well-formed UTF-8 (names are bytes,
