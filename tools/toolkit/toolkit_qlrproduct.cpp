@@ -1,7 +1,6 @@
 #include "toolkit_qlrproduct.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "toolkit_isotime.h"
 #include "toolkit_text.h"
@@ -26,70 +26,57 @@ const size_t kHeaderSize = 512;
 const size_t kRecordSize = 64;
 const size_t kOrbitSize = 32;
 
-// A product file's bytes: mapped when it is a regular file (no copy, and
-// only the pages read are touched), else read whole into `copy`.
-struct Bytes {
-    const char* data = nullptr;
-    size_t size = 0;
-    void* map = nullptr;
-    std::string copy;
+std::string Field(const std::string& b, size_t offset, size_t n) { return b.substr(offset, n); }
 
-    Bytes() = default;
-    Bytes(const Bytes&) = delete;
-    Bytes& operator=(const Bytes&) = delete;
-    ~Bytes()
+double F64(const char* b, size_t offset) { return FormatConvert_float8(b + offset); }
+uint32_t U32(const char* b, size_t offset) { return FormatConvert_ulong4(b + offset); }
+double F64(const std::string& b, size_t offset) { return F64(b.data(), offset); }
+uint32_t U32(const std::string& b, size_t offset) { return U32(b.data(), offset); }
+
+// A file read from start to end through a buffer of 1 MiB, so that a
+// product of any size costs no more memory than its decoded records.
+class FileReader
+{
+public:
+    explicit FileReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileReader()
     {
-        if (map) munmap(map, size);
+        if (fd_ >= 0) close(fd_);
     }
-};
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
 
-std::string Field(const Bytes& b, size_t offset, size_t n) { return std::string(b.data + offset, n); }
-
-double F64(const Bytes& b, size_t offset) { return FormatConvert_float8(b.data + offset); }
-uint32_t U32(const Bytes& b, size_t offset) { return FormatConvert_ulong4(b.data + offset); }
-
-// Reads the rest of `fd` into `bytes`, which holds `have` bytes already.
-bool ReadRest(int fd, std::string& bytes)
-{
-    size_t have = bytes.size();
-    for (;;) {
-        if (have == bytes.size()) bytes.resize(2 * bytes.size() + 65536);
-        const ssize_t r = read(fd, &bytes[have], bytes.size() - have);
-        if (r > 0) have += static_cast<size_t>(r);
-        else if (r == 0) break;
-        else if (errno != EINTR) return false;
+    bool Opened() const { return fd_ >= 0; }
+    // The size a regular file says it has (0 for anything else): a hint.
+    size_t SizeHint() const
+    {
+        struct stat st;
+        return fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size)
+                                                                       : 0;
     }
-    bytes.resize(have);
-    return true;
-}
-
-// The whole file: a regular file is mapped, anything else (a FIFO, a
-// device, standard input by name) read to its end.
-bool ReadWhole(const std::string& path, Bytes& b)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = true;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            b.map = map;
-            b.data = static_cast<const char*>(map);
-            b.size = static_cast<size_t>(st.st_size);
-            madvise(map, b.size, MADV_SEQUENTIAL);
-            close(fd);
-            return true;
+    // Up to `n` more bytes, fewer only at the end of the file; null and
+    // errno set on a read error. The bytes stay valid until the next call.
+    const char* Next(size_t n, size_t& got)
+    {
+        if (buffer_.size() < n) buffer_.resize(n);
+        got = 0;
+        while (got < n) {
+            const ssize_t r = read(fd_, &buffer_[got], n - got);
+            if (r > 0) got += static_cast<size_t>(r);
+            else if (r == 0) break;
+            else if (errno != EINTR) return nullptr;
         }
+        total_ += got;
+        return buffer_.data();
     }
-    ok = ReadRest(fd, b.copy);
-    const int error = errno;
-    close(fd);
-    errno = error;
-    b.data = b.copy.data();
-    b.size = b.copy.size();
-    return ok;
-}
+    // Every byte read so far.
+    size_t Total() const { return total_; }
+
+private:
+    int fd_;
+    std::vector<char> buffer_;
+    size_t total_ = 0;
+};
 
 } // namespace
 
@@ -104,9 +91,9 @@ const char* KindName(ProductKind kind)
 
 namespace {
 
-ProductKind KindOf(const Bytes& b)
+ProductKind KindOf(const std::string& b)
 {
-    if (b.size < kHeaderSize) return ProductKind::Unknown;
+    if (b.size() < kHeaderSize) return ProductKind::Unknown;
     // Reference frame: printable text from its first byte, then zero padding.
     const std::string frame = Field(b, kCommonSize + 12, 8);
     bool text = frame[0] > ' ' && frame[0] < 127;
@@ -126,26 +113,25 @@ ProductKind KindOf(const Bytes& b)
 
 } // namespace
 
-ProductKind DetectKind(const std::string& bytes)
-{
-    Bytes b;
-    b.data = bytes.data();
-    b.size = bytes.size();
-    return KindOf(b);
-}
+ProductKind DetectKind(const std::string& bytes) { return KindOf(bytes); }
 
 bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::string& error)
 {
     p = Product();
     p.path = path;
-    Bytes b;
-    if (!ReadWhole(path, b)) {
+    FileReader in(path);
+    auto readFailed = [&]() {
         error = "cannot read \"" + path + "\": " + std::strerror(errno);
         return false;
-    }
-    p.fileSize = b.size;
-    if (b.size < kHeaderSize) {
-        error = "\"" + path + "\" holds " + std::to_string(b.size) +
+    };
+    if (!in.Opened()) return readFailed();
+    size_t got = 0;
+    const char* head = in.Next(kHeaderSize, got);
+    if (!head) return readFailed();
+    const std::string b(head, got);
+    p.fileSize = in.Total();
+    if (b.size() < kHeaderSize) {
+        error = "\"" + path + "\" holds " + std::to_string(b.size()) +
                 " bytes, fewer than the 512 bytes of the headers: not a product file";
         return false;
     }
@@ -164,7 +150,7 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     h.version = Field(b, 104, 8);
     h.startTai93 = F64(b, 112);
     h.stopTai93 = F64(b, 120);
-    h.interval = FormatConvert_float4(b.data + 128);
+    h.interval = FormatConvert_float4(b.data() + 128);
     h.noURefs = U32(b, 132);
     h.noRecords = U32(b, 136);
 
@@ -179,28 +165,46 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
         for (size_t i = 0; i < 3; ++i) p.att.angleOrder[i] = U32(b, 140 + 4 * i);
     }
 
+    // The records, decoded as they are read; room is made for as many as
+    // the file can hold, never for what a damaged NoRecords claims.
     const uint64_t n = h.noRecords;
-    const uint64_t body = b.size - kHeaderSize;
-    const uint64_t needed = n * kRecordSize;
-    uint64_t present = n;
-    if (body < needed) {
-        present = body / kRecordSize;
-        p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
-                             std::to_string(b.size) + " bytes, room for " +
-                             std::to_string(present) + " records (truncated file?)");
+    const size_t hint = in.SizeHint();
+    p.records.reserve(static_cast<size_t>(
+        std::min<uint64_t>(n, hint > kHeaderSize ? (hint - kHeaderSize) / kRecordSize : 0)));
+    const uint64_t perRead = 16384;   // records: 1 MiB
+    while (p.records.size() < n) {
+        const uint64_t want = std::min<uint64_t>(perRead, n - p.records.size());
+        const char* chunk = in.Next(static_cast<size_t>(want * kRecordSize), got);
+        if (!chunk) return readFailed();
+        for (size_t o = 0; o + kRecordSize <= got; o += kRecordSize) {
+            ProductRecord r;
+            r.tai93 = F64(chunk, o);
+            for (size_t j = 0; j < 6; ++j) r.v[j] = F64(chunk, o + 8 + 8 * j);
+            r.flags = U32(chunk, o + 56);
+            p.records.push_back(r);
+        }
+        if (got < want * kRecordSize) {
+            p.fileSize = in.Total();
+            p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
+                                 std::to_string(p.fileSize) + " bytes, room for " +
+                                 std::to_string(p.records.size()) + " records (truncated file?)");
+            return true;
+        }
     }
-    p.records.reserve(present);
-    for (uint64_t i = 0; i < present; ++i) {
-        const size_t o = kHeaderSize + static_cast<size_t>(i) * kRecordSize;
-        ProductRecord r;
-        r.tai93 = F64(b, o);
-        for (size_t j = 0; j < 6; ++j) r.v[j] = F64(b, o + 8 + 8 * j);
-        r.flags = U32(b, o + 56);
-        p.records.push_back(r);
-    }
-    if (body <= needed) return true;
 
-    const uint64_t rest = body - needed;
+    // What follows the records: the orbit records of an ephemeris file.
+    std::string after;
+    for (;;) {
+        const size_t block = 1 << 20;
+        const char* chunk = in.Next(block, got);
+        if (!chunk) return readFailed();
+        after.append(chunk, got);
+        if (got < block) break;
+    }
+    p.fileSize = in.Total();
+    if (after.empty()) return true;
+
+    const uint64_t rest = after.size();
     if (p.kind == ProductKind::Attitude) {
         p.problems.push_back(std::to_string(rest) + " bytes follow the " + std::to_string(n) +
                              " records of NoRecords: an attitude file ends with its last record");
@@ -213,12 +217,12 @@ bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::str
     const uint64_t m = rest / kOrbitSize;
     p.orbits.resize(m);
     for (uint64_t k = 0; k < m; ++k) {
-        const size_t o = kHeaderSize + static_cast<size_t>(needed + k * kOrbitSize);
+        const size_t o = static_cast<size_t>(k * kOrbitSize);
         OrbitRecord& r = p.orbits[k];
-        r.orbitNo = U32(b, o);
-        r.ascendingTai93 = F64(b, o + 8);
-        r.descendingTai93 = F64(b, o + 16);
-        r.descendingLongitude = F64(b, o + 24);
+        r.orbitNo = U32(after, o);
+        r.ascendingTai93 = F64(after, o + 8);
+        r.descendingTai93 = F64(after, o + 16);
+        r.descendingLongitude = F64(after, o + 24);
     }
     return true;
 }
