@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -401,6 +403,38 @@ TEST(Exports, AemQuaternionsMatchTheSentAttitudeToANanoradian)
     const double identity[4] = {0, 0, 0, 1};
     for (const std::vector<double>& q : m.segments[0].values)
         ASSERT_LT(AngleBetween(q.data(), identity), 1e-9);
+}
+
+// A long product is recovered in two halves at once: the quaternions are
+// those of pieces short enough for one pass, and a failure names the first
+// record that fails, in whichever half.
+TEST(Exports, AemQuaternionsOfALongProductAreThoseOfOnePass)
+{
+    const std::string dir = FreshTestDir();
+    ASSERT_EQ(MakeProducts(dir, "p", {"--seconds", "30000", "--seed", "8"}), "");
+    const Product eph = ReadOrFail(dir + "/p.eph");
+    Product att = ReadOrFail(dir + "/p.att");
+    const size_t n = eph.records.size();
+    ASSERT_GE(n, 20000u);
+    std::vector<Quat> all;
+    ASSERT_EQ(AemQuaternions(eph, att, false, all), "");
+    ASSERT_EQ(all.size(), n);
+    for (size_t from = 0; from < n; from += 12000) {
+        Product e = eph, a = att;
+        const size_t to = std::min(n, from + 12000);
+        e.records.assign(eph.records.begin() + from, eph.records.begin() + to);
+        a.records.assign(att.records.begin() + from, att.records.begin() + to);
+        std::vector<Quat> piece;
+        ASSERT_EQ(AemQuaternions(e, a, false, piece), "");
+        for (size_t i = from; i < to; ++i)
+            ASSERT_EQ(std::memcmp(all[i].q, piece[i - from].q, sizeof all[i].q), 0) << "record " << i;
+    }
+
+    att.records[n - 10].v[1] = std::nan("");
+    EXPECT_EQ(AemQuaternions(eph, att, false, all).rfind("attitude record " + std::to_string(n - 10) + " (", 0), 0u);
+    EXPECT_TRUE(all.empty());
+    att.records[100].v[1] = std::nan("");
+    EXPECT_EQ(AemQuaternions(eph, att, false, all).rfind("attitude record 100 (", 0), 0u);
 }
 
 TEST(Exports, AttitudesBeyondThirtyDegreesAreNotRecovered)

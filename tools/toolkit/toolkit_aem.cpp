@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "toolkit_isotime.h"
@@ -259,6 +263,39 @@ bool OrbitalFrame(const double r[3], const double v[3], double m[3][3])
     return true;
 }
 
+namespace {
+
+// The quaternions of records [from, to); the first record that has none
+// stops the part, with its index and the reason.
+struct QuaternionPart {
+    size_t from = 0, to = 0;
+    size_t failed = SIZE_MAX;
+    std::string why;
+};
+
+void QuaternionsOf(const Product& eph, const Product& att, bool orbitalFrame,
+                   std::vector<Quat>& quaternions, QuaternionPart& part)
+{
+    for (size_t i = part.from; i < part.to; ++i) {
+        const ProductRecord& e = eph.records[i];
+        const ProductRecord& a = att.records[i];
+        if (a.tai93 != e.tai93) {
+            part.failed = i;
+            part.why = "record " + std::to_string(i) + " has different times in the two files";
+            return;
+        }
+        std::string reason;
+        if (!RecordQuaternion(e, a, orbitalFrame, quaternions[i], reason)) {
+            part.failed = i;
+            part.why = "attitude record " + std::to_string(i) + " (" + IsoTaiFromTai93(a.tai93, 3) +
+                       " TAI): " + reason;
+            return;
+        }
+    }
+}
+
+} // namespace
+
 std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalFrame,
                            std::vector<Quat>& quaternions)
 {
@@ -268,22 +305,45 @@ std::string AemQuaternions(const Product& eph, const Product& att, bool orbitalF
     if (att.records.size() != eph.records.size())
         return "the ephemeris file holds " + std::to_string(eph.records.size()) +
                " records, the attitude file " + std::to_string(att.records.size());
-    quaternions.reserve(eph.records.size());
-    for (size_t i = 0; i < eph.records.size(); ++i) {
-        const ProductRecord& e = eph.records[i];
-        const ProductRecord& a = att.records[i];
-        if (a.tai93 != e.tai93) {
-            quaternions.clear();
-            return "record " + std::to_string(i) + " has different times in the two files";
+    const size_t n = eph.records.size();
+    quaternions.resize(n);
+    // The recovery of each record's attitude is most of an export's work:
+    // on a machine with a second core the second half of a long product is
+    // done there at the same time. Each record's quaternion is the same
+    // either way; the first record without one is reported, as in one pass.
+    QuaternionPart parts[2];
+    parts[0].to = n;
+    std::thread second;
+    std::exception_ptr secondFailed;
+    if (n >= 20000 && std::thread::hardware_concurrency() > 1) {
+        parts[0].to = parts[1].from = n / 2;
+        parts[1].to = n;
+        try {
+            second = std::thread([&] {
+                try {
+                    QuaternionsOf(eph, att, orbitalFrame, quaternions, parts[1]);
+                } catch (...) {
+                    secondFailed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            parts[0].to = n;   // no thread to be had: one pass
+            parts[1] = QuaternionPart();
         }
-        std::string reason;
-        Quat q;
-        if (!RecordQuaternion(e, a, orbitalFrame, q, reason)) {
+    }
+    try {
+        QuaternionsOf(eph, att, orbitalFrame, quaternions, parts[0]);
+    } catch (...) {
+        if (second.joinable()) second.join();
+        throw;
+    }
+    if (second.joinable()) second.join();
+    if (secondFailed) std::rethrow_exception(secondFailed);
+    for (const QuaternionPart& part : parts) {
+        if (part.failed != SIZE_MAX) {
             quaternions.clear();
-            return "attitude record " + std::to_string(i) + " (" + IsoTaiFromTai93(a.tai93, 3) +
-                   " TAI): " + reason;
+            return part.why;
         }
-        quaternions.push_back(q);
     }
     return "";
 }
