@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "fuzz_common.h"
-#include "toolkit_pktscan.h"
+#include "toolkit/packets/pktscan.h"
 #include "vn_class_trokpacket.h"
 
 using namespace toolkit;

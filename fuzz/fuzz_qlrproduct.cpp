@@ -2,9 +2,9 @@
 // headers, records and orbit metadata, the pair check, the flag names and
 // the OEM and AEM exports (the file read as both products of a pair).
 #include "fuzz_common.h"
-#include "toolkit_aem.h"
-#include "toolkit_oem.h"
-#include "toolkit_qlrproduct.h"
+#include "toolkit/products/aem.h"
+#include "toolkit/products/oem.h"
+#include "toolkit/products/qlrproduct.h"
 
 using namespace toolkit;
 

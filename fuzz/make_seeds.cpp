@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "toolkit_packetbuilder.h"
+#include "toolkit/packets/packetbuilder.h"
 #include "vn_class_attitudefile.h"
 #include "vn_class_attituderecord.h"
 #include "vn_class_attitudesubheader.h"

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "toolkit_civilutc.h"
-#include "toolkit_cli.h"
-#include "toolkit_pktscan.h"
-#include "toolkit_text.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/packets/pktscan.h"
+#include "toolkit/cli/text.h"
 #include "vn_class_outputfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"

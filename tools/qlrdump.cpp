@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "toolkit_aem.h"
-#include "toolkit_civilutc.h"
-#include "toolkit_cli.h"
-#include "toolkit_isotime.h"
-#include "toolkit_orbitnumbers.h"
-#include "toolkit_productcheck.h"
-#include "toolkit_oem.h"
-#include "toolkit_output.h"
-#include "toolkit_qlrproduct.h"
-#include "toolkit_text.h"
+#include "toolkit/products/aem.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/time/isotime.h"
+#include "toolkit/numbering/orbitnumbers.h"
+#include "toolkit/products/productcheck.h"
+#include "toolkit/products/oem.h"
+#include "toolkit/cli/output.h"
+#include "toolkit/products/qlrproduct.h"
+#include "toolkit/cli/text.h"
 #include "vn_version.h"
 
 using namespace toolkit;

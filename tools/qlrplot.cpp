@@ -11,12 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "toolkit_civilutc.h"
-#include "toolkit_cli.h"
-#include "toolkit_output.h"
-#include "toolkit_productcheck.h"
-#include "toolkit_qlrproduct.h"
-#include "toolkit_quicklook.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/cli/output.h"
+#include "toolkit/products/productcheck.h"
+#include "toolkit/products/qlrproduct.h"
+#include "toolkit/quicklook/quicklook.h"
 
 using namespace toolkit;
 using namespace toolkit::quicklook;

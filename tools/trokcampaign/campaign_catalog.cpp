@@ -9,7 +9,7 @@
 #include <set>
 
 #include "campaign_util.h"
-#include "toolkit_text.h"
+#include "toolkit/cli/text.h"
 
 namespace campaign {
 

@@ -5,7 +5,7 @@
 
 #include "campaign_elements.h"
 #include "campaign_util.h"
-#include "toolkit_text.h"
+#include "toolkit/cli/text.h"
 
 namespace campaign {
 

@@ -7,7 +7,7 @@
 
 #include "campaign_util.h"
 #include "orbitlib_class_noradelements.h"
-#include "toolkit_sha256.h"
+#include "toolkit/hashing/sha256.h"
 #include "vn_class_noradfile.h"
 #include "vn_class_satpasses.h"
 

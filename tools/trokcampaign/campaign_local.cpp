@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "campaign_util.h"
-#include "toolkit_cli.h"
-#include "toolkit_text.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/cli/text.h"
 #include "vn_class_outputfile.h"
 
 extern char** environ;

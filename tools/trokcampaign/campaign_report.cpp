@@ -12,8 +12,8 @@
 
 #include "campaign_slurm.h"
 #include "campaign_util.h"
-#include "toolkit_cli.h"
-#include "toolkit_text.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/cli/text.h"
 
 namespace campaign {
 

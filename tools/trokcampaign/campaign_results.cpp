@@ -8,7 +8,7 @@
 #include "campaign_continuity.h"
 #include "campaign_report.h"
 #include "campaign_util.h"
-#include "toolkit_text.h"
+#include "toolkit/cli/text.h"
 
 namespace campaign {
 

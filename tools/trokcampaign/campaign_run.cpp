@@ -18,8 +18,8 @@
 #include "campaign_slurm.h"
 #include "campaign_task.h"
 #include "campaign_util.h"
-#include "toolkit_cli.h"
-#include "toolkit_output.h"
+#include "toolkit/cli/cli.h"
+#include "toolkit/cli/output.h"
 
 namespace campaign {
 

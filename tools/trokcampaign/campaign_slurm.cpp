@@ -11,7 +11,7 @@
 
 #include "campaign_report.h"
 #include "campaign_util.h"
-#include "toolkit_cli.h"
+#include "toolkit/cli/cli.h"
 
 namespace campaign {
 

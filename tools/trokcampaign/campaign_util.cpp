@@ -19,8 +19,8 @@
 
 #include "timelib_proc_TAI93.h"
 #include "timelib_proc_TAItoUTC.h"
-#include "toolkit_civilutc.h"
-#include "toolkit_isotime.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/time/isotime.h"
 #include "vn_class_outputfile.h"
 
 extern char** environ;

@@ -13,7 +13,7 @@
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "campaign_util.h"
-#include "toolkit_cli.h"
+#include "toolkit/cli/cli.h"
 
 namespace {
 

@@ -1,0 +1,348 @@
+// The byte source, the walker, and the survey of a packet file that
+// walks it.
+#include "toolkit/packets/pktscan_walk.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+#include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
+
+namespace toolkit {
+
+using namespace walk;
+
+namespace {
+
+// One more packet of an APID, and its length among the first few seen.
+void CountPacket(Survey& s, unsigned apid, uint64_t length)
+{
+    ApidCount& c = s.apids[apid];
+    ++c.count;
+    for (uint64_t l : c.lengths)
+        if (l == length) return;
+    if (c.lengths.size() < 4) c.lengths.push_back(length);
+    else c.moreLengths = true;
+}
+
+} // namespace
+
+const char* walk::ByteSource::At(uint64_t offset, size_t n, size_t& avail)
+{
+    assert(offset >= start && n <= kLookAhead);
+    const uint64_t left = offset < size ? size - offset : 0;
+    size_t want = left < n ? static_cast<size_t>(left) : n;
+    if (offset + want > start + len) {
+        const uint64_t end = start + len;
+        const size_t keep = offset < end ? static_cast<size_t>(end - offset) : 0;
+        if (keep) std::memmove(buf.get(), buf.get() + (offset - start), keep);
+        start = offset;
+        len = keep;
+        while (len < want && !failed) {
+            const ssize_t r = pread(fd, buf.get() + len, cap - len,
+                                    static_cast<off_t>(start + len));
+            if (r > 0) len += static_cast<size_t>(r);
+            else if (r == 0) break;   // shorter than it was: what is there counts
+            else if (errno != EINTR) {
+                failed = true;
+                error = std::strerror(errno);
+            }
+        }
+        if (len < want) want = len;
+    }
+    avail = want;
+    return buf.get() + (offset - start);
+}
+
+walk::Piece walk::Walker::Next()
+{
+    Piece p;
+    for (;;) {
+        if (!inStep) {
+            while (pos < size && !Candidate(pos)) ++pos;
+            p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
+            p.expected = cutWhole;
+            mayBeCut = false;
+            p.offset = damageStart;
+            p.length = pos - damageStart;
+            inStep = true;
+            resynced = pos < size;
+            return p;
+        }
+        p.offset = pos;
+        if (pos >= size) {
+            p.kind = Piece::end;
+            return p;
+        }
+        size_t avail = 0;
+        const char* b = src.At(pos, layout.size + 2 * kHeader, avail);
+        if (avail < kHeader) {
+            p.kind = Piece::cutTail;
+            p.length = avail;
+            pos = size;
+            return p;
+        }
+        head.Load(b);
+        if (HeaderStopsScan(head.pkt)) {
+            p.kind = Piece::badHeader;
+            p.length = 0;
+            p.version = head.pkt.Version();
+            p.lengthField = head.LengthField();
+            Lose();
+            return p;
+        }
+        const uint64_t whole = head.Whole();
+        const bool ours = static_cast<unsigned>(head.pkt.APID()) == layout.apid;
+        if (ours && whole == layout.size) {
+            if (avail < layout.size) {
+                p.kind = Piece::cutTail;
+                p.length = avail;
+                p.expected = whole;
+                pos = size;
+                return p;
+            }
+            p.kind = Piece::mission;
+            p.length = whole;
+            p.bytes = b;
+            p.resynced = resynced;
+            resynced = false;
+            pos += whole;
+            return p;
+        }
+        resynced = false;
+        if (ours) {
+            p.kind = Piece::badLength;
+            p.lengthField = head.LengthField();
+            // Where the next packet of the APID starts tells which
+            // length is right; failing that, any header will do.
+            if (MissionAt(pos + whole)) p.length = whole;
+            else if (MissionAt(pos + layout.size)) p.length = layout.size;
+            else if (Boundary(pos + whole)) p.length = whole;
+            else if (Boundary(pos + layout.size)) p.length = layout.size;
+            if (p.length) pos += p.length;
+            else Lose();
+            return p;
+        }
+        if (pos + whole > size) {
+            // A cut-off last packet, unless a packet of the APID follows.
+            Lose();
+            mayBeCut = true;
+            cutWhole = whole;
+            continue;
+        }
+        if (Boundary(pos + whole)) {
+            p.kind = Piece::other;
+            p.length = whole;
+            p.bytes = src.At(pos, static_cast<size_t>(whole), avail);
+            pos += whole;
+            return p;
+        }
+        Lose();
+    }
+}
+
+// Bytes from pos on are not packets until the next candidate.
+void walk::Walker::Lose()
+{
+    inStep = false;
+    damageStart = pos;
+    ++pos;
+}
+
+// A packet of the APID with the expected length, or the end of the
+// file, starts at `at`.
+bool walk::Walker::MissionAt(uint64_t at)
+{
+    if (at > size) return false;
+    if (at == size) return true;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kHeader, avail);
+    if (avail < at - pos + kHeader) return false;
+    next.Load(b + (at - pos));
+    return !HeaderStopsScan(next.pkt) && static_cast<unsigned>(next.pkt.APID()) == layout.apid &&
+           next.Whole() == layout.size;
+}
+
+// A packet may end at `at`: the end of the file, a stub too short for a
+// header, or a header that the scan can step over.
+bool walk::Walker::Boundary(uint64_t at)
+{
+    if (at > size) return false;
+    if (size - at < kHeader) return true;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kHeader, avail);
+    if (avail < at - pos + kHeader) return false;
+    next.Load(b + (at - pos));
+    return !HeaderStopsScan(next.pkt);
+}
+
+bool walk::Walker::Candidate(uint64_t at)
+{
+    size_t avail = 0;
+    const char* b = src.At(at, layout.size + kHeader, avail);
+    if (avail < kTimeEnd) return false;
+    head.Load(b);
+    if (HeaderStopsScan(head.pkt) || static_cast<unsigned>(head.pkt.APID()) != layout.apid ||
+        head.Whole() != layout.size)
+        return false;
+    const double t = PacketTimeTag(b);
+    if (!(t >= minTime && t <= maxTime)) return false;
+    if (avail < layout.size) return true;   // a cut-off last packet
+    if (size - (at + layout.size) < kHeader) return true;
+    next.Load(b + layout.size);
+    return !HeaderStopsScan(next.pkt);
+}
+
+void OffsetList::Add(uint64_t offset)
+{
+    if (first.size() < kept) first.push_back(offset);
+    ++count;
+}
+
+void StretchList::Add(uint64_t offset, uint64_t length)
+{
+    if (first.size() < kept) first.emplace_back(offset, length);
+    ++count;
+    bytes += length;
+}
+
+PacketLayout CurrentLayout()
+{
+    PacketLayout l;
+    l.size = trokpacket::pktsize;
+    l.apid = static_cast<unsigned>(trokpacket::apid);
+    return l;
+}
+
+int OpenPacketFile(const std::string& path, uint64_t& size, std::string& error)
+{
+    // Non-blocking, so that a FIFO without a writer cannot hold the open.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+        close(fd);
+        return -1;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey& s, std::string& error)
+{
+    s = Survey();
+    s.fileSize = size;
+    ByteSource src(fd, size);
+    Walker walk(src, size, layout, -std::numeric_limits<double>::infinity(),
+                std::numeric_limits<double>::infinity());
+    Header head;
+    long lastSequence = -1;       // last packet of the APID, repeats included
+    bool haveOrdered = false;     // a packet in time order before this one
+    double orderedTime = 0;
+    bool havePrev = false;        // the previous packet that was no repeat
+    bool prevInOrder = true;
+    long prevSequence = 0;
+    double prevTime = 0;
+    for (Piece p = walk.Next(); p.kind != Piece::end; p = walk.Next()) {
+        switch (p.kind) {
+        case Piece::mission:
+        case Piece::other: {
+            head.Load(p.bytes);
+            CountPacket(s, static_cast<unsigned>(head.pkt.APID()), p.length);
+            if (p.kind == Piece::other) break;
+            ++s.packets;
+            const double t = PacketTimeTag(p.bytes);
+            if (!s.haveTimes) s.firstTime = t, s.firstOffset = p.offset, s.haveTimes = true;
+            s.lastTime = t;
+            s.lastOffset = p.offset;
+            if (!p.resynced) {
+                if (!s.haveSteppedRange) s.steppedMin = s.steppedMax = t, s.haveSteppedRange = true;
+                if (t < s.steppedMin) s.steppedMin = t;
+                if (t > s.steppedMax) s.steppedMax = t;
+            }
+            if (RepeatsSequence(head.pkt, lastSequence)) {
+                s.repeats.Add(p.offset);
+                break;
+            }
+            lastSequence = head.pkt.Sequence();
+            const bool inOrder = !haveOrdered || TimesInOrder(orderedTime, t);
+            if (!inOrder) s.timeFaults.Add(p.offset);
+            if (havePrev && prevInOrder) {
+                const long d = ((lastSequence - prevSequence) % 16384 + 16384) % 16384;
+                const double g = (t - prevTime) * 86400.0;
+                const bool timeGap = ClassifyGap(prevTime, t) != PacketGap::none;
+                if (d != 1) s.sequenceJumps.Add(p.offset);
+                if (d != 1 || timeGap) {
+                    // A jump of d counts matches a gap of about d seconds,
+                    // modulo the counter's wrap.
+                    bool match = false;
+                    if (inOrder && std::isfinite(g) && g < 1e12) {
+                        const long long r = std::llround(g);
+                        match = ((r - d) % static_cast<long long>(kSequenceModulo)) == 0;
+                    }
+                    if (match && d != 1) ++s.jumpsMatchingGaps;
+                    if (!match) s.mismatches.Add(p.offset);
+                }
+            }
+            havePrev = true;
+            prevInOrder = inOrder;
+            prevSequence = lastSequence;
+            prevTime = t;
+            if (!inOrder) break;
+            if (haveOrdered) {
+                const PacketGap gap = ClassifyGap(orderedTime, t);
+                if (gap == PacketGap::small) {
+                    s.smallGaps.Add(p.offset);
+                    s.fillPoints += FillPointCount(orderedTime, t);
+                } else if (gap == PacketGap::large) {
+                    s.largeGaps.Add(p.offset);
+                }
+            }
+            haveOrdered = true;
+            orderedTime = t;
+            break;
+        }
+        case Piece::badLength:
+            s.badLengths.Add(p.offset);
+            // Counted with its APID, at the length it was stepped over by.
+            if (p.length) CountPacket(s, layout.apid, p.length);
+            break;
+        case Piece::badHeader:
+            s.badHeaders.Add(p.offset);
+            break;
+        case Piece::cutTail:
+            s.cutTail = true;
+            s.cutOffset = p.offset;
+            s.cutPresent = p.length;
+            s.cutExpected = p.expected;
+            break;
+        case Piece::notPackets:
+            if (p.length) s.notPackets.Add(p.offset, p.length);
+            break;
+        case Piece::end:
+            break;
+        }
+    }
+    if (walk.Failed()) {
+        error = src.error;
+        return false;
+    }
+    return true;
+}
+
+} // namespace toolkit

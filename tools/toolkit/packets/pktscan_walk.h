@@ -1,0 +1,132 @@
+#ifndef TOOLKIT_PKTSCAN_WALK_H
+#define TOOLKIT_PKTSCAN_WALK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "toolkit/packets/pktscan.h"
+#include "vn_class_packet.h"
+#include "vn_proc_FormatConvert.h"
+
+namespace toolkit {
+
+// The byte walking that pktscan's survey and salvage share: sequential
+// reads with look-ahead and the walk from packet to packet, with
+// resynchronisation after damage.
+namespace walk {
+
+const size_t kHeader = 6;
+const size_t kTimeEnd = 14;        // the clock counts end at byte 14
+// Reads are asked for at most a packet of the largest length and two headers.
+const size_t kLookAhead = 0x8000 + 3 * kHeader;
+const size_t kBuffer = 1 << 20;
+const uint64_t kSequenceModulo = 16384;
+// Resynchronisation accepts time tags this far outside the stepped range.
+const double kRangeSlackDays = 3600.0 / 86400.0;
+
+// Sequential reading with look-ahead: each request starts at or after the
+// previous one, and the buffer keeps everything from the latest start on.
+class ByteSource
+{
+public:
+    // The buffer holds the largest look-ahead (a packet of the longest
+    // length and the header after it), and up to 1 MiB of a larger file.
+    ByteSource(int file, uint64_t fileSize)
+        : fd(file), size(fileSize),
+          cap(fileSize + kLookAhead < kBuffer ? static_cast<size_t>(fileSize) + kLookAhead : kBuffer),
+          buf(new char[cap])
+    {
+    }
+
+    // Up to n bytes from offset (fewer at the end of the file); avail says how many.
+    const char* At(uint64_t offset, size_t n, size_t& avail);
+
+    bool failed = false;
+    std::string error;
+
+private:
+    int fd;
+    uint64_t size;
+    size_t cap;
+    std::unique_ptr<char[]> buf;
+    uint64_t start = 0;
+    size_t len = 0;
+};
+
+// A primary header, decoded by the packet class.
+struct Header {
+    packet pkt{kHeader};
+    void Load(const char* bytes) { std::memcpy(pkt.DataPtr(), bytes, kHeader); }
+    long LengthField() const { return FormatConvert_ushort2(pkt.DataPtr() + 4); }
+    // Whole size in bytes; only for headers that do not stop the scan.
+    uint64_t Whole() const { return kHeader + static_cast<uint64_t>(pkt.PktSize()); }
+};
+
+// One piece of the file as the walker finds it.
+struct Piece {
+    enum Kind { mission, other, badLength, cutTail, badHeader, notPackets, end };
+    Kind kind = end;
+    uint64_t offset = 0;
+    uint64_t length = 0;        // bytes the piece covers
+    const char* bytes = nullptr; // mission, other: the packet's bytes
+    bool resynced = false;      // mission: found by resynchronising
+    int version = 0;            // badHeader
+    long lengthField = 0;       // badHeader, badLength
+    uint64_t expected = 0;      // cutTail: the whole size its header gives (0: no header)
+};
+
+// Walks a packet file packet by packet. A header that cannot be stepped
+// over, and a packet of another APID whose end is no header, start bytes
+// that are not packets; they end at the next plausible packet of the APID:
+// version 0, its APID and length, followed by a header or the end of the
+// file, and its time tag inside [minTime, maxTime]. A packet of the APID
+// with another length field is stepped over by the expected length, or by
+// its own, whichever ends at a header; otherwise it starts bytes that are
+// not packets as well.
+class Walker
+{
+public:
+    Walker(ByteSource& source, uint64_t fileSize, const PacketLayout& packets, double lo, double hi)
+        : src(source), size(fileSize), layout(packets), minTime(lo), maxTime(hi)
+    {
+    }
+
+    Piece Next();
+
+    bool Failed() const { return src.failed; }
+
+private:
+    // Bytes from pos on are not packets until the next candidate.
+    void Lose();
+
+    // A packet of the APID with the expected length, or the end of the
+    // file, starts at `at`.
+    bool MissionAt(uint64_t at);
+
+    // A packet may end at `at`: the end of the file, a stub too short for a
+    // header, or a header that the scan can step over.
+    bool Boundary(uint64_t at);
+
+    bool Candidate(uint64_t at);
+
+    ByteSource& src;
+    uint64_t size;
+    PacketLayout layout;
+    double minTime, maxTime;
+    uint64_t pos = 0;
+    bool inStep = true;
+    bool resynced = false;
+    bool mayBeCut = false;
+    uint64_t cutWhole = 0;
+    uint64_t damageStart = 0;
+    Header head, next;
+};
+
+} // namespace walk
+
+} // namespace toolkit
+
+#endif

@@ -1,0 +1,365 @@
+#include "toolkit/products/qlrproduct.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "toolkit/time/isotime.h"
+#include "toolkit/cli/text.h"
+#include "vn_class_quality_flags.h"
+#include "vn_proc_FormatConvert.h"
+#include "vn_version.h"
+
+namespace toolkit {
+
+namespace {
+
+const size_t kCommonSize = 140;
+const size_t kHeaderSize = 512;
+const size_t kRecordSize = 64;
+const size_t kOrbitSize = 32;
+
+std::string Field(const std::string& b, size_t offset, size_t n) { return b.substr(offset, n); }
+
+double F64(const char* b, size_t offset) { return FormatConvert_float8(b + offset); }
+uint32_t U32(const char* b, size_t offset) { return FormatConvert_ulong4(b + offset); }
+double F64(const std::string& b, size_t offset) { return F64(b.data(), offset); }
+uint32_t U32(const std::string& b, size_t offset) { return U32(b.data(), offset); }
+
+// A file read from start to end through a buffer of 1 MiB, so that a
+// product of any size costs no more memory than its decoded records.
+class FileReader
+{
+public:
+    explicit FileReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileReader()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    bool Opened() const { return fd_ >= 0; }
+    // The size a regular file says it has (0 for anything else): a hint.
+    size_t SizeHint() const
+    {
+        struct stat st;
+        return fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size)
+                                                                       : 0;
+    }
+    // Up to `n` more bytes, fewer only at the end of the file; null and
+    // errno set on a read error. The bytes stay valid until the next call.
+    const char* Next(size_t n, size_t& got)
+    {
+        if (buffer_.size() < n) buffer_.resize(n);
+        got = 0;
+        while (got < n) {
+            const ssize_t r = read(fd_, &buffer_[got], n - got);
+            if (r > 0) got += static_cast<size_t>(r);
+            else if (r == 0) break;
+            else if (errno != EINTR) return nullptr;
+        }
+        total_ += got;
+        return buffer_.data();
+    }
+    // Every byte read so far.
+    size_t Total() const { return total_; }
+
+private:
+    int fd_;
+    std::vector<char> buffer_;
+    size_t total_ = 0;
+};
+
+} // namespace
+
+const char* KindName(ProductKind kind)
+{
+    switch (kind) {
+    case ProductKind::Ephemeris: return "ephemeris";
+    case ProductKind::Attitude: return "attitude";
+    default: return "unknown";
+    }
+}
+
+namespace {
+
+ProductKind KindOf(const std::string& b)
+{
+    if (b.size() < kHeaderSize) return ProductKind::Unknown;
+    // Reference frame: printable text from its first byte, then zero padding.
+    const std::string frame = Field(b, kCommonSize + 12, 8);
+    bool text = frame[0] > ' ' && frame[0] < 127;
+    bool ended = false;
+    for (char c : frame) {
+        if (c == '\0') ended = true;
+        else if (ended || c < ' ' || c > '~') text = false;
+    }
+    if (text) return ProductKind::Ephemeris;
+    bool axes = true;
+    for (size_t i = 0; i < 3; ++i) {
+        const uint32_t a = U32(b, kCommonSize + 4 * i);
+        axes = axes && a >= 1 && a <= 3;
+    }
+    return axes ? ProductKind::Attitude : ProductKind::Unknown;
+}
+
+} // namespace
+
+ProductKind DetectKind(const std::string& bytes) { return KindOf(bytes); }
+
+bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::string& error)
+{
+    p = Product();
+    p.path = path;
+    FileReader in(path);
+    auto readFailed = [&]() {
+        error = "cannot read \"" + path + "\": " + std::strerror(errno);
+        return false;
+    };
+    if (!in.Opened()) return readFailed();
+    size_t got = 0;
+    const char* head = in.Next(kHeaderSize, got);
+    if (!head) return readFailed();
+    const std::string b(head, got);
+    p.fileSize = in.Total();
+    if (b.size() < kHeaderSize) {
+        error = "\"" + path + "\" holds " + std::to_string(b.size()) +
+                " bytes, fewer than the 512 bytes of the headers: not a product file";
+        return false;
+    }
+    p.kind = kind == ProductKind::Unknown ? KindOf(b) : kind;
+    if (p.kind == ProductKind::Unknown) {
+        error = "\"" + path + "\" is neither an ephemeris file (no reference frame name) nor an "
+                "attitude file (no angle order): give --kind if it is one";
+        return false;
+    }
+
+    p.commonBytes = Field(b, 0, kCommonSize);
+    CommonHeader& h = p.header;
+    h.spacecraftId = Field(b, 0, 24);
+    h.timeRange = Field(b, 24, 48);
+    h.source = Field(b, 72, 32);
+    h.version = Field(b, 104, 8);
+    h.startTai93 = F64(b, 112);
+    h.stopTai93 = F64(b, 120);
+    h.interval = FormatConvert_float4(b.data() + 128);
+    h.noURefs = U32(b, 132);
+    h.noRecords = U32(b, 136);
+
+    if (p.kind == ProductKind::Ephemeris) {
+        p.eph.orbitCount = U32(b, 140);
+        p.eph.firstOrbit = U32(b, 144);
+        p.eph.lastOrbit = U32(b, 148);
+        p.eph.refFrame = Field(b, 152, 8);
+        for (size_t i = 0; i < 6; ++i) p.eph.kepler[i] = F64(b, 160 + 8 * i);
+        p.eph.epochTai93 = F64(b, 208);
+    } else {
+        for (size_t i = 0; i < 3; ++i) p.att.angleOrder[i] = U32(b, 140 + 4 * i);
+    }
+
+    // The records, decoded as they are read; room is made for as many as
+    // the file can hold, never for what a damaged NoRecords claims.
+    const uint64_t n = h.noRecords;
+    const size_t hint = in.SizeHint();
+    p.records.reserve(static_cast<size_t>(
+        std::min<uint64_t>(n, hint > kHeaderSize ? (hint - kHeaderSize) / kRecordSize : 0)));
+    const uint64_t perRead = 16384;   // records: 1 MiB
+    while (p.records.size() < n) {
+        const uint64_t want = std::min<uint64_t>(perRead, n - p.records.size());
+        const char* chunk = in.Next(static_cast<size_t>(want * kRecordSize), got);
+        if (!chunk) return readFailed();
+        for (size_t o = 0; o + kRecordSize <= got; o += kRecordSize) {
+            ProductRecord r;
+            r.tai93 = F64(chunk, o);
+            for (size_t j = 0; j < 6; ++j) r.v[j] = F64(chunk, o + 8 + 8 * j);
+            r.flags = U32(chunk, o + 56);
+            p.records.push_back(r);
+        }
+        if (got < want * kRecordSize) {
+            p.fileSize = in.Total();
+            p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
+                                 std::to_string(p.fileSize) + " bytes, room for " +
+                                 std::to_string(p.records.size()) + " records (truncated file?)");
+            return true;
+        }
+    }
+
+    // What follows the records: the orbit records of an ephemeris file.
+    std::string after;
+    for (;;) {
+        const size_t block = 1 << 20;
+        const char* chunk = in.Next(block, got);
+        if (!chunk) return readFailed();
+        after.append(chunk, got);
+        if (got < block) break;
+    }
+    p.fileSize = in.Total();
+    if (after.empty()) return true;
+
+    const uint64_t rest = after.size();
+    if (p.kind == ProductKind::Attitude) {
+        p.problems.push_back(std::to_string(rest) + " bytes follow the " + std::to_string(n) +
+                             " records of NoRecords: an attitude file ends with its last record");
+        return true;
+    }
+    if (rest % kOrbitSize != 0)
+        p.problems.push_back("the " + std::to_string(rest) + " bytes after the " +
+                             std::to_string(n) + " records of NoRecords are not whole 32-byte "
+                             "orbit records");
+    const uint64_t m = rest / kOrbitSize;
+    p.orbits.resize(m);
+    for (uint64_t k = 0; k < m; ++k) {
+        const size_t o = static_cast<size_t>(k * kOrbitSize);
+        OrbitRecord& r = p.orbits[k];
+        r.orbitNo = U32(after, o);
+        r.ascendingTai93 = F64(after, o + 8);
+        r.descendingTai93 = F64(after, o + 16);
+        r.descendingLongitude = F64(after, o + 24);
+    }
+    return true;
+}
+
+std::string FlagNames(uint32_t flags)
+{
+    std::string s;
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if (!(flags & (1u << bit))) continue;
+        if (!s.empty()) s += '|';
+        switch (bit) {
+        case quality_flags::repBit: s += "rep"; break;
+        case quality_flags::lgbBit: s += "lgb"; break;
+        case quality_flags::sgbBit: s += "sgb"; break;
+        case quality_flags::sgfBit: s += "sgf"; break;
+        case quality_flags::lgfBit: s += "lgf"; break;
+        default: s += "bit" + std::to_string(bit);
+        }
+    }
+    return s;
+}
+
+RecordCounts CountRecords(const std::vector<ProductRecord>& r)
+{
+    RecordCounts c;
+    c.records = r.size();
+    for (size_t i = 0; i < r.size(); ++i) {
+        c.repaired += (r[i].flags & quality_flags::rep) != 0;
+        c.smallGaps += (r[i].flags & quality_flags::sgb) != 0;
+        if (r[i].flags & quality_flags::lgb) {
+            ++c.largeGaps;
+            if (i > 0) c.largeSeconds += r[i].tai93 - r[i - 1].tai93;
+        }
+    }
+    return c;
+}
+
+std::string WrongKind(const Product& p, ProductKind wanted)
+{
+    return "\"" + p.path + "\" is an " + KindName(p.kind) + " file, not an " + KindName(wanted) +
+           " file";
+}
+
+std::vector<std::string> CheckProductPair(const Product& eph, const Product& att)
+{
+    std::vector<std::string> why;
+    const size_t limit = 20;   // enough to tell what is wrong, not a flood
+    auto add = [&](const std::string& s) {
+        if (why.size() < limit) why.push_back(s);
+    };
+    if (eph.kind != ProductKind::Ephemeris) add(WrongKind(eph, ProductKind::Ephemeris));
+    if (att.kind != ProductKind::Attitude) add(WrongKind(att, ProductKind::Attitude));
+    for (const std::string& s : eph.problems) add("ephemeris file: " + s);
+    for (const std::string& s : att.problems) add("attitude file: " + s);
+
+    if (eph.commonBytes != att.commonBytes) {
+        static const size_t offsets[10] = {0, 24, 72, 104, 112, 120, 128, 132, 136, 140};
+        static const char* const names[9] = {"SpacecraftID", "TimeRange", "Source",
+                                              "Version",      "StartTime", "StopTime",
+                                              "Interval",     "NoURefs",   "NoRecords"};
+        std::string differ;
+        for (size_t f = 0; f < 9; ++f) {
+            const size_t a = offsets[f], len = offsets[f + 1] - offsets[f];
+            if (eph.commonBytes.compare(a, len, att.commonBytes, a, len) != 0)
+                differ += std::string(differ.empty() ? "" : ", ") + names[f];
+        }
+        add("the common headers of the two files differ (" + differ + ")");
+    }
+
+    for (const Product* p : {&eph, &att}) {
+        const char* what = p == &eph ? "ephemeris" : "attitude";
+        const auto& r = p->records;
+        for (size_t i = 1; i < r.size(); ++i)
+            if (!(r[i].tai93 > r[i - 1].tai93)) {
+                add(std::string(what) + " record " + std::to_string(i) + " has time " +
+                    FixedText(r[i].tai93, 6) + " s, not after the " + FixedText(r[i - 1].tai93, 6) +
+                    " s of the record before it");
+                break;
+            }
+        for (size_t i = 0; i < r.size(); ++i)
+            if (r[i].flags & ~quality_flags::known) {
+                add(std::string(what) + " record " + std::to_string(i) + " has unknown flag bits (" +
+                    FlagNames(r[i].flags & ~quality_flags::known) + ")");
+                break;
+            }
+        if (!r.empty() && p->records.size() == p->header.noRecords) {
+            if (r.front().tai93 != p->header.startTai93)
+                add(std::string(what) + " file: StartTime " + FixedText(p->header.startTai93, 6) +
+                    " s is not the first record's time " + FixedText(r.front().tai93, 6) + " s");
+            if (r.back().tai93 != p->header.stopTai93)
+                add(std::string(what) + " file: StopTime " + FixedText(p->header.stopTai93, 6) +
+                    " s is not the last record's time " + FixedText(r.back().tai93, 6) + " s");
+        }
+    }
+
+    const size_t n = std::min(eph.records.size(), att.records.size());
+    if (eph.records.size() != att.records.size())
+        add("the ephemeris file holds " + std::to_string(eph.records.size()) +
+            " records, the attitude file " + std::to_string(att.records.size()));
+    for (size_t i = 0; i < n; ++i) {
+        const ProductRecord& e = eph.records[i];
+        const ProductRecord& a = att.records[i];
+        if (e.tai93 != a.tai93 && !(std::isnan(e.tai93) && std::isnan(a.tai93))) {
+            add("record " + std::to_string(i) + " has time " + FixedText(e.tai93, 6) +
+                " s in the ephemeris file but " + FixedText(a.tai93, 6) + " s in the attitude file");
+            break;
+        }
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (eph.records[i].flags != att.records[i].flags) {
+            add("record " + std::to_string(i) + " has flags " +
+                std::to_string(eph.records[i].flags) + " in the ephemeris file but " +
+                std::to_string(att.records[i].flags) + " in the attitude file");
+            break;
+        }
+    if (eph.kind == ProductKind::Ephemeris && !eph.records.empty() && eph.orbits.empty() &&
+        eph.problems.empty())
+        add("the ephemeris file has records but no orbit metadata");
+    return why;
+}
+
+std::string PrintableField(const std::string& field)
+{
+    size_t end = field.size();
+    while (end > 0 && field[end - 1] == '\0') --end;
+    std::string s;
+    char buf[8];
+    for (size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (c == 0) s += "\\0";
+        else if (c == '\\') s += "\\\\";
+        else if (c < ' ' || c > '~') {
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            s += buf;
+        } else s += static_cast<char>(c);
+    }
+    return s;
+}
+
+} // namespace toolkit
