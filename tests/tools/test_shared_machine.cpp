@@ -146,13 +146,8 @@ TEST_F(SharedMachine, JsonNamesComeBackAsTheyWereGiven)
         }
         const ProgramResult scan = RunProgram({kScan, "--json", n + ".pkt"}, dir);
         const ProgramResult check = RunProgram({kDump, "--check", "--json", n + ".eph", n + ".att"}, dir);
-        const ProgramResult py = RunProgram({"/usr/bin/python3", "-c",
-                                             "import json, sys\n"
-                                             "for text in sys.argv[1:]:\n"
-                                             "    d = json.loads(text)\n"
-                                             "    for k in ('file', 'ephemeris', 'attitude'):\n"
-                                             "        if k in d: print(d[k].encode('utf-8', 'surrogateescape').hex())\n",
-                                             scan.out, check.out});
+        const ProgramResult py = RunProgram(
+            {"/usr/bin/python3", TROK_SOURCE_DIR "/tests/oracles/json_names_hex.py", scan.out, check.out});
         EXPECT_EQ(py.out, hex) << py.err;
     }
 }
