@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "toolkit/products/aem.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/cli/cli.h"
@@ -438,6 +439,8 @@ int RunShow(const Options& o)
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
     if (o.mode == "--check") return RunCheck(o);
     if (o.mode == "--oem") return RunOem(o);

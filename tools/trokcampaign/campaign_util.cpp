@@ -21,6 +21,7 @@
 #include "timelib_proc_TAItoUTC.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/time/isotime.h"
+#include "platform/make_dirs.h"
 #include "vn_class_outputfile.h"
 
 extern char** environ;
@@ -176,20 +177,9 @@ bool WriteOutput(const std::string& path, const std::string& bytes, std::string&
 
 bool MakeDirs(const std::string& path, std::string& error)
 {
-    if (path.empty()) return true;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return true;
-        error = "not a folder";
-        return false;
-    }
-    const std::string parent = DirName(path);
-    if (parent != path && !MakeDirs(parent, error)) return false;
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = std::strerror(errno);
-        return false;
-    }
-    return true;
+    const platform::MadeDirs r = platform::MakeDirs(path);
+    if (!r.ok) error = r.Reason();
+    return r.ok;
 }
 
 std::string AbsolutePath(const std::string& path)

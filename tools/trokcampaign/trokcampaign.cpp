@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "campaign_report.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
@@ -172,6 +173,8 @@ Options ParseOptions(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
     if (o.command == "task") return campaign::RunTask(o.campaign, o.days);
     if (o.command == "status") return campaign::StatusCommand(o.campaign, o.json);
