@@ -11,6 +11,8 @@
 #include "campaign_slurm.h"
 #include "campaign_util.h"
 #include "orbitlib_class_noradelements.h"
+#include "platform/child_process.h"
+#include "platform/program_lookup.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/hashing/sha256.h"
@@ -157,7 +159,9 @@ void ReadConfiguration(const std::string& path, std::string& satellite, std::str
 std::string ProgramVersion(const std::string& path)
 {
     std::string out;
-    const ChildResult r = RunChild({path, "--version"}, {}, -1, &out);
+    platform::ChildSpec spec;
+    spec.argv = {path, "--version"};
+    const platform::ChildEnd r = platform::RunChild(spec, &out);
     const std::string line = FirstLine(out);
     if (r.status != 0 || line.empty()) Fail(path + ": cannot tell its version (--version)");
     return line;
@@ -245,10 +249,10 @@ RunInputs ReadInputs(const RunOptions& o)
     in.ageText = toolkit::FixedText(o.maxElementAge, 6);
     in.configHash = toolkit::Sha256Hex(in.configText + "\n-- max-element-age " + in.ageText + "\n");
 
-    in.trokproc = LocateProgram("trokproc", "TROKPROC");
-    in.qlrdump = LocateProgram("qlrdump", "QLRDUMP");
-    in.pgsentry = LocateProgram("pgsentry", "PGSENTRY");
-    in.qlrplot = LocateProgram("qlrplot", "QLRPLOT");
+    in.trokproc = platform::FindOwnProgram("trokproc", "TROKPROC");
+    in.qlrdump = platform::FindOwnProgram("qlrdump", "QLRDUMP");
+    in.pgsentry = platform::FindOwnProgram("pgsentry", "PGSENTRY");
+    in.qlrplot = platform::FindOwnProgram("qlrplot", "QLRPLOT");
     for (const auto& p : {std::make_pair("trokproc", in.trokproc), std::make_pair("qlrdump", in.qlrdump),
                           std::make_pair("pgsentry", in.pgsentry)})
         if (p.second.empty()) Fail(std::string("cannot find ") + p.first + " (beside trokcampaign or on PATH)");

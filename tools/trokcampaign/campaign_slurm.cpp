@@ -7,39 +7,36 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include "campaign_report.h"
 #include "campaign_util.h"
+#include "platform/child_process.h"
+#include "platform/program_lookup.h"
 #include "toolkit/cli/cli.h"
 
 namespace campaign {
 
 namespace {
 
-// Slurm's commands come from PATH (they are the cluster's, not ours).
-std::string SlurmCommand(const std::string& name)
+// Runs a Slurm command (from PATH: they are the cluster's, not ours), `env`
+// set in its environment; its standard output and error, and whether it
+// ended with status 0. One that is not there says so, with `missing` set.
+bool Ask(const std::vector<std::string>& argv, std::string& out,
+         const std::vector<std::pair<std::string, std::string>>& env = {}, bool* missing = nullptr)
 {
-    const char* path = std::getenv("PATH");
-    const std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (size_t a = 0; a <= p.size();) {
-        size_t b = p.find(':', a);
-        if (b == std::string::npos) b = p.size();
-        const std::string candidate = (b > a ? p.substr(a, b - a) : ".") + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        a = b + 1;
+    platform::ChildSpec spec;
+    spec.argv = argv;
+    spec.argv[0] = platform::FindOnPath(argv[0]);
+    spec.env = env;
+    if (missing) *missing = spec.argv[0].empty();
+    if (spec.argv[0].empty()) {
+        out = argv[0] + ": not found on PATH (is Slurm installed here?)";
+        return false;
     }
-    return name;   // RunChild then reports it as not started
-}
-
-// Runs a Slurm command; its standard output and error, and whether it
-// ended with status 0.
-bool Ask(const std::vector<std::string>& argv, std::string& out)
-{
-    std::vector<std::string> cmd = argv;
-    cmd[0] = SlurmCommand(argv[0]);
-    const ChildResult r = RunChild(cmd, {}, -1, &out, true);
-    if (r.status == 127 && !r.started) out = argv[0] + ": not found on PATH (is Slurm installed here?)";
+    const platform::ChildEnd r = platform::RunChild(spec, &out, true);
+    if (!r.started) out = argv[0] + ": cannot start: " + std::strerror(r.error);
     return r.status == 0;
 }
 
@@ -56,9 +53,9 @@ bool Whole(const std::string& s, long& v)
 
 std::string LocateArrayScript()
 {
-    const std::string found = LocateProgram("trokarray.sbatch", "TROKARRAY");
+    const std::string found = platform::FindOwnProgram("trokarray.sbatch", "TROKARRAY");
     if (!found.empty()) return found;
-    const std::string here = DirName(SelfPath());
+    const std::string here = DirName(platform::SelfPath());
     for (const std::string& candidate :
          {here + "/../jobs/trokarray.sbatch", here + "/../share/trokproc/trokarray.sbatch"})
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
@@ -69,26 +66,26 @@ bool SubmitArray(const ArrayJob& job, std::string& jobId, std::string& error)
 {
     std::string range = "0-" + std::to_string(job.tasks - 1);
     if (job.throttle > 0) range += "%" + std::to_string(job.throttle);
-    std::vector<std::string> argv = {SlurmCommand("sbatch"), "--parsable", "--array=" + range,
+    std::vector<std::string> argv = {"sbatch", "--parsable", "--array=" + range,
                                      "--job-name=" + job.name, "--time=" + std::to_string(job.minutes),
                                      "--output=/dev/null", job.script, "--command", job.list, job.logDir, "--"};
     argv.insert(argv.end(), job.command.begin(), job.command.end());
     std::vector<std::pair<std::string, std::string>> env = job.env;
     env.emplace_back("TROK_LINES_PER_TASK", std::to_string(job.linesPerTask));
     std::string out;
-    const ChildResult r = RunChild(argv, env, -1, &out, true);
+    bool missing = false;
+    const bool ok = Ask(argv, out, env, &missing);
     // --parsable prints "JOBID" or "JOBID;CLUSTER" as its last line.
     std::string last;
     for (const std::string& line : Lines(out))
         if (!FirstLine(line).empty()) last = FirstLine(line);
     long id = 0;
     const std::string digits = last.substr(0, last.find(';'));
-    if (r.status == 0 && Whole(digits, id)) {
+    if (ok && Whole(digits, id)) {
         jobId = digits;
         return true;
     }
-    error = r.status == 127 && !r.started ? "sbatch: not found on PATH (is Slurm installed here?)"
-                                          : "sbatch failed: " + (last.empty() ? "no message" : last);
+    error = missing ? out : "sbatch failed: " + (last.empty() ? "no message" : last);
     return false;
 }
 
@@ -248,7 +245,7 @@ SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::
     job.script = arrayScript;
     job.list = listPath;
     job.logDir = st.campaignDir + "/run/slurm";
-    job.command = {SelfPath(), "task", st.campaignDir};
+    job.command = {platform::SelfPath(), "task", st.campaignDir};
     job.linesPerTask = o.daysPerTask;
     job.tasks = (plan.days.size() + static_cast<size_t>(o.daysPerTask) - 1) / static_cast<size_t>(o.daysPerTask);
     job.throttle = o.jobs;

@@ -11,6 +11,7 @@
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
 #include "campaign_util.h"
+#include "platform/child_process.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/products/qlrproduct.h"
@@ -52,7 +53,7 @@ std::string StopReason(const std::string& during, int sig)
 // The signal that ended a program of the day, or 0: a stop signal reaches
 // the whole process group, sometimes the program before this task, and a
 // wrapper script reports it as status 128 + n.
-int EndingSignal(const ChildResult& r)
+int EndingSignal(const platform::ChildEnd& r)
 {
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL})
         if (r.signal == sig || r.status == 128 + sig) return sig;
@@ -60,7 +61,7 @@ int EndingSignal(const ChildResult& r)
 }
 
 // "status N", or "signal N" for a program that a signal ended.
-std::string Ending(const ChildResult& r)
+std::string Ending(const platform::ChildEnd& r)
 {
     return r.signal ? "signal " + std::to_string(r.signal) : "status " + std::to_string(r.status);
 }
@@ -147,14 +148,18 @@ private:
     }
     // Runs one program of the day, logged; the command goes to the manifest.
     // What the program wrote to the log is kept in `said`.
-    ChildResult Step(const std::vector<std::string>& argv, std::string* out = nullptr)
+    platform::ChildEnd Step(const std::vector<std::string>& argv, std::string* out = nullptr)
     {
         commands.push_back(ShellCommand(argv));
         const std::string header = "$ " + commands.back() + "\n";
         const int fd = log.Fd();
         if (fd >= 0) (void)!write(fd, header.data(), header.size());
         const off_t from = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
-        const ChildResult r = RunChild(argv, env, fd, out);
+        platform::ChildSpec spec;
+        spec.argv = argv;
+        spec.env = env;
+        spec.out = spec.err = fd;
+        const platform::ChildEnd r = platform::RunChild(spec, out);
         said.clear();
         const off_t to = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
         // The log is open for writing only: its temporary is read by name.
@@ -171,10 +176,10 @@ private:
     }
     // A day that a signal stopped while `what` ran ends here, as stopped;
     // false when neither the task nor the program got one.
-    bool Stopped(const std::vector<ChildResult>& results, const std::string& what, DayRow& row)
+    bool Stopped(const std::vector<platform::ChildEnd>& results, const std::string& what, DayRow& row)
     {
         int sig = stopSignal;
-        for (const ChildResult& r : results)
+        for (const platform::ChildEnd& r : results)
             if (!sig) sig = EndingSignal(r);
         if (!sig) return false;
         if (!stopSignal) stopSignal = sig;   // the task's own will follow: no further day begins
@@ -185,7 +190,7 @@ private:
     // The check's verdict from its JSON; its first fault (or why there is
     // no verdict) in `reason`, its node offsets and numbering warnings into
     // `row` (the offsets with `product`, when it could be read).
-    bool Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+    bool Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                  std::string& reason);
     void NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row);
     // The day's products with their hashes and identities into `row`; the
@@ -342,7 +347,7 @@ bool DayTask::RunTrokproc(DayRow& row)
 {
     // Every program of the day sees the same time stamp: the day's last packet.
     env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(lastTai93)));
-    const ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
+    const platform::ChildEnd r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
                                 "-ephemerisfile", eph, "-attitudefile", att});
     row.SetNum(C_trokproc_seconds, r.seconds, 3);
     if (Stopped({r}, "trokproc", row)) return false;
@@ -362,7 +367,7 @@ bool DayTask::RunTrokproc(DayRow& row)
 bool DayTask::Check(DayRow& row)
 {
     std::string json;
-    const ChildResult r = Step(
+    const platform::ChildEnd r = Step(
         {S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), "--tle", tle, eph, att}, &json);
     row.SetNum(C_check_seconds, r.seconds, 3);
     if (Stopped({r}, "the check", row)) return false;
@@ -380,7 +385,7 @@ bool DayTask::Check(DayRow& row)
     return true;
 }
 
-bool DayTask::Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+bool DayTask::Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                       std::string& reason)
 {
     Json check;
@@ -417,9 +422,9 @@ bool DayTask::Exports(DayRow& row)
 {
     if (row.Get(C_outcome) != "ok" || S("exports") != "yes") return true;
     double seconds = 0;
-    const ChildResult r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
+    const platform::ChildEnd r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
     seconds += r.seconds;
-    ChildResult r2 = r;
+    platform::ChildEnd r2 = r;
     if (r.status == 0 && !stopSignal) {
         r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", Abs(day + ".aem")});
         seconds += r2.seconds;
@@ -442,7 +447,7 @@ bool DayTask::Exports(DayRow& row)
 void DayTask::Plots(DayRow& row)
 {
     if (S("plots") != "yes") return;
-    const ChildResult r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
+    const platform::ChildEnd r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
     row.SetNum(C_plot_seconds, r.seconds, 3);
     if (Stopped({r}, "qlrplot", row)) return;
     if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));

@@ -3,12 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <climits>
 #include <cmath>
@@ -23,8 +21,6 @@
 #include "toolkit/time/isotime.h"
 #include "platform/make_dirs.h"
 #include "vn_class_outputfile.h"
-
-extern char** environ;
 
 namespace campaign {
 
@@ -374,94 +370,6 @@ bool ParseJson(const std::string& text, Json& out, std::string& error)
 {
     out = Json();
     return JsonReader(text).Document(out, error);
-}
-
-ChildResult RunChild(const std::vector<std::string>& argv,
-                     const std::vector<std::pair<std::string, std::string>>& env, int logFd,
-                     std::string* outText, bool errorsToo)
-{
-    ChildResult r;
-    int pipeFds[2] = {-1, -1};
-    if (outText && pipe2(pipeFds, O_CLOEXEC) != 0) {
-        r.started = false;
-        return r;
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        r.started = false;
-        return r;
-    }
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        if (null >= 0) dup2(null, 0);
-        if (outText) dup2(pipeFds[1], 1);
-        else if (logFd >= 0) dup2(logFd, 1);
-        if (outText && errorsToo) dup2(pipeFds[1], 2);
-        else if (logFd >= 0) dup2(logFd, 2);
-        for (const auto& e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
-        signal(SIGHUP, SIG_DFL);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    if (outText) {
-        close(pipeFds[1]);
-        outText->clear();
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = read(pipeFds[0], buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            outText->append(buf, static_cast<size_t>(n));
-        }
-        close(pipeFds[0]);
-    }
-    int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-    }
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (WIFEXITED(ws)) r.status = WEXITSTATUS(ws);
-    if (WIFSIGNALED(ws)) r.signal = WTERMSIG(ws);
-    if (r.status == 127) r.started = access(argv[0].c_str(), X_OK) == 0;
-    return r;
-}
-
-std::string LocateProgram(const std::string& name, const char* var)
-{
-    if (const char* v = std::getenv(var))
-        if (*v) return v;
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        const std::string beside = DirName(self) + "/" + name;
-        if (access(beside.c_str(), X_OK) == 0) return beside;
-    }
-    const char* path = std::getenv("PATH");
-    std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (size_t a = 0; a <= p.size();) {
-        size_t b = p.find(':', a);
-        if (b == std::string::npos) b = p.size();
-        const std::string dir = p.substr(a, b - a);
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return AbsolutePath(candidate);
-        a = b + 1;
-    }
-    return "";
-}
-
-std::string SelfPath()
-{
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "";
-    self[n] = '\0';
-    return self;
 }
 
 std::string FieldText(const std::string& value)

@@ -63,29 +63,6 @@ struct Json {
 };
 bool ParseJson(const std::string& text, Json& out, std::string& error);
 
-// A finished child process.
-struct ChildResult {
-    int status = -1;   // exit status, or -1
-    int signal = 0;    // the signal that ended it, or 0
-    double seconds = 0;
-    bool started = true;
-};
-// Runs argv[0] (a path) with `env` added to the environment, standard input
-// from /dev/null, standard output and error appended to `logFd` (or to
-// `outText` when it is given: standard output only, both with
-// `errorsToo`). Waits for it; a SIGTERM to this process meanwhile is left
-// to the child (it shares the process group) and noted by the caller's
-// handler.
-ChildResult RunChild(const std::vector<std::string>& argv,
-                     const std::vector<std::pair<std::string, std::string>>& env, int logFd,
-                     std::string* outText = nullptr, bool errorsToo = false);
-
-// A program: $VAR when set (and not empty), else beside this program, else
-// on PATH; "" when none is found.
-std::string LocateProgram(const std::string& name, const char* var);
-// This program's own path.
-std::string SelfPath();
-
 // A value in a line of tab-separated fields: backslash, tab and line break
 // written as \\, \t and \n; and back.
 std::string FieldText(const std::string& value);
