@@ -9,6 +9,7 @@
 #include "campaign_util.h"
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
+#include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_outputfile.h"
@@ -48,7 +49,7 @@ void Collect(const Task& t, double limit, const std::map<std::string, std::strin
             // No result of this run: the task was stopped before it.
             MarkStopped(st, row, d, packets.at(d),
                         timedOut ? "time limit of " + toolkit::FixedText(limit, 0) + " s reached" :
-                        StopRequest() ? "the campaign was stopped" :
+                        platform::StopSignals::Noted() ? "the campaign was stopped" :
                         "the task ended with status " + std::to_string(exitStatus) + " before the day's result");
             st.nodesOf.erase(d);
         } else {
@@ -70,12 +71,11 @@ void RunLocal(const RunOptions& o, const std::string& pgsentry, const Plan& plan
     const int slots = o.jobs > 0 ? o.jobs : std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
     outputfile taskLog;
     if (!taskLog.Open(st.campaignDir + "/run/tasks.log")) Fail(taskLog.Name() + ": " + taskLog.Error());
-    KeepStopSignals();
     std::vector<Task> running;
     size_t next = 0;
     try {
         while (next < plan.days.size() || !running.empty()) {
-            while (!StopRequest() && next < plan.days.size() && static_cast<int>(running.size()) < slots) {
+            while (!platform::StopSignals::Noted() && next < plan.days.size() && static_cast<int>(running.size()) < slots) {
                 Task t;
                 for (int k = 0; k < o.daysPerTask && next < plan.days.size(); ++k) t.days.push_back(plan.days[next++].first);
                 platform::ChildSpec spec;
@@ -88,7 +88,7 @@ void RunLocal(const RunOptions& o, const std::string& pgsentry, const Plan& plan
                     Fail(pgsentry + ": cannot start a task: " + std::strerror(t.child.End().error));
                 running.push_back(t);
             }
-            if (StopRequest())
+            if (platform::StopSignals::Noted())
                 for (Task& t : running) t.child.Terminate();
 
             // Reap whatever ended; the time limits.
@@ -104,10 +104,10 @@ void RunLocal(const RunOptions& o, const std::string& pgsentry, const Plan& plan
                 reaped = true;
             }
             StoreFinished(catalog, st, false);
-            if (StopRequest() && next < plan.days.size()) next = plan.days.size();
+            if (platform::StopSignals::Noted() && next < plan.days.size()) next = plan.days.size();
             if (!reaped && !running.empty()) {
                 progress.Line(false);
-                Doze(250);
+                platform::StopSignals::Doze(250);
             }
         }
     } catch (const Failure&) {

@@ -18,6 +18,7 @@
 #include "campaign_slurm.h"
 #include "campaign_task.h"
 #include "campaign_util.h"
+#include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
 
@@ -26,8 +27,8 @@ namespace campaign {
 namespace {
 
 // The campaign folder, made and held: closed to others, and locked for this
-// driver (the lock is held until the driver ends). From here on the stop
-// signals are noted. The folder's absolute path.
+// driver (the lock is held until the driver ends). The folder's absolute
+// path.
 std::string HoldCampaign(const RunOptions& o)
 {
     // Names travel in tab-separated plan and result files.
@@ -47,8 +48,6 @@ std::string HoldCampaign(const RunOptions& o)
     const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (lock < 0) Fail(lockPath + ": cannot open: " + std::strerror(errno));
     if (flock(lock, LOCK_EX | LOCK_NB) != 0) Fail(campaignDir + ": another trokcampaign run is using it");
-
-    if (!WatchStopSignals()) Fail("cannot make a pipe");
     return campaignDir;
 }
 
@@ -131,13 +130,13 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
-    if (StopRequest() && status == "done") status = "stopped";
+    if (platform::StopSignals::Noted() && status == "done") status = "stopped";
     std::string error;
     catalog.EndRun(st.runId, static_cast<long long>(planned), static_cast<long long>(st.finished.size()), status,
                    cpu, wall, usage.ru_maxrss, error);
-    if (StopRequest()) {
+    if (platform::StopSignals::Noted()) {
         toolkit::Say("stopped; run again to finish the campaign");
-        return 128 + StopRequest();
+        return 128 + platform::StopSignals::Noted();
     }
     if (status == "submitted") return 0;
     size_t notOk = 0;
@@ -157,6 +156,10 @@ int RunCampaign(const RunOptions& o)
     const auto runStart = std::chrono::steady_clock::now();
     try {
         const std::string campaignDir = HoldCampaign(o);
+        // From here on the stop signals are noted: the driver stops its
+        // tasks, keeps what they did and ends with 128 + the signal.
+        const platform::StopSignals stops(true);
+        if (!stops.Ready()) Fail("cannot make a pipe");
         const RunInputs in = ReadInputs(o);
         const std::map<std::string, std::string> planned = PlannedDays(o);
         Catalog catalog;

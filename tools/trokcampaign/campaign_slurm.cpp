@@ -14,6 +14,7 @@
 #include "campaign_util.h"
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
+#include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 
 namespace campaign {
@@ -284,7 +285,7 @@ std::string Follow(const SlurmRun& run, Catalog& catalog, std::map<std::string, 
             if (!cancelled) CancelJob(run.jobId);
             Fail(error + " (Slurm job " + run.jobId + " cancelled)");
         }
-        if (StopRequest() && !cancelled) {
+        if (platform::StopSignals::Noted() && !cancelled) {
             CancelJob(run.jobId);
             cancelled = true;
             stopAsked = std::chrono::steady_clock::now();
@@ -301,7 +302,7 @@ std::string Follow(const SlurmRun& run, Catalog& catalog, std::map<std::string, 
             break;
         }
         progress.Line(false);
-        Doze(2000);
+        platform::StopSignals::Doze(2000);
     }
     progress.Line(true);
     return status;

@@ -12,6 +12,7 @@
 #include "campaign_elements.h"
 #include "campaign_util.h"
 #include "platform/child_process.h"
+#include "platform/stop_signals.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/products/qlrproduct.h"
@@ -26,14 +27,15 @@ namespace campaign {
 
 namespace {
 
-volatile sig_atomic_t stopSignal = 0;
-// When the stop signal came (seconds since 1970).
-volatile time_t stopTime = 0;
+// A signal that ended a program of the day, standing in for the task's own
+// stop signal, which is on its way (the stop reached the whole group).
+int programStop = 0;
 
-void OnStop(int sig)
+// The task's stop signal, or 0.
+int StopSignal()
 {
-    stopSignal = sig;
-    stopTime = time(nullptr);
+    const int noted = platform::StopSignals::Noted();
+    return noted ? noted : programStop;
 }
 
 std::string Escaped(const std::string& s) { return toolkit::JsonString(s); }
@@ -44,7 +46,7 @@ std::string Escaped(const std::string& s) { return toolkit::JsonString(s); }
 std::string StopReason(const std::string& during, int sig)
 {
     const char* limit = std::getenv("TROK_TIME_LIMIT_AT");
-    const time_t when = stopTime ? stopTime : time(nullptr);
+    const time_t when = platform::StopSignals::NotedAt() ? platform::StopSignals::NotedAt() : time(nullptr);
     if (sig == SIGTERM && limit && *limit && when + 1 >= std::atoll(limit))
         return "stopped at the time limit (SIGTERM) while " + during + " ran";
     return "stopped by signal " + std::to_string(sig) + " while " + during + " ran";
@@ -178,11 +180,11 @@ private:
     // false when neither the task nor the program got one.
     bool Stopped(const std::vector<platform::ChildEnd>& results, const std::string& what, DayRow& row)
     {
-        int sig = stopSignal;
+        int sig = StopSignal();
         for (const platform::ChildEnd& r : results)
             if (!sig) sig = EndingSignal(r);
         if (!sig) return false;
-        if (!stopSignal) stopSignal = sig;   // the task's own will follow: no further day begins
+        if (!StopSignal()) programStop = sig;   // the task's own will follow: no further day begins
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, StopReason(what, sig));
         return true;
@@ -223,7 +225,7 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     if (!Begin(theDay, packetPath, row)) return true;   // without its folder the day has no result
     if (InspectPacket(row) && ChooseElements(row) && RunTrokproc(row) && Check(row) && Exports(row)) Plots(row);
     Finish(row);
-    return !stopSignal;
+    return !StopSignal();
 }
 
 // The day's row as far as the plan and this host tell it, and its folder
@@ -264,7 +266,6 @@ bool DayTask::Begin(const std::string& theDay, const std::string& packetPath, Da
     }
     if (!log.Open(dir + "/" + day + ".log"))
         toolkit::Say(dir + "/" + day + ".log: " + log.Error());
-    KeepStopSignals();
     return true;
 }
 
@@ -425,7 +426,7 @@ bool DayTask::Exports(DayRow& row)
     const platform::ChildEnd r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
     seconds += r.seconds;
     platform::ChildEnd r2 = r;
-    if (r.status == 0 && !stopSignal) {
+    if (r.status == 0 && !StopSignal()) {
         r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", Abs(day + ".aem")});
         seconds += r2.seconds;
     }
@@ -640,7 +641,8 @@ bool ParsePlan(const std::string& text, Plan& plan)
 
 int RunTask(const std::string& campaign, const std::vector<std::string>& days)
 {
-    CatchStopSignals(OnStop);
+    // A stop signal ends the day that runs as stopped, with its result.
+    const platform::StopSignals stops;
 
     std::string text, error;
     Plan plan;
@@ -657,7 +659,7 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
     SelectPacketLayout(satellite);
     DayTask task(campaign, plan, history);
     for (const std::string& day : days) {
-        if (stopSignal) return 128 + stopSignal;
+        if (StopSignal()) return 128 + StopSignal();
         std::string packet;
         for (const auto& d : plan.days)
             if (d.first == day) packet = d.second;
@@ -665,9 +667,9 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
             toolkit::Say(day + ": not in the run's plan");
             return 255;
         }
-        if (!task.Run(day, packet)) return 128 + (stopSignal ? stopSignal : SIGTERM);
+        if (!task.Run(day, packet)) return 128 + (StopSignal() ? StopSignal() : SIGTERM);
     }
-    return stopSignal ? 128 + stopSignal : 0;
+    return StopSignal() ? 128 + StopSignal() : 0;
 }
 
 } // namespace campaign

@@ -1,7 +1,6 @@
 #include "campaign_util.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,9 +156,7 @@ bool ReadText(const std::string& path, std::string& text, std::string& error)
 bool WriteOutput(const std::string& path, const std::string& bytes, std::string& error)
 {
     outputstream out;
-    const bool opened = out.Open(path);
-    KeepStopSignals();
-    if (!opened) {
+    if (!out.Open(path)) {
         error = out.Error();
         return false;
     }
@@ -438,73 +435,6 @@ std::string FirstLine(const std::string& text)
         a = b + 1;
     }
     return "";
-}
-
-namespace {
-
-void (*stopHandler)(int) = nullptr;
-bool stopChild = false;
-
-} // namespace
-
-void CatchStopSignals(void (*handler)(int), bool child)
-{
-    stopHandler = handler;
-    stopChild = child;
-    KeepStopSignals();
-}
-
-void KeepStopSignals()
-{
-    if (!stopHandler) return;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) {
-        if (sig == SIGCHLD && !stopChild) continue;
-        struct sigaction now;
-        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == stopHandler) continue;
-        struct sigaction sa = {};
-        sa.sa_handler = stopHandler;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(sig, &sa, nullptr);
-    }
-}
-
-namespace {
-
-volatile sig_atomic_t stopRequest = 0;
-int wakeFd = -1;   // the wake-up pipe's writing end
-int dozeFd = -1;   // and its reading end
-
-void OnDriverSignal(int sig)
-{
-    const int saved = errno;
-    if (sig != SIGCHLD) stopRequest = sig;
-    const char c = 0;
-    if (wakeFd >= 0) (void)!write(wakeFd, &c, 1);
-    errno = saved;
-}
-
-} // namespace
-
-bool WatchStopSignals()
-{
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    dozeFd = fds[0];
-    wakeFd = fds[1];
-    CatchStopSignals(OnDriverSignal, true);
-    return true;
-}
-
-int StopRequest() { return stopRequest; }
-
-void Doze(int ms)
-{
-    pollfd p{dozeFd, POLLIN, 0};
-    poll(&p, 1, ms);
-    char buf[256];
-    while (read(dozeFd, buf, sizeof buf) > 0) {
-    }
 }
 
 void Fail(const std::string& message) { throw Failure{message}; }

@@ -9,8 +9,7 @@
 #include <vector>
 
 // Small helpers of trokcampaign: calendar days, files written whole,
-// quoting for the shell, a JSON reader, child processes, the stop
-// signals, the driver's failures.
+// quoting for the shell, a JSON reader, the driver's failures.
 namespace campaign {
 
 // "YYYY-MM-DD" of the proleptic Gregorian calendar, years 1958 to 2099.
@@ -77,24 +76,6 @@ std::string FirstLine(const std::string& text);
 // The lines of `text`, without their line breaks; a last line without one
 // counts too.
 std::vector<std::string> Lines(const std::string& text);
-
-// SIGINT, SIGTERM and SIGHUP (and SIGCHLD when `child` is set) go to
-// `handler`. An output file's first opening puts the library's clean-up
-// handler in place of it (which removes the temporaries and ends the
-// process); KeepStopSignals, called after each opening, puts `handler`
-// back: the campaign ends its work itself on those signals, and its
-// temporaries still go at exit.
-void CatchStopSignals(void (*handler)(int), bool child = false);
-void KeepStopSignals();
-
-// The driver's stop signals: from WatchStopSignals on, SIGINT, SIGTERM and
-// SIGHUP are noted for StopRequest (the signal, 0 before one comes), and
-// they and SIGCHLD cut a Doze short. False when its wake-up pipe cannot be
-// made.
-bool WatchStopSignals();
-int StopRequest();
-// Waits up to `ms` milliseconds, or until a signal comes.
-void Doze(int ms);
 
 // A failure that ends `trokcampaign run` with its message and status 255:
 // thrown where it is found, so that the driver's callers decide how it ends
