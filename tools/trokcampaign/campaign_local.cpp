@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "campaign_util.h"
+#include "campaign_failure.h"
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
 #include "platform/stop_signals.h"

@@ -12,15 +12,19 @@
 
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
+#include "campaign_failure.h"
 #include "campaign_local.h"
 #include "campaign_plan.h"
 #include "campaign_results.h"
 #include "campaign_slurm.h"
 #include "campaign_task.h"
-#include "campaign_util.h"
+#include "platform/atomic_stream.h"
+#include "platform/make_dirs.h"
+#include "platform/path_names.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
+#include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
 
@@ -35,13 +39,13 @@ std::string HoldCampaign(const RunOptions& o)
     for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config})
         if (name->find_first_of("\t\n") != std::string::npos)
             Fail(*name + ": names with tabs or line breaks cannot be used");
-    const std::string campaignDir = AbsolutePath(o.out);
+    const std::string campaignDir = platform::AbsolutePath(o.out);
     // The campaign folder is the user's own and closed to others, so
     // nobody can plant links or FIFOs where the driver, its tasks and
     // SQLite create their files.
     toolkit::OwnFolder(campaignDir);
-    std::string error;
-    if (!MakeDirs(campaignDir + "/run", error)) Fail(campaignDir + ": cannot make the campaign folder: " + error);
+    const platform::MadeDirs made = platform::MakeDirs(campaignDir + "/run");
+    if (!made.ok) Fail(campaignDir + ": cannot make the campaign folder: " + made.Reason());
 
     // One driver at a time per campaign.
     const std::string lockPath = campaignDir + "/run/lock";
@@ -69,7 +73,7 @@ void FoldInEarlierJob(const RunOptions& o, const std::string& campaignDir, Catal
         Fail(campaignDir + ": the Slurm job of the last run: " + error);
     if (pending.active)
         Fail(campaignDir + ": Slurm job " + pending.jobId + " of an earlier run is still running (" +
-             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " + ShellQuote(o.out) +
+             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " + toolkit::ShellQuote(o.out) +
              " follows it, scancel " + pending.jobId + " stops it");
 }
 
@@ -80,8 +84,8 @@ std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunIn
 {
     std::string setsText, error;
     for (const ElementSet& s : in.history.sets) setsText += ElementFileText(in.satellite, s);
-    if (!WriteOutput(campaignDir + "/run/elements.tle", setsText, error) ||
-        !WriteOutput(campaignDir + "/run/configfile", in.configText, error))
+    if (!platform::WriteFileAtomically(campaignDir + "/run/elements.tle", setsText, error) ||
+        !platform::WriteFileAtomically(campaignDir + "/run/configfile", in.configText, error))
         Fail(campaignDir + "/run: cannot write: " + error);
 
     // The command that reruns this campaign, for the report's redo line.
@@ -94,10 +98,10 @@ std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunIn
         again.push_back(o.argv[i]);
     }
     std::map<std::string, std::string> settings = {
-        {"archive", o.archive.empty() ? "" : AbsolutePath(o.archive)},
-        {"list", o.list.empty() ? "" : AbsolutePath(o.list)},
+        {"archive", o.archive.empty() ? "" : platform::AbsolutePath(o.archive)},
+        {"list", o.list.empty() ? "" : platform::AbsolutePath(o.list)},
         {"elements", in.historyPath}, {"config", in.configSource}, {"satellite", in.satellite},
-        {"max_element_age", in.ageText}, {"command", ShellCommand(again)},
+        {"max_element_age", in.ageText}, {"command", toolkit::ShellCommand(again)},
         {"exports", o.exports ? "yes" : "no"}, {"plots", o.plots ? "yes" : "no"}};
     if (!catalog.SetSettings(settings, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
     return settings;
@@ -143,7 +147,7 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
     for (const auto& kv : days) notOk += kv.second.Get(C_outcome) != "ok";
     if (notOk) {
         toolkit::Say(std::to_string(notOk) + " of " + std::to_string(days.size()) +
-                     " days are not ok (trokcampaign status " + ShellQuote(o.out) + ")");
+                     " days are not ok (trokcampaign status " + toolkit::ShellQuote(o.out) + ")");
         return 1;
     }
     return 0;
@@ -172,10 +176,10 @@ int RunCampaign(const RunOptions& o)
         RunState st;
         st.campaignDir = campaignDir;
         std::string error;
-        st.runId = catalog.BeginRun(o.engine, ShellCommand(o.argv), error);
+        st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), error);
         if (st.runId < 0) Fail(campaignDir + "/catalog.sqlite: " + error);
         const Plan plan = TaskPlan(o, in, campaignDir, st.runId, choice.toRun, planned);
-        if (!WriteOutput(PlanPath(campaignDir), PlanText(plan), error))
+        if (!platform::WriteFileAtomically(PlanPath(campaignDir), PlanText(plan), error))
             Fail(PlanPath(campaignDir) + ": cannot write: " + error);
 
         std::string status = "done";

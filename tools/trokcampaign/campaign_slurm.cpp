@@ -10,12 +10,18 @@
 #include <cstring>
 #include <set>
 
+#include "campaign_failure.h"
+#include "campaign_fields.h"
 #include "campaign_report.h"
-#include "campaign_util.h"
+#include "platform/atomic_stream.h"
 #include "platform/child_process.h"
+#include "platform/file_reading.h"
+#include "platform/make_dirs.h"
+#include "platform/path_names.h"
 #include "platform/program_lookup.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
+#include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
 
@@ -56,7 +62,7 @@ std::string LocateArrayScript()
 {
     const std::string found = platform::FindOwnProgram("trokarray.sbatch", "TROKARRAY");
     if (!found.empty()) return found;
-    const std::string here = DirName(platform::SelfPath());
+    const std::string here = platform::DirName(platform::SelfPath());
     for (const std::string& candidate :
          {here + "/../jobs/trokarray.sbatch", here + "/../share/trokproc/trokarray.sbatch"})
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
@@ -217,7 +223,7 @@ bool ReadSlurmRun(const std::string& campaignDir, const Catalog::Run& last, Slur
 {
     std::string text;
     Plan plan;
-    if (!ReadText(PlanPath(campaignDir), text, error) || !ParsePlan(text, plan)) {
+    if (!platform::ReadWholeFile(PlanPath(campaignDir), text, error) || !ParsePlan(text, plan)) {
         error = PlanPath(campaignDir) + ": cannot read the plan of Slurm job " + last.jobId +
                 (error.empty() ? "" : ": " + error);
         return false;
@@ -240,8 +246,9 @@ SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::
     std::string list, error;
     for (const auto& d : plan.days) list += d.first + "\n";
     const std::string listPath = st.campaignDir + "/run/days.list";
-    if (!WriteOutput(listPath, list, error)) Fail(listPath + ": cannot write: " + error);
-    if (!MakeDirs(st.campaignDir + "/run/slurm", error)) Fail(st.campaignDir + "/run/slurm: " + error);
+    if (!platform::WriteFileAtomically(listPath, list, error)) Fail(listPath + ": cannot write: " + error);
+    const platform::MadeDirs made = platform::MakeDirs(st.campaignDir + "/run/slurm");
+    if (!made.ok) Fail(st.campaignDir + "/run/slurm: " + made.Reason());
     ArrayJob job;
     job.script = arrayScript;
     job.list = listPath;
@@ -265,7 +272,7 @@ SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::
     const size_t n = plan.days.size();
     toolkit::Say("Slurm job " + run.jobId + ": " + std::to_string(job.tasks) + " task" + (job.tasks == 1 ? "" : "s") +
                  " for " + std::to_string(n) + " day" + (n == 1 ? "" : "s") +
-                 (o.noWait ? "; trokcampaign status " + ShellQuote(o.out) + " follows it" : ""));
+                 (o.noWait ? "; trokcampaign status " + toolkit::ShellQuote(o.out) + " follows it" : ""));
     return run;
 }
 

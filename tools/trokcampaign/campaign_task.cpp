@@ -9,15 +9,24 @@
 #include <cstdlib>
 
 #include "campaign_catalog.h"
+#include "campaign_days.h"
 #include "campaign_elements.h"
-#include "campaign_util.h"
+#include "campaign_fields.h"
+#include "platform/atomic_stream.h"
 #include "platform/child_process.h"
+#include "platform/file_reading.h"
+#include "platform/file_signature.h"
+#include "platform/make_dirs.h"
 #include "platform/stop_signals.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
-#include "toolkit/products/qlrproduct.h"
-#include "toolkit/hashing/sha256.h"
+#include "toolkit/cli/json.h"
+#include "toolkit/cli/shell_quote.h"
 #include "toolkit/cli/text.h"
+#include "toolkit/hashing/sha256.h"
+#include "toolkit/products/qlrproduct.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/time/unixtime.h"
 #include "vn_class_outputfile.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
@@ -152,7 +161,7 @@ private:
     // What the program wrote to the log is kept in `said`.
     platform::ChildEnd Step(const std::vector<std::string>& argv, std::string* out = nullptr)
     {
-        commands.push_back(ShellCommand(argv));
+        commands.push_back(toolkit::ShellCommand(argv));
         const std::string header = "$ " + commands.back() + "\n";
         const int fd = log.Fd();
         if (fd >= 0) (void)!write(fd, header.data(), header.size());
@@ -194,7 +203,7 @@ private:
     // `row` (the offsets with `product`, when it could be read).
     bool Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                  std::string& reason);
-    void NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row);
+    void NodeOffsets(const toolkit::Json& check, const toolkit::Product& product, DayRow& row);
     // The day's products with their hashes and identities into `row`; the
     // files of the day that this run did not make go.
     void SignProducts(DayRow& row);
@@ -258,10 +267,10 @@ bool DayTask::Begin(const std::string& theDay, const std::string& packetPath, Da
     row.Set(C_config_sha256, S("config_sha256"));
     row.Set(C_versions, S("versions"));
     row.Set(C_versions_sha256, S("versions_sha256"));
-    row.Set(C_started_utc, NowUtcText());
-    std::string error;
-    if (!MakeDirs(dir, error)) {
-        toolkit::Say(dir + ": cannot make the day's folder: " + error);
+    row.Set(C_started_utc, toolkit::IsoUtcNow());
+    const platform::MadeDirs made = platform::MakeDirs(dir);
+    if (!made.ok) {
+        toolkit::Say(dir + ": cannot make the day's folder: " + made.Reason());
         return false;
     }
     if (!log.Open(dir + "/" + day + ".log"))
@@ -274,7 +283,7 @@ bool DayTask::InspectPacket(DayRow& row)
 {
     std::string signature, error;
     uint64_t size = 0;
-    if (!FileSignature(packet, signature, &size)) {
+    if (!platform::FileSignature(packet, signature, &size)) {
         row.Set(C_outcome, "missing");
         row.Set(C_reason, "no packet file " + packet);
         return false;
@@ -296,8 +305,8 @@ bool DayTask::InspectPacket(DayRow& row)
         lastTai93 = std::round(lastTai93 * 1e6) / 1e6;
         row.SetNum(C_first_packet_tai93, firstTai93, 6);
         row.SetNum(C_last_packet_tai93, lastTai93, 6);
-        row.Set(C_first_packet_utc, UtcText(firstTai93));
-        row.Set(C_last_packet_utc, UtcText(lastTai93));
+        row.Set(C_first_packet_utc, toolkit::IsoCivilOrModelUtcFromTai93(firstTai93, 3));
+        row.Set(C_last_packet_utc, toolkit::IsoCivilOrModelUtcFromTai93(lastTai93, 3));
     } else {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
@@ -323,19 +332,19 @@ bool DayTask::ChooseElements(DayRow& row)
     row.Set(C_element_line2, set->line2);
     row.Set(C_element_sha256, set->sha256);
     row.SetNum(C_element_epoch_tai93, set->epochTai93, 6);
-    row.Set(C_element_epoch_utc, UtcText(set->epochTai93));
+    row.Set(C_element_epoch_utc, toolkit::IsoCivilOrModelUtcFromTai93(set->epochTai93, 3));
     if (set->setNumber >= 0) row.SetInt(C_element_number, set->setNumber);
     row.SetNum(C_element_age_days, age, 4);
     if (maxAge > 0 && age > maxAge) {
         row.Set(C_outcome, "no-elements");
-        row.Set(C_reason, "the nearest element set (epoch " + UtcText(set->epochTai93) + " UTC) lies " +
+        row.Set(C_reason, "the nearest element set (epoch " + toolkit::IsoCivilOrModelUtcFromTai93(set->epochTai93, 3) + " UTC) lies " +
                               toolkit::FixedText(age, 2) + " days from the data, more than " +
                               toolkit::FixedText(maxAge, 2));
         return false;
     }
     const std::string text = ElementFileText(S("satellite"), *set);
     std::string error;
-    if (!WriteOutput(tle, text, error)) {
+    if (!platform::WriteFileAtomically(tle, text, error)) {
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, "cannot write " + tle + ": " + error);
         return false;
@@ -347,7 +356,7 @@ bool DayTask::ChooseElements(DayRow& row)
 bool DayTask::RunTrokproc(DayRow& row)
 {
     // Every program of the day sees the same time stamp: the day's last packet.
-    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(lastTai93)));
+    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(toolkit::UnixSecondsFromTai93(lastTai93)));
     const platform::ChildEnd r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
                                 "-ephemerisfile", eph, "-attitudefile", att});
     row.SetNum(C_trokproc_seconds, r.seconds, 3);
@@ -389,28 +398,28 @@ bool DayTask::Check(DayRow& row)
 bool DayTask::Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                       std::string& reason)
 {
-    Json check;
+    toolkit::Json check;
     std::string error;
-    if (!ParseJson(json, check, error) || check.type != Json::Object) {
+    if (!toolkit::ParseJson(json, check, error) || check.type != toolkit::Json::Object) {
         reason = "the check gave no verdict (" + Ending(r) + ")";
         return false;
     }
-    const Json* p = check.Find("passed");
-    const bool passed = p && p->type == Json::Bool && p->boolean && r.status == 0;
-    const Json* faults = check.Find("faults");
-    if (faults && faults->type == Json::Array && !faults->items.empty()) {
-        const Json* m = faults->items[0].Find("message");
+    const toolkit::Json* p = check.Find("passed");
+    const bool passed = p && p->type == toolkit::Json::Bool && p->boolean && r.status == 0;
+    const toolkit::Json* faults = check.Find("faults");
+    if (faults && faults->type == toolkit::Json::Array && !faults->items.empty()) {
+        const toolkit::Json* m = faults->items[0].Find("message");
         if (m) reason = m->text;
         if (faults->items.size() > 1) reason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
     }
     if (product) NodeOffsets(check, *product, row);
     // The check's warnings on orbit numbers, as it words them.
     std::string numbering;
-    const Json* warnings = check.Find("warnings");
-    if (warnings && warnings->type == Json::Array)
-        for (const Json& w : warnings->items) {
-            const Json* kind = w.Find("kind");
-            const Json* message = w.Find("message");
+    const toolkit::Json* warnings = check.Find("warnings");
+    if (warnings && warnings->type == toolkit::Json::Array)
+        for (const toolkit::Json& w : warnings->items) {
+            const toolkit::Json* kind = w.Find("kind");
+            const toolkit::Json* message = w.Find("message");
             if (kind && kind->text == "numbering" && message)
                 numbering += (numbering.empty() ? "" : "\n") + message->text;
         }
@@ -463,21 +472,21 @@ void DayTask::Plots(DayRow& row)
 // crossing before its node is one revolution short and the orbit carries the
 // previous number; before that node revolutions are counted toward zero and
 // a crossing after its node carries the next one.
-void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row)
+void DayTask::NodeOffsets(const toolkit::Json& check, const toolkit::Product& product, DayRow& row)
 {
-    const Json* offsets = check.Find("node_offsets");
-    if (!offsets || offsets->type != Json::Array) return;
+    const toolkit::Json* offsets = check.Find("node_offsets");
+    if (!offsets || offsets->type != toolkit::Json::Array) return;
     double largest = 0;
     long long hazards = 0;
     int firstNumbering = 0, lastNumbering = 0;
     long long firstNumber = -1, secondRight = -1;
     double firstCrossing = std::nan(""), lastCrossing = std::nan("");
-    for (const Json& o : offsets->items) {
-        const Json* orbit = o.Find("orbit");
-        const Json* record = o.Find("record");
-        const Json* offset = o.Find("crossing_minus_node_s");
-        if (!orbit || !record || !offset || orbit->type != Json::Number || record->type != Json::Number ||
-            offset->type != Json::Number || record->number < 0 ||
+    for (const toolkit::Json& o : offsets->items) {
+        const toolkit::Json* orbit = o.Find("orbit");
+        const toolkit::Json* record = o.Find("record");
+        const toolkit::Json* offset = o.Find("crossing_minus_node_s");
+        if (!orbit || !record || !offset || orbit->type != toolkit::Json::Number || record->type != toolkit::Json::Number ||
+            offset->type != toolkit::Json::Number || record->number < 0 ||
             record->number >= static_cast<double>(product.records.size()))
             continue;
         const double crossing = product.records[static_cast<size_t>(record->number)].tai93;
@@ -513,17 +522,17 @@ void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, Da
 void DayTask::Finish(DayRow& row)
 {
     SignProducts(row);
-    row.Set(C_finished_utc, NowUtcText());
+    row.Set(C_finished_utc, toolkit::IsoUtcNow());
     row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
 
     std::string error;
-    if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
+    if (!platform::WriteFileAtomically(dir + "/manifest.json", Manifest(row), error))
         toolkit::Say(dir + "/manifest.json: cannot write: " + error);
     if (log.IsOpen() && !log.Commit()) {
         toolkit::Say(dir + "/" + day + ".log: " + log.Error());
         log.Discard();
     }
-    if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
+    if (!platform::WriteFileAtomically(dir + "/result.txt", ResultText(row, nodes), error))
         toolkit::Say(dir + "/result.txt: cannot write: " + error);
 }
 
@@ -547,7 +556,7 @@ void DayTask::SignProducts(DayRow& row)
         const std::string path = campaign + "/" + row.Get(p.first);
         std::string hash, signature;
         uint64_t size = 0;
-        if (FileSignature(path, signature) && toolkit::Sha256File(path, hash, size, error)) {
+        if (platform::FileSignature(path, signature) && toolkit::Sha256File(path, hash, size, error)) {
             row.Set(p.second, hash);
             signatures += row.Get(p.first) + "=" + signature + ";";
             const size_t slash = path.rfind('/');
@@ -561,7 +570,7 @@ void DayTask::SignProducts(DayRow& row)
     if (!tleWritten) unlink((dir + "/" + day + ".tle").c_str());
     if (row.Has(C_quicklook_path)) {
         std::string signature;
-        if (FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
+        if (platform::FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
             signatures += row.Get(C_quicklook_path) + "=" + signature + ";";
         else row.Clear(C_quicklook_path);
     }
@@ -583,7 +592,7 @@ std::string DayTask::Manifest(const DayRow& row) const
          Escaped(row.Get(C_element_sha256)) + ", \"epoch_utc\": " + Escaped(row.Get(C_element_epoch_utc)) +
          ", \"age_days\": " + (row.Has(C_element_age_days) ? row.Get(C_element_age_days) : "null") + "},\n";
     std::string configText, error;
-    ReadText(S("config"), configText, error);
+    platform::ReadWholeFile(S("config"), configText, error);
     m += "    \"configuration\": {\"path\": " + (S("config_source").empty() ? "null" : Escaped(S("config_source"))) +
          ", \"sha256\": " +
          Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
@@ -646,7 +655,7 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
 
     std::string text, error;
     Plan plan;
-    if (!ReadText(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
+    if (!platform::ReadWholeFile(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
         toolkit::Say(PlanPath(campaign) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
         return 255;
     }
