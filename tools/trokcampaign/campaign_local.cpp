@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "campaign_failure.h"
+#include "platform/atomic_file.h"
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/text.h"
-#include "vn_class_outputfile.h"
 
 namespace campaign {
 
@@ -69,7 +69,7 @@ void RunLocal(const RunOptions& o, const std::string& pgsentry, const Plan& plan
     Progress progress(plan.days.size());
     const std::string self = platform::SelfPath();
     const int slots = o.jobs > 0 ? o.jobs : std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-    outputfile taskLog;
+    platform::AtomicFile taskLog;
     if (!taskLog.Open(st.campaignDir + "/run/tasks.log")) Fail(taskLog.Name() + ": " + taskLog.Error());
     std::vector<Task> running;
     size_t next = 0;

@@ -12,6 +12,7 @@
 #include "campaign_days.h"
 #include "campaign_elements.h"
 #include "campaign_fields.h"
+#include "platform/atomic_file.h"
 #include "platform/atomic_stream.h"
 #include "platform/child_process.h"
 #include "platform/file_reading.h"
@@ -27,7 +28,6 @@
 #include "toolkit/products/qlrproduct.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/time/unixtime.h"
-#include "vn_class_outputfile.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
@@ -220,7 +220,7 @@ private:
     double firstTai93 = 0, lastTai93 = 0;           // its packets' span
     const ElementSet* set = nullptr;                // its element set
     std::string nodes;                              // its node offsets, as the result file keeps them
-    outputfile log;     // DAY.log, committed with the day's result
+    platform::AtomicFile log;   // DAY.log, committed with the day's result
     std::string said;   // what the last program wrote to the log
     std::vector<std::string> commands;
     std::vector<std::pair<std::string, std::string>> env;
