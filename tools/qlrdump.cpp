@@ -439,9 +439,10 @@ int RunShow(const Options& o)
 
 int main(int argc, char** argv)
 {
-    // Temporaries of unfinished outputs go at exit and on a stopping signal.
-    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
+    // Before any output is opened: its temporary goes at exit and on a
+    // stopping signal.
+    platform::InstallExitCleanup();
     if (o.mode == "--check") return RunCheck(o);
     if (o.mode == "--oem") return RunOem(o);
     if (o.mode == "--aem") return RunAem(o);
