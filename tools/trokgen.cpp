@@ -3,8 +3,6 @@
 // an archive of such packet files, one a day, of one continuous orbit, with
 // a history of element sets for it.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -18,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
+#include "platform/make_dirs.h"
 #include "orbitlib_class_noradelements.h"
 #include "timelib_class_date_time.h"
 #include "timelib_proc_TAItoUTC.h"
@@ -711,29 +711,12 @@ int WriteSingle(const Options& o)
     return kStatusOk;
 }
 
-// A folder made if missing; one that exists must be a folder itself, not a
-// link to one somewhere else.
-void MakeFolder(const std::string& path)
+// A folder made if missing, with its missing parents; with `noLink`, one
+// that exists must be a folder itself, not a link to one somewhere else.
+void MakeFolders(const std::string& path, bool noLink = false)
 {
-    if (mkdir(path.c_str(), 0777) == 0) return;
-    const int err = errno;
-    struct stat st;
-    if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-    Fail("cannot make the folder \"" + path + "\": " +
-         (err == EEXIST ? std::string("it exists and is not a folder") : std::strerror(err)));
-}
-
-// The archive folder and its parents, made as needed.
-void MakeFolders(const std::string& path)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        struct stat st;
-        const std::string parent = path.substr(0, slash);
-        if (stat(parent.c_str(), &st) != 0) MakeFolder(parent);
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MakeFolder(path);
+    const platform::MadeDirs r = platform::MakeDirs(path, noLink);
+    if (!r.ok) Fail("cannot make the folder \"" + r.at + "\": " + r.Reason());
 }
 
 // The element-set history of an archive: a set every one to two days at
@@ -791,8 +774,8 @@ int WriteArchive(const Options& o)
         const std::string date = UtcText(o.start + static_cast<double>(d * kDay) + 1.0, 0);
         const std::string year = o.archive + "/" + date.substr(0, 4);
         const std::string month = year + "/" + date.substr(5, 2);
-        MakeFolder(year);
-        MakeFolder(month);
+        MakeFolders(year, true);
+        MakeFolders(month, true);
         const std::string name = month + "/" + date.substr(8, 2) + ".pkt";
         if (!o.tle.empty() && SameFile(name, o.tle))
             Fail("packet file \"" + name + "\" and element file \"" + o.tle + "\" are the same file");
@@ -823,6 +806,8 @@ int WriteArchive(const Options& o)
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
     return o.archive.empty() ? WriteSingle(o) : WriteArchive(o);
 }
