@@ -50,7 +50,9 @@ TEST(Layering, IncludesPointDownOnly)
     for (const std::string& e : Includes("algorithm"))
         EXPECT_FALSE(Names(e, "toolkit/") || Names(e, "campaign_")) << e << ": trokproc is below the tools";
     for (const std::string& e : Includes("tools/toolkit"))
-        EXPECT_FALSE(Names(e, "campaign_")) << e << ": the toolkit is below the campaign";
+        EXPECT_FALSE(Names(e, "campaign_") || Names(e, "pipeline/")) << e << ": the toolkit is below the tools";
+    for (const std::string& e : Includes("tools/pipeline"))
+        EXPECT_FALSE(Names(e, "campaign_")) << e << ": the day's pipeline is below the campaign";
     for (const std::string& e : Includes("pgsentry"))
         EXPECT_TRUE(Names(e, "vn_version.h")) << e << ": pgsentry shares no code";
 }

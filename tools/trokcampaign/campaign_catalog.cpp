@@ -9,6 +9,7 @@
 #include <set>
 
 #include "campaign_fields.h"
+#include "toolkit/cli/tab_fields.h"
 #include "toolkit/cli/text.h"
 #include "toolkit/time/unixtime.h"
 
@@ -65,8 +66,8 @@ std::string ResultText(const DayRow& row, const std::string& nodes)
 {
     std::string text;
     for (int c = 0; c < kColumns; ++c)
-        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? FieldText(*row.v[c]) : "\\N") + "\n";
-    text += "nodes\t" + FieldText(nodes) + "\n";
+        text += std::string(kColumnInfo[c].name) + "\t" + (row.v[c] ? toolkit::TabField(*row.v[c]) : "\\N") + "\n";
+    text += "nodes\t" + toolkit::TabField(nodes) + "\n";
     return text;
 }
 
@@ -83,13 +84,13 @@ bool ParseResult(const std::string& text, DayRow& row, std::string& nodes)
         if (tab == std::string::npos) return false;
         const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
         if (key == "nodes") {
-            nodes = FieldValue(value);
+            nodes = toolkit::TabFieldValue(value);
             continue;
         }
         const Column c = ColumnByName(key);
         if (c == kColumns) continue;
         if (value == "\\N") row.v[c].reset();
-        else row.v[c] = FieldValue(value);
+        else row.v[c] = toolkit::TabFieldValue(value);
         any = true;
     }
     return any;

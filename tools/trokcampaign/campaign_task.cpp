@@ -12,6 +12,7 @@
 #include "campaign_days.h"
 #include "campaign_elements.h"
 #include "campaign_fields.h"
+#include "toolkit/cli/tab_fields.h"
 #include "platform/atomic_file.h"
 #include "platform/atomic_stream.h"
 #include "platform/child_process.h"
@@ -621,8 +622,8 @@ std::string PlanPath(const std::string& campaign) { return campaign + "/run/plan
 std::string PlanText(const Plan& plan)
 {
     std::string text;
-    for (const auto& kv : plan.settings) text += FieldText(kv.first) + "\t" + FieldText(kv.second) + "\n";
-    for (const auto& d : plan.days) text += "day\t" + FieldText(d.first) + "\t" + FieldText(d.second) + "\n";
+    for (const auto& kv : plan.settings) text += toolkit::TabField(kv.first) + "\t" + toolkit::TabField(kv.second) + "\n";
+    for (const auto& d : plan.days) text += "day\t" + toolkit::TabField(d.first) + "\t" + toolkit::TabField(d.second) + "\n";
     return text;
 }
 
@@ -636,14 +637,14 @@ bool ParsePlan(const std::string& text, Plan& plan)
         a = b + 1;
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) return false;
-        const std::string key = FieldValue(line.substr(0, tab)), value = line.substr(tab + 1);
+        const std::string key = toolkit::TabFieldValue(line.substr(0, tab)), value = line.substr(tab + 1);
         if (key == "day") {
             const size_t t2 = value.find('\t');
             if (t2 == std::string::npos) return false;
-            plan.days.emplace_back(FieldValue(value.substr(0, t2)), FieldValue(value.substr(t2 + 1)));
+            plan.days.emplace_back(toolkit::TabFieldValue(value.substr(0, t2)), toolkit::TabFieldValue(value.substr(t2 + 1)));
             continue;
         }
-        plan.settings[key] = FieldValue(value);
+        plan.settings[key] = toolkit::TabFieldValue(value);
     }
     return true;
 }
