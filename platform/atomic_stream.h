@@ -48,6 +48,8 @@ public:
     ~AtomicStream() override;   // an uncommitted file is discarded
 
     bool Open(const std::string& name);
+    // AtomicFile::OpenAt: `name` in the folder `dirfd`.
+    bool OpenAt(int dirfd, const std::string& name, int mode = -1);
 
     // Flushes the stream and checks that every byte reached the file; false
     // with Error() set otherwise.
@@ -73,6 +75,9 @@ bool CommitStreamsTogether(const std::vector<AtomicStream*>& streams, size_t& fa
 // Writes `bytes` to `path` whole or not at all, through an AtomicStream.
 // False with the reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+// The same for `name` in the folder `dirfd` (AtomicFile::OpenAt).
+bool WriteFileAtomicallyAt(int dirfd, const std::string& name, const std::string& bytes, std::string& error,
+                           int mode = -1);
 
 } // namespace platform
 
