@@ -112,6 +112,8 @@ public:
 
 private:
     void Scan();
+    bool FillScanBlock(std::vector<char>& block, uint64_t offset, uint64_t& blockStart,
+                       size_t& blockBytes, bool& atEnd);
     void MoveTo(uint64_t offset);
 
     size_t pktAPID;
