@@ -13,48 +13,45 @@ namespace {
 // element is a sum from 0.0 over k), so the results are bit for bit those
 // of the matrix form, without building nine 3 x 3 and 3 x 1 matrices.
 
-double Norm(const double a[3])
+// A vector of three components held in registers.
+struct Vec {
+    double x, y, z;
+};
+
+inline Vec Unit(Vec a)
 {
     double sum = 0.0;
-    for (int k = 0; k < 3; ++k) sum += a[k] * a[k];
-    return std::sqrt(sum);
+    sum += a.x * a.x;
+    sum += a.y * a.y;
+    sum += a.z * a.z;
+    const double inverse = 1.0 / std::sqrt(sum);
+    return {a.x * inverse, a.y * inverse, a.z * inverse};
 }
 
-void Unit(double a[3])
+inline Vec Cross(const Vec& u, const Vec& v)
 {
-    const double inverse = 1.0 / Norm(a);
-    for (int k = 0; k < 3; ++k) a[k] = a[k] * inverse;
-}
-
-void Cross(const double u[3], const double v[3], double w[3])
-{
-    w[0] = u[1] * v[2] - u[2] * v[1];
-    w[1] = u[2] * v[0] - u[0] * v[2];
-    w[2] = u[0] * v[1] - u[1] * v[0];
+    return {u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
 }
 
 // Row of B times an axis of O, as one element of the product.
-double Dot(double b1, double b2, double b3, const double axis[3])
+inline double Dot(double b1, double b2, double b3, const Vec& axis)
 {
     double s = 0.0;
-    s += b1 * axis[0];
-    s += b2 * axis[1];
-    s += b3 * axis[2];
+    s += b1 * axis.x;
+    s += b2 * axis.y;
+    s += b3 * axis.z;
     return s;
 }
 
 void Angles(const double* r, const double* v, const double* q, double* out)
 {
     // Orbital axes: z = unit(-r), y = unit(-(r x v)), x = unit(y x z).
-    double z[3] = {-r[0], -r[1], -r[2]};
-    Unit(z);
-    double y[3];
-    Cross(r, v, y);
-    for (double& e : y) e = -e;
-    Unit(y);
-    double x[3];
-    Cross(y, z, x);
-    Unit(x);
+    const Vec position = {r[0], r[1], r[2]};
+    const Vec velocity = {v[0], v[1], v[2]};
+    const Vec z = Unit({-position.x, -position.y, -position.z});
+    const Vec h = Cross(position, velocity);
+    const Vec y = Unit({-h.x, -h.y, -h.z});
+    const Vec x = Unit(Cross(y, z));
 
     const double q1 = q[0], q2 = q[1], q3 = q[2], q4 = q[3];
     const double q11 = q1 * q1, q22 = q2 * q2, q33 = q3 * q3, q44 = q4 * q4;
@@ -88,4 +85,10 @@ array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quat
     array angles(3);
     Angles(position.data(), velocity.data(), quaternion.data(), angles.data());
     return angles;
+}
+
+void EulerAnglesInOrbitalFrame(const double* position, const double* velocity, const double* quaternion,
+                               double* angles)
+{
+    Angles(position, velocity, quaternion, angles);
 }

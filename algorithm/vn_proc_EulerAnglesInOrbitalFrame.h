@@ -18,4 +18,9 @@ void EulerAnglesInOrbitalFrame(const trokpacket& pkt, array& angles);
 // (scalar last).
 array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quaternion);
 
+// The same on plain values: three of position, three of velocity, four of
+// the quaternion in, three angles out.
+void EulerAnglesInOrbitalFrame(const double* position, const double* velocity, const double* quaternion,
+                               double* angles);
+
 #endif
