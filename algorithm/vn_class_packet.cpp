@@ -17,29 +17,6 @@ std::istream& packet::ReadPkt(std::istream& is)
     return is.read(DataPtr(), static_cast<std::streamsize>(DataSize()));
 }
 
-short int packet::Version() const
-{
-    return static_cast<short int>(static_cast<unsigned char>(DataPtr()[0]) >> 5);
-}
-
-short int packet::APID() const
-{
-    const char* b = DataPtr();
-    return FormatConvert_short2(static_cast<char>(b[0] & 0x07), b[1]);
-}
-
-short int packet::Sequence() const
-{
-    const char* b = DataPtr();
-    return FormatConvert_short2(static_cast<char>(b[2] & 0x3F), b[3]);
-}
-
-short int packet::PktSize() const
-{
-    // Wraps in 16 bits on purpose: 0x7FFF gives -32768 and 0xFFFF gives 0.
-    return static_cast<short int>(FormatConvert_ushort2(DataPtr() + 4) + 1);
-}
-
 void packet::Dump(std::ostream& os, size_t first, size_t last) const
 {
     if (last == 0) last = PktSize() > 0 ? static_cast<size_t>(PktSize()) : 0;

@@ -42,7 +42,7 @@ enum class PacketGap { none, small, large };
 
 // Whether a packet at nextTime may follow one at thisTime (Julian days):
 // the time must strictly increase.
-bool TimesInOrder(double thisTime, double nextTime);
+inline bool TimesInOrder(double thisTime, double nextTime) { return thisTime < nextTime; }
 // Steps of up to 1.1 s are no gap; up to 60 s a small gap, filled with
 // interpolated points; beyond that a large gap, left open.
 PacketGap ClassifyGap(double thisTime, double nextTime);
