@@ -45,6 +45,8 @@
 #include <string>
 #include <vector>
 
+#include "vn_class_writeback.h"
+
 // One output file from Open to Commit or Discard. Single-threaded use.
 class outputfile
 {
@@ -137,6 +139,7 @@ private:
     const outputfile& file;
     std::vector<char> own;   // the buffer unless setbuf gave another
     int err = 0;
+    writeback early;   // starts the disk writes of a file as it is written
 };
 
 // An output stream on an outputfile: text or bytes written through

@@ -131,7 +131,11 @@ inline void FormatConvert_float8(double v, char* ptr) { formatconvert_detail::sw
 // apart.
 inline void FormatConvert_float8(carray& values, char* ptr)
 {
-    for (size_t k = 0; k < values.size(); ++k) FormatConvert_float8(values[k], ptr + 8 * k);
+    // (The values are read through a pointer taken once: stores through a
+    // char pointer could otherwise be any memory, the vector's own included.)
+    const double* v = values.data();
+    const size_t count = values.size();
+    for (size_t k = 0; k < count; ++k) FormatConvert_float8(v[k], ptr + 8 * k);
 }
 array FormatConvert_float8(const char* ptr, size_t count);
 std::vector<float> FormatConvert_float4(const char* ptr, size_t count);

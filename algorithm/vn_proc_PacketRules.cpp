@@ -40,21 +40,6 @@ void SelectPacketLayout(const std::string& noradSatName)
     }
 }
 
-bool HeaderStopsScan(const packet& header)
-{
-    return header.Version() != 0 || header.PktSize() < 1;
-}
-
-bool RepeatsSequence(const packet& header, long lastSequence)
-{
-    return header.Sequence() == lastSequence;
-}
-
-bool LengthFitsBuffer(const packet& pkt, size_t bufferSize)
-{
-    return static_cast<long long>(pkt.PktSize()) + 6 == static_cast<long long>(bufferSize);
-}
-
 double PacketTimeTag(const char* bytes)
 {
     const long double seconds = static_cast<long double>(FormatConvert_ulong4(bytes + coarseOffset)) +
