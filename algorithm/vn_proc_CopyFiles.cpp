@@ -20,10 +20,10 @@ struct Point {
 };
 
 // Points are taken in small batches: the attitude angles of a batch are
-// worked out one after the other with nothing between them, so that the
-// processor overlaps their square roots and divisions (each point's are a
-// long chain, one waiting for the other), and then the records are written
-// in order. The bytes are the same as point by point.
+// worked out together, so that the processor overlaps their square roots and
+// divisions (each point's are a long chain, one waiting for the other), and
+// then the records are written in order. The bytes are the same as point by
+// point.
 const size_t batchSize = 8;
 
 // The records of every point of the batch, in order, into the two files.
@@ -34,9 +34,13 @@ public:
 
     void Write(Point* points, size_t count)
     {
-        for (size_t i = 0; i < count; ++i)
-            EulerAnglesInOrbitalFrame(points[i].items, points[i].items + 3, points[i].items + 6,
-                                      points[i].angles);
+        const double* items[batchSize];
+        double* angleLists[batchSize];
+        for (size_t i = 0; i < count; ++i) {
+            items[i] = points[i].items;
+            angleLists[i] = points[i].angles;
+        }
+        EulerAnglesInOrbitalFrame(items, angleLists, count);
         for (size_t i = 0; i < count; ++i) {
             const Point& p = points[i];
             std::copy_n(p.items, 3, position.begin());

@@ -61,7 +61,77 @@ void Angles(const double* r, const double* v, const double* q, double* out)
     out[2] = Dot(2 * (q1 * q3 + q2 * q4), 2 * (q2 * q3 - q1 * q4), -q11 - q22 + q33 + q44, x);
 }
 
+// Angles of several points at once, step by step across the points: each
+// point goes through exactly the operations of Angles, but the chains of
+// square roots and divisions of different points (each of one waiting for
+// the other) stand side by side, so the processor overlaps them.
+const size_t lanes = 4;
+
+void AnglesSideBySide(const double* const items[lanes], double* const out[lanes])
+{
+    double zx[lanes], zy[lanes], zz[lanes], yx[lanes], yy[lanes], yz[lanes];
+    double xx[lanes], xy[lanes], xz[lanes], sum[lanes], inverse[lanes];
+    for (size_t k = 0; k < lanes; ++k) {
+        const double* r = items[k];
+        const double* v = items[k] + 3;
+        zx[k] = -r[0];
+        zy[k] = -r[1];
+        zz[k] = -r[2];
+        yx[k] = -(r[1] * v[2] - r[2] * v[1]);
+        yy[k] = -(r[2] * v[0] - r[0] * v[2]);
+        yz[k] = -(r[0] * v[1] - r[1] * v[0]);
+    }
+    for (size_t k = 0; k < lanes; ++k) {
+        sum[k] = 0.0;
+        sum[k] += zx[k] * zx[k];
+        sum[k] += zy[k] * zy[k];
+        sum[k] += zz[k] * zz[k];
+    }
+    for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
+    for (size_t k = 0; k < lanes; ++k) {
+        zx[k] = zx[k] * inverse[k];
+        zy[k] = zy[k] * inverse[k];
+        zz[k] = zz[k] * inverse[k];
+        sum[k] = 0.0;
+        sum[k] += yx[k] * yx[k];
+        sum[k] += yy[k] * yy[k];
+        sum[k] += yz[k] * yz[k];
+    }
+    for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
+    for (size_t k = 0; k < lanes; ++k) {
+        yx[k] = yx[k] * inverse[k];
+        yy[k] = yy[k] * inverse[k];
+        yz[k] = yz[k] * inverse[k];
+        xx[k] = yy[k] * zz[k] - yz[k] * zy[k];
+        xy[k] = yz[k] * zx[k] - yx[k] * zz[k];
+        xz[k] = yx[k] * zy[k] - yy[k] * zx[k];
+        sum[k] = 0.0;
+        sum[k] += xx[k] * xx[k];
+        sum[k] += xy[k] * xy[k];
+        sum[k] += xz[k] * xz[k];
+    }
+    for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
+    for (size_t k = 0; k < lanes; ++k) {
+        const Vec x = {xx[k] * inverse[k], xy[k] * inverse[k], xz[k] * inverse[k]};
+        const Vec y = {yx[k], yy[k], yz[k]};
+        const Vec z = {zx[k], zy[k], zz[k]};
+        const double* q = items[k] + 6;
+        const double q1 = q[0], q2 = q[1], q3 = q[2], q4 = q[3];
+        const double q11 = q1 * q1, q22 = q2 * q2, q33 = q3 * q3, q44 = q4 * q4;
+        out[k][0] = Dot(q11 - q22 - q33 + q44, 2 * (q1 * q2 + q3 * q4), 2 * (q1 * q3 - q2 * q4), y);
+        out[k][1] = Dot(2 * (q1 * q2 - q3 * q4), -q11 + q22 - q33 + q44, 2 * (q2 * q3 + q1 * q4), z);
+        out[k][2] = Dot(2 * (q1 * q3 + q2 * q4), 2 * (q2 * q3 - q1 * q4), -q11 - q22 + q33 + q44, x);
+    }
+}
+
 } // namespace
+
+void EulerAnglesInOrbitalFrame(const double* const itemLists[], double* const angles[], size_t count)
+{
+    size_t i = 0;
+    for (; i + lanes <= count; i += lanes) AnglesSideBySide(itemLists + i, angles + i);
+    for (; i < count; ++i) Angles(itemLists[i], itemLists[i] + 3, itemLists[i] + 6, angles[i]);
+}
 
 array EulerAnglesInOrbitalFrame(const trokpacket& pkt)
 {
@@ -85,10 +155,4 @@ array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quat
     array angles(3);
     Angles(position.data(), velocity.data(), quaternion.data(), angles.data());
     return angles;
-}
-
-void EulerAnglesInOrbitalFrame(const double* position, const double* velocity, const double* quaternion,
-                               double* angles)
-{
-    Angles(position, velocity, quaternion, angles);
 }

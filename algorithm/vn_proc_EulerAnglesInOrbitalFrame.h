@@ -18,9 +18,9 @@ void EulerAnglesInOrbitalFrame(const trokpacket& pkt, array& angles);
 // (scalar last).
 array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quaternion);
 
-// The same on plain values: three of position, three of velocity, four of
-// the quaternion in, three angles out.
-void EulerAnglesInOrbitalFrame(const double* position, const double* velocity, const double* quaternion,
-                               double* angles);
+// The same for `count` points at once, each given by its item list (as a
+// trokpacket holds it: position 0-2, velocity 3-5, quaternion 6-9), into
+// three angles each; faster than one by one.
+void EulerAnglesInOrbitalFrame(const double* const itemLists[], double* const angles[], size_t count);
 
 #endif
