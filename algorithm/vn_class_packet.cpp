@@ -14,7 +14,25 @@ packet::~packet() = default;
 
 std::istream& packet::ReadPkt(std::istream& is)
 {
-    return is.read(DataPtr(), static_cast<std::streamsize>(DataSize()));
+    // One unformatted read of DataSize() bytes, taken straight from the
+    // stream's buffer object with the stream read's rules: nothing is read
+    // from a stream that has failed already (failbit), a short read sets
+    // eofbit and failbit, and a buffer that throws sets badbit. (The read
+    // count of the stream, gcount(), is not kept.)
+    if (!is.good()) {
+        is.setstate(std::ios::failbit);
+        return is;
+    }
+    const std::streamsize want = static_cast<std::streamsize>(DataSize());
+    std::streamsize got = 0;
+    try {
+        got = is.rdbuf() ? is.rdbuf()->sgetn(DataPtr(), want) : 0;
+    } catch (...) {
+        is.setstate(std::ios::badbit);
+        return is;
+    }
+    if (got != want) is.setstate(std::ios::eofbit | std::ios::failbit);
+    return is;
 }
 
 void packet::Dump(std::ostream& os, size_t first, size_t last) const

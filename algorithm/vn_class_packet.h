@@ -19,7 +19,7 @@ public:
     ~packet() override;
 
     // Reads exactly DataSize() bytes with one unformatted read; success is
-    // left in the state of `is`.
+    // left in the state of `is` (its gcount() is not kept).
     virtual std::istream& ReadPkt(std::istream& is);
 
     // (Defined here: the scan asks them of every header in the file.)

@@ -184,7 +184,7 @@ packetfile& packetfile::ReadPacket(packet& pkt, size_t n)
     MoveTo(offset);
     filePos = noPos;
     pkt.ReadPkt(*this);
-    if (good()) filePos = offset + static_cast<uint64_t>(gcount());
+    if (good()) filePos = offset + pkt.DataSize();   // a good read is a whole one
     if (!LengthFitsBuffer(pkt, pkt.DataSize()))
         setstate(std::ios::badbit);
     return *this;
