@@ -1,6 +1,5 @@
 #include "vn_proc_CopyFiles.h"
 
-#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <iostream>
@@ -26,6 +25,15 @@ struct Point {
 // point.
 const size_t batchSize = 8;
 
+// Three values into a vector of three. (Element by element: a library copy
+// of so few is a call.)
+inline void Take3(const double* from, array& to)
+{
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = from[2];
+}
+
 // The records of every point of the batch, in order, into the two files.
 class recordwriter
 {
@@ -43,10 +51,10 @@ public:
         EulerAnglesInOrbitalFrame(items, angleLists, count);
         for (size_t i = 0; i < count; ++i) {
             const Point& p = points[i];
-            std::copy_n(p.items, 3, position.begin());
-            std::copy_n(p.items + 3, 3, velocity.begin());
-            std::copy_n(p.angles, 3, angles.begin());
-            std::copy_n(p.items + 10, 3, rates.begin());
+            Take3(p.items, position);
+            Take3(p.items + 3, velocity);
+            Take3(p.angles, angles);
+            Take3(p.items + 10, rates);
             ephRcd.time(p.time).Position(position).Velocity(velocity).QaFlag(p.flags);
             attRcd.Time(p.time).EulerAngles(angles).AngleVelocities(rates).QaFlag(p.flags);
             efile.write(ephRcd);
@@ -78,7 +86,7 @@ void CopyFiles(trokpktprocessor& processPkt, ephemerisfile& efile, attitudefile&
         p.flags = static_cast<unsigned>(processPkt.QualityFlags().getqualityflags().to_ulong());
         const array& items = pkt->ItemList();
         assert(items.size() >= 13);
-        std::copy_n(items.begin(), 13, p.items);
+        for (size_t k = 0; k < 13; ++k) p.items[k] = items[k];
         if (count == batchSize) {
             writer.Write(points, count);
             count = 0;
