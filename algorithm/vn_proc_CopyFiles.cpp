@@ -86,7 +86,9 @@ void CopyFiles(trokpktprocessor& processPkt, ephemerisfile& efile, attitudefile&
         p.flags = static_cast<unsigned>(processPkt.QualityFlags().getqualityflags().to_ulong());
         const array& items = pkt->ItemList();
         assert(items.size() >= 13);
-        for (size_t k = 0; k < 13; ++k) p.items[k] = items[k];
+        const double* from = items.data();
+#pragma GCC unroll 13
+        for (size_t k = 0; k < 13; ++k) p.items[k] = from[k];
         if (count == batchSize) {
             writer.Write(points, count);
             count = 0;
