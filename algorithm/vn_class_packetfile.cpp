@@ -156,8 +156,6 @@ size_t packetfile::BegPacket() const { return 0; }
 
 size_t packetfile::EndPacket() const { return pktList.Empty() ? 0 : pktList.Size() - 1; }
 
-size_t packetfile::NoPackets() const { return pktList.Size(); }
-
 long long packetfile::CurPacket() const { return index; }
 
 size_t packetfile::ReqApid() const { return pktAPID; }

@@ -46,14 +46,6 @@ void trokpacket::Decode()
     for (size_t i = 0; i < 3; ++i) values[10 + i] = MiL1750_FP(b + singleOffset + 4 * i);
 }
 
-double trokpacket::TimeTag() const { return time; }
-
-trokpacket& trokpacket::TimeTag(double t)
-{
-    time = t;
-    return *this;
-}
-
 size_t trokpacket::CoarseTime() const
 {
     if (DataSize() < coarseOffset + 4) return 0;
@@ -70,9 +62,6 @@ array trokpacket::Position() const { return array(p.begin(), p.begin() + 3); }
 array trokpacket::Velocity() const { return array(p.begin() + 3, p.begin() + 6); }
 array trokpacket::Attitude() const { return array(p.begin() + 6, p.begin() + 10); }
 array trokpacket::AngleRates() const { return array(p.begin() + 10, p.begin() + 13); }
-
-array& trokpacket::ItemList() { return p; }
-const array& trokpacket::ItemList() const { return p; }
 
 std::ostream& operator<<(std::ostream& os, const trokpacket& pkt)
 {
