@@ -18,13 +18,19 @@ struct Vec {
     double x, y, z;
 };
 
-inline Vec Unit(Vec a)
+// The squared magnitude as UnitVector sums it: from 0.0, x, y, z in turn.
+inline double SquaredLength(double x, double y, double z)
 {
     double sum = 0.0;
-    sum += a.x * a.x;
-    sum += a.y * a.y;
-    sum += a.z * a.z;
-    const double inverse = 1.0 / std::sqrt(sum);
+    sum += x * x;
+    sum += y * y;
+    sum += z * z;
+    return sum;
+}
+
+inline Vec Unit(Vec a)
+{
+    const double inverse = 1.0 / std::sqrt(SquaredLength(a.x, a.y, a.z));
     return {a.x * inverse, a.y * inverse, a.z * inverse};
 }
 
@@ -43,6 +49,18 @@ inline double Dot(double b1, double b2, double b3, const Vec& axis)
     return s;
 }
 
+// The three wanted elements from the quaternion (the rows of B) and the
+// orbital axes.
+inline void Elements(const double* q, const Vec& x, const Vec& y, const Vec& z, double* out)
+{
+    const double q1 = q[0], q2 = q[1], q3 = q[2], q4 = q[3];
+    const double q11 = q1 * q1, q22 = q2 * q2, q33 = q3 * q3, q44 = q4 * q4;
+    // M(1,2) = row 1 of B . y; M(2,3) = row 2 of B . z; M(3,1) = row 3 of B . x.
+    out[0] = Dot(q11 - q22 - q33 + q44, 2 * (q1 * q2 + q3 * q4), 2 * (q1 * q3 - q2 * q4), y);
+    out[1] = Dot(2 * (q1 * q2 - q3 * q4), -q11 + q22 - q33 + q44, 2 * (q2 * q3 + q1 * q4), z);
+    out[2] = Dot(2 * (q1 * q3 + q2 * q4), 2 * (q2 * q3 - q1 * q4), -q11 - q22 + q33 + q44, x);
+}
+
 void Angles(const double* r, const double* v, const double* q, double* out)
 {
     // Orbital axes: z = unit(-r), y = unit(-(r x v)), x = unit(y x z).
@@ -53,12 +71,7 @@ void Angles(const double* r, const double* v, const double* q, double* out)
     const Vec y = Unit({-h.x, -h.y, -h.z});
     const Vec x = Unit(Cross(y, z));
 
-    const double q1 = q[0], q2 = q[1], q3 = q[2], q4 = q[3];
-    const double q11 = q1 * q1, q22 = q2 * q2, q33 = q3 * q3, q44 = q4 * q4;
-    // M(1,2) = row 1 of B . y; M(2,3) = row 2 of B . z; M(3,1) = row 3 of B . x.
-    out[0] = Dot(q11 - q22 - q33 + q44, 2 * (q1 * q2 + q3 * q4), 2 * (q1 * q3 - q2 * q4), y);
-    out[1] = Dot(2 * (q1 * q2 - q3 * q4), -q11 + q22 - q33 + q44, 2 * (q2 * q3 + q1 * q4), z);
-    out[2] = Dot(2 * (q1 * q3 + q2 * q4), 2 * (q2 * q3 - q1 * q4), -q11 - q22 + q33 + q44, x);
+    Elements(q, x, y, z, out);
 }
 
 // Angles of several points at once, step by step across the points: each
@@ -81,21 +94,13 @@ void AnglesSideBySide(const double* const items[lanes], double* const out[lanes]
         yy[k] = -(r[2] * v[0] - r[0] * v[2]);
         yz[k] = -(r[0] * v[1] - r[1] * v[0]);
     }
-    for (size_t k = 0; k < lanes; ++k) {
-        sum[k] = 0.0;
-        sum[k] += zx[k] * zx[k];
-        sum[k] += zy[k] * zy[k];
-        sum[k] += zz[k] * zz[k];
-    }
+    for (size_t k = 0; k < lanes; ++k) sum[k] = SquaredLength(zx[k], zy[k], zz[k]);
     for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
     for (size_t k = 0; k < lanes; ++k) {
         zx[k] = zx[k] * inverse[k];
         zy[k] = zy[k] * inverse[k];
         zz[k] = zz[k] * inverse[k];
-        sum[k] = 0.0;
-        sum[k] += yx[k] * yx[k];
-        sum[k] += yy[k] * yy[k];
-        sum[k] += yz[k] * yz[k];
+        sum[k] = SquaredLength(yx[k], yy[k], yz[k]);
     }
     for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
     for (size_t k = 0; k < lanes; ++k) {
@@ -105,22 +110,14 @@ void AnglesSideBySide(const double* const items[lanes], double* const out[lanes]
         xx[k] = yy[k] * zz[k] - yz[k] * zy[k];
         xy[k] = yz[k] * zx[k] - yx[k] * zz[k];
         xz[k] = yx[k] * zy[k] - yy[k] * zx[k];
-        sum[k] = 0.0;
-        sum[k] += xx[k] * xx[k];
-        sum[k] += xy[k] * xy[k];
-        sum[k] += xz[k] * xz[k];
+        sum[k] = SquaredLength(xx[k], xy[k], xz[k]);
     }
     for (size_t k = 0; k < lanes; ++k) inverse[k] = 1.0 / std::sqrt(sum[k]);
     for (size_t k = 0; k < lanes; ++k) {
         const Vec x = {xx[k] * inverse[k], xy[k] * inverse[k], xz[k] * inverse[k]};
         const Vec y = {yx[k], yy[k], yz[k]};
         const Vec z = {zx[k], zy[k], zz[k]};
-        const double* q = items[k] + 6;
-        const double q1 = q[0], q2 = q[1], q3 = q[2], q4 = q[3];
-        const double q11 = q1 * q1, q22 = q2 * q2, q33 = q3 * q3, q44 = q4 * q4;
-        out[k][0] = Dot(q11 - q22 - q33 + q44, 2 * (q1 * q2 + q3 * q4), 2 * (q1 * q3 - q2 * q4), y);
-        out[k][1] = Dot(2 * (q1 * q2 - q3 * q4), -q11 + q22 - q33 + q44, 2 * (q2 * q3 + q1 * q4), z);
-        out[k][2] = Dot(2 * (q1 * q3 + q2 * q4), 2 * (q2 * q3 - q1 * q4), -q11 - q22 + q33 + q44, x);
+        Elements(items[k] + 6, x, y, z, out[k]);
     }
 }
 
