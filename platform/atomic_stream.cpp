@@ -12,6 +12,7 @@ AtomicBuf::AtomicBuf(const AtomicFile& f) : file(f), own(8192)
 
 bool AtomicBuf::WriteAll(const char* s, size_t n)
 {
+    const size_t total = n;
     while (n > 0) {
         const int fd = file.Fd();
         if (fd < 0) {
@@ -27,7 +28,9 @@ bool AtomicBuf::WriteAll(const char* s, size_t n)
         s += w;
         n -= static_cast<size_t>(w);
     }
-    return true;
+    if (file.Direct() || early.Written(file.Fd(), total)) return true;
+    if (err == 0) err = early.Errno();
+    return false;
 }
 
 bool AtomicBuf::Drain()

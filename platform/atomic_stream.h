@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/write_back.h"
 
 namespace platform {
 
@@ -36,6 +37,7 @@ private:
     const AtomicFile& file;
     std::vector<char> own;   // the buffer unless setbuf gave another
     int err = 0;
+    WriteBack early;   // starts the disk writes of a file as it is written
 };
 
 // An output stream on an AtomicFile: text or bytes written through
