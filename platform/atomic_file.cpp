@@ -158,6 +158,25 @@ bool AtomicFile::Open(const std::string& fileName)
     return OpenInPlace(t.base, t.throughLink);
 }
 
+bool AtomicFile::OpenAt(int at, const std::string& fileName, int mode)
+{
+    Discard();
+    name = fileName;
+    error.clear();
+    refused = false;
+    if (BlankName(name)) return Refuse("no file name given");
+    if (name.find('/') != std::string::npos || name == "." || name == "..")
+        return Refuse("not a name of a file in the folder");
+    dirfd = fcntl(at, F_DUPFD_CLOEXEC, 3);
+    if (dirfd < 0) return Fail("", errno);
+    target = name;
+    unsigned m = mode >= 0 ? static_cast<unsigned>(mode) & 07777 : DefaultFileMode();
+    struct stat st;
+    if (mode < 0 && fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && KeepsItsMode(st))
+        m = st.st_mode & 0777;
+    return CreateTemporary(name, m);
+}
+
 bool AtomicFile::Finish()
 {
     if (fd < 0) {

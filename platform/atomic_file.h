@@ -50,6 +50,17 @@ public:
     // refused it rather than the system.
     bool Open(const std::string& name);
 
+    // The same in a folder held open (folder.h): `name` is one entry of the
+    // folder `dirfd` (no "/", not "." or ".."), written to a temporary
+    // beside it and renamed over it, whatever it was: a link, FIFO or
+    // device under the name is replaced, never followed or written to (a
+    // folder there fails the commit). Nothing is looked up by path. `mode`:
+    // the new file's mode, set on its descriptor; -1: that of an earlier
+    // regular file of the user's under the name with no other name, else
+    // 0666 less the umask. The folder's descriptor is duplicated: the
+    // caller's stays its own. Name() is `name`.
+    bool OpenAt(int dirfd, const std::string& name, int mode = -1);
+
     // Open and not yet finished; the descriptor to write to (-1 before Open
     // and once finished or discarded).
     bool IsOpen() const { return fd >= 0; }

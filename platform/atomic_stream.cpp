@@ -12,6 +12,7 @@ AtomicBuf::AtomicBuf(const AtomicFile& f) : file(f), own(8192)
 
 bool AtomicBuf::WriteAll(const char* s, size_t n)
 {
+    const size_t total = n;
     while (n > 0) {
         const int fd = file.Fd();
         if (fd < 0) {
@@ -27,7 +28,9 @@ bool AtomicBuf::WriteAll(const char* s, size_t n)
         s += w;
         n -= static_cast<size_t>(w);
     }
-    return true;
+    if (file.Direct() || early.Written(file.Fd(), total)) return true;
+    if (err == 0) err = early.Errno();
+    return false;
 }
 
 bool AtomicBuf::Drain()
@@ -118,6 +121,17 @@ bool AtomicStream::Open(const std::string& fileName)
     return false;
 }
 
+bool AtomicStream::OpenAt(int dirfd, const std::string& fileName, int mode)
+{
+    writeError.clear();
+    if (file.OpenAt(dirfd, fileName, mode)) {
+        clear();
+        return true;
+    }
+    setstate(std::ios::failbit);
+    return false;
+}
+
 bool AtomicStream::Flushed()
 {
     if (!file.IsOpen()) {
@@ -161,6 +175,31 @@ bool CommitStreamsTogether(const std::vector<AtomicStream*>& streams, size_t& fa
     return CommitFilesTogether(files, failed);
 }
 
+namespace {
+
+bool WriteAndCommit(AtomicStream& out, const std::string& bytes, std::string& error)
+{
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.Commit()) {
+        error = out.Error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteFileAtomicallyAt(int dirfd, const std::string& name, const std::string& bytes, std::string& error,
+                           int mode)
+{
+    AtomicStream out;
+    if (!out.OpenAt(dirfd, name, mode)) {
+        error = out.Error();
+        return false;
+    }
+    return WriteAndCommit(out, bytes, error);
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error)
 {
     AtomicStream out;
@@ -168,12 +207,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
         error = out.Error();
         return false;
     }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.Commit()) {
-        error = out.Error();
-        return false;
-    }
-    return true;
+    return WriteAndCommit(out, bytes, error);
 }
 
 } // namespace platform

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/write_back.h"
 
 namespace platform {
 
@@ -36,6 +37,7 @@ private:
     const AtomicFile& file;
     std::vector<char> own;   // the buffer unless setbuf gave another
     int err = 0;
+    WriteBack early;   // starts the disk writes of a file as it is written
 };
 
 // An output stream on an AtomicFile: text or bytes written through
@@ -48,6 +50,8 @@ public:
     ~AtomicStream() override;   // an uncommitted file is discarded
 
     bool Open(const std::string& name);
+    // AtomicFile::OpenAt: `name` in the folder `dirfd`.
+    bool OpenAt(int dirfd, const std::string& name, int mode = -1);
 
     // Flushes the stream and checks that every byte reached the file; false
     // with Error() set otherwise.
@@ -73,6 +77,9 @@ bool CommitStreamsTogether(const std::vector<AtomicStream*>& streams, size_t& fa
 // Writes `bytes` to `path` whole or not at all, through an AtomicStream.
 // False with the reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+// The same for `name` in the folder `dirfd` (AtomicFile::OpenAt).
+bool WriteFileAtomicallyAt(int dirfd, const std::string& name, const std::string& bytes, std::string& error,
+                           int mode = -1);
 
 } // namespace platform
 

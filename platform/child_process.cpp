@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,9 @@ namespace {
 
 // How often a child under a time limit is looked at.
 const int kPollMs = 10;
+
+// The signals a child starts with at their default actions.
+const int kDefaultSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE};
 
 // This process's environment with `env` set over it.
 std::vector<std::string> Environment(const std::vector<std::pair<std::string, std::string>>& env)
@@ -55,7 +59,7 @@ int Spawn(const ChildSpec& spec, pid_t& pid)
     posix_spawnattr_init(&attr);
     sigset_t defaults, none;
     sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&defaults, sig);
+    for (int sig : kDefaultSignals) sigaddset(&defaults, sig);
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &none);
@@ -68,6 +72,84 @@ int Spawn(const ChildSpec& spec, pid_t& pid)
     return spawned;
 }
 
+// `from` under the number `to`, kept open across exec (dup2 alone leaves
+// the flags of a descriptor moved onto itself as they were).
+bool MoveTo(int from, int to)
+{
+    if (from == to) return fcntl(to, F_SETFD, 0) == 0;
+    return dup2(from, to) == to;
+}
+
+// The child's side of ForkExec, between fork and exec: only
+// async-signal-safe calls. Returns the errno of the step that failed.
+int BecomeChild(const ChildSpec& spec, pid_t parent, char* const* args, char* const* envp)
+{
+    if (prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal) != 0) return errno;
+    if (getppid() != parent) _exit(127);   // it died before the setting took
+    // Handlers of the parent's must not run here: every caught signal to
+    // its default action, as exec would, and those of kDefaultSignals too.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction sa;
+        if (sigaction(sig, nullptr, &sa) != 0) continue;
+        bool reset = sa.sa_handler != SIG_DFL && sa.sa_handler != SIG_IGN;
+        for (int d : kDefaultSignals) reset = reset || d == sig;
+        if (!reset) continue;
+        sa = {};
+        sa.sa_handler = SIG_DFL;
+        sigaction(sig, &sa, nullptr);
+    }
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null < 0 || !MoveTo(null, 0)) return errno;
+    if (spec.out >= 0 && !MoveTo(spec.out, 1)) return errno;
+    if (spec.err >= 0 && !MoveTo(spec.err, 2)) return errno;
+    for (int fd : spec.keep)
+        if (!MoveTo(fd, fd)) return errno;
+    if (!spec.folder.empty() && chdir(spec.folder.c_str()) != 0) return errno;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(args[0], args, envp);
+    return errno;
+}
+
+// Starts the child with fork and exec, for what posix_spawn cannot set up
+// (the parent-death signal). A failed start is told through a pipe that
+// closes on exec, so that the caller learns it as posix_spawn tells it.
+int ForkExec(const ChildSpec& spec, pid_t& pid)
+{
+    if (spec.argv.empty()) return ENOENT;
+    const std::vector<std::string> env = Environment(spec.env);
+    std::vector<char*> args = Pointers(spec.argv), envp = Pointers(env);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return errno;
+    const pid_t parent = getpid();
+    sigset_t all, saved;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &saved);
+    pid = fork();
+    if (pid == 0) {
+        const int err = BecomeChild(spec, parent, args.data(), envp.data());
+        (void)!write(report[1], &err, sizeof err);
+        _exit(127);
+    }
+    const int forkErr = errno;
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        return forkErr;
+    }
+    int err = 0;
+    ssize_t n;
+    while ((n = read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    if (n != static_cast<ssize_t>(sizeof err)) return 0;   // closed by exec: it runs
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return err;
+}
+
 } // namespace
 
 bool Child::Start(const ChildSpec& spec)
@@ -76,7 +158,7 @@ bool Child::Start(const ChildSpec& spec)
     limit = spec.limit;
     group = spec.group;
     started = Clock::now();
-    const int spawned = Spawn(spec, pid);
+    const int spawned = spec.parentDeathSignal != 0 ? ForkExec(spec, pid) : Spawn(spec, pid);
     if (spawned == 0) {
         end.started = true;
         return true;

@@ -11,9 +11,9 @@
 namespace platform {
 
 // Child processes: started with posix_spawn (no copy of a large parent's
-// memory), standard input from /dev/null, SIGINT, SIGTERM, SIGHUP and
-// SIGCHLD at their default actions and no signal held back, whatever the
-// parent does with them.
+// memory), standard input from /dev/null, SIGINT, SIGTERM, SIGHUP, SIGCHLD
+// and SIGPIPE at their default actions and no signal held back, whatever
+// the parent does with them.
 
 // How a child starts.
 struct ChildSpec {
@@ -32,6 +32,16 @@ struct ChildSpec {
     // sent SIGTERM has ended, what is left of its group gets kGraceSeconds
     // to go before it is killed.
     bool group = false;
+    // The signal the child gets when its parent dies (0: none), so that a
+    // driver's tasks end with it even when it is killed with SIGKILL: set
+    // with prctl(PR_SET_PDEATHSIG) in the child before it runs the program
+    // (such a child is started with fork and exec), and if the parent is
+    // already gone by then the child ends at once. Linux sends it when the
+    // thread that started the child ends: start such children from the
+    // thread that lives as long as the program (its main thread). The
+    // setting survives exec, but not a change of the user (a set-user-ID
+    // program drops it).
+    int parentDeathSignal = 0;
 };
 
 // Between SIGTERM and SIGKILL.

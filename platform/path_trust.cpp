@@ -45,14 +45,6 @@ bool ReadLinkAt(int dirfd, const std::string& base, std::string& target)
     return true;
 }
 
-// 0666 less the umask, read afresh: the program may have changed it.
-unsigned DefaultMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666u & ~static_cast<unsigned>(mask);
-}
-
 // Follows the name from t.dirfd/t.base on; the step of FindOutputTarget
 // that may fail. False with `why` set for a refusal, else with errno.
 bool Follow(OutputTarget& t, std::string& why)
@@ -63,9 +55,7 @@ bool Follow(OutputTarget& t, std::string& why)
         struct stat st;
         if (fstatat(t.dirfd, t.base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;   // new
         if (S_ISREG(st.st_mode)) {
-            if (st.st_uid == geteuid() && st.st_nlink == 1) {
-                // An earlier file of ours keeps its permissions (a second
-                // name of it could be another user's doing).
+            if (KeepsItsMode(st)) {
                 t.mode = st.st_mode & 0777;
             } else if (st.st_uid != geteuid() && viaLink) {
                 why = "a link to a file of another user";
@@ -114,6 +104,18 @@ bool Follow(OutputTarget& t, std::string& why)
 
 bool TrustedOwner(uid_t owner) { return owner == geteuid() || owner == 0; }
 
+unsigned DefaultFileMode()
+{
+    // Read afresh: the program may have changed it.
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+// An earlier file of ours keeps its permissions (a second name of it could
+// be another user's doing).
+bool KeepsItsMode(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1; }
+
 bool BlankName(const std::string& name) { return name.find_first_not_of(" \t") == std::string::npos; }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -142,7 +144,7 @@ bool FindOutputTarget(const std::string& name, OutputTarget& t, std::string& err
         error = std::strerror(errno);
         return false;
     }
-    t.mode = DefaultMode();
+    t.mode = DefaultFileMode();
     if (Follow(t, error)) return true;
     refused = !error.empty();
     if (!refused) error = std::strerror(errno);

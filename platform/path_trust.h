@@ -1,6 +1,7 @@
 #ifndef PLATFORM_PATH_TRUST_H
 #define PLATFORM_PATH_TRUST_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -14,6 +15,12 @@ namespace platform {
 // The owners whose links, devices and FIFOs the user may follow and write:
 // the user, and root, whom no one else can impersonate.
 bool TrustedOwner(uid_t owner);
+
+// The mode of an output file made new: 0666 less the umask; and whether an
+// earlier file under the name lends its own instead: a regular file of the
+// user's with no other name.
+unsigned DefaultFileMode();
+bool KeepsItsMode(const struct stat& st);
 
 // A name made only of blanks and tabs, or empty: refused as a file name.
 bool BlankName(const std::string& name);

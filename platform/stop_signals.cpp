@@ -96,4 +96,16 @@ void StopSignals::Doze(int ms)
     }
 }
 
+bool StopSignals::Await(int fd, int ms)
+{
+    pollfd p[2] = {{fd, POLLIN, 0}, {dozeFd, POLLIN, 0}};
+    const int n = poll(p, dozeFd >= 0 ? 2 : 1, ms);
+    if (dozeFd >= 0 && (p[1].revents & POLLIN)) {
+        char buf[256];
+        while (read(dozeFd, buf, sizeof buf) > 0) {
+        }
+    }
+    return n > 0 && (p[0].revents & POLLIN) != 0;
+}
+
 } // namespace platform

@@ -53,6 +53,10 @@ public:
 
     // Waits up to `ms` milliseconds, or until a signal comes.
     static void Doze(int ms);
+    // The same, and until `fd` has something to read (a FolderWatch, a
+    // pipe): true when it has. Without a StopSignals in place, waits for
+    // `fd` alone.
+    static bool Await(int fd, int ms);
 
 private:
     bool ready = false;

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/child_process.h"
@@ -23,7 +25,8 @@ platform::ChildSpec Shell(const std::string& script)
     return spec;
 }
 
-TEST(ChildProcess, GetsItsEnvironmentFolderAndKeptDescriptors)
+// What a child gets, with parent-death signal `death` (0: none).
+void CheckWhatAChildGets(int death)
 {
     const std::string dir = FreshTestDir();
     int ends[2];
@@ -31,6 +34,7 @@ TEST(ChildProcess, GetsItsEnvironmentFolderAndKeptDescriptors)
     platform::ChildSpec spec =
         Shell("echo \"$TROK_TEST_A $TROK_TEST_B\"; pwd; echo kept >&" + std::to_string(ends[1]) +
               "; read line || echo no input; exit 3");
+    spec.parentDeathSignal = death;
     setenv("TROK_TEST_A", "ours", 1);
     setenv("TROK_TEST_B", "replaced", 1);
     spec.env = {{"TROK_TEST_B", "set"}};
@@ -47,7 +51,9 @@ TEST(ChildProcess, GetsItsEnvironmentFolderAndKeptDescriptors)
     EXPECT_EQ(end.status, 3);
     EXPECT_EQ(out, "ours set\n" + dir + "\nno input\n");
     // Standard error collected too, when asked.
-    end = platform::RunChild(Shell("echo out; echo oops >&2"), &out, true);
+    platform::ChildSpec both = Shell("echo out; echo oops >&2");
+    both.parentDeathSignal = death;
+    end = platform::RunChild(both, &out, true);
     EXPECT_EQ(out, "out\noops\n");
     unsetenv("TROK_TEST_A");
     unsetenv("TROK_TEST_B");
@@ -57,6 +63,55 @@ TEST(ChildProcess, GetsItsEnvironmentFolderAndKeptDescriptors)
     EXPECT_FALSE(end.started);
     EXPECT_EQ(end.error, ENOENT);
     EXPECT_EQ(end.status, 127);
+}
+
+// Alike whether it is spawned or, for a parent-death signal, forked.
+TEST(ChildProcess, GetsItsEnvironmentFolderAndKeptDescriptors)
+{
+    for (int death : {0, SIGTERM}) {
+        SCOPED_TRACE(death);
+        CheckWhatAChildGets(death);
+    }
+}
+
+// A driver killed with SIGKILL: its child gets the parent-death signal.
+// This process stands in for init, so that it can reap the orphan and see
+// what ended it.
+TEST(ChildProcess, DiesWithItsParent)
+{
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int told[2];
+    ASSERT_EQ(pipe(told), 0);
+    const pid_t driver = fork();
+    if (driver == 0) {
+        platform::ChildSpec spec = Shell("exec sleep 30");
+        spec.parentDeathSignal = SIGTERM;
+        platform::Child child;
+        const pid_t pid = child.Start(spec) ? child.Pid() : -1;
+        (void)!write(told[1], &pid, sizeof pid);
+        pause();
+        _exit(0);
+    }
+    pid_t task = -1;
+    ASSERT_EQ(read(told[0], &task, sizeof task), static_cast<ssize_t>(sizeof task));
+    close(told[0]);
+    close(told[1]);
+    ASSERT_GT(task, 0);
+    kill(driver, SIGKILL);
+    waitpid(driver, nullptr, 0);
+    int status = 0;
+    pid_t done = 0;
+    for (int k = 0; k < 500 && done == 0; ++k) {
+        done = waitpid(task, &status, WNOHANG);
+        if (done == 0) usleep(10000);
+    }
+    if (done == 0) {
+        kill(task, SIGKILL);
+        waitpid(task, nullptr, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_EQ(done, task) << "the task outlived its driver";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 }
 
 // SIGTERM at the limit; SIGKILL after the grace period to one that ignores
