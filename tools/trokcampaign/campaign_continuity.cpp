@@ -92,6 +92,11 @@ std::vector<std::string> Causes(const toolkit::SetNumbering& setBefore, const to
 
 } // namespace
 
+bool BreaksFromDayBefore(const DayRecord& row)
+{
+    return Filled(row.continuity) && *row.continuity != "ok" && *row.continuity != "first day";
+}
+
 void CrossDayChecks(std::map<std::string, DayRecord>& days)
 {
     const DayRecord* prev = nullptr;

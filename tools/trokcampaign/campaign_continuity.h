@@ -19,6 +19,9 @@ constexpr double kHoleSeconds = 60.0;
 // overlap in time, orbit numbers that do not continue. `days` in order.
 void CrossDayChecks(std::map<std::string, DayRecord>& days);
 
+// The day's continuity is a break worth showing: neither ok nor the first day.
+bool BreaksFromDayBefore(const DayRecord& row);
+
 // The orbit numbers from one day into the next: "" when they continue, or
 // the jump with the causes the numbering model has for it.
 std::string OrbitContinuity(const DayRecord& before, const DayRecord& row);

@@ -3,10 +3,9 @@
 
 #include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "campaign_catalog.h"
+#include "campaign_job_view.h"
 
 // A Slurm job that the campaign's last run left running (run --no-wait, or
 // a run that waited for it and was killed), folded into the catalog as a
@@ -14,15 +13,8 @@
 // command's own work or view.
 namespace campaign {
 
-// The job as the scheduler and the tasks' results show it.
-struct SlurmView {
-    std::string jobId;     // "" when there is none to follow
-    bool active = false;   // tasks of it are still in the queue
-    std::vector<std::pair<std::string, std::string>> waiting;   // day, "queued" or "running"
-    size_t finished = 0;   // days with a result, or ended without one
-};
-
-// Folds in what the job has finished: the results of its days and, for days
+// Folds in what the job has finished (`view`: the job as the scheduler and
+// the tasks' results show it): the results of its days and, for days
 // whose task left the queue without a result, the scheduler's account
 // (days stopped). Once no task is left in the queue the run is complete:
 // checks between days, catalog and report. With `write` false nothing is

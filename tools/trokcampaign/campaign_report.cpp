@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "campaign_continuity.h"
 #include "campaign_days.h"
 #include "platform/atomic_stream.h"
 #include "toolkit/cli/shell_quote.h"
@@ -31,9 +32,6 @@ const char* OutcomeColour(std::optional<Outcome> outcome)
 
 // The colour swatch of an outcome.
 std::string Swatch(const char* colour) { return std::string("<span class='sw' style='background:") + colour + "'></span>"; }
-
-// A break from the day before worth showing.
-bool Breaks(const DayRecord& row) { return Filled(row.continuity) && *row.continuity != "ok" && *row.continuity != "first day"; }
 
 // The value range of a trend and how its labels are written.
 struct TrendScale {
@@ -140,7 +138,7 @@ std::string CalendarCell(const std::string& day, const DayRecord* row)
 {
     if (!row) return "<td></td>";
     std::string tip = day + ": " + row->OutcomeText() + (Filled(row->reason) ? ": " + *row->reason : "");
-    if (Breaks(*row)) tip += "; across midnight: " + *row->continuity;
+    if (BreaksFromDayBefore(*row)) tip += "; across midnight: " + *row->continuity;
     const std::string style = std::string(" style='background:") + OutcomeColour(row->outcome) + "'";
     if (Filled(row->quicklook_path))
         return "<td><a href='" + HtmlText(*row->quicklook_path) + "' title='" + HtmlText(tip) + "'" + style + "></a></td>";
@@ -205,7 +203,7 @@ std::string BetweenDays(const std::map<std::string, DayRecord>& days)
 {
     std::string breaks;
     for (const auto& kv : days)
-        if (Breaks(kv.second))
+        if (BreaksFromDayBefore(kv.second))
             breaks += "<tr><td>" + HtmlText(kv.first) + "</td><td>" + HtmlText(*kv.second.continuity) + "</td></tr>\n";
     return "<h2>Between days</h2>\n" +
            (breaks.empty() ? "<p>Every day continues the day before it (orbit numbers, and time within " +

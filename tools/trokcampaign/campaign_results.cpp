@@ -8,29 +8,10 @@
 #include "campaign_continuity.h"
 #include "campaign_failure.h"
 #include "campaign_report.h"
-#include "platform/file_reading.h"
+#include "campaign_result_file.h"
 #include "toolkit/cli/text.h"
 
 namespace campaign {
-
-namespace {
-
-bool ReadResult(const std::string& campaignDir, long long runId, const std::string& day, DayRecord& record,
-                std::vector<Node>& nodes)
-{
-    std::string text, error;
-    return platform::ReadWholeFile(campaignDir + "/days/" + day + "/result.txt", text, error) &&
-           ParseResult(text, record, nodes) && record.run_id == runId;
-}
-
-} // namespace
-
-bool HasResult(const std::string& campaignDir, long long runId, const std::string& day)
-{
-    DayRecord record;
-    std::vector<Node> nodes;
-    return ReadResult(campaignDir, runId, day, record, nodes);
-}
 
 bool TakeResult(RunState& st, const std::string& day, DayRecord& record)
 {

@@ -29,9 +29,6 @@ struct RunState {
 // none (its task ended before it, or the result is of an earlier run).
 bool TakeResult(RunState& st, const std::string& day, DayRecord& record);
 
-// The day has a result file of run `runId`.
-bool HasResult(const std::string& campaignDir, long long runId, const std::string& day);
-
 // `record` as a day of this run that was stopped before its result, and why.
 void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
                  const std::string& reason);

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "campaign_failure.h"
-#include "campaign_results.h"
+#include "campaign_result_file.h"
 #include "campaign_slurm_commands.h"
 #include "platform/atomic_stream.h"
 #include "platform/make_dirs.h"

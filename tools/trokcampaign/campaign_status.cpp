@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "campaign_continuity.h"
+
 #include "toolkit/cli/json_writer.h"
 
 namespace campaign {
@@ -41,8 +43,7 @@ std::string StatusText(const std::map<std::string, DayRecord>& days, const Slurm
     for (const auto& kv : days) {
         const DayRecord& row = kv.second;
         if (!row.Is(Outcome::Ok)) out += kv.first + " " + row.OutcomeText() + ": " + row.reason.value_or("") + "\n";
-        const std::string c = row.continuity.value_or("");
-        if (!c.empty() && c != "ok" && c != "first day") out += kv.first + " continuity: " + c + "\n";
+        if (BreaksFromDayBefore(row)) out += kv.first + " continuity: " + *row.continuity + "\n";
     }
     return out;
 }

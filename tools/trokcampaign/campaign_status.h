@@ -4,11 +4,11 @@
 #include <map>
 #include <string>
 
-#include "campaign_foldin.h"
+#include "campaign_job_view.h"
 #include "campaign_record.h"
 
 // `trokcampaign status`, a view of the catalog's days and of the Slurm job
-// its last run left (as campaign_foldin.h found it); it reaches no engine.
+// its last run left (as the fold-in found it); it reaches no engine.
 namespace campaign {
 
 // The number of days and their span, the count of each outcome, the Slurm

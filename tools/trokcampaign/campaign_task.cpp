@@ -11,6 +11,7 @@
 #include "campaign_days.h"
 #include "campaign_elements.h"
 #include "campaign_manifest.h"
+#include "campaign_result_file.h"
 #include "campaign_run_plan.h"
 #include "pipeline/day_steps.h"
 #include "pipeline/run_log.h"
@@ -272,8 +273,8 @@ void Finish(const RunSettings& s, Day& d)
         toolkit::Say(d.dir + "/" + d.day + ".log: " + d.log.Error());
         d.log.Discard();
     }
-    if (!platform::WriteFileAtomically(d.dir + "/result.txt", ResultText(d.record, d.nodes), error))
-        toolkit::Say(d.dir + "/result.txt: cannot write: " + error);
+    if (!platform::WriteFileAtomically(ResultPath(s.campaign, d.day), ResultText(d.record, d.nodes), error))
+        toolkit::Say(ResultPath(s.campaign, d.day) + ": cannot write: " + error);
 }
 
 // Runs a day to its result file; false when a stop signal ended it.
