@@ -21,9 +21,11 @@ int EndingSignal(const platform::ChildEnd& end)
 }
 
 // Runs one program of the day; its standard output into `out` when given.
+// None starts once a stop signal has come: the day ends at this step.
 Step Run(const DayWork& w, DayRun& run, const std::vector<std::string>& argv, std::string* out = nullptr)
 {
     Step s;
+    if (platform::StopSignals::Noted()) return s;
     s.command = toolkit::ShellCommand(argv);
     run.commands.push_back(s.command);
     if (w.commands >= 0) {
@@ -108,8 +110,7 @@ void RunExports(const DayWork& w, DayRun& run)
     if (run.outcome != Outcome::Ok || w.oem.empty()) return;
     run.oem = Run(w, run, {w.programs.qlrdump, "--oem", w.eph, "--out", w.oem});
     const bool oemMade = run.oem.end.status == 0 && !run.oem.end.signal;
-    if (oemMade && !platform::StopSignals::Noted())
-        run.aem = Run(w, run, {w.programs.qlrdump, "--aem", w.eph, w.att, "--out", w.aem});
+    if (oemMade) run.aem = Run(w, run, {w.programs.qlrdump, "--aem", w.eph, w.att, "--out", w.aem});
     if (Stopped(w, run.oem.end, "an export", run) || (run.aem.Ran() && Stopped(w, run.aem.end, "an export", run)))
         return;
     const bool aemMade = run.aem.Ran() && run.aem.end.status == 0 && !run.aem.end.signal;

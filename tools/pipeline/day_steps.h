@@ -59,7 +59,8 @@ struct DayRun {
 
 // The four steps, each after the one before it unless that ended the day:
 // the exports only for a pair that passed, the quicklook page for any pair
-// trokproc made.
+// trokproc made. Once a stop signal has come no program starts, and the day
+// is stopped at the step it reached.
 DayRun RunDay(const DayWork& work);
 void RunTrokproc(const DayWork& work, DayRun& run);
 void RunCheck(const DayWork& work, DayRun& run);

@@ -1,5 +1,7 @@
 #include "pipeline/made_record.h"
 
+#include <sys/stat.h>
+
 #include "platform/file_reading.h"
 #include "platform/file_signature.h"
 #include "toolkit/cli/tab_fields.h"
@@ -48,10 +50,20 @@ bool ReadMadeRecord(const std::string& path, MadeRecord& r)
 bool Identify(const std::string& role, const std::string& path, MadeFile& file)
 {
     file = MadeFile{role, path, "", ""};
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && path == "/dev/null") {
+        file.sha256 = toolkit::Sha256Hex("");   // the built-in configuration: no text
+        return true;
+    }
+    // A regular file only, opened without blocking: a FIFO put under an
+    // input's name cannot hold the job.
+    toolkit::Sha256 hash;
     std::string error;
-    uint64_t size = 0;
-    platform::FileSignature(path, file.signature);   // none for a device (/dev/null)
-    return toolkit::Sha256File(path, file.sha256, size, error);
+    if (!platform::ReadInSteps(path, 1 << 20, true, [&](const char* data, size_t n) { hash.Update(data, n); }, error))
+        return false;
+    platform::FileSignature(path, file.signature);
+    file.sha256 = hash.HexDigest();
+    return true;
 }
 
 bool SameFiles(MadeRecord& record, const std::vector<std::pair<std::string, std::string>>& files, bool& changed)
