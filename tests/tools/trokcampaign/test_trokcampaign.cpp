@@ -109,7 +109,7 @@ TEST(CampaignCatalog, AnEarlierCatalogGainsTheNewColumns)
     days["2026-06-21"].first_orbit_numbering = 1;
     ASSERT_TRUE(catalog.StoreDays({&days["2026-06-21"]}, {{"2026-06-21", {{10001, 2005, -0.272, true}}}}, error))
         << error;
-    ASSERT_TRUE(catalog.BeginRun("slurm", "trokcampaign run", error) > 0) << error;
+    ASSERT_TRUE(catalog.BeginRun("slurm", "trokcampaign run", "t", error) > 0) << error;
     std::map<std::string, DayRecord> again;
     ASSERT_TRUE(catalog.LoadDays(again, error)) << error;
     EXPECT_EQ(again["2026-06-21"].first_orbit_numbering.value_or(0), 1);
@@ -525,7 +525,7 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
         _exit(127);
     }
     // trokproc of the first day is running (its command line names the product).
-    const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/days/";
+    const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/run/work/";
     for (int i = 0; i < 1000 && ProcessesNaming(running).empty(); ++i) usleep(10000);
     ASSERT_FALSE(ProcessesNaming(running).empty()) << "trokproc never started";
     kill(pid, SIGTERM);
@@ -619,6 +619,10 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
     WriteFile(dir + "/twice", a.packetFiles[0] + "\n" + dir + "/../x/2026-06-21.pkt\n");
     mkdir((dir + "/open").c_str(), 0755);
     chmod((dir + "/open").c_str(), 0777);   // anyone may plant files in it
+    mkdir((dir + "/sticky").c_str(), 0755);
+    chmod((dir + "/sticky").c_str(), 01777);   // anyone may add names, and plant folders
+    mkfifo((dir + "/fifo.pkt").c_str(), 0600);
+    WriteFile(dir + "/fifolist", dir + "/fifo.pkt\n");
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -637,16 +641,32 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
         {{"run", "--archive", dir, "--elements", a.history, "--out", dir + "/c"}, "no packet files"},
         {{"status", dir}, "not a campaign (no catalog.sqlite)"},
         {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/open"},
-         "others may write to it without the sticky bit"},
+         "cannot use the campaign folder: " + dir + "/open is writable by others"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/sticky"},
+         "cannot use the campaign folder: " + dir + "/sticky is writable by others"},
+        {{"run", "--list", dir + "/fifolist", "--elements", a.history, "--out", dir + "/c"},
+         "fifo.pkt: no day in its name (YYYY/MM/DD.pkt, YYYY-MM-DD or YYYYMMDD) and cannot be read to date it: a "
+         "FIFO, not a regular file"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", "  "}, "\"  \": a name of blanks"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--out", dir + "/d"},
+         "--out is given twice"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--timeout", "0x10"},
+         "--timeout takes a number of seconds above 0, at most 8640000 (100 days), not \"0x10\""},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--timeout", "1e308"},
+         "not \"1e308\""},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "-j", " 2"},
+         "-j takes a number of jobs from 1 to 1024, not \" 2\""},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> argv = {TROKCAMPAIGN_PATH};
+        std::vector<std::string> argv = {"/usr/bin/timeout", "60", TROKCAMPAIGN_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const ProgramResult r = RunProgram(argv);
         EXPECT_EQ(r.status, 255) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.rfind("trokcampaign: ", 0), 0u) << r.err;
     }
+    // Nothing was written into the folders others can write to.
+    for (const char* open : {"/open", "/sticky"}) EXPECT_TRUE(Temporaries(dir + open).empty() && access((dir + open + "/run").c_str(), F_OK) != 0);
 }
 
 TEST(Trokjob, NameOptionNamesTheProducts)
