@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "orbitlib_class_noradelements.h"
 #include "platform/file_reading.h"
@@ -27,24 +28,16 @@ bool ElementLine(const std::string& line, char number)
     return line.size() >= 2 && line[0] == number && line[1] == ' ';
 }
 
-// A set as the file gives it, before it is known to be the satellite's.
-struct Candidate {
-    ElementSet set;
-    bool named = false;     // it has a name line
-    bool namesUs = false;   // which names the satellite
-};
-
 // The sets of the file, read a line at a time (a large history is never
 // held whole): each pair of a line 1 and a line 2 with the line before it
-// when that is a name line. Lines shorter than a set's 69 columns make no
-// set (`malformed`).
+// when that is a name line. A set whose name line names the satellite is
+// its own, one with another name is not; a set without a name line waits
+// until the whole file has been read. Lines shorter than a set's 69
+// columns make no set (`malformed`).
 class SetReader
 {
 public:
-    SetReader(const std::string& searchName, std::vector<Candidate>& out, size_t& malformed)
-        : search(searchName), sets(out), bad(malformed)
-    {
-    }
+    SetReader(const std::string& searchName, ElementHistory& history) : search(searchName), out(history) {}
     void Take(const char* bytes, size_t n)
     {
         for (size_t i = 0; i < n; ++i) {
@@ -56,9 +49,17 @@ public:
             line.clear();
         }
     }
+    // The sets without a name line: the satellite's when they carry the
+    // catalogue number of its named sets, or when the file names none of
+    // its sets and carries one catalogue number only.
     void End()
     {
         if (!line.empty()) Line();
+        for (ElementSet& s : unnamed) {
+            if (named.count(s.catalog) || (named.empty() && catalogs.size() == 1)) Keep(std::move(s));
+            else ++out.otherSatellites;
+        }
+        unnamed.clear();
     }
 
 private:
@@ -82,28 +83,51 @@ private:
     void Add(std::string two)
     {
         pendingOne = false;
+        const std::string name = std::move(nameLine);
+        nameLine.clear();
         if (one.size() < 69 || two.size() < 69) {
-            ++bad;
-            nameLine.clear();
+            ++out.malformed;
             return;
         }
-        Candidate c;
+        ElementSet s;
+        s.line1 = std::move(one);
+        s.line2 = std::move(two);
+        s.catalog = std::atol(s.line1.substr(2, 5).c_str());
+        s.order = order++;
+        catalogs.insert(s.catalog);
         std::string::size_type at = 0;
-        c.named = !nameLine.empty();
-        c.namesUs = c.named && NoradLineNames(nameLine, search, at);
-        c.set.line1 = std::move(one);
-        c.set.line2 = std::move(two);
-        c.set.catalog = std::atol(c.set.line1.substr(2, 5).c_str());
-        c.set.order = sets.size();
-        sets.push_back(std::move(c));
-        nameLine.clear();
+        if (name.empty()) {
+            unnamed.push_back(std::move(s));
+        } else if (NoradLineNames(name, search, at)) {
+            named.insert(s.catalog);
+            Keep(std::move(s));
+        } else {
+            ++out.otherSatellites;
+        }
+    }
+    // A set of the satellite, with sound check digits: its epoch and number.
+    void Keep(ElementSet s)
+    {
+        const noradelements parsed(s.line1, s.line2);
+        // The library's operator! answers true when both check digits match.
+        const bool checkDigitsMatch = !parsed;
+        if (!checkDigitsMatch) {
+            ++out.badCheckDigits;
+            return;
+        }
+        s.epochTai93 = satpasses(parsed).EpochTimeTAI93();
+        const std::string number = s.line1.substr(64, 4);
+        s.setNumber = number.find_first_not_of(' ') == std::string::npos ? -1 : std::atoi(number.c_str());
+        out.sets.push_back(std::move(s));
     }
 
-    const std::string& search;
-    std::vector<Candidate>& sets;
-    size_t& bad;
+    const std::string search;
+    ElementHistory& out;
+    std::vector<ElementSet> unnamed;
+    std::set<long> named, catalogs;
     std::string line, one, nameLine;
     bool pendingOne = false;
+    size_t order = 0;
 };
 
 } // namespace
@@ -111,49 +135,27 @@ private:
 bool ReadElementHistory(const std::string& path, const std::string& satelliteName,
                         ElementHistory& out, std::string& error)
 {
-    const std::string searchName = NoradSearchName(satelliteName);
-    std::vector<Candidate> all;
-    SetReader reader(searchName, all, out.malformed);
+    SetReader reader(NoradSearchName(satelliteName), out);
     if (!platform::ReadInSteps(path, 1 << 16, true, [&](const char* b, size_t n) { reader.Take(b, n); }, error))
         return false;
     reader.End();
-
-    std::set<long> named, catalogs;
-    for (const Candidate& c : all) {
-        catalogs.insert(c.set.catalog);
-        if (c.namesUs) named.insert(c.set.catalog);
-    }
-    std::set<std::string> seen;
-    for (Candidate& c : all) {
-        const bool ours = c.named ? c.namesUs : named.count(c.set.catalog) || (named.empty() && catalogs.size() == 1);
-        if (!ours) {
-            ++out.otherSatellites;
-            continue;
-        }
-        ElementSet& s = c.set;
-        const noradelements parsed(s.line1, s.line2);
-        // The library's operator! answers true when both check digits match.
-        const bool checkDigitsMatch = !parsed;
-        if (!checkDigitsMatch) {
-            ++out.badCheckDigits;
-            continue;
-        }
-        s.sha256 = toolkit::Sha256Hex(s.line1 + "\n" + s.line2 + "\n");
-        if (!seen.insert(s.sha256).second) {
-            ++out.duplicates;
-            continue;
-        }
-        s.epochTai93 = satpasses(parsed).EpochTimeTAI93();
-        const std::string number = s.line1.substr(64, 4);
-        s.setNumber = number.find_first_not_of(' ') == std::string::npos ? -1 : std::atoi(number.c_str());
-        out.sets.push_back(std::move(s));
-    }
+    // Each set once (the first the file gives), by epoch, in the file's
+    // order among sets of one epoch.
+    auto sameLines = [](const ElementSet& a, const ElementSet& b) { return a.line1 == b.line1 && a.line2 == b.line2; };
     std::sort(out.sets.begin(), out.sets.end(), [](const ElementSet& a, const ElementSet& b) {
-        if (a.epochTai93 != b.epochTai93) return a.epochTai93 < b.epochTai93;
-        return a.order < b.order;
+        return std::tie(a.line1, a.line2, a.order) < std::tie(b.line1, b.line2, b.order);
     });
+    const auto end = std::unique(out.sets.begin(), out.sets.end(), sameLines);
+    out.duplicates = static_cast<size_t>(out.sets.end() - end);
+    out.sets.erase(end, out.sets.end());
+    std::sort(out.sets.begin(), out.sets.end(), [](const ElementSet& a, const ElementSet& b) {
+        return std::tie(a.epochTai93, a.order) < std::tie(b.epochTai93, b.order);
+    });
+    out.sets.shrink_to_fit();
     return true;
 }
+
+std::string ElementSetSha256(const ElementSet& set) { return toolkit::Sha256Hex(set.line1 + "\n" + set.line2 + "\n"); }
 
 const ElementSet* ChooseElementSet(const ElementHistory& history, double firstTai93, double lastTai93,
                                    double& ageDays)

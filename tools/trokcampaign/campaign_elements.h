@@ -12,7 +12,6 @@ struct ElementSet {
     double epochTai93 = 0;  // the epoch as trokproc reads it
     int setNumber = -1;     // element set number (line 1, columns 65-68), -1 when blank
     long catalog = 0;       // catalogue number
-    std::string sha256;     // of "line1\nline2\n"
     size_t order = 0;       // position in the file
 };
 
@@ -43,6 +42,9 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
 // history. `ageDays` is the epoch's distance from the data span (0 inside it).
 const ElementSet* ChooseElementSet(const ElementHistory& history, double firstTai93, double lastTai93,
                                    double& ageDays);
+
+// The SHA-256 of "line1\nline2\n": the set's identity in the catalog.
+std::string ElementSetSha256(const ElementSet& set);
 
 // The element file of one set for trokproc: the satellite's name line and
 // the two lines.

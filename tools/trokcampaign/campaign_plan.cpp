@@ -128,7 +128,7 @@ std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInp
     const double last = row.last_packet_tai93.value_or(first);
     double age = 0;
     const ElementSet* set = ChooseElementSet(in.history, first, last, age);
-    if ((set ? set->sha256 : std::string()) != row.element_sha256.value_or("")) return "element set changed";
+    if ((set ? ElementSetSha256(*set) : std::string()) != row.element_sha256.value_or("")) return "element set changed";
     if (!row.MadeProducts()) return "";
     return WhyRemake(row, o, campaignDir, refreshed);
 }

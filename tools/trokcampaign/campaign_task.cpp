@@ -191,7 +191,7 @@ bool ChooseElements(const RunSettings& s, const ElementHistory& history, Day& d)
     r.element_name = s.satellite;
     r.element_line1 = d.set->line1;
     r.element_line2 = d.set->line2;
-    r.element_sha256 = d.set->sha256;
+    r.element_sha256 = ElementSetSha256(*d.set);
     r.element_epoch_tai93 = Finite(Rounded(d.set->epochTai93, 6));
     r.element_epoch_utc = epochUtc;
     if (d.set->setNumber >= 0) r.element_number = d.set->setNumber;
