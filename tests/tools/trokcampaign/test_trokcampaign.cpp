@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "campaign_archive.h"
+#include "campaign_runs.h"
 #include "campaign_catalog.h"
 #include "campaign_continuity.h"
 #include "campaign_elements.h"
@@ -34,17 +35,6 @@
 using campaign::DayRecord;
 
 namespace {
-
-// The catalog's days of a campaign.
-std::map<std::string, DayRecord> Days(const std::string& campaignDir)
-{
-    campaign::Catalog catalog;
-    std::map<std::string, DayRecord> days;
-    std::string error;
-    EXPECT_TRUE(catalog.Open(campaignDir + "/catalog.sqlite", campaign::CatalogAccess::Existing, error)) << error;
-    EXPECT_TRUE(catalog.LoadDays(days, error)) << error;
-    return days;
-}
 
 struct CampaignRun {
     std::string dir;
@@ -142,7 +132,9 @@ TEST(CampaignElements, PicksTheLatestSetBeforeTheDataElseTheEarliestAfter)
                           SetLines(43210, 14.5, 6);   // a two-line set of the same catalogue number
     std::string bad = "VORN\n" + SetLines(43210, 13.0, 7);
     bad[bad.find('\n') + 69] = bad[bad.find('\n') + 69] == '0' ? '1' : '0';
-    WriteFile(dir + "/h.tle", history + bad);
+    // Lines that begin as a set's and end short of its 69 columns.
+    const std::string cut = "VORN\n1 \n2 43210\n";
+    WriteFile(dir + "/h.tle", history + bad + cut);
 
     campaign::ElementHistory h;
     std::string error;
@@ -151,6 +143,7 @@ TEST(CampaignElements, PicksTheLatestSetBeforeTheDataElseTheEarliestAfter)
     EXPECT_EQ(h.duplicates, 1u);
     EXPECT_EQ(h.badCheckDigits, 1u);
     EXPECT_EQ(h.otherSatellites, 2u);   // OTHER and VORNX
+    EXPECT_EQ(h.malformed, 1u);
 
     // Instants as days into 2026 (TAI93 of the set epochs read back).
     auto epochOf = [&](int number) {
@@ -194,7 +187,7 @@ TEST(Trokcampaign, ArchiveDaysEndWithTheRightOutcomesAndReasons)
     const CampaignRun& run = BaseCampaign();
     EXPECT_EQ(run.result.status, 1) << run.result.err;
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     ASSERT_EQ(days.size(), 20u);
     const std::map<int, std::pair<std::string, std::string>> notOk = {
         {3, {"input-refused", "trokproc refused the input (status 255): Packet File Read Error"}},
@@ -236,7 +229,7 @@ TEST(Trokcampaign, EachDayGetsTheLatestElementSetBeforeItsData)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     // The history's epochs (day of 2026, from its lines): 999 172.757
     // (06-21 18:10), 1000 174.448, 1001 175.852, 1002 177.695, 1003 178.960,
     // 1004 180.617, then none until 1005 190.217 (07-09 05:12). Day 0 takes
@@ -265,7 +258,7 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     // Day 6's set has omega + M of 360 degrees or more (by hand), its
     // neighbours' sets not: its numbers run one higher than both neighbours'.
     const std::map<int, std::string> expected = {
@@ -339,7 +332,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
                                           a.history, "--out", dir + "/c", "-j", "2"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::map<std::string, DayRecord> first = Days(dir + "/c");
+    const std::map<std::string, DayRecord> first = CatalogDays(dir + "/c");
     ASSERT_EQ(first.size(), 4u);
     EXPECT_EQ(first.at(a.days[7]).OutcomeText(), "check-failed");
 
@@ -353,7 +346,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find(a.days[6] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRecord> second = Days(dir + "/c");
+    const std::map<std::string, DayRecord> second = CatalogDays(dir + "/c");
     for (const auto& kv : first)
         EXPECT_EQ(second.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1)) << kv.first;
     EXPECT_EQ(signature(a.days[6]), before6);
@@ -364,7 +357,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(a.days[7] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRecord> third = Days(dir + "/c");
+    const std::map<std::string, DayRecord> third = CatalogDays(dir + "/c");
     for (const auto& kv : first) {
         if (kv.first == a.days[7]) {
             EXPECT_NE(third.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1));
@@ -381,7 +374,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     ASSERT_EQ(unlink((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str()), 0);
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRecord> fourth = Days(dir + "/c");
+    const std::map<std::string, DayRecord> fourth = CatalogDays(dir + "/c");
     for (const auto& kv : third)
         EXPECT_EQ(fourth.at(kv.first).run_id.value_or(-1) != kv.second.run_id.value_or(-1), kv.first == a.days[8])
             << kv.first;
@@ -408,12 +401,12 @@ TEST(Trokcampaign, ASetWhoseEpochIsTheFirstPacketIsChosenAgain)
                                           dir + "/history.tle", "--out", dir + "/c"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRecord> first = Days(dir + "/c");
+    const std::map<std::string, DayRecord> first = CatalogDays(dir + "/c");
     for (const auto& kv : first) EXPECT_EQ(kv.second.element_age_days.value_or(-1), 0) << kv.first;
     r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    for (const auto& kv : Days(dir + "/c"))
+    for (const auto& kv : CatalogDays(dir + "/c"))
         EXPECT_EQ(kv.second.run_id.value_or(-1), first.at(kv.first).run_id.value_or(-1)) << kv.first;
 }
 
@@ -534,7 +527,7 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     ASSERT_TRUE(WIFEXITED(ws));
     EXPECT_EQ(WEXITSTATUS(ws), 128 + SIGTERM);
     EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
-    std::map<std::string, DayRecord> days = Days(dir + "/c");
+    std::map<std::string, DayRecord> days = CatalogDays(dir + "/c");
     EXPECT_EQ(days.count(a.days[14]), 0u) << "a day started after the stop";
     ASSERT_EQ(days.count(a.days[12]), 1u);
     EXPECT_EQ(days.at(a.days[12]).OutcomeText(), "stopped");
@@ -545,7 +538,7 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
 
     const ProgramResult again = RunProgram(cmd);
     EXPECT_EQ(again.status, 0) << again.err;
-    days = Days(dir + "/c");
+    days = CatalogDays(dir + "/c");
     for (int i : {12, 13, 14}) EXPECT_EQ(days.at(a.days[i]).OutcomeText(), "ok") << a.days[i];
 }
 
