@@ -140,6 +140,7 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
                         ",\"dropped_time_order\":" + std::to_string(result.timeOrder.count) +
                         ",\"dropped_bad_length\":" + std::to_string(result.badLengths.count) +
                         ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +
+                        ",\"dropped_splices\":" + std::to_string(result.splices.count) +
                         ",\"skipped_bytes\":" + std::to_string(result.skipped.bytes) +
                         ",\"records\":" + std::to_string(result.check.records) +
                         ",\"text\":" + JsonString(SalvageText(result)) + "}\n";

@@ -107,6 +107,18 @@ walk::Piece walk::Walker::Next()
                 pos = size;
                 return p;
             }
+            if (!ChainFrom(pos + whole)) {
+                const uint64_t resume = ChainInside(whole);
+                if (resume) {
+                    p.kind = Piece::splice;
+                    p.length = resume - pos;
+                    pos = resume;
+                    resynced = false;
+                    return p;
+                }
+            }
+            // The look-ahead may have moved the buffer.
+            b = src.At(pos, layout.size + 2 * kHeader, avail);
             p.kind = Piece::mission;
             p.length = whole;
             p.bytes = b;
@@ -125,8 +137,12 @@ walk::Piece walk::Walker::Next()
             else if (MissionAt(pos + layout.size)) p.length = layout.size;
             else if (Boundary(pos + whole)) p.length = whole;
             else if (Boundary(pos + layout.size)) p.length = layout.size;
-            if (p.length) pos += p.length;
-            else Lose();
+            if (p.length) {
+                p.bytes = src.At(pos, static_cast<size_t>(p.length), avail);
+                pos += p.length;
+            } else {
+                Lose();
+            }
             return p;
         }
         if (pos + whole > size) {
@@ -197,6 +213,53 @@ bool walk::Walker::Candidate(uint64_t at)
     if (size - (at + layout.size) < kHeader) return true;
     next.Load(b + layout.size);
     return !HeaderStopsScan(next.pkt);
+}
+
+bool walk::Walker::HeaderAt(uint64_t at, Header& h)
+{
+    if (at < pos || at - pos > kLookAhead - kHeader) return false;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kHeader, avail);
+    if (avail < at - pos + kHeader) return false;
+    h.Load(b + (at - pos));
+    return true;
+}
+
+bool walk::Walker::ChainFrom(uint64_t at)
+{
+    for (int depth = 0; depth < kChainHeaders; ++depth) {
+        if (at >= size || size - at < kHeader) return at <= size || depth > 0;
+        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt)) return false;
+        if (static_cast<unsigned>(link.pkt.APID()) == layout.apid) return link.Whole() == layout.size;
+        at += link.Whole();
+    }
+    return false;
+}
+
+bool walk::Walker::MissionChain(uint64_t at)
+{
+    if (at >= size || size - at < kTimeEnd) return false;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kTimeEnd, avail);
+    if (avail < at - pos + kTimeEnd) return false;
+    link.Load(b + (at - pos));
+    if (HeaderStopsScan(link.pkt) || static_cast<unsigned>(link.pkt.APID()) != layout.apid ||
+        link.Whole() != layout.size)
+        return false;
+    const double t = PacketTimeTag(b + (at - pos));
+    return t >= minTime && t <= maxTime && ChainFrom(at + layout.size);
+}
+
+uint64_t walk::Walker::ChainInside(uint64_t whole)
+{
+    for (uint64_t at = pos + 1; at < pos + whole; ++at) {
+        if (MissionChain(at)) return at;
+        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt) ||
+            static_cast<unsigned>(link.pkt.APID()) == layout.apid)
+            continue;
+        if (MissionChain(at + link.Whole())) return at;
+    }
+    return 0;
 }
 
 void OffsetList::Add(uint64_t offset)
@@ -333,6 +396,9 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
             break;
         case Piece::notPackets:
             if (p.length) s.notPackets.Add(p.offset, p.length);
+            break;
+        case Piece::splice:
+            s.splices.Add(p.offset);
             break;
         case Piece::end:
             break;

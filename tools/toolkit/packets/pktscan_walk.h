@@ -20,10 +20,13 @@ namespace walk {
 
 const size_t kHeader = 6;
 const size_t kTimeEnd = 14;        // the clock counts end at byte 14
-// Reads are asked for at most a packet of the largest length and two headers.
-const size_t kLookAhead = 0x8000 + 3 * kHeader;
+// Reads are asked for at most two packets of the largest length and a few
+// headers (the chain of headers that shows where a packet ends).
+const size_t kLookAhead = 2 * 0x8000 + 8 * kHeader;
 const size_t kBuffer = 1 << 20;
 const uint64_t kSequenceModulo = 16384;
+// A chain of headers reaches a packet of the APID within this many.
+const int kChainHeaders = 16;
 // Resynchronisation accepts time tags this far outside the stepped range.
 const double kRangeSlackDays = 3600.0 / 86400.0;
 
@@ -67,11 +70,11 @@ struct Header {
 
 // One piece of the file as the walker finds it.
 struct Piece {
-    enum Kind { mission, other, badLength, cutTail, badHeader, notPackets, end };
+    enum Kind { mission, other, badLength, cutTail, badHeader, notPackets, splice, end };
     Kind kind = end;
     uint64_t offset = 0;
     uint64_t length = 0;        // bytes the piece covers
-    const char* bytes = nullptr; // mission, other: the packet's bytes
+    const char* bytes = nullptr; // mission, other, badLength stepped over: the packet's bytes
     bool resynced = false;      // mission: found by resynchronising
     int version = 0;            // badHeader
     long lengthField = 0;       // badHeader, badLength
@@ -86,6 +89,11 @@ struct Piece {
 // with another length field is stepped over by the expected length, or by
 // its own, whichever ends at a header; otherwise it starts bytes that are
 // not packets as well.
+//
+// A packet of the APID whose end is not followed by a chain of headers,
+// while such a chain starts inside its bytes, is a splice: a file cut short
+// inside the packet with other bytes (the next dump) joined on. Its bytes
+// up to the chain are one splice piece, and the walk goes on at the chain.
 class Walker
 {
 public:
@@ -95,6 +103,11 @@ public:
     }
 
     Piece Next();
+
+    // Goes on from `at`, the start of a piece an earlier walk of the same
+    // bytes with the same time range returned in step (a mission piece):
+    // the walk from there is the one that walk made.
+    void StartAt(uint64_t at) { pos = at; }
 
     bool Failed() const { return src.failed; }
 
@@ -112,6 +125,23 @@ private:
 
     bool Candidate(uint64_t at);
 
+    // Headers from `at` on, each where the one before says, that the scan
+    // can step over and that reach a packet of the APID with the expected
+    // length within kChainHeaders (and the look-ahead), or the end of the
+    // file (a stub of a header, or a packet cut by the end of the file, at
+    // the end); the end of the file or a stub at `at` itself count too. A
+    // packet of the APID of another length ends a chain. Runs of zero bytes
+    // pass for short packets; a chain must get through them.
+    bool ChainFrom(uint64_t at);
+    // A packet of the APID with the expected length and a time in range at
+    // `at`, followed by a chain.
+    bool MissionChain(uint64_t at);
+    // Where a chain starts inside the packet at pos of `whole` bytes (a
+    // packet of the APID, or another one followed by one); 0 for none.
+    uint64_t ChainInside(uint64_t whole);
+    // The header at `at` into `h`; false when it lies beyond the look-ahead.
+    bool HeaderAt(uint64_t at, Header& h);
+
     ByteSource& src;
     uint64_t size;
     PacketLayout layout;
@@ -122,7 +152,7 @@ private:
     bool mayBeCut = false;
     uint64_t cutWhole = 0;
     uint64_t damageStart = 0;
-    Header head, next;
+    Header head, next, link;
 };
 
 } // namespace walk

@@ -1,0 +1,237 @@
+// The merge's second pass, one day: every input's copies of the day's
+// packets collected, each packet's copies resolved, the chosen ones
+// written in time order.
+#include <unistd.h>
+
+#include "timelib_proc_TAI93.h"
+#include "toolkit/packets/pktmerge.h"
+#include "toolkit/packets/pktmerge_dump.h"
+#include "toolkit/packets/pktmerge_fit.h"
+#include "toolkit/packets/pktmerge_slots.h"
+#include "toolkit/time/utcday.h"
+#include "vn_proc_PacketRules.h"
+
+namespace toolkit {
+
+using namespace merge;
+
+namespace {
+
+// Takes one input's good packets of the day into the slots, up to the
+// last one of its stretch.
+class DayCollector : public DumpVisitor
+{
+public:
+    DayCollector(MergeDay d, const DayStretch& s, uint32_t index, DaySlots& into)
+        : day(d), stretch(s), input(index), slots(into), start(DayStartTai93(d)), end(DayStartTai93(d + 1))
+    {
+    }
+
+    bool Packet(const DumpPacket& p) override
+    {
+        const double tai93 = JulianDayToTAI93(p.time);
+        if (!p.damagedTime && tai93 >= start && tai93 < end) slots.Add(input, p);
+        return p.offset < stretch.last;
+    }
+
+private:
+    MergeDay day;
+    const DayStretch& stretch;
+    uint32_t input;
+    DaySlots& slots;
+    double start, end;
+};
+
+// Resolves the day's packets one group of copies at a time and writes the
+// chosen copies.
+class DayMerge
+{
+public:
+    DayMerge(MergeReport& r, MergeCarry& c, std::string& o, const DaySlots& s)
+        : report(r), carry(c), out(o), slots(s)
+    {
+    }
+
+    // The day's packets; returns how many were written.
+    uint64_t Run();
+
+private:
+    void Resolve(const uint32_t* copies, size_t n, uint32_t next);
+    size_t BestFit(const std::vector<size_t>& candidates, uint32_t next, MergeConflict& c);
+    void DropAll(const uint32_t* copies, size_t n);
+    void Write(uint32_t v);
+    bool Before(uint32_t a, uint32_t b) const;
+
+    MergeReport& report;
+    MergeCarry& carry;
+    std::string& out;
+    const DaySlots& slots;
+    const uint32_t* group = nullptr;
+    bool havePrevious = false;   // a packet written today: the neighbour before
+    PacketState previous;
+    uint64_t written = 0;
+};
+
+uint64_t DayMerge::Run()
+{
+    std::vector<size_t> starts;
+    const std::vector<uint32_t> order = slots.Groups(starts);
+    const size_t groups = starts.size() - 1;
+    // The copy of the next packet that nothing contests, the neighbour
+    // after each group.
+    std::vector<uint32_t> next(groups, kNone);
+    for (size_t g = groups; g-- > 1;) {
+        const bool single = starts[g + 1] - starts[g] == 1 && slots[order[starts[g]]].fitsRules;
+        next[g - 1] = single ? order[starts[g]] : next[g];
+    }
+    for (size_t g = 0; g < groups; ++g) Resolve(order.data() + starts[g], starts[g + 1] - starts[g], next[g]);
+    return written;
+}
+
+void DayMerge::Resolve(const uint32_t* copies, size_t n, uint32_t next)
+{
+    std::vector<size_t> candidates;
+    for (size_t i = 0; i < n; ++i)
+        if (slots[copies[i]].fitsRules) candidates.push_back(i);
+    if (candidates.empty()) {
+        DropAll(copies, n);
+        return;
+    }
+    if (n == 1) {
+        Write(copies[0]);
+        return;
+    }
+    group = copies;
+    MergeConflict c;
+    for (size_t i = 0; i < n; ++i) {
+        c.copies.push_back(slots.Listed(copies[i]));
+        if (!slots[copies[i]].fitsRules) c.copies.back().rule = "length field";
+    }
+    uint32_t total = 0;
+    size_t most = candidates[0];
+    for (size_t i : candidates) {
+        total += slots[copies[i]].votes;
+        if (slots[copies[i]].votes > slots[copies[most]].votes) most = i;
+    }
+    if (candidates.size() == 1) {
+        c.chosen = candidates[0];
+        c.reason = "packet-rules";
+    } else if (slots[copies[most]].votes >= 3 && 2 * slots[copies[most]].votes > total) {
+        c.chosen = most;
+        c.reason = "majority";
+    } else {
+        c.chosen = BestFit(candidates, next, c);
+    }
+    Write(copies[c.chosen]);
+    c.tai93 = c.copies[c.chosen].tai93;
+    report.conflicts.push_back(c);
+}
+
+// The order of preference among copies that fit equally: more inputs hold
+// it, then an earlier input holds it, then an earlier time tag.
+bool DayMerge::Before(uint32_t a, uint32_t b) const
+{
+    const Variant &x = slots[a], &y = slots[b];
+    if (x.votes != y.votes) return x.votes > y.votes;
+    if (x.firstInput != y.firstInput) return x.firstInput < y.firstInput;
+    return x.time < y.time;
+}
+
+size_t DayMerge::BestFit(const std::vector<size_t>& candidates, uint32_t next, MergeConflict& c)
+{
+    PacketState after;
+    if (next != kNone) after = DecodeState(slots.Bytes(slots[next]));
+    bool anyFit = false;
+    for (size_t i : candidates) {
+        const PacketState s = DecodeState(slots.Bytes(slots[group[i]]));
+        MergeCopy& fit = c.copies[i];
+        if (havePrevious) FitNeighbour(s, previous, fit);
+        if (next != kNone) FitNeighbour(s, after, fit);
+        FitNorm(s, fit);
+        anyFit = anyFit || fit.fitted;
+    }
+    c.reason = anyFit ? "best-fit" : "no-neighbours";
+    size_t best = candidates[0];
+    for (size_t i : candidates) {
+        if (i == best) continue;
+        const double a = c.copies[i].misfit, b = c.copies[best].misfit;
+        const bool better = anyFit && a != b ? a < b : Before(group[i], group[best]);
+        if (better) best = i;
+    }
+    if (!anyFit)
+        for (MergeCopy& copy : c.copies) copy.misfit = 0, copy.normOff = 0;
+    return best;
+}
+
+void DayMerge::DropAll(const uint32_t* copies, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        for (const MergeSource& s : slots.Sources(copies[i])) {
+            MergeDrop d;
+            d.input = s.input;
+            d.offset = s.offset;
+            d.reason = "bad length";
+            d.bytes = slots[copies[i]].length;
+            d.haveTime = true;
+            d.tai93 = JulianDayToTAI93(slots[copies[i]].time);
+            report.dropped.push_back(d);
+        }
+}
+
+void DayMerge::Write(uint32_t v)
+{
+    const Variant& c = slots[v];
+    const char* bytes = slots.Bytes(c);
+    out.append(bytes, c.length);
+    ++report.inputs[c.firstInput].used;
+    report.repeats += c.occurrences - 1;
+    const double tai93 = JulianDayToTAI93(c.time);
+    if (carry.have) {
+        const double before = PacketTimeTag(carry.bytes.data());
+        if (ClassifyGap(before, c.time) != PacketGap::none) {
+            MergeGap g;
+            g.startTai93 = JulianDayToTAI93(before);
+            g.endTai93 = tai93;
+            report.gaps.push_back(g);
+        }
+    }
+    if (report.packets == 0) report.firstTai93 = tai93;
+    report.lastTai93 = tai93;
+    ++report.packets;
+    ++written;
+    carry.have = true;
+    carry.bytes.assign(bytes, c.length);
+    previous = DecodeState(bytes);
+    havePrevious = true;
+}
+
+} // namespace
+
+bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, std::string& out, std::string& error)
+{
+    DaySlots slots;
+    for (uint32_t i = 0; i < report.inputs.size(); ++i) {
+        const MergeInput& in = report.inputs[i];
+        const auto stretch = in.days.find(day);
+        if (!in.Usable() || stretch == in.days.end() || !stretch->second.packets) continue;
+        const int fd = ReopenInput(in, error);
+        if (fd < 0) {
+            error = in.name + ": " + error;
+            return false;
+        }
+        DayCollector collect(day, stretch->second, i, slots);
+        const bool read = WalkDump(fd, in.identity.size, report.layout, in.minTime, in.maxTime,
+                                   stretch->second.from, collect, error);
+        close(fd);
+        if (!read) {
+            error = in.name + ": " + error;
+            return false;
+        }
+    }
+    DayMerge merge(report, carry, out, slots);
+    const uint64_t written = merge.Run();
+    if (written) report.days.emplace_back(day, written);
+    return true;
+}
+
+} // namespace toolkit
