@@ -126,6 +126,33 @@ outputstream& Outputs::For(MergeDay day)
     return *Open({"output file", name});
 }
 
+// A day's packets, to the day's output once it has one, in large writes.
+class DaySink : public MergeSink
+{
+public:
+    DaySink(Outputs& all, MergeDay d) : outputs(all), day(d) {}
+    ~DaySink() override { Flush(); }
+    void Write(const char* bytes, size_t n) override
+    {
+        buf.append(bytes, n);
+        if (buf.size() >= kBlock) Flush();
+    }
+    void Flush()
+    {
+        if (buf.empty()) return;
+        if (!out) out = &outputs.For(day);
+        out->write(buf.data(), static_cast<std::streamsize>(buf.size()));
+        buf.clear();
+    }
+
+private:
+    static const size_t kBlock = 1 << 20;
+    Outputs& outputs;
+    MergeDay day;
+    outputstream* out = nullptr;
+    std::string buf;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -152,12 +179,9 @@ int main(int argc, char** argv)
 
     Outputs outputs(o);
     MergeCarry carry;
-    std::string bytes;
     for (MergeDay day : days) {
-        bytes.clear();
-        if (!MergeOneDay(day, report, carry, bytes, error)) Fail(error);
-        if (bytes.empty()) continue;
-        outputs.For(day).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        DaySink sink(outputs, day);
+        if (!MergeOneDay(day, report, carry, sink, error)) Fail(error);
     }
     // Every copy of what there was breaks the packet rules.
     if (!report.packets) Fail("nothing to merge: " + what + " that keep the packet rules");

@@ -146,10 +146,18 @@ struct MergeCarry {
     std::string bytes;
 };
 
-// Second pass, one day: the day's packets in time order appended to `out`,
-// the report brought up to date. False when an input cannot be read again
-// or is no longer the file the first pass read (`error` says which).
-bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, std::string& out, std::string& error);
+// Where the merged packets go.
+class MergeSink
+{
+public:
+    virtual ~MergeSink() = default;
+    virtual void Write(const char* bytes, size_t n) = 0;
+};
+
+// Second pass, one day: the day's packets in time order to `out`, the
+// report brought up to date. False when an input cannot be read again or
+// is no longer the file the first pass read (`error` says which).
+bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, MergeSink& out, std::string& error);
 
 // The report as one JSON object (a line), and as a few lines for people.
 std::string MergeJson(const MergeReport& report);

@@ -47,9 +47,10 @@ private:
 class DayMerge
 {
 public:
-    DayMerge(MergeReport& r, MergeCarry& c, std::string& o, const DaySlots& s)
+    DayMerge(MergeReport& r, MergeCarry& c, MergeSink& o, const DaySlots& s)
         : report(r), carry(c), out(o), slots(s)
     {
+        if (carry.have) previousTime = PacketTimeTag(carry.bytes.data());
     }
 
     // The day's packets; returns how many were written.
@@ -64,11 +65,11 @@ private:
 
     MergeReport& report;
     MergeCarry& carry;
-    std::string& out;
+    MergeSink& out;
     const DaySlots& slots;
     const uint32_t* group = nullptr;
-    bool havePrevious = false;   // a packet written today: the neighbour before
-    PacketState previous;
+    const char* previous = nullptr;   // the packet written last today: the neighbour before
+    double previousTime = 0;          // the time tag of the packet written last
     uint64_t written = 0;
 };
 
@@ -85,6 +86,10 @@ uint64_t DayMerge::Run()
         next[g - 1] = single ? order[starts[g]] : next[g];
     }
     for (size_t g = 0; g < groups; ++g) Resolve(order.data() + starts[g], starts[g + 1] - starts[g], next[g]);
+    if (previous) {
+        carry.have = true;
+        carry.bytes.assign(previous, report.layout.size);
+    }
     return written;
 }
 
@@ -139,13 +144,14 @@ bool DayMerge::Before(uint32_t a, uint32_t b) const
 
 size_t DayMerge::BestFit(const std::vector<size_t>& candidates, uint32_t next, MergeConflict& c)
 {
-    PacketState after;
+    PacketState before, after;
+    if (previous) before = DecodeState(previous);
     if (next != kNone) after = DecodeState(slots.Bytes(slots[next]));
     bool anyFit = false;
     for (size_t i : candidates) {
         const PacketState s = DecodeState(slots.Bytes(slots[group[i]]));
         MergeCopy& fit = c.copies[i];
-        if (havePrevious) FitNeighbour(s, previous, fit);
+        if (previous) FitNeighbour(s, before, fit);
         if (next != kNone) FitNeighbour(s, after, fit);
         FitNorm(s, fit);
         anyFit = anyFit || fit.fitted;
@@ -182,34 +188,34 @@ void DayMerge::Write(uint32_t v)
 {
     const Variant& c = slots[v];
     const char* bytes = slots.Bytes(c);
-    out.append(bytes, c.length);
+    out.Write(bytes, c.length);
     ++report.inputs[c.firstInput].used;
     report.repeats += c.occurrences - 1;
     const double tai93 = JulianDayToTAI93(c.time);
-    if (carry.have) {
-        const double before = PacketTimeTag(carry.bytes.data());
-        if (ClassifyGap(before, c.time) != PacketGap::none) {
-            MergeGap g;
-            g.startTai93 = JulianDayToTAI93(before);
-            g.endTai93 = tai93;
-            report.gaps.push_back(g);
-        }
+    if (report.packets && ClassifyGap(previousTime, c.time) != PacketGap::none) {
+        MergeGap g;
+        g.startTai93 = JulianDayToTAI93(previousTime);
+        g.endTai93 = tai93;
+        report.gaps.push_back(g);
     }
     if (report.packets == 0) report.firstTai93 = tai93;
     report.lastTai93 = tai93;
     ++report.packets;
     ++written;
-    carry.have = true;
-    carry.bytes.assign(bytes, c.length);
-    previous = DecodeState(bytes);
-    havePrevious = true;
+    previous = bytes;
+    previousTime = c.time;
 }
 
 } // namespace
 
-bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, std::string& out, std::string& error)
+bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, MergeSink& out, std::string& error)
 {
-    DaySlots slots;
+    size_t copies = 0;
+    for (const MergeInput& in : report.inputs) {
+        const auto stretch = in.days.find(day);
+        if (in.Usable() && stretch != in.days.end()) copies += stretch->second.packets;
+    }
+    DaySlots slots(DayStartTai93(day), DayStartTai93(day + 1), copies, report.layout.size);
     for (uint32_t i = 0; i < report.inputs.size(); ++i) {
         const MergeInput& in = report.inputs[i];
         const auto stretch = in.days.find(day);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -45,6 +46,8 @@ public:
     bool Add(const Piece& p, bool fits, DumpVisitor& visitor);
     // The last ones, at the end of the walk.
     bool Finish(DumpVisitor& visitor);
+    // The time tag of the packet taken in last.
+    double LastTime() { return At(added - 1).time; }
 
 private:
     struct Entry {
@@ -126,7 +129,9 @@ bool Window::Agree(const Entry& a, const Entry& b)
 {
     const long double seconds = (static_cast<long double>(b.time) - a.time) * 86400.0L;
     const long counts = ((b.sequence - a.sequence) % 16384 + 16384) % 16384;
-    long double off = std::fmod(seconds - counts, 16384.0L);
+    long double off = seconds - counts;
+    if (std::fabs(off) < kSequenceTimeTolerance) return true;
+    off = std::fmod(off, 16384.0L);
     if (off > 8192.0L) off -= 16384.0L;
     if (off <= -8192.0L) off += 16384.0L;
     return std::fabs(off) < kSequenceTimeTolerance;
@@ -176,20 +181,32 @@ int ReopenInput(const MergeInput& input, std::string& why)
 }
 
 bool WalkDump(int fd, uint64_t size, const PacketLayout& layout, double minTime, double maxTime,
-              uint64_t from, DumpVisitor& visitor, std::string& error)
+              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary)
 {
     walk::ByteSource src(fd, size);
     walk::Walker walker(src, size, layout, minTime, maxTime);
     walker.StartAt(from);
     Window window(layout.size);
+    WalkSummary found;
     bool going = true;
     for (Piece p = walker.Next(); p.kind != Piece::end && going; p = walker.Next()) {
-        if (p.kind == Piece::mission) going = window.Add(p, true, visitor);
-        else if (p.kind == Piece::badLength && p.bytes && p.length >= walk::kTimeEnd)
+        if (p.kind == Piece::mission) {
+            going = window.Add(p, true, visitor);
+            if (p.resynced) continue;
+            const double t = window.LastTime();
+            if (!found.haveStepped) found.steppedMin = found.steppedMax = t, found.haveStepped = true;
+            found.steppedMin = std::min(found.steppedMin, t);
+            found.steppedMax = std::max(found.steppedMax, t);
+        } else if (p.kind == Piece::badLength && p.bytes && p.length >= walk::kTimeEnd) {
             going = window.Add(p, false, visitor);
-        else visitor.Piece(p);
+        } else {
+            found.splices += p.kind == Piece::splice;
+            visitor.Piece(p);
+        }
     }
     if (going) window.Finish(visitor);
+    found.losses = walker.Losses();
+    if (summary) *summary = found;
     if (walker.Failed()) {
         error = src.error;
         return false;

@@ -52,13 +52,24 @@ public:
 // one packet a second, give or take the sampling jitter.
 const double kSequenceTimeTolerance = 0.5;
 
+// What a walk found that tells whether its time range mattered.
+struct WalkSummary {
+    // The walk lost step (and resynchronised within the range) this often,
+    // and found this many splices (whose continuations lie within it).
+    uint64_t losses = 0, splices = 0;
+    // The time range of the telemetry packets reached in step.
+    bool haveStepped = false;
+    double steppedMin = 0, steppedMax = 0;
+};
+
 // Walks the dump open on fd from `from` (0, or the start of a telemetry
 // packet that an earlier walk with the same time range met) and hands each
 // telemetry packet to the visitor once the two after it are read: its
 // neighbours are the two packets of the APID before and after it in the
-// dump. False when reading fails.
+// dump. False when reading fails. A walk that neither lost step nor found
+// a splice is the same whatever the time range.
 bool WalkDump(int fd, uint64_t size, const PacketLayout& layout, double minTime, double maxTime,
-              uint64_t from, DumpVisitor& visitor, std::string& error);
+              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary = nullptr);
 
 } // namespace merge
 

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "timelib_proc_TAI93.h"
@@ -20,22 +22,24 @@ using namespace merge;
 
 namespace {
 
+const size_t kHashBuffer = 1 << 20;
+
 // The content hash of the file open on fd; false with the reason when it
 // cannot be read.
 bool HashFile(int fd, std::string& hex, uint64_t& size, std::string& error)
 {
     Sha256 sha;
-    std::vector<char> buf(1 << 20);
+    static std::unique_ptr<char[]> buf(new char[kHashBuffer]);
     size = 0;
     for (;;) {
-        const ssize_t r = pread(fd, buf.data(), buf.size(), static_cast<off_t>(size));
+        const ssize_t r = pread(fd, buf.get(), kHashBuffer, static_cast<off_t>(size));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
             error = std::strerror(errno);
             return false;
         }
         if (r == 0) break;
-        sha.Update(buf.data(), static_cast<size_t>(r));
+        sha.Update(buf.get(), static_cast<size_t>(r));
         size += static_cast<uint64_t>(r);
     }
     hex = sha.HexDigest();
@@ -68,11 +72,16 @@ private:
 class DumpSurvey : public DumpVisitor
 {
 public:
-    DumpSurvey(MergeInput& in, uint32_t index, MergeReport& r) : input(in), self(index), report(r) {}
+    DumpSurvey(MergeInput& in, uint32_t index) : input(in), self(index)
+    {
+        input.packets = 0;
+        input.days.clear();
+    }
 
     bool Packet(const DumpPacket& p) override;
     void Piece(const walk::Piece& p) override;
     std::vector<MergeDrop> drops;
+    std::map<unsigned, uint64_t> others;
 
 private:
     void Drop(uint64_t offset, const char* reason, uint64_t bytes = 0)
@@ -87,7 +96,6 @@ private:
 
     MergeInput& input;
     uint32_t self;
-    MergeReport& report;
     DayOf dayOf;
     walk::Header head;
     uint64_t before[2] = {0, 0};   // offsets of the two packets before this one
@@ -122,7 +130,7 @@ void DumpSurvey::Piece(const walk::Piece& p)
     switch (p.kind) {
     case walk::Piece::other:
         head.Load(p.bytes);
-        ++report.otherApids[static_cast<unsigned>(head.pkt.APID())];
+        ++others[static_cast<unsigned>(head.pkt.APID())];
         break;
     case walk::Piece::splice: Drop(p.offset, "splice", p.length); break;
     case walk::Piece::badHeader: Drop(p.offset, "bad header"); break;
@@ -161,34 +169,32 @@ void HashInputs(const std::vector<std::string>& names, MergeReport& report)
     }
 }
 
-// The two walks of one usable input: its time range, then its packets.
+// One walk of an input within a time range.
+bool Walk(const MergeReport& report, const MergeInput& in, double lo, double hi, DumpSurvey& survey,
+          WalkSummary& summary, std::string& error)
+{
+    const int fd = ReopenInput(in, error);
+    const bool read = fd >= 0 && WalkDump(fd, in.identity.size, report.layout, lo, hi, 0, survey, error, &summary);
+    if (fd >= 0) close(fd);
+    if (!read) error = in.name + ": " + error;
+    return read;
+}
+
+// The walk of one usable input. Its resynchronisation range is learnt
+// from the walk itself, which is walked again within it only when the
+// range mattered (it lost step or found a splice).
 bool WalkInput(MergeReport& report, uint32_t index, std::string& error)
 {
     MergeInput& in = report.inputs[index];
-    const int fd = ReopenInput(in, error);
-    if (fd < 0) {
-        error = in.name + ": " + error;
-        return false;
-    }
-    Survey steps;
-    if (!SurveyPacketFile(fd, in.identity.size, report.layout, steps, error)) {
-        close(fd);
-        error = in.name + ": " + error;
-        return false;
-    }
-    in.minTime = -std::numeric_limits<double>::infinity();
-    in.maxTime = std::numeric_limits<double>::infinity();
-    if (steps.haveSteppedRange) {
-        in.minTime = steps.steppedMin - walk::kRangeSlackDays;
-        in.maxTime = steps.steppedMax + walk::kRangeSlackDays;
-    }
-    const std::map<unsigned, uint64_t> others = report.otherApids;
-    DumpSurvey survey(in, index, report);
-    const bool read = WalkDump(fd, in.identity.size, report.layout, in.minTime, in.maxTime, 0, survey, error);
-    close(fd);
-    if (!read) {
-        error = in.name + ": " + error;
-        return false;
+    const double inf = std::numeric_limits<double>::infinity();
+    WalkSummary summary;
+    std::unique_ptr<DumpSurvey> survey(new DumpSurvey(in, index));
+    if (!Walk(report, in, -inf, inf, *survey, summary, error)) return false;
+    in.minTime = summary.haveStepped ? summary.steppedMin - walk::kRangeSlackDays : -inf;
+    in.maxTime = summary.haveStepped ? summary.steppedMax + walk::kRangeSlackDays : inf;
+    if (summary.losses || summary.splices) {
+        survey.reset(new DumpSurvey(in, index));
+        if (!Walk(report, in, in.minTime, in.maxTime, *survey, summary, error)) return false;
     }
     bool usable = false;
     for (const auto& d : in.days) usable = usable || d.second.packets > 0;
@@ -198,10 +204,10 @@ bool WalkInput(MergeReport& report, uint32_t index, std::string& error)
                                 : "holds no telemetry packets of APID " + std::to_string(report.layout.apid) +
                                       " (" + std::to_string(report.layout.size) + "-byte packets)";
         in.days.clear();
-        report.otherApids = others;
         return true;
     }
-    report.dropped.insert(report.dropped.end(), survey.drops.begin(), survey.drops.end());
+    report.dropped.insert(report.dropped.end(), survey->drops.begin(), survey->drops.end());
+    for (const auto& a : survey->others) report.otherApids[a.first] += a.second;
     return true;
 }
 

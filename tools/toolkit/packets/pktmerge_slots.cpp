@@ -3,6 +3,7 @@
 #include "toolkit/packets/pktmerge_slots.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "timelib_proc_TAI93.h"
@@ -11,21 +12,22 @@ namespace toolkit {
 
 namespace merge {
 
-namespace {
-
-uint64_t TimeKey(double t)
+DaySlots::DaySlots(double dayStart, double dayEnd, size_t copies, size_t size) : start(dayStart)
 {
-    uint64_t k;
-    std::memcpy(&k, &t, sizeof k);
-    return k;
+    store.reserve(copies * size);
+    variants.reserve(copies);
+    sources.reserve(copies);
+    seconds.assign(static_cast<size_t>(std::ceil(dayEnd - dayStart)) + 1, kNone);
 }
-
-} // namespace
 
 void DaySlots::Add(uint32_t input, const DumpPacket& p)
 {
-    const auto found = slots.find(TimeKey(p.time));
-    uint32_t v = found == slots.end() ? kNone : found->second, last = kNone;
+    const double tai93 = JulianDayToTAI93(p.time);
+    const size_t second = std::min(seconds.size() - 1, static_cast<size_t>(std::max(0.0, tai93 - start)));
+    // The time tag among those of its second, kept in order.
+    uint32_t* link = &seconds[second];
+    while (*link != kNone && variants[*link].time < p.time) link = &variants[*link].nextTime;
+    uint32_t v = *link != kNone && variants[*link].time == p.time ? *link : kNone, last = kNone;
     for (; v != kNone; last = v, v = variants[v].nextInSlot) {
         const Variant& c = variants[v];
         if (c.length == p.length && std::memcmp(store.data() + c.at, p.bytes, p.length) == 0) break;
@@ -40,9 +42,19 @@ void DaySlots::Add(uint32_t input, const DumpPacket& p)
         c.firstInput = input;
         store.insert(store.end(), p.bytes, p.bytes + p.length);
         v = static_cast<uint32_t>(variants.size());
-        variants.push_back(c);
-        if (last == kNone) slots.emplace(TimeKey(p.time), v);
-        else variants[last].nextInSlot = v;
+        if (last != kNone) {
+            variants.push_back(c);
+            variants[last].nextInSlot = v;
+        } else {
+            // The first copy of a new time tag: `link` moves with the
+            // vector, so it is followed again.
+            const uint32_t after = *link;
+            c.nextTime = after;
+            variants.push_back(c);
+            uint32_t* at = &seconds[second];
+            while (*at != after) at = &variants[*at].nextTime;
+            *at = v;
+        }
     }
     Variant& c = variants[v];
     ++c.occurrences;
@@ -57,41 +69,37 @@ void DaySlots::Add(uint32_t input, const DumpPacket& p)
     Source s;
     s.place.input = input;
     s.place.offset = p.offset;
-    const uint32_t at = static_cast<uint32_t>(sources.size());
+    const uint32_t added = static_cast<uint32_t>(sources.size());
     sources.push_back(s);
-    if (c.lastSource == kNone) c.firstSource = at;
-    else sources[c.lastSource].next = at;
-    c.lastSource = at;
+    if (c.lastSource == kNone) c.firstSource = added;
+    else sources[c.lastSource].next = added;
+    c.lastSource = added;
     ++c.listed;
 }
 
 std::vector<uint32_t> DaySlots::Groups(std::vector<size_t>& starts) const
 {
-    std::vector<uint32_t> heads;
-    heads.reserve(slots.size());
-    for (const auto& s : slots) heads.push_back(s.second);
-    std::sort(heads.begin(), heads.end(),
-              [&](uint32_t a, uint32_t b) { return variants[a].time < variants[b].time; });
     std::vector<uint32_t> order;
     order.reserve(variants.size());
     starts.clear();
     double lastTime = 0;
-    for (uint32_t head : heads) {
-        const double t = variants[head].time;
-        // Joins the group before when one of its copies has a sequence
-        // count of this time tag's and lies close before it.
-        bool joins = !starts.empty() && (t - lastTime) * 86400.0 < kNearSeconds;
-        if (joins) {
-            bool shared = false;
-            for (size_t i = starts.back(); i < order.size() && !shared; ++i)
-                for (uint32_t v = head; v != kNone && !shared; v = variants[v].nextInSlot)
-                    shared = variants[order[i]].sequence == variants[v].sequence;
-            joins = shared;
+    for (uint32_t first : seconds)
+        for (uint32_t head = first; head != kNone; head = variants[head].nextTime) {
+            const double t = variants[head].time;
+            // Joins the group before when one of its copies has a sequence
+            // count of this time tag's and lies close before it.
+            bool joins = !starts.empty() && (t - lastTime) * 86400.0 < kNearSeconds;
+            if (joins) {
+                bool shared = false;
+                for (size_t i = starts.back(); i < order.size() && !shared; ++i)
+                    for (uint32_t v = head; v != kNone && !shared; v = variants[v].nextInSlot)
+                        shared = variants[order[i]].sequence == variants[v].sequence;
+                joins = shared;
+            }
+            if (!joins) starts.push_back(order.size());
+            for (uint32_t v = head; v != kNone; v = variants[v].nextInSlot) order.push_back(v);
+            lastTime = t;
         }
-        if (!joins) starts.push_back(order.size());
-        for (uint32_t v = head; v != kNone; v = variants[v].nextInSlot) order.push_back(v);
-        lastTime = t;
-    }
     starts.push_back(order.size());
     return order;
 }

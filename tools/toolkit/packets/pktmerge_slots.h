@@ -2,7 +2,6 @@
 #define TOOLKIT_PKTMERGE_SLOTS_H
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "toolkit/packets/pktmerge.h"
@@ -31,13 +30,19 @@ struct Variant {
     uint32_t firstSource = kNone, lastSource = kNone, listed = 0;
     uint64_t moreSources = 0;
     uint32_t nextInSlot = kNone;   // the next distinct copy of the same time tag
+    uint32_t nextTime = kNone;     // the first copy: the next time tag of its second
 };
 
 // The copies of one day's packets from every input, each distinct copy
-// kept once.
+// kept once, found by the second of the day their time tag falls in.
 class DaySlots
 {
 public:
+    // The day from TAI93 `start` to `end`, with room for about `copies`
+    // copies of `size` bytes, as the first pass counted them.
+    DaySlots(double start, double end, size_t copies, size_t size);
+
+    // A copy whose time tag lies in the day.
     void Add(uint32_t input, const DumpPacket& p);
 
     // The distinct copies, one group for each packet of the stream (the
@@ -59,10 +64,13 @@ private:
         uint32_t next = kNone;
     };
 
+    double start;
     std::vector<char> store;
     std::vector<Variant> variants;
     std::vector<Source> sources;
-    std::unordered_map<uint64_t, uint32_t> slots;   // time tag (its bits) to its first copy
+    // For each second of the day the first copy of its first time tag; the
+    // time tags of a second are chained by nextTime, in increasing order.
+    std::vector<uint32_t> seconds;
 };
 
 } // namespace merge

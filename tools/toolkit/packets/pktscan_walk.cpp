@@ -166,6 +166,7 @@ walk::Piece walk::Walker::Next()
 // Bytes from pos on are not packets until the next candidate.
 void walk::Walker::Lose()
 {
+    ++losses;
     inStep = false;
     damageStart = pos;
     ++pos;

@@ -110,6 +110,8 @@ public:
     void StartAt(uint64_t at) { pos = at; }
 
     bool Failed() const { return src.failed; }
+    // How often the walk lost step and resynchronised.
+    uint64_t Losses() const { return losses; }
 
 private:
     // Bytes from pos on are not packets until the next candidate.
@@ -152,6 +154,7 @@ private:
     bool mayBeCut = false;
     uint64_t cutWhole = 0;
     uint64_t damageStart = 0;
+    uint64_t losses = 0;
     Header head, next, link;
 };
 
