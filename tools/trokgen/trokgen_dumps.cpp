@@ -43,7 +43,8 @@ void Damage(std::string& bytes, size_t at, int kind)
 
 } // namespace
 
-DumpWriter::DumpWriter(const Options& options, size_t packetSize) : o(options), pktsize(packetSize)
+DumpWriter::DumpWriter(const Options& options, size_t packetSize, const Schedule& schedule)
+    : o(options), pktsize(packetSize), sched(schedule)
 {
     Random rng(o.seed ^ 0x452821E638D01377ULL);
     Plan(rng);
@@ -91,11 +92,10 @@ void DumpWriter::PlanFaults(Random& rng)
     }
     auto pick = [&](const std::vector<size_t>& from) { return from[static_cast<size_t>(rng.Between(0, static_cast<long>(from.size()) - 1))]; };
     const size_t cut = pick(followed);
-    size_t after = cut + 1;
-    while (contacts[after].missed) ++after;
-    // The transfer breaks off in the stretch that the next dump holds too.
+    // The transfer breaks off at a packet that was sent (not in a gap).
     Contact& c = contacts[cut];
-    c.cutSample = rng.Between(contacts[after].first + 10, c.end - 10);
+    c.cutSample = rng.Between(c.first + 30, c.end - 10);
+    while (sched.dropped[static_cast<size_t>(c.cutSample)]) c.cutSample = c.cutSample + 1 < c.end ? c.cutSample + 1 : c.first + 30;
     c.cutAt = static_cast<size_t>(rng.Between(20, static_cast<long>(pktsize) - 20));
     c.resumeBack = rng.Between(0, 20);
     do late = pick(followed);
@@ -123,12 +123,17 @@ bool DumpWriter::PickDamaged(Random& rng, size_t& k, Contact::Damaged& d)
         size_t before = k - 1;
         while (before > 0 && contacts[before].missed) --before;
         const Contact& c = contacts[k];
-        // Not the dump after the cut one: its head holds the only copy of
-        // the cut dump's lost tail.
+        // Not the dump after the cut one: the damage and the splice stay
+        // in dumps of their own.
         if (c.missed || contacts[before].missed || contacts[before].cutSample >= 0) continue;
         if (contacts[before].end - c.first < 30) continue;
         const long sample = rng.Between(c.first + 5, contacts[before].end - 25);
+        // Sent once, with the samples around it, and no other packet after it.
         bool clear = true;
+        for (long j = sample - 2; j <= sample + 2; ++j)
+            clear = clear && !sched.dropped[static_cast<size_t>(j)] && !sched.repeated.count(j);
+        for (long j : sched.othersAfter) clear = clear && j != sample;
+        for (long j : c.others) clear = clear && j != sample + 1;
         for (const Contact& other : contacts)
             for (const auto& e : other.damage) clear = clear && std::labs(e.sample - sample) > 25;
         if (!clear) continue;

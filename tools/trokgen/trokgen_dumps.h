@@ -8,6 +8,7 @@
 
 #include "trokgen_options.h"
 #include "trokgen_random.h"
+#include "trokgen_schedule.h"
 
 namespace trokgen {
 
@@ -34,8 +35,9 @@ class DumpWriter
 {
 public:
     // Plans the contacts over the span of `o` (its own random stream, so
-    // that the span's packets stay as they are without dumps).
-    DumpWriter(const Options& o, size_t packetSize);
+    // that the span's packets stay as they are without dumps); the damage
+    // goes to samples that `sched` sends once, between samples it sends.
+    DumpWriter(const Options& o, size_t packetSize, const Schedule& sched);
 
     // Takes the span's next packets, those of the samples before `to`:
     // `bytes` as PacketStream appended them, with the offset and sample
@@ -74,6 +76,7 @@ private:
 
     const Options& o;
     size_t pktsize;
+    const Schedule& sched;
     std::vector<Contact> contacts;
     size_t nextToWrite = 0;
     size_t resent = 0, late = 0, lateNext = 0;

@@ -130,7 +130,7 @@ int WriteSingle(const Options& o)
     std::unique_ptr<DumpWriter> dumps;
     if (!o.dumps.empty()) {
         MakeFolders(o.dumps);
-        dumps.reset(new DumpWriter(o, packets.PacketSize()));
+        dumps.reset(new DumpWriter(o, packets.PacketSize(), sched));
     }
     // A day at a time: the span may be far larger than memory.
     std::string chunk;
@@ -176,7 +176,7 @@ int WriteArchive(const Options& o)
     std::unique_ptr<DumpWriter> dumps;
     if (!o.dumps.empty()) {
         MakeFolders(o.dumps);
-        dumps.reset(new DumpWriter(o, packets.PacketSize()));
+        dumps.reset(new DumpWriter(o, packets.PacketSize(), sched));
     }
     std::string bytes;
     std::vector<size_t> starts;

@@ -107,7 +107,7 @@ walk::Piece walk::Walker::Next()
                 pos = size;
                 return p;
             }
-            if (!ChainFrom(pos + whole)) {
+            if (!ChainFrom(pos + whole, true)) {
                 const uint64_t resume = ChainInside(whole);
                 if (resume) {
                     p.kind = Piece::splice;
@@ -226,12 +226,13 @@ bool walk::Walker::HeaderAt(uint64_t at, Header& h)
     return true;
 }
 
-bool walk::Walker::ChainFrom(uint64_t at)
+bool walk::Walker::ChainFrom(uint64_t at, bool anyLength)
 {
     for (int depth = 0; depth < kChainHeaders; ++depth) {
-        if (at >= size || size - at < kHeader) return at <= size || depth > 0;
-        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt)) return false;
-        if (static_cast<unsigned>(link.pkt.APID()) == layout.apid) return link.Whole() == layout.size;
+        if (at >= size || size - at < kHeader) return at <= size;
+        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt) || link.Zero()) return false;
+        if (static_cast<unsigned>(link.pkt.APID()) == layout.apid)
+            return (anyLength && depth == 0) || link.Whole() == layout.size;
         at += link.Whole();
     }
     return false;
@@ -253,13 +254,8 @@ bool walk::Walker::MissionChain(uint64_t at)
 
 uint64_t walk::Walker::ChainInside(uint64_t whole)
 {
-    for (uint64_t at = pos + 1; at < pos + whole; ++at) {
+    for (uint64_t at = pos + 1; at < pos + whole; ++at)
         if (MissionChain(at)) return at;
-        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt) ||
-            static_cast<unsigned>(link.pkt.APID()) == layout.apid)
-            continue;
-        if (MissionChain(at + link.Whole())) return at;
-    }
     return 0;
 }
 

@@ -66,6 +66,13 @@ struct Header {
     long LengthField() const { return FormatConvert_ushort2(pkt.DataPtr() + 4); }
     // Whole size in bytes; only for headers that do not stop the scan.
     uint64_t Whole() const { return kHeader + static_cast<uint64_t>(pkt.PktSize()); }
+    // Six zero bytes: a header only in form (APID 0, a one-byte data
+    // field), found wherever the data is zero.
+    bool Zero() const
+    {
+        const char* b = pkt.DataPtr();
+        return !(b[0] | b[1] | b[2] | b[3] | b[4] | b[5]);
+    }
 };
 
 // One piece of the file as the walker finds it.
@@ -130,16 +137,20 @@ private:
     // Headers from `at` on, each where the one before says, that the scan
     // can step over and that reach a packet of the APID with the expected
     // length within kChainHeaders (and the look-ahead), or the end of the
-    // file (a stub of a header, or a packet cut by the end of the file, at
-    // the end); the end of the file or a stub at `at` itself count too. A
-    // packet of the APID of another length ends a chain. Runs of zero bytes
-    // pass for short packets; a chain must get through them.
-    bool ChainFrom(uint64_t at);
+    // file exactly (or a stub too short for a header); a length that runs
+    // past the end ends no chain, since a random one mostly does. A
+    // packet of the APID of another length ends a chain, unless it is the
+    // first and `anyLength` is set (a packet's successor, whose damaged
+    // length field is its own fault), and so do six zero bytes: a run of
+    // zeros in a packet's data would pass for a run of short packets.
+    bool ChainFrom(uint64_t at, bool anyLength = false);
     // A packet of the APID with the expected length and a time in range at
     // `at`, followed by a chain.
     bool MissionChain(uint64_t at);
-    // Where a chain starts inside the packet at pos of `whole` bytes (a
-    // packet of the APID, or another one followed by one); 0 for none.
+    // Where a chain that starts with a packet of the APID begins inside the
+    // packet at pos of `whole` bytes; 0 for none. (A chain may not start
+    // with a packet of another APID: its random length field lands on a
+    // packet of the APID too often.)
     uint64_t ChainInside(uint64_t whole);
     // The header at `at` into `h`; false when it lies beyond the look-ahead.
     bool HeaderAt(uint64_t at, Header& h);
