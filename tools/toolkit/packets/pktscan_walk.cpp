@@ -64,17 +64,7 @@ walk::Piece walk::Walker::Next()
 {
     Piece p;
     for (;;) {
-        if (!inStep) {
-            while (pos < size && !Candidate(pos)) ++pos;
-            p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
-            p.expected = cutWhole;
-            mayBeCut = false;
-            p.offset = damageStart;
-            p.length = pos - damageStart;
-            inStep = true;
-            resynced = pos < size;
-            return p;
-        }
+        if (!inStep) return Resume();
         p.offset = pos;
         if (pos >= size) {
             p.kind = Piece::end;
@@ -99,52 +89,9 @@ walk::Piece walk::Walker::Next()
         }
         const uint64_t whole = head.Whole();
         const bool ours = static_cast<unsigned>(head.pkt.APID()) == layout.apid;
-        if (ours && whole == layout.size) {
-            if (avail < layout.size) {
-                p.kind = Piece::cutTail;
-                p.length = avail;
-                p.expected = whole;
-                pos = size;
-                return p;
-            }
-            if (!ChainFrom(pos + whole, true)) {
-                const uint64_t resume = ChainInside(whole);
-                if (resume) {
-                    p.kind = Piece::splice;
-                    p.length = resume - pos;
-                    pos = resume;
-                    resynced = false;
-                    return p;
-                }
-            }
-            // The look-ahead may have moved the buffer.
-            b = src.At(pos, layout.size + 2 * kHeader, avail);
-            p.kind = Piece::mission;
-            p.length = whole;
-            p.bytes = b;
-            p.resynced = resynced;
-            resynced = false;
-            pos += whole;
-            return p;
-        }
+        if (ours && whole == layout.size) return Mission(avail);
         resynced = false;
-        if (ours) {
-            p.kind = Piece::badLength;
-            p.lengthField = head.LengthField();
-            // Where the next packet of the APID starts tells which
-            // length is right; failing that, any header will do.
-            if (MissionAt(pos + whole)) p.length = whole;
-            else if (MissionAt(pos + layout.size)) p.length = layout.size;
-            else if (Boundary(pos + whole)) p.length = whole;
-            else if (Boundary(pos + layout.size)) p.length = layout.size;
-            if (p.length) {
-                p.bytes = src.At(pos, static_cast<size_t>(p.length), avail);
-                pos += p.length;
-            } else {
-                Lose();
-            }
-            return p;
-        }
+        if (ours) return BadLength();
         if (pos + whole > size) {
             // A cut-off last packet, unless a packet of the APID follows.
             Lose();
@@ -161,6 +108,79 @@ walk::Piece walk::Walker::Next()
         }
         Lose();
     }
+}
+
+// The bytes that are not packets, up to the next candidate.
+walk::Piece walk::Walker::Resume()
+{
+    Piece p;
+    while (pos < size && !Candidate(pos)) ++pos;
+    p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
+    p.expected = cutWhole;
+    mayBeCut = false;
+    p.offset = damageStart;
+    p.length = pos - damageStart;
+    inStep = true;
+    resynced = pos < size;
+    return p;
+}
+
+// A packet of the APID with the expected length at pos, `avail` bytes of it
+// at hand: whole, cut off by the end of the file, or a splice.
+walk::Piece walk::Walker::Mission(size_t avail)
+{
+    Piece p;
+    p.offset = pos;
+    const uint64_t whole = layout.size;
+    if (avail < layout.size) {
+        p.kind = Piece::cutTail;
+        p.length = avail;
+        p.expected = whole;
+        pos = size;
+        return p;
+    }
+    if (!ChainFrom(pos + whole, true)) {
+        const uint64_t resume = ChainInside(whole);
+        if (resume) {
+            p.kind = Piece::splice;
+            p.length = resume - pos;
+            pos = resume;
+            resynced = false;
+            return p;
+        }
+    }
+    // The look-ahead may have moved the buffer.
+    p.bytes = src.At(pos, layout.size + 2 * kHeader, avail);
+    p.kind = Piece::mission;
+    p.length = whole;
+    p.resynced = resynced;
+    resynced = false;
+    pos += whole;
+    return p;
+}
+
+// A packet of the APID with another length field at pos (in `head`).
+walk::Piece walk::Walker::BadLength()
+{
+    Piece p;
+    p.offset = pos;
+    p.kind = Piece::badLength;
+    p.lengthField = head.LengthField();
+    const uint64_t whole = head.Whole();
+    // Where the next packet of the APID starts tells which length is
+    // right; failing that, any header will do.
+    if (MissionAt(pos + whole)) p.length = whole;
+    else if (MissionAt(pos + layout.size)) p.length = layout.size;
+    else if (Boundary(pos + whole)) p.length = whole;
+    else if (Boundary(pos + layout.size)) p.length = layout.size;
+    if (p.length) {
+        size_t avail = 0;
+        p.bytes = src.At(pos, static_cast<size_t>(p.length), avail);
+        pos += p.length;
+    } else {
+        Lose();
+    }
+    return p;
 }
 
 // Bytes from pos on are not packets until the next candidate.
@@ -303,13 +323,23 @@ int OpenPacketFile(const std::string& path, uint64_t& size, std::string& error)
     return fd;
 }
 
-bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey& s, std::string& error)
+namespace {
+
+// The survey as the walk goes: what each piece adds to it.
+class Surveyor
 {
-    s = Survey();
-    s.fileSize = size;
-    ByteSource src(fd, size);
-    Walker walk(src, size, layout, -std::numeric_limits<double>::infinity(),
-                std::numeric_limits<double>::infinity());
+public:
+    Surveyor(Survey& survey, const PacketLayout& packets) : s(survey), layout(packets) {}
+
+    void Add(const Piece& p);
+
+private:
+    void Mission(const Piece& p);
+    // Sequence jumps and time gaps between packets that are no repeats.
+    void Order(const Piece& p, double t);
+
+    Survey& s;
+    const PacketLayout& layout;
     Header head;
     long lastSequence = -1;       // last packet of the APID, repeats included
     bool haveOrdered = false;     // a packet in time order before this one
@@ -318,89 +348,112 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
     bool prevInOrder = true;
     long prevSequence = 0;
     double prevTime = 0;
-    for (Piece p = walk.Next(); p.kind != Piece::end; p = walk.Next()) {
-        switch (p.kind) {
-        case Piece::mission:
-        case Piece::other: {
-            head.Load(p.bytes);
-            CountPacket(s, static_cast<unsigned>(head.pkt.APID()), p.length);
-            if (p.kind == Piece::other) break;
-            ++s.packets;
-            const double t = PacketTimeTag(p.bytes);
-            if (!s.haveTimes) s.firstTime = t, s.firstOffset = p.offset, s.haveTimes = true;
-            s.lastTime = t;
-            s.lastOffset = p.offset;
-            if (!p.resynced) {
-                if (!s.haveSteppedRange) s.steppedMin = s.steppedMax = t, s.haveSteppedRange = true;
-                if (t < s.steppedMin) s.steppedMin = t;
-                if (t > s.steppedMax) s.steppedMax = t;
+};
+
+void Surveyor::Add(const Piece& p)
+{
+    switch (p.kind) {
+    case Piece::mission:
+    case Piece::other:
+        head.Load(p.bytes);
+        CountPacket(s, static_cast<unsigned>(head.pkt.APID()), p.length);
+        if (p.kind == Piece::mission) Mission(p);
+        break;
+    case Piece::badLength:
+        s.badLengths.Add(p.offset);
+        // Counted with its APID, at the length it was stepped over by.
+        if (p.length) CountPacket(s, layout.apid, p.length);
+        break;
+    case Piece::badHeader:
+        s.badHeaders.Add(p.offset);
+        break;
+    case Piece::cutTail:
+        s.cutTail = true;
+        s.cutOffset = p.offset;
+        s.cutPresent = p.length;
+        s.cutExpected = p.expected;
+        break;
+    case Piece::notPackets:
+        if (p.length) s.notPackets.Add(p.offset, p.length);
+        break;
+    case Piece::splice:
+        s.splices.Add(p.offset);
+        break;
+    case Piece::end:
+        break;
+    }
+}
+
+void Surveyor::Mission(const Piece& p)
+{
+    ++s.packets;
+    const double t = PacketTimeTag(p.bytes);
+    if (!s.haveTimes) s.firstTime = t, s.firstOffset = p.offset, s.haveTimes = true;
+    s.lastTime = t;
+    s.lastOffset = p.offset;
+    if (!p.resynced) {
+        if (!s.haveSteppedRange) s.steppedMin = s.steppedMax = t, s.haveSteppedRange = true;
+        if (t < s.steppedMin) s.steppedMin = t;
+        if (t > s.steppedMax) s.steppedMax = t;
+    }
+    if (RepeatsSequence(head.pkt, lastSequence)) {
+        s.repeats.Add(p.offset);
+        return;
+    }
+    lastSequence = head.pkt.Sequence();
+    Order(p, t);
+}
+
+void Surveyor::Order(const Piece& p, double t)
+{
+    const bool inOrder = !haveOrdered || TimesInOrder(orderedTime, t);
+    if (!inOrder) s.timeFaults.Add(p.offset);
+    if (havePrev && prevInOrder) {
+        const long d = ((lastSequence - prevSequence) % 16384 + 16384) % 16384;
+        const double g = (t - prevTime) * 86400.0;
+        const bool timeGap = ClassifyGap(prevTime, t) != PacketGap::none;
+        if (d != 1) s.sequenceJumps.Add(p.offset);
+        if (d != 1 || timeGap) {
+            // A jump of d counts matches a gap of about d seconds, modulo
+            // the counter's wrap.
+            bool match = false;
+            if (inOrder && std::isfinite(g) && g < 1e12) {
+                const long long r = std::llround(g);
+                match = ((r - d) % static_cast<long long>(kSequenceModulo)) == 0;
             }
-            if (RepeatsSequence(head.pkt, lastSequence)) {
-                s.repeats.Add(p.offset);
-                break;
-            }
-            lastSequence = head.pkt.Sequence();
-            const bool inOrder = !haveOrdered || TimesInOrder(orderedTime, t);
-            if (!inOrder) s.timeFaults.Add(p.offset);
-            if (havePrev && prevInOrder) {
-                const long d = ((lastSequence - prevSequence) % 16384 + 16384) % 16384;
-                const double g = (t - prevTime) * 86400.0;
-                const bool timeGap = ClassifyGap(prevTime, t) != PacketGap::none;
-                if (d != 1) s.sequenceJumps.Add(p.offset);
-                if (d != 1 || timeGap) {
-                    // A jump of d counts matches a gap of about d seconds,
-                    // modulo the counter's wrap.
-                    bool match = false;
-                    if (inOrder && std::isfinite(g) && g < 1e12) {
-                        const long long r = std::llround(g);
-                        match = ((r - d) % static_cast<long long>(kSequenceModulo)) == 0;
-                    }
-                    if (match && d != 1) ++s.jumpsMatchingGaps;
-                    if (!match) s.mismatches.Add(p.offset);
-                }
-            }
-            havePrev = true;
-            prevInOrder = inOrder;
-            prevSequence = lastSequence;
-            prevTime = t;
-            if (!inOrder) break;
-            if (haveOrdered) {
-                const PacketGap gap = ClassifyGap(orderedTime, t);
-                if (gap == PacketGap::small) {
-                    s.smallGaps.Add(p.offset);
-                    s.fillPoints += FillPointCount(orderedTime, t);
-                } else if (gap == PacketGap::large) {
-                    s.largeGaps.Add(p.offset);
-                }
-            }
-            haveOrdered = true;
-            orderedTime = t;
-            break;
-        }
-        case Piece::badLength:
-            s.badLengths.Add(p.offset);
-            // Counted with its APID, at the length it was stepped over by.
-            if (p.length) CountPacket(s, layout.apid, p.length);
-            break;
-        case Piece::badHeader:
-            s.badHeaders.Add(p.offset);
-            break;
-        case Piece::cutTail:
-            s.cutTail = true;
-            s.cutOffset = p.offset;
-            s.cutPresent = p.length;
-            s.cutExpected = p.expected;
-            break;
-        case Piece::notPackets:
-            if (p.length) s.notPackets.Add(p.offset, p.length);
-            break;
-        case Piece::splice:
-            s.splices.Add(p.offset);
-            break;
-        case Piece::end:
-            break;
+            if (match && d != 1) ++s.jumpsMatchingGaps;
+            if (!match) s.mismatches.Add(p.offset);
         }
     }
+    havePrev = true;
+    prevInOrder = inOrder;
+    prevSequence = lastSequence;
+    prevTime = t;
+    if (!inOrder) return;
+    if (haveOrdered) {
+        const PacketGap gap = ClassifyGap(orderedTime, t);
+        if (gap == PacketGap::small) {
+            s.smallGaps.Add(p.offset);
+            s.fillPoints += FillPointCount(orderedTime, t);
+        } else if (gap == PacketGap::large) {
+            s.largeGaps.Add(p.offset);
+        }
+    }
+    haveOrdered = true;
+    orderedTime = t;
+}
+
+} // namespace
+
+bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey& s, std::string& error)
+{
+    s = Survey();
+    s.fileSize = size;
+    ByteSource src(fd, size);
+    Walker walk(src, size, layout, -std::numeric_limits<double>::infinity(),
+                std::numeric_limits<double>::infinity());
+    Surveyor surveyor(s, layout);
+    for (Piece p = walk.Next(); p.kind != Piece::end; p = walk.Next()) surveyor.Add(p);
     if (walk.Failed()) {
         error = src.error;
         return false;

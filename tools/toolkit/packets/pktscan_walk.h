@@ -121,6 +121,10 @@ public:
     uint64_t Losses() const { return losses; }
 
 private:
+    Piece Resume();
+    Piece Mission(size_t avail);
+    Piece BadLength();
+
     // Bytes from pos on are not packets until the next candidate.
     void Lose();
 
