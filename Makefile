@@ -13,8 +13,9 @@ FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_q
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-# The set-up every build starts with; `make test DEPS=` skips it (CI does, in
-# a namespace where the system's leap-second table is hidden).
+# The set-up every build starts with (make demo and make test add theirs);
+# `make test DEPS=` skips all of it (CI does, in a namespace where the
+# system's leap-second table is hidden).
 DEPS ?= deps
 # The tests' own leap-second table and "today" (as CMakeLists.txt sets them for
 # ctest), for the tests run from here.
@@ -25,7 +26,7 @@ TEST_LEAP_ENV = TROK_LEAPSECONDS=$(CURDIR)/tests/leap-seconds.list TROK_LEAPSECO
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all build test demo deps demo-deps clean slurm-deps test-slurm sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
+.PHONY: all build test demo deps demo-deps test-deps clean slurm-deps test-slurm sanitize-build test-sanitize fuzz-deps fuzz-build fuzz fuzz-program
 .PHONY: install install-files uninstall install-manifest
 
 all: build
@@ -40,62 +41,23 @@ APT_WAIT = for i in $$(seq 120); do \
 	  [ $$i != 1 ] || echo "set-up: another installation holds the package lock; waiting for it (up to 10 minutes)"; \
 	  sleep 5; \
 	done
-# The system's leap-second table (tzdata), used by the tools for civil UTC;
-# LEAP_STALE succeeds when it is missing or past its expiry date ("#@" line,
-# NTP seconds).
-LEAP_TABLE = /usr/share/zoneinfo/leap-seconds.list
-LEAP_STALE = { expires=$$(sed -n 's/^\#@[[:space:]]*\([0-9][0-9]*\).*/\1/p' $(LEAP_TABLE) 2>/dev/null); \
-	  [ -z "$$expires" ] || [ $$(( $$(date +%s) + 2208988800 )) -gt "$$expires" ]; }
-
-# Installs what a fresh Debian machine lacks (as root), or says what to run.
-# tzdata is upgraded when its leap-second table has expired, not only when
-# it is missing (the tests bring their own table either way).
+# The set-up: tools/setup.sh installs what a fresh Debian machine lacks for
+# the build, the demo or the tests (as root), or prints the command to run.
 deps:
-	@missing=""; optional=""; \
-	command -v g++   >/dev/null || missing="$$missing g++"; \
-	command -v cmake >/dev/null || missing="$$missing cmake"; \
-	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
-	[ -f /usr/include/sqlite3.h ] || missing="$$missing libsqlite3-dev"; \
-	command -v gnuplot >/dev/null || missing="$$missing gnuplot-nox"; \
-	command -v parallel >/dev/null || missing="$$missing parallel"; \
-	[ -x /usr/bin/python3 ] || missing="$$missing python3"; \
-	command -v groff >/dev/null || optional="$$optional groff"; \
-	command -v man   >/dev/null || optional="$$optional man-db"; \
-	command -v strace >/dev/null || optional="$$optional strace"; \
-	/usr/bin/python3 -c 'import pyorbital' 2>/dev/null || optional="$$optional python3-pyorbital"; \
-	! $(LEAP_STALE) || optional="$$optional tzdata"; \
-	/usr/bin/python3 -c 'import sgp4' 2>/dev/null || optional="$$optional python3-sgp4"; \
-	/usr/bin/python3 -c 'import skyfield' 2>/dev/null || optional="$$optional python3-skyfield"; \
-	if [ -n "$$missing$$optional" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    $(APT_WAIT); \
-	    $(APT_GET) update && $(APT_GET) install -y $$missing $$optional; \
-	  elif [ -n "$$missing" ]; then \
-	    echo "missing:$$missing$$optional; run: sudo apt-get install -y$$missing$$optional"; exit 1; \
-	  else \
-	    echo "optional:$$optional (manual-page, element-file and signal-window tests skip without them, and the tools warn of a missing or expired leap-second table); run: sudo apt-get install -y$$optional"; \
-	  fi; \
-	fi; \
-	if $(LEAP_STALE); then \
-	  echo "warning: $(LEAP_TABLE) is missing or has expired and no newer tzdata is installed: the tools warn of it and civil UTC may miss a new leap second"; \
-	fi
-	@# qlrplot's page is also tested in headless Chromium; without it that one test is skipped.
-	@if [ ! -x /usr/bin/chromium ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    $(APT_WAIT); \
-	    ($(APT_GET) update && $(APT_GET) install -y chromium) >/dev/null \
-	      || echo "could not install chromium: the browser test of qlrplot's page is skipped"; \
-	  else \
-	    echo "chromium missing: the browser test of qlrplot's page is skipped (sudo apt-get install -y chromium)"; \
-	  fi; \
-	fi
+	@sh tools/setup.sh build
+
+demo-deps:
+	@sh tools/setup.sh demo
+
+test-deps:
+	@sh tools/setup.sh test
 
 build: $(DEPS)
 	cmake -S . -B $(BUILD) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+test: $(if $(DEPS),test-deps) build
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # Slurm and munge for the job-array tests (daemons started by the test itself).
 slurm-deps:
@@ -118,7 +80,7 @@ test-slurm: build slurm-deps
 	PATH=$$PATH:/usr/sbin $(TEST_LEAP_ENV) bash tests/slurm/test_slurm.sh $(BUILD) $(BUILD)/testtmp/slurm
 
 # The library, the programs and every test built with the sanitizers.
-sanitize-build: $(DEPS)
+sanitize-build: $(if $(DEPS),test-deps) $(DEPS)
 	cmake -S . -B $(SAN_BUILD) -DTROK_SANITIZE=ON >/dev/null
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
@@ -166,20 +128,8 @@ fuzz-program: sanitize-build
 	python3 tools/fuzzrun.py --trokproc $(SAN_BUILD)/trokproc --trokgen $(SAN_BUILD)/trokgen \
 	  --runs $(FUZZ_RUNS) --seed $(FUZZ_SEED) --workdir $(SAN_BUILD)/fuzzrun
 
-# The demo's plots need gnuplot; without it the demo runs and skips them.
-demo-deps:
-	@command -v gnuplot >/dev/null || { \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    $(APT_WAIT); \
-	    ($(APT_GET) update && $(APT_GET) install -y gnuplot-nox) >/dev/null \
-	      || echo "could not install gnuplot-nox: the demo runs without plots"; \
-	  else \
-	    echo "gnuplot missing: run sudo apt-get install -y gnuplot-nox for the demo's plots"; \
-	  fi; \
-	}
-
 # A simulated day through trokproc, checked, summarised and plotted (examples/out/).
-demo: build demo-deps
+demo: $(if $(DEPS),demo-deps) build
 	BUILD=$(BUILD) tools/demo.sh
 
 # Brings the build up to date (a first build goes through `make build`, with

@@ -11,8 +11,8 @@ attitudefile::attitudefile(const std::string& path, const commonQLRheader& comHe
     Open(path);
     _comHeader.lock();
     _attHeader.lock();
-    std::ostream::write(_comHeader.DataPtr(), _comHeader.DataSize());
-    std::ostream::write(_attHeader.DataPtr(), _attHeader.DataSize());
+    WriteStore(*this, _comHeader);
+    WriteStore(*this, _attHeader);
 }
 
 attitudefile::~attitudefile()
@@ -25,13 +25,13 @@ attitudefile::~attitudefile()
 
 attitudefile& attitudefile::write(const attituderecord& attRcd)
 {
-    std::ostream::write(attRcd.DataPtr(), attRcd.DataSize());
+    WriteStore(*this, attRcd);
     return *this;
 }
 
 void attitudefile::close()
 {
     seekp(0);
-    std::ostream::write(_comHeader.DataPtr(), _comHeader.DataSize());
-    std::ostream::write(_attHeader.DataPtr(), _attHeader.DataSize());
+    WriteStore(*this, _comHeader);
+    WriteStore(*this, _attHeader);
 }

@@ -11,8 +11,8 @@ ephemerisfile::ephemerisfile(const std::string& path, const commonQLRheader& com
     Open(path);
     _comHeader.lock();
     _ephHeader.lock();
-    std::ostream::write(_comHeader.DataPtr(), _comHeader.DataSize());
-    std::ostream::write(_ephHeader.DataPtr(), _ephHeader.DataSize());
+    WriteStore(*this, _comHeader);
+    WriteStore(*this, _ephHeader);
 }
 
 ephemerisfile::~ephemerisfile()
@@ -25,19 +25,19 @@ ephemerisfile::~ephemerisfile()
 
 ephemerisfile& ephemerisfile::write(const ephemerisrecord& ephRcd)
 {
-    std::ostream::write(ephRcd.DataPtr(), ephRcd.DataSize());
+    WriteStore(*this, ephRcd);
     return *this;
 }
 
 ephemerisfile& ephemerisfile::write(const ephemerismetadata& metaRcd)
 {
-    std::ostream::write(metaRcd.DataPtr(), metaRcd.DataSize());
+    WriteStore(*this, metaRcd);
     return *this;
 }
 
 void ephemerisfile::close()
 {
     seekp(0);
-    std::ostream::write(_comHeader.DataPtr(), _comHeader.DataSize());
-    std::ostream::write(_ephHeader.DataPtr(), _ephHeader.DataSize());
+    WriteStore(*this, _comHeader);
+    WriteStore(*this, _ephHeader);
 }

@@ -14,30 +14,25 @@ packet::~packet() = default;
 
 std::istream& packet::ReadPkt(std::istream& is)
 {
-    return is.read(DataPtr(), static_cast<std::streamsize>(DataSize()));
-}
-
-short int packet::Version() const
-{
-    return static_cast<short int>(static_cast<unsigned char>(DataPtr()[0]) >> 5);
-}
-
-short int packet::APID() const
-{
-    const char* b = DataPtr();
-    return FormatConvert_short2(static_cast<char>(b[0] & 0x07), b[1]);
-}
-
-short int packet::Sequence() const
-{
-    const char* b = DataPtr();
-    return FormatConvert_short2(static_cast<char>(b[2] & 0x3F), b[3]);
-}
-
-short int packet::PktSize() const
-{
-    // Wraps in 16 bits on purpose: 0x7FFF gives -32768 and 0xFFFF gives 0.
-    return static_cast<short int>(FormatConvert_ushort2(DataPtr() + 4) + 1);
+    // One unformatted read of DataSize() bytes, taken straight from the
+    // stream's buffer object with the stream read's rules: nothing is read
+    // from a stream that has failed already (failbit), a short read sets
+    // eofbit and failbit, and a buffer that throws sets badbit. (The read
+    // count of the stream, gcount(), is not kept.)
+    if (!is.good()) {
+        is.setstate(std::ios::failbit);
+        return is;
+    }
+    const std::streamsize want = static_cast<std::streamsize>(DataSize());
+    std::streamsize got = 0;
+    try {
+        got = is.rdbuf() ? is.rdbuf()->sgetn(DataPtr(), want) : 0;
+    } catch (...) {
+        is.setstate(std::ios::badbit);
+        return is;
+    }
+    if (got != want) is.setstate(std::ios::eofbit | std::ios::failbit);
+    return is;
 }
 
 void packet::Dump(std::ostream& os, size_t first, size_t last) const

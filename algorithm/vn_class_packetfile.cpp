@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <limits>
 
 #include "vn_proc_PacketRules.h"
@@ -18,6 +19,12 @@ const uint64_t maxSkip = 65536;
 // costs three offsets, and with eight or more packets a run never costs more
 // than its packets would as plain offsets, whatever lies between the runs.
 const size_t minRun = 8;
+
+// The scan reads the file in blocks of more than the stream's buffer holds,
+// so that the file's buffer object reads them straight into the scan's block
+// instead of through its own buffer, even after the few bytes of a header
+// cut by the previous block.
+const size_t scanBlock = streambuffer::defaultSize + 8;
 
 } // namespace
 
@@ -82,20 +89,27 @@ packetfile::~packetfile() = default;
 void packetfile::Scan()
 {
     if (fail()) return;
+    // The file is read in large blocks straight from its buffer object and
+    // each header taken from the block in memory: the six bytes of a header
+    // at a time through the stream would cost more than the rest of the
+    // scan. A header is taken wherever its six bytes are all in the file;
+    // the data field behind it is stepped over, even past the end of the
+    // file (a last packet cut short still counts).
+    std::vector<char> block(scanBlock);
+    uint64_t blockStart = 0;   // file offset of block[0]
+    size_t blockBytes = 0;     // bytes of the file in the block
+    bool atEnd = false;
     packet header(6);
     long lastSequence = -1;
-    // The headers are read in sequence and the data fields stepped over with
-    // ignore(), so the whole scan is buffered reading; the offsets are
-    // counted here rather than asked of the stream.
-    uint64_t offset = 0;
     // The index grows with the breaks in the file (other APIDs, repeats,
     // length changes), not with its packets, and nothing is allocated from
     // a length field.
-    for (;;) {
-        if (!header.ReadPkt(*this)) {
-            if (eof()) clear();
-            break;
+    for (uint64_t offset = 0;;) {
+        if (offset + 6 > blockStart + blockBytes) {
+            if (atEnd || !FillScanBlock(block, offset, blockStart, blockBytes, atEnd)) break;
+            if (offset + 6 > blockStart + blockBytes) break;   // the file ends inside the header
         }
+        std::memcpy(header.DataPtr(), block.data() + (offset - blockStart), 6);
         const short int dataSize = header.PktSize();
         if (HeaderStopsScan(header)) {
             setstate(std::ios::badbit);
@@ -105,16 +119,42 @@ void packetfile::Scan()
             if (!RepeatsSequence(header, lastSequence)) pktList.Append(offset);
             lastSequence = header.Sequence();
         }
-        ignore(dataSize);
         offset += 6 + static_cast<uint64_t>(dataSize);
+    }
+}
+
+// Moves the block on along the file: the bytes from `offset` that it holds
+// (the start of a header cut by its end) move to its front, and the rest is
+// filled with the bytes that follow in the file. A header beyond the block
+// (behind a data field that reaches past it) then lies in the new block,
+// since a data field is shorter than half a block. False, with badbit set,
+// when the file cannot be read; `atEnd` once the file has no more bytes.
+bool packetfile::FillScanBlock(std::vector<char>& block, uint64_t offset, uint64_t& blockStart,
+                               size_t& blockBytes, bool& atEnd)
+{
+    const uint64_t blockEnd = blockStart + blockBytes;
+    const size_t keep = offset < blockEnd ? static_cast<size_t>(blockEnd - offset) : 0;
+    std::memmove(block.data(), block.data() + (blockBytes - keep), keep);
+    blockStart = blockEnd - keep;
+    blockBytes = keep;
+    try {
+        while (!atEnd && blockBytes < block.size()) {
+            const std::streamsize got = rdbuf()->sgetn(
+                block.data() + blockBytes, static_cast<std::streamsize>(block.size() - blockBytes));
+            if (got <= 0) atEnd = true;
+            else blockBytes += static_cast<size_t>(got);
+        }
+        return true;
+    } catch (...) {
+        // What the stream's own reads do when the file's buffer throws.
+        setstate(std::ios::badbit);
+        return false;
     }
 }
 
 size_t packetfile::BegPacket() const { return 0; }
 
 size_t packetfile::EndPacket() const { return pktList.Empty() ? 0 : pktList.Size() - 1; }
-
-size_t packetfile::NoPackets() const { return pktList.Size(); }
 
 long long packetfile::CurPacket() const { return index; }
 
@@ -142,7 +182,7 @@ packetfile& packetfile::ReadPacket(packet& pkt, size_t n)
     MoveTo(offset);
     filePos = noPos;
     pkt.ReadPkt(*this);
-    if (good()) filePos = offset + static_cast<uint64_t>(gcount());
+    if (good()) filePos = offset + pkt.DataSize();   // a good read is a whole one
     if (!LengthFitsBuffer(pkt, pkt.DataSize()))
         setstate(std::ios::badbit);
     return *this;

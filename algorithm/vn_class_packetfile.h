@@ -96,7 +96,7 @@ public:
 
     size_t BegPacket() const;      // always 0
     size_t EndPacket() const;      // NoPackets() - 1, or 0 when empty
-    size_t NoPackets() const;
+    size_t NoPackets() const { return pktList.Size(); }
     long long CurPacket() const;   // number of the packet read last, -1 before any
     size_t ReqApid() const;
     // The offsets of the indexed packets (for tests and diagnostics).
@@ -112,6 +112,8 @@ public:
 
 private:
     void Scan();
+    bool FillScanBlock(std::vector<char>& block, uint64_t offset, uint64_t& blockStart,
+                       size_t& blockBytes, bool& atEnd);
     void MoveTo(uint64_t offset);
 
     size_t pktAPID;

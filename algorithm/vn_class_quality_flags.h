@@ -29,16 +29,26 @@ public:
     quality_flags() {}
     virtual ~quality_flags() {}
 
-    quality_flags& clear();
-    quality_flags& setGapRepaired();     // bit 5
-    quality_flags& setLargeGapBefore();  // bit 6
-    quality_flags& setSmallGapBefore();  // bit 7
-    quality_flags& setSmallGapFollows(); // bit 8
-    quality_flags& setLargeGapFollows(); // bit 9
+    quality_flags& clear()
+    {
+        qualityflags.reset();
+        return *this;
+    }
+    quality_flags& setGapRepaired() { return set(repBit); }      // bit 5
+    quality_flags& setLargeGapBefore() { return set(lgbBit); }   // bit 6
+    quality_flags& setSmallGapBefore() { return set(sgbBit); }   // bit 7
+    quality_flags& setSmallGapFollows() { return set(sgfBit); }  // bit 8
+    quality_flags& setLargeGapFollows() { return set(lgfBit); }  // bit 9
 
     std::bitset<16> getqualityflags() const { return qualityflags; }
 
 private:
+    quality_flags& set(unsigned bit)
+    {
+        qualityflags.set(bit);
+        return *this;
+    }
+
     std::bitset<16> qualityflags;
 };
 

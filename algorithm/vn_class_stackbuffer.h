@@ -42,7 +42,11 @@ public:
         }
         else
             ++_length;
-        _lindex = static_cast<int>((static_cast<size_t>(_lindex + 1)) % _size);
+        // One step on, modulo the capacity (no division for it).
+        size_t next = static_cast<size_t>(_lindex + 1);
+        if (next >= _size)
+            next = 0;
+        _lindex = static_cast<int>(next);
         return &buffer[static_cast<size_t>(_lindex)];
     }
 

@@ -34,8 +34,6 @@ storebase::~storebase()
     }
 }
 
-char* storebase::DataPtr() const { return dataPtr; }
-size_t storebase::DataSize() const { return size; }
 void storebase::Clear(int v) { std::memset(dataPtr, v, size); }
 void storebase::lock() const { ++usecnt; }
 void storebase::unlock() const { --usecnt; }

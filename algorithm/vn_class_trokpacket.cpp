@@ -38,17 +38,12 @@ void trokpacket::Decode()
     // below their end) is left undecoded rather than read past its end.
     if (DataSize() < decodedEnd) return;
     const char* b = DataPtr();
+    double* values = p.data();
     time = PacketTimeTag(b);
-    for (size_t i = 0; i < 10; ++i) p[i] = MiL1750_EPFP(b + extendedOffset + 6 * i);
-    for (size_t i = 0; i < 3; ++i) p[10 + i] = MiL1750_FP(b + singleOffset + 4 * i);
-}
-
-double trokpacket::TimeTag() const { return time; }
-
-trokpacket& trokpacket::TimeTag(double t)
-{
-    time = t;
-    return *this;
+#pragma GCC unroll 10
+    for (size_t i = 0; i < 10; ++i) values[i] = MiL1750_EPFP(b + extendedOffset + 6 * i);
+#pragma GCC unroll 3
+    for (size_t i = 0; i < 3; ++i) values[10 + i] = MiL1750_FP(b + singleOffset + 4 * i);
 }
 
 size_t trokpacket::CoarseTime() const
@@ -67,9 +62,6 @@ array trokpacket::Position() const { return array(p.begin(), p.begin() + 3); }
 array trokpacket::Velocity() const { return array(p.begin() + 3, p.begin() + 6); }
 array trokpacket::Attitude() const { return array(p.begin() + 6, p.begin() + 10); }
 array trokpacket::AngleRates() const { return array(p.begin() + 10, p.begin() + 13); }
-
-array& trokpacket::ItemList() { return p; }
-const array& trokpacket::ItemList() const { return p; }
 
 std::ostream& operator<<(std::ostream& os, const trokpacket& pkt)
 {

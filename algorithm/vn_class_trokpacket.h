@@ -29,8 +29,12 @@ public:
     // succeeded; the stream state tells the caller.
     std::istream& ReadPkt(std::istream& is) override;
 
-    double TimeTag() const;
-    trokpacket& TimeTag(double t);  // the bytes are left as they are
+    double TimeTag() const { return time; }
+    trokpacket& TimeTag(double t)  // the bytes are left as they are
+    {
+        time = t;
+        return *this;
+    }
 
     size_t CoarseTime() const;  // bytes 8-11 of the buffer
     size_t FineTime() const;    // bytes 12-13 of the buffer
@@ -40,8 +44,8 @@ public:
     array Attitude() const;     // 4 values, q1 q2 q3 then the scalar q4
     array AngleRates() const;   // 3 values
 
-    array& ItemList();
-    const array& ItemList() const;
+    array& ItemList() { return p; }
+    const array& ItemList() const { return p; }
 
 private:
     void Decode();

@@ -18,4 +18,9 @@ void EulerAnglesInOrbitalFrame(const trokpacket& pkt, array& angles);
 // (scalar last).
 array EulerAnglesInOrbitalFrame(carray& position, carray& velocity, carray& quaternion);
 
+// The same for `count` points at once, each given by its item list (as a
+// trokpacket holds it: position 0-2, velocity 3-5, quaternion 6-9), into
+// three angles each; faster than one by one.
+void EulerAnglesInOrbitalFrame(const double* const itemLists[], double* const angles[], size_t count);
+
 #endif

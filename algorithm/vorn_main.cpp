@@ -1,4 +1,5 @@
 // trokproc: navigation telemetry packets to ephemeris and attitude products.
+#include "platform/exit_cleanup.h"
 #include "vn_class_configurationlist.h"
 #include "vn_proc_ListConfiguration.h"
 #include "vn_proc_OutOfMemory.h"
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
     // Start-up: command line, configuration file, command-line overrides,
     // optional listing. From here on settings come from configList only.
     InstallOutOfMemoryHandler();
+    // Temporaries of unfinished products go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     cmd_line cmndLine;
     ReadCmdLine(cmndLine, argc, argv);
     ReadingNow("configuration", cmndLine.getvalue("-configfile"));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
 #include "toolkit/packets/pktmerge.h"
@@ -157,6 +158,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
     SelectPacketLayout(o.satellite);
     MergeReport report;

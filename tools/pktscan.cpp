@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/exit_cleanup.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/packets/pktscan.h"
@@ -157,6 +158,8 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     bool json = false, pelk = false, haveOut = false;
     std::string file, out;
     CommandLine cl(argc, argv, "pktscan", kUsage);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "toolkit/products/aem.h"
 #include "toolkit/products/attitudecheck.h"
 #include "toolkit/time/civilutc.h"
@@ -450,6 +451,9 @@ int RunShow(const Options& o)
 int main(int argc, char** argv)
 {
     const Options o = ParseOptions(argc, argv);
+    // Before any output is opened: its temporary goes at exit and on a
+    // stopping signal.
+    platform::InstallExitCleanup();
     if (o.mode == "--check") return RunCheck(o);
     if (o.mode == "--oem") return RunOem(o);
     if (o.mode == "--aem") return RunAem(o);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
@@ -62,6 +63,8 @@ void WriteTogether(const std::string& dir, const std::vector<std::pair<std::stri
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     std::vector<std::string> files;
     std::string dir = ".";
     CommandLine cl(argc, argv, "qlrplot", kUsage);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "mathlib_class_matrix.h"
@@ -264,6 +265,8 @@ TEST(AttitudeAngles, BitIdenticalToTheMatrixForm)
     states.push_back({-0.0, 7.0e6, 0.0, 0, -0.0, 7500});
     states.push_back({0, 0, 0, 7500, 0, 0});            // zero position: not-a-number
     int checked = 0;
+    std::vector<std::vector<double>> itemLists;   // for the form that takes many points at once
+    std::vector<std::vector<double>> expectedAll;
     for (size_t n = 0; n < states.size(); ++n) {
         const std::vector<double> r(states[n].begin(), states[n].begin() + 3);
         const std::vector<double> v(states[n].begin() + 3, states[n].begin() + 6);
@@ -287,7 +290,55 @@ TEST(AttitudeAngles, BitIdenticalToTheMatrixForm)
                 EXPECT_TRUE(same(got[j], expected[j]) || (std::isnan(got[j]) && std::isnan(expected[j])))
                     << "state " << n << " angle " << j << ": " << got[j] << " vs " << expected[j];
         }
+        itemLists.push_back(pkt.ItemList());
+        expectedAll.push_back({expected[0], expected[1], expected[2]});
         ++checked;
     }
     EXPECT_EQ(checked, 43);
+    // Many points at once, in groups side by side and one by one: every
+    // count up to nine, then all of them.
+    for (size_t count : {1, 2, 3, 4, 5, 6, 7, 8, 9, 43}) {
+        std::vector<const double*> in;
+        std::vector<std::vector<double>> got(count, std::vector<double>(3, 9.0));
+        std::vector<double*> out;
+        for (size_t n = 0; n < count; ++n) {
+            const size_t at = (n * 7 + count) % itemLists.size();   // mixed, not in order
+            in.push_back(itemLists[at].data());
+            out.push_back(got[n].data());
+        }
+        EulerAnglesInOrbitalFrame(in.data(), out.data(), count);
+        for (size_t n = 0; n < count; ++n) {
+            const size_t at = (n * 7 + count) % itemLists.size();
+            for (size_t j = 0; j < 3; ++j)
+                EXPECT_TRUE(same(got[n][j], expectedAll[at][j]) ||
+                            (std::isnan(got[n][j]) && std::isnan(expectedAll[at][j])))
+                    << count << " points, state " << at << " angle " << j;
+        }
+    }
+    // And on 20,000 orbits and attitudes of a fixed pseudo-random sequence,
+    // against the form for one packet: rounding differences are rare, and
+    // would show here.
+    std::mt19937_64 random(20260601);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const size_t many = 20000;
+    std::vector<std::vector<double>> lists(many), got(many, std::vector<double>(3));
+    std::vector<const double*> in;
+    std::vector<double*> out;
+    for (size_t n = 0; n < many; ++n) {
+        lists[n] = {7e6 * unit(random), 7e6 * unit(random), 7e6 * unit(random), 7.5e3 * unit(random),
+                    7.5e3 * unit(random), 7.5e3 * unit(random), unit(random), unit(random),
+                    unit(random), unit(random), 0, 0, 0};
+        in.push_back(lists[n].data());
+        out.push_back(got[n].data());
+    }
+    EulerAnglesInOrbitalFrame(in.data(), out.data(), many);
+    size_t differ = 0;
+    trokpacket pkt;
+    array one(3);
+    for (size_t n = 0; n < many; ++n) {
+        pkt.ItemList() = lists[n];
+        EulerAnglesInOrbitalFrame(pkt, one);
+        for (size_t j = 0; j < 3; ++j) differ += !same(got[n][j], one[j]);
+    }
+    EXPECT_EQ(differ, 0u);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "run_program.h"
@@ -82,6 +83,21 @@ TEST(Packet, ReadTakesExactlyTheBufferSize)
     p.ReadPkt(in);  // only "IJ" left: a short read
     EXPECT_TRUE(in.eof() && in.fail());
     EXPECT_EQ(std::string(p.DataPtr(), 8), "IJCDEFGH");
+
+    // A stream that has failed already gives nothing more.
+    std::istringstream more(std::string("KLMNOPQRST", 10));
+    more.setstate(std::ios::failbit);
+    p.ReadPkt(more);
+    EXPECT_TRUE(more.fail() && !more.eof());
+    EXPECT_EQ(std::string(p.DataPtr(), 8), "IJCDEFGH");
+
+    // A buffer that throws (a read error) leaves badbit, not the exception.
+    struct Throwing : std::streambuf {
+        int_type underflow() override { throw std::runtime_error("read error"); }
+    } throwing;
+    std::istream bad(&throwing);
+    EXPECT_NO_THROW(p.ReadPkt(bad));
+    EXPECT_TRUE(bad.bad());
 }
 
 TEST(Packet, PrintedFormAndDump)

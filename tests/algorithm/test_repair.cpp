@@ -20,6 +20,7 @@
 #include "vn_class_quality_flags.h"
 #include "vn_class_repairpktstream.h"
 #include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
 
 using namespace toolkit;
 
@@ -303,6 +304,42 @@ TEST(RepairStream, NumberOfFilledPointsFollowsTheGap)
     out = Drain(WriteStream({0.0, 59.0}));
     ASSERT_EQ(out.size(), 60u);
     ExpectFilled({out[0], out[59]}, std::vector<Point>(out.begin() + 1, out.end() - 1), 1.0);
+}
+
+// The gap rule compares time differences in extended precision. Around
+// both thresholds, twenty units in the last place either side, for time tags
+// of a run as for values far from them (where a difference in double
+// precision would round), the answer is that of the extended comparison.
+TEST(RepairStream, GapThresholdsAreJudgedInExtendedPrecision)
+{
+    const auto extended = [](double a, double b) {
+        const long double gap = static_cast<long double>(b) - a;
+        if (gap > 60.0L / 86400.0L) return PacketGap::large;
+        if (gap > 1.1L / 86400.0L) return PacketGap::small;
+        return PacketGap::none;
+    };
+    const double bases[] = {2436204.5, 2461203.123456789, 2485915.0, 1.0, 3.0e-5, 0.0,
+                            -2461203.5, 1.0e300};
+    const double steps[] = {60.0 / 86400.0, 1.1 / 86400.0, 1.0 / 86400.0, 0.0, 1.0e-9, 4.0e6};
+    int differ = 0;
+    for (double base : bases)
+        for (double step : steps) {
+            double next = base + step;
+            for (int i = 0; i < 20; ++i) next = std::nextafter(next, -HUGE_VAL);
+            for (int i = 0; i < 40; ++i, next = std::nextafter(next, HUGE_VAL))
+                if (ClassifyGap(base, next) != extended(base, next)) {
+                    ADD_FAILURE() << std::hexfloat << base << " " << next;
+                    ++differ;
+                }
+        }
+    EXPECT_EQ(differ, 0);
+    // Far apart, the difference rounds in double precision across the large
+    // gap's threshold; in extended precision it stays below it.
+    EXPECT_EQ(ClassifyGap(0x1.97ee7085c36aap-59, 0x1.6c16c16c16c3p-11), PacketGap::small);
+    const double t = 2461203.5;
+    EXPECT_EQ(ClassifyGap(t, t + 60.5 / 86400.0), PacketGap::large);
+    EXPECT_EQ(ClassifyGap(t, t + 59.5 / 86400.0), PacketGap::small);
+    EXPECT_EQ(ClassifyGap(t, t + 1.0 / 86400.0), PacketGap::none);
 }
 
 TEST(RepairStream, LargeGapIsMarkedAndLeftOpen)

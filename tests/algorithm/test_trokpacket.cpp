@@ -9,6 +9,7 @@
 #include "toolkit/packets/packetbuilder.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
 
 using namespace toolkit;
 
@@ -102,6 +103,30 @@ TEST(TrokPacket, TimeTagIsAJulianDayFrom1958)
     EXPECT_NEAR(late.TimeTag(), 2461059.5 + (3 * 3600 + 14 * 60 + 8) / 86400.0, 1e-9);
     EXPECT_EQ(late.CoarseTime(), 2147483648u);
     EXPECT_GT(ReadTime(0xFFFFFFFFu, 65535).TimeTag(), late.TimeTag());
+}
+
+// The time tag is (coarse + fine * 1.52e-5) / 86400 + 2436204.5 worked out
+// in extended precision and rounded to double once: for every fine count
+// with coarse counts across the range, the bits are those of that formula.
+TEST(TrokPacket, TimeTagIsTheExtendedPrecisionFormulaForEveryFineCount)
+{
+    const auto formula = [](uint32_t coarse, uint16_t fine) {
+        const long double seconds = static_cast<long double>(coarse) + fine * 1.52e-5L;
+        return static_cast<double>(seconds / 86400.0L + 2436204.5L);
+    };
+    char bytes[16] = {};
+    size_t differ = 0;
+    for (uint32_t coarse : {0u, 1u, 86399u, 1500000000u, 2147483647u, 2147483648u, 4294967295u}) {
+        for (uint32_t fine = 0; fine < 65536; ++fine) {
+            const uint32_t c = coarse - (fine & 1);   // neighbours of each
+            const unsigned char be[6] = {static_cast<unsigned char>(c >> 24), static_cast<unsigned char>(c >> 16),
+                                         static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c),
+                                         static_cast<unsigned char>(fine >> 8), static_cast<unsigned char>(fine)};
+            std::memcpy(bytes + 8, be, sizeof be);
+            differ += PacketTimeTag(bytes) != formula(c, static_cast<uint16_t>(fine));
+        }
+    }
+    EXPECT_EQ(differ, 0u);
 }
 
 TEST(TrokPacket, FieldsDecodeFromTheirOffsets)

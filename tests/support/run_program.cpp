@@ -124,6 +124,16 @@ std::string FreshTestDir()
     return dir;
 }
 
+ReachableScratch::ReachableScratch()
+{
+    char name[] = "/tmp/trok-scratch-XXXXXX";
+    if (mkdtemp(name) == nullptr || chmod(name, 0755) != 0)
+        throw std::runtime_error("cannot make a scratch folder under /tmp");
+    path = name;
+}
+
+ReachableScratch::~ReachableScratch() { RunProgram({"/bin/rm", "-rf", path}); }
+
 std::vector<std::string> Temporaries(const std::string& dir)
 {
     std::vector<std::string> found;

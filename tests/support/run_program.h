@@ -37,6 +37,23 @@ std::string FreshTestDir();
 // with this.
 void UseTestLeapSeconds();
 
+// A fresh empty directory that every user can reach (under /tmp, mode
+// 0755, removed with its contents when the object goes), for tests that play
+// another user: the build's test area may lie under a folder only its owner
+// can enter (/root, a 0700 home, a mktemp -d).
+class ReachableScratch
+{
+public:
+    ReachableScratch();
+    ~ReachableScratch();
+    ReachableScratch(const ReachableScratch&) = delete;
+    ReachableScratch& operator=(const ReachableScratch&) = delete;
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
+};
+
 // The temporary files (".<name>.<pid>.<random>.trokproc-tmp") in `dir`.
 std::vector<std::string> Temporaries(const std::string& dir);
 

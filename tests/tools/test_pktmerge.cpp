@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "campaign_util.h"
+#include "campaign_days.h"
 #include "fixtures.h"
 #include "run_program.h"
 #include "toolkit/hashing/sha256.h"
@@ -281,8 +281,8 @@ TEST(PktmergeInputs, UnusableInputsAreRefusedEachWithItsReason)
         {"noise.pkt", "holds no telemetry packets of APID 957 (126-byte packets)"},
         {"empty.pkt", "holds no telemetry packets of APID 957 (126-byte packets)"},
         {"others.pkt", "holds no telemetry packets of APID 957 (126-byte packets)"},
-        {"fifo", "not a regular file"},
-        {"folder", "is a directory"},
+        {"fifo", "a FIFO, not a regular file"},
+        {"folder", "a folder, not a regular file"},
         {"missing.pkt", "No such file or directory"},
     };
     // A link another user planted, to a file of ours.

@@ -95,12 +95,7 @@ protected:
         const ProgramResult r = Check({"--json"});
         WriteFile(dir + "/check.json", r.out);
         const ProgramResult py = RunProgram(
-            {"/usr/bin/python3", "-c",
-             "import json,sys\n"
-             "d = json.load(open(sys.argv[1]))\n"
-             "print(d['passed'], ' '.join('%s:%s' % (f['kind'], f['record']) for f in d['faults']))",
-             "check.json"},
-            dir);
+            {"/usr/bin/python3", TROK_SOURCE_DIR "/tests/oracles/check_json.py", "faults", "check.json"}, dir);
         EXPECT_EQ(py.status, 0) << py.err << r.out;
         return py.out;
     }
@@ -376,12 +371,7 @@ TEST(OrbitNumbering, HazardsAreWarnedAndNodeOffsetsShown)
         r = RunProgram({kQlrdump, "--check", "--json", "--tle", "o.tle", "o.eph", "o.att"}, dir);
         WriteFile(dir + "/o.json", r.out);
         const ProgramResult py = RunProgram(
-            {"/usr/bin/python3", "-c",
-             "import json,sys\n"
-             "d = json.load(open(sys.argv[1]))\n"
-             "print(' '.join('%+.3f' % o['crossing_minus_node_s'] for o in d['node_offsets']))",
-             "o.json"},
-            dir);
+            {"/usr/bin/python3", TROK_SOURCE_DIR "/tests/oracles/check_json.py", "offsets", "o.json"}, dir);
         EXPECT_EQ(py.out, joined + "\n") << trace;
         // --orbits: none for the first orbit, the second's offset as above.
         r = RunProgram({kQlrdump, "--orbits", "o.eph"}, dir);

@@ -82,15 +82,11 @@ TEST(Geodetic, TrackAgreesWithAnSgp4PropagationOfTheRunsElementSet)
     ASSERT_TRUE(ReadProduct(pair + "/x.eph", ProductKind::Ephemeris, eph, error)) << error;
     // The element set's epoch is in trokproc's UTC model, and so are the
     // times handed to pyorbital.
-    std::ostringstream script;
-    script << "from pyorbital.orbital import Orbital\nfrom datetime import datetime\n"
-           << "l = open('" << pair << "/x.tle').read().splitlines()\n"
-           << "o = Orbital(l[0].strip(), line1=l[1], line2=l[2])\n";
+    std::vector<std::string> argv{"/usr/bin/python3", TROK_SOURCE_DIR "/tests/oracles/pyorbital_track.py",
+                                  pair + "/x.tle"};
     const size_t picks[] = {0, 700, 1500, 2200, 2900};
-    for (size_t i : picks)
-        script << "print('%.6f %.6f %.4f' % o.get_lonlatalt(datetime.fromisoformat('"
-               << IsoUtcFromTai93(eph.records.at(i).tai93, 6) << "')))\n";
-    const ProgramResult r = RunProgram({"/usr/bin/python3", "-c", script.str()});
+    for (size_t i : picks) argv.push_back(IsoUtcFromTai93(eph.records.at(i).tai93, 6));
+    const ProgramResult r = RunProgram(argv);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream lines(r.out);
     for (size_t i : picks) {

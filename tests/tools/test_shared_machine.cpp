@@ -146,13 +146,8 @@ TEST_F(SharedMachine, JsonNamesComeBackAsTheyWereGiven)
         }
         const ProgramResult scan = RunProgram({kScan, "--json", n + ".pkt"}, dir);
         const ProgramResult check = RunProgram({kDump, "--check", "--json", n + ".eph", n + ".att"}, dir);
-        const ProgramResult py = RunProgram({"/usr/bin/python3", "-c",
-                                             "import json, sys\n"
-                                             "for text in sys.argv[1:]:\n"
-                                             "    d = json.loads(text)\n"
-                                             "    for k in ('file', 'ephemeris', 'attitude'):\n"
-                                             "        if k in d: print(d[k].encode('utf-8', 'surrogateescape').hex())\n",
-                                             scan.out, check.out});
+        const ProgramResult py = RunProgram(
+            {"/usr/bin/python3", TROK_SOURCE_DIR "/tests/oracles/json_names_hex.py", scan.out, check.out});
         EXPECT_EQ(py.out, hex) << py.err;
     }
 }
@@ -241,14 +236,18 @@ TEST_F(SharedMachine, QlrplotWritesOnlyIntoAFolderOfTheUsersOwn)
     EXPECT_TRUE(Exists("new/deeper/report.html"));
 
     if (!CanPlayNobody()) GTEST_SKIP() << "needs root, setpriv and the user nobody to play another user";
-    ASSERT_EQ(mkdir((dir + "/theirs").c_str(), 0755), 0);
-    ASSERT_EQ(chown((dir + "/theirs").c_str(), 65534, 65534), 0);
-    AsNobody("mkfifo \"$1/qlrplot.gp\"", {dir + "/theirs"});
-    r = RunProgram({"/usr/bin/timeout", "60", kPlot, "x.eph", "x.att", "-o", "theirs"}, dir);
+    // The other user's folder lies where they can reach it, whatever the
+    // modes of the folders above this test's own.
+    const ReachableScratch scratch;
+    const std::string theirs = scratch.Path() + "/theirs";
+    ASSERT_EQ(mkdir(theirs.c_str(), 0755), 0);
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    AsNobody("mkfifo \"$1/qlrplot.gp\"", {theirs});
+    r = RunProgram({"/usr/bin/timeout", "60", kPlot, dir + "/x.eph", dir + "/x.att", "-o", "theirs"}, scratch.Path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "qlrplot: cannot use the folder \"theirs\": a folder of another user; give a folder of your own\n");
     struct stat st;
-    EXPECT_TRUE(lstat((dir + "/theirs/qlrplot.gp").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(lstat((theirs + "/qlrplot.gp").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 // A salvage stopped while its copy is synced (held there by strace) removes

@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <set>
 
-#include "campaign_util.h"
+#include "campaign_fields.h"
 #include "toolkit/cli/text.h"
+#include "toolkit/time/unixtime.h"
 
 namespace campaign {
 
@@ -59,7 +60,6 @@ void DayRow::SetNum(Column c, double value, int decimals)
     if (std::isfinite(value)) v[c] = toolkit::FixedText(value, decimals);
     else v[c].reset();
 }
-
 
 std::string ResultText(const DayRow& row, const std::string& nodes)
 {
@@ -302,7 +302,7 @@ long long Catalog::BeginRun(const std::string& engine, const std::string& comman
         error = sqlite3_errmsg(db);
         return -1;
     }
-    const std::string now = NowUtcText();
+    const std::string now = toolkit::IsoUtcNow();
     sqlite3_bind_text(st, 1, now.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 2, engine.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 3, command.c_str(), -1, SQLITE_TRANSIENT);
@@ -325,7 +325,7 @@ bool Catalog::EndRun(long long runId, long long planned, long long ran, const st
         error = sqlite3_errmsg(db);
         return false;
     }
-    const std::string now = NowUtcText();
+    const std::string now = toolkit::IsoUtcNow();
     sqlite3_bind_text(st, 1, now.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(st, 2, planned);
     sqlite3_bind_int64(st, 3, ran);
@@ -364,7 +364,7 @@ bool Catalog::SetRunStatus(long long runId, const std::string& status, long long
         error = sqlite3_errmsg(db);
         return false;
     }
-    const std::string now = NowUtcText();
+    const std::string now = toolkit::IsoUtcNow();
     sqlite3_bind_text(st, 1, status.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(st, 2, ran);
     sqlite3_bind_text(st, 3, now.c_str(), -1, SQLITE_TRANSIENT);

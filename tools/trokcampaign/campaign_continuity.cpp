@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "campaign_days.h"
 #include "campaign_elements.h"
-#include "campaign_util.h"
 #include "toolkit/cli/text.h"
 
 namespace campaign {

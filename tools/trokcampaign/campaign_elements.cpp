@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <set>
 
-#include "campaign_util.h"
+#include "campaign_fields.h"
 #include "orbitlib_class_noradelements.h"
+#include "platform/file_reading.h"
 #include "toolkit/hashing/sha256.h"
 #include "vn_class_noradfile.h"
 #include "vn_class_satpasses.h"
@@ -33,7 +34,7 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
                         ElementHistory& out, std::string& error)
 {
     std::string text;
-    if (!ReadText(path, text, error)) return false;
+    if (!platform::ReadWholeFile(path, text, error)) return false;
     std::vector<std::string> lines;
     for (std::string line : Lines(text)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -8,13 +8,21 @@
 #include <cctype>
 #include <set>
 
+#include "campaign_days.h"
+#include "campaign_failure.h"
+#include "campaign_fields.h"
 #include "campaign_slurm.h"
-#include "campaign_util.h"
 #include "orbitlib_class_noradelements.h"
+#include "platform/child_process.h"
+#include "platform/file_reading.h"
+#include "platform/file_signature.h"
+#include "platform/path_names.h"
+#include "platform/program_lookup.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
-#include "toolkit/hashing/sha256.h"
 #include "toolkit/cli/text.h"
+#include "toolkit/hashing/sha256.h"
+#include "toolkit/time/civilutc.h"
 #include "vn_class_configurationfile.h"
 #include "vn_class_configurationlist.h"
 #include "vn_class_packetfile.h"
@@ -57,7 +65,7 @@ std::string DayFromPackets(const std::string& path)
     trokpacket first;
     file.ReadPacket(first, file.BegPacket());
     if (file.fail()) return "";
-    const std::string utc = UtcText(JulianDayToTAI93(first.TimeTag()));
+    const std::string utc = toolkit::IsoCivilOrModelUtcFromTai93(JulianDayToTAI93(first.TimeTag()), 3);
     return utc.size() >= 10 && ValidDay(utc.substr(0, 10)) ? utc.substr(0, 10) : "";
 }
 
@@ -111,7 +119,7 @@ std::map<std::string, std::string> ArchiveDays(const std::string& archive)
 std::map<std::string, std::string> ListDays(const std::string& list)
 {
     std::string text, error;
-    if (!ReadText(list, text, error)) Fail(list + ": cannot read the list of packet files: " + error);
+    if (!platform::ReadWholeFile(list, text, error)) Fail(list + ": cannot read the list of packet files: " + error);
     std::map<std::string, std::string> days;
     size_t lineNo = 0;
     for (std::string line : Lines(text)) {
@@ -120,7 +128,7 @@ std::map<std::string, std::string> ListDays(const std::string& list)
         if (line.empty()) continue;
         if (line.find('\t') != std::string::npos)
             Fail(list + ": line " + std::to_string(lineNo) + ": names with tabs cannot be used");
-        const std::string path = AbsolutePath(line);
+        const std::string path = platform::AbsolutePath(line);
         std::string day = DayFromPath(path);
         if (day.empty()) day = DayFromPackets(path);
         if (day.empty())
@@ -145,7 +153,7 @@ void ReadConfiguration(const std::string& path, std::string& satellite, std::str
     text.clear();
     if (path.empty()) return;   // the built-in defaults
     std::string error;
-    if (!ReadText(path, text, error)) Fail(path + ": cannot read the configuration file: " + error);
+    if (!platform::ReadWholeFile(path, text, error)) Fail(path + ": cannot read the configuration file: " + error);
     configurationfile file(path);
     std::string keyword, value;
     while (file.readline(keyword, value))
@@ -157,7 +165,9 @@ void ReadConfiguration(const std::string& path, std::string& satellite, std::str
 std::string ProgramVersion(const std::string& path)
 {
     std::string out;
-    const ChildResult r = RunChild({path, "--version"}, {}, -1, &out);
+    platform::ChildSpec spec;
+    spec.argv = {path, "--version"};
+    const platform::ChildEnd r = platform::RunChild(spec, &out);
     const std::string line = FirstLine(out);
     if (r.status != 0 || line.empty()) Fail(path + ": cannot tell its version (--version)");
     return line;
@@ -183,7 +193,7 @@ std::string WhyRemake(const DayRow& row, const RunOptions& o, const std::string&
         const std::string rel = row.Get(w.first);
         if (rel.empty()) return "products missing";
         std::string now;
-        if (!FileSignature(campaignDir + "/" + rel, now)) return "products missing";
+        if (!platform::FileSignature(campaignDir + "/" + rel, now)) return "products missing";
         if (now == made[rel]) continue;
         std::string hash, error;
         uint64_t size = 0;
@@ -194,7 +204,7 @@ std::string WhyRemake(const DayRow& row, const RunOptions& o, const std::string&
     }
     if (o.plots) {
         std::string now;
-        if (!FileSignature(campaignDir + "/" + row.Get(C_quicklook_path), now)) return "quicklook page missing";
+        if (!platform::FileSignature(campaignDir + "/" + row.Get(C_quicklook_path), now)) return "quicklook page missing";
     }
     if (resigned) {
         std::string s;
@@ -215,7 +225,7 @@ std::string WhyRun(const DayRow& row, const std::string& packet, const ElementHi
     if (outcome == "missing") return "packet file appeared";
     if (row.Get(C_packet_path) != packet) return "another packet file";
     std::string signature;
-    if (!FileSignature(packet, signature)) return "packet file unreadable";
+    if (!platform::FileSignature(packet, signature)) return "packet file unreadable";
     if (signature != row.Get(C_packet_signature)) {
         // Touched or replaced: the content decides.
         std::string hash, error;
@@ -240,15 +250,15 @@ std::string WhyRun(const DayRow& row, const std::string& packet, const ElementHi
 RunInputs ReadInputs(const RunOptions& o)
 {
     RunInputs in;
-    in.configSource = o.config.empty() ? "" : AbsolutePath(o.config);
+    in.configSource = o.config.empty() ? "" : platform::AbsolutePath(o.config);
     ReadConfiguration(in.configSource, in.satellite, in.configText);
     in.ageText = toolkit::FixedText(o.maxElementAge, 6);
     in.configHash = toolkit::Sha256Hex(in.configText + "\n-- max-element-age " + in.ageText + "\n");
 
-    in.trokproc = LocateProgram("trokproc", "TROKPROC");
-    in.qlrdump = LocateProgram("qlrdump", "QLRDUMP");
-    in.pgsentry = LocateProgram("pgsentry", "PGSENTRY");
-    in.qlrplot = LocateProgram("qlrplot", "QLRPLOT");
+    in.trokproc = platform::FindOwnProgram("trokproc", "TROKPROC");
+    in.qlrdump = platform::FindOwnProgram("qlrdump", "QLRDUMP");
+    in.pgsentry = platform::FindOwnProgram("pgsentry", "PGSENTRY");
+    in.qlrplot = platform::FindOwnProgram("qlrplot", "QLRPLOT");
     for (const auto& p : {std::make_pair("trokproc", in.trokproc), std::make_pair("qlrdump", in.qlrdump),
                           std::make_pair("pgsentry", in.pgsentry)})
         if (p.second.empty()) Fail(std::string("cannot find ") + p.first + " (beside trokcampaign or on PATH)");
@@ -261,7 +271,7 @@ RunInputs ReadInputs(const RunOptions& o)
     if (!in.qlrplot.empty()) in.versions += ProgramVersion(in.qlrplot) + "\n";
     in.versionsHash = toolkit::Sha256Hex(in.versions);
 
-    in.historyPath = AbsolutePath(o.elements);
+    in.historyPath = platform::AbsolutePath(o.elements);
     std::string error;
     if (!ReadElementHistory(in.historyPath, in.satellite, in.history, error))
         Fail(o.elements + ": cannot read the element sets: " + error);
@@ -278,7 +288,7 @@ RunInputs ReadInputs(const RunOptions& o)
 
 std::map<std::string, std::string> PlannedDays(const RunOptions& o)
 {
-    return o.archive.empty() ? ListDays(o.list) : ArchiveDays(AbsolutePath(o.archive));
+    return o.archive.empty() ? ListDays(o.list) : ArchiveDays(platform::AbsolutePath(o.archive));
 }
 
 DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
@@ -293,7 +303,7 @@ DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<st
         const bool exists = !p.second.empty() && access(p.second.c_str(), F_OK) == 0;
         if (!exists) {
             const std::string path = p.second.empty() ? (o.archive.empty() ? std::string() :
-                AbsolutePath(o.archive) + "/" + p.first.substr(0, 4) + "/" + p.first.substr(5, 2) + "/" +
+                platform::AbsolutePath(o.archive) + "/" + p.first.substr(0, 4) + "/" + p.first.substr(5, 2) + "/" +
                 p.first.substr(8, 2) + ".pkt") : p.second;
             if (row.Get(C_outcome) != "missing" || row.Get(C_packet_path) != path) {
                 row.Set(C_day, p.first);

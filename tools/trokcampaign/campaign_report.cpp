@@ -10,9 +10,13 @@
 #include <iostream>
 #include <vector>
 
+#include "campaign_days.h"
 #include "campaign_slurm.h"
-#include "campaign_util.h"
+#include "platform/atomic_stream.h"
+#include "platform/path_names.h"
 #include "toolkit/cli/cli.h"
+#include "toolkit/cli/json.h"
+#include "toolkit/cli/shell_quote.h"
 #include "toolkit/cli/text.h"
 
 namespace campaign {
@@ -205,7 +209,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
         bad += "<tr><td>" + toolkit::HtmlText(kv.first) + "</td><td><span class='sw' style='background:" +
                OutcomeColour(row.Get(C_outcome)) + "'></span>" + toolkit::HtmlText(row.Get(C_outcome)) + "</td><td>" +
                toolkit::HtmlText(row.Get(C_reason)) + "</td><td><code>" +
-               toolkit::HtmlText(command.empty() ? "" : command + " --redo " + ShellQuote(kv.first)) + "</code></td></tr>\n";
+               toolkit::HtmlText(command.empty() ? "" : command + " --redo " + toolkit::ShellQuote(kv.first)) + "</code></td></tr>\n";
     }
     h += "<h2>Days that are not ok</h2>\n";
     h += bad.empty() ? "<p>None.</p>\n"
@@ -225,7 +229,7 @@ std::string ReportHtml(const std::string& campaignDir, const std::map<std::strin
 bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRow>& days,
                  const std::map<std::string, std::string>& settings, std::string& error)
 {
-    return WriteOutput(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
+    return platform::WriteFileAtomically(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
 }
 
 namespace {
@@ -237,7 +241,7 @@ void OpenExisting(const std::string& campaign, Catalog& catalog, std::map<std::s
                   SlurmView& view)
 {
     std::string error;
-    const std::string dir = AbsolutePath(campaign);
+    const std::string dir = platform::AbsolutePath(campaign);
     const std::string path = dir + "/catalog.sqlite";
     struct stat st;
     if (stat(path.c_str(), &st) != 0) toolkit::Fail(campaign + ": not a campaign (no catalog.sqlite)");
@@ -256,7 +260,7 @@ std::string StatusJson(const std::string& campaign, const std::map<std::string, 
                        std::map<std::string, size_t>& counts, const SlurmView& view,
                        const std::vector<std::string>& queued, const std::vector<std::string>& running)
 {
-    std::string out = "{\"campaign\": " + toolkit::JsonString(AbsolutePath(campaign)) + ", \"days_total\": " +
+    std::string out = "{\"campaign\": " + toolkit::JsonString(platform::AbsolutePath(campaign)) + ", \"days_total\": " +
                       std::to_string(days.size()) + ", \"counts\": {";
     for (size_t i = 0; i < 6; ++i)
         out += std::string(i ? ", " : "") + toolkit::JsonString(kOutcomes[i]) + ": " +
@@ -345,7 +349,7 @@ int ReportCommand(const std::string& campaign)
     SlurmView view;
     OpenExisting(campaign, catalog, days, view);
     std::string error;
-    if (!WriteReport(AbsolutePath(campaign), days, ReportSettings(catalog), error))
+    if (!WriteReport(platform::AbsolutePath(campaign), days, ReportSettings(catalog), error))
         toolkit::Fail(campaign + "/report.html: cannot write: " + error);
     return 0;
 }

@@ -6,8 +6,9 @@
 #include <set>
 
 #include "campaign_continuity.h"
+#include "campaign_failure.h"
 #include "campaign_report.h"
-#include "campaign_util.h"
+#include "platform/file_reading.h"
 #include "toolkit/cli/text.h"
 
 namespace campaign {
@@ -16,7 +17,7 @@ bool TakeResult(RunState& st, const std::string& day, DayRow& row)
 {
     DayRow fresh;
     std::string text, nodes, error;
-    if (!ReadText(st.campaignDir + "/days/" + day + "/result.txt", text, error) ||
+    if (!platform::ReadWholeFile(st.campaignDir + "/days/" + day + "/result.txt", text, error) ||
         !ParseResult(text, fresh, nodes) || fresh.Get(C_run_id) != std::to_string(st.runId))
         return false;
     row = fresh;

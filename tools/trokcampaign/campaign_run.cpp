@@ -12,43 +12,46 @@
 
 #include "campaign_catalog.h"
 #include "campaign_elements.h"
+#include "campaign_failure.h"
 #include "campaign_local.h"
 #include "campaign_plan.h"
 #include "campaign_results.h"
 #include "campaign_slurm.h"
 #include "campaign_task.h"
-#include "campaign_util.h"
+#include "platform/atomic_stream.h"
+#include "platform/make_dirs.h"
+#include "platform/path_names.h"
+#include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
+#include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
 
 namespace {
 
 // The campaign folder, made and held: closed to others, and locked for this
-// driver (the lock is held until the driver ends). From here on the stop
-// signals are noted. The folder's absolute path.
+// driver (the lock is held until the driver ends). The folder's absolute
+// path.
 std::string HoldCampaign(const RunOptions& o)
 {
     // Names travel in tab-separated plan and result files.
     for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config})
         if (name->find_first_of("\t\n") != std::string::npos)
             Fail(*name + ": names with tabs or line breaks cannot be used");
-    const std::string campaignDir = AbsolutePath(o.out);
+    const std::string campaignDir = platform::AbsolutePath(o.out);
     // The campaign folder is the user's own and closed to others, so
     // nobody can plant links or FIFOs where the driver, its tasks and
     // SQLite create their files.
     toolkit::OwnFolder(campaignDir);
-    std::string error;
-    if (!MakeDirs(campaignDir + "/run", error)) Fail(campaignDir + ": cannot make the campaign folder: " + error);
+    const platform::MadeDirs made = platform::MakeDirs(campaignDir + "/run");
+    if (!made.ok) Fail(campaignDir + ": cannot make the campaign folder: " + made.Reason());
 
     // One driver at a time per campaign.
     const std::string lockPath = campaignDir + "/run/lock";
     const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (lock < 0) Fail(lockPath + ": cannot open: " + std::strerror(errno));
     if (flock(lock, LOCK_EX | LOCK_NB) != 0) Fail(campaignDir + ": another trokcampaign run is using it");
-
-    if (!WatchStopSignals()) Fail("cannot make a pipe");
     return campaignDir;
 }
 
@@ -70,7 +73,7 @@ void FoldInEarlierJob(const RunOptions& o, const std::string& campaignDir, Catal
         Fail(campaignDir + ": the Slurm job of the last run: " + error);
     if (pending.active)
         Fail(campaignDir + ": Slurm job " + pending.jobId + " of an earlier run is still running (" +
-             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " + ShellQuote(o.out) +
+             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " + toolkit::ShellQuote(o.out) +
              " follows it, scancel " + pending.jobId + " stops it");
 }
 
@@ -81,8 +84,8 @@ std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunIn
 {
     std::string setsText, error;
     for (const ElementSet& s : in.history.sets) setsText += ElementFileText(in.satellite, s);
-    if (!WriteOutput(campaignDir + "/run/elements.tle", setsText, error) ||
-        !WriteOutput(campaignDir + "/run/configfile", in.configText, error))
+    if (!platform::WriteFileAtomically(campaignDir + "/run/elements.tle", setsText, error) ||
+        !platform::WriteFileAtomically(campaignDir + "/run/configfile", in.configText, error))
         Fail(campaignDir + "/run: cannot write: " + error);
 
     // The command that reruns this campaign, for the report's redo line.
@@ -95,10 +98,10 @@ std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunIn
         again.push_back(o.argv[i]);
     }
     std::map<std::string, std::string> settings = {
-        {"archive", o.archive.empty() ? "" : AbsolutePath(o.archive)},
-        {"list", o.list.empty() ? "" : AbsolutePath(o.list)},
+        {"archive", o.archive.empty() ? "" : platform::AbsolutePath(o.archive)},
+        {"list", o.list.empty() ? "" : platform::AbsolutePath(o.list)},
         {"elements", in.historyPath}, {"config", in.configSource}, {"satellite", in.satellite},
-        {"max_element_age", in.ageText}, {"command", ShellCommand(again)},
+        {"max_element_age", in.ageText}, {"command", toolkit::ShellCommand(again)},
         {"exports", o.exports ? "yes" : "no"}, {"plots", o.plots ? "yes" : "no"}};
     if (!catalog.SetSettings(settings, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
     return settings;
@@ -131,20 +134,20 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
-    if (StopRequest() && status == "done") status = "stopped";
+    if (platform::StopSignals::Noted() && status == "done") status = "stopped";
     std::string error;
     catalog.EndRun(st.runId, static_cast<long long>(planned), static_cast<long long>(st.finished.size()), status,
                    cpu, wall, usage.ru_maxrss, error);
-    if (StopRequest()) {
+    if (platform::StopSignals::Noted()) {
         toolkit::Say("stopped; run again to finish the campaign");
-        return 128 + StopRequest();
+        return 128 + platform::StopSignals::Noted();
     }
     if (status == "submitted") return 0;
     size_t notOk = 0;
     for (const auto& kv : days) notOk += kv.second.Get(C_outcome) != "ok";
     if (notOk) {
         toolkit::Say(std::to_string(notOk) + " of " + std::to_string(days.size()) +
-                     " days are not ok (trokcampaign status " + ShellQuote(o.out) + ")");
+                     " days are not ok (trokcampaign status " + toolkit::ShellQuote(o.out) + ")");
         return 1;
     }
     return 0;
@@ -157,6 +160,10 @@ int RunCampaign(const RunOptions& o)
     const auto runStart = std::chrono::steady_clock::now();
     try {
         const std::string campaignDir = HoldCampaign(o);
+        // From here on the stop signals are noted: the driver stops its
+        // tasks, keeps what they did and ends with 128 + the signal.
+        const platform::StopSignals stops(true);
+        if (!stops.Ready()) Fail("cannot make a pipe");
         const RunInputs in = ReadInputs(o);
         const std::map<std::string, std::string> planned = PlannedDays(o);
         Catalog catalog;
@@ -169,10 +176,10 @@ int RunCampaign(const RunOptions& o)
         RunState st;
         st.campaignDir = campaignDir;
         std::string error;
-        st.runId = catalog.BeginRun(o.engine, ShellCommand(o.argv), error);
+        st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), error);
         if (st.runId < 0) Fail(campaignDir + "/catalog.sqlite: " + error);
         const Plan plan = TaskPlan(o, in, campaignDir, st.runId, choice.toRun, planned);
-        if (!WriteOutput(PlanPath(campaignDir), PlanText(plan), error))
+        if (!platform::WriteFileAtomically(PlanPath(campaignDir), PlanText(plan), error))
             Fail(PlanPath(campaignDir) + ": cannot write: " + error);
 
         std::string status = "done";

@@ -7,39 +7,43 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
+#include "campaign_failure.h"
+#include "campaign_fields.h"
 #include "campaign_report.h"
-#include "campaign_util.h"
+#include "platform/atomic_stream.h"
+#include "platform/child_process.h"
+#include "platform/file_reading.h"
+#include "platform/make_dirs.h"
+#include "platform/path_names.h"
+#include "platform/program_lookup.h"
+#include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
+#include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
 
 namespace {
 
-// Slurm's commands come from PATH (they are the cluster's, not ours).
-std::string SlurmCommand(const std::string& name)
+// Runs a Slurm command (from PATH: they are the cluster's, not ours), `env`
+// set in its environment; its standard output and error, and whether it
+// ended with status 0. One that is not there says so, with `missing` set.
+bool Ask(const std::vector<std::string>& argv, std::string& out,
+         const std::vector<std::pair<std::string, std::string>>& env = {}, bool* missing = nullptr)
 {
-    const char* path = std::getenv("PATH");
-    const std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (size_t a = 0; a <= p.size();) {
-        size_t b = p.find(':', a);
-        if (b == std::string::npos) b = p.size();
-        const std::string candidate = (b > a ? p.substr(a, b - a) : ".") + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        a = b + 1;
+    platform::ChildSpec spec;
+    spec.argv = argv;
+    spec.argv[0] = platform::FindOnPath(argv[0]);
+    spec.env = env;
+    if (missing) *missing = spec.argv[0].empty();
+    if (spec.argv[0].empty()) {
+        out = argv[0] + ": not found on PATH (is Slurm installed here?)";
+        return false;
     }
-    return name;   // RunChild then reports it as not started
-}
-
-// Runs a Slurm command; its standard output and error, and whether it
-// ended with status 0.
-bool Ask(const std::vector<std::string>& argv, std::string& out)
-{
-    std::vector<std::string> cmd = argv;
-    cmd[0] = SlurmCommand(argv[0]);
-    const ChildResult r = RunChild(cmd, {}, -1, &out, true);
-    if (r.status == 127 && !r.started) out = argv[0] + ": not found on PATH (is Slurm installed here?)";
+    const platform::ChildEnd r = platform::RunChild(spec, &out, true);
+    if (!r.started) out = argv[0] + ": cannot start: " + std::strerror(r.error);
     return r.status == 0;
 }
 
@@ -56,9 +60,9 @@ bool Whole(const std::string& s, long& v)
 
 std::string LocateArrayScript()
 {
-    const std::string found = LocateProgram("trokarray.sbatch", "TROKARRAY");
+    const std::string found = platform::FindOwnProgram("trokarray.sbatch", "TROKARRAY");
     if (!found.empty()) return found;
-    const std::string here = DirName(SelfPath());
+    const std::string here = platform::DirName(platform::SelfPath());
     for (const std::string& candidate :
          {here + "/../jobs/trokarray.sbatch", here + "/../share/trokproc/trokarray.sbatch"})
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
@@ -69,26 +73,26 @@ bool SubmitArray(const ArrayJob& job, std::string& jobId, std::string& error)
 {
     std::string range = "0-" + std::to_string(job.tasks - 1);
     if (job.throttle > 0) range += "%" + std::to_string(job.throttle);
-    std::vector<std::string> argv = {SlurmCommand("sbatch"), "--parsable", "--array=" + range,
+    std::vector<std::string> argv = {"sbatch", "--parsable", "--array=" + range,
                                      "--job-name=" + job.name, "--time=" + std::to_string(job.minutes),
                                      "--output=/dev/null", job.script, "--command", job.list, job.logDir, "--"};
     argv.insert(argv.end(), job.command.begin(), job.command.end());
     std::vector<std::pair<std::string, std::string>> env = job.env;
     env.emplace_back("TROK_LINES_PER_TASK", std::to_string(job.linesPerTask));
     std::string out;
-    const ChildResult r = RunChild(argv, env, -1, &out, true);
+    bool missing = false;
+    const bool ok = Ask(argv, out, env, &missing);
     // --parsable prints "JOBID" or "JOBID;CLUSTER" as its last line.
     std::string last;
     for (const std::string& line : Lines(out))
         if (!FirstLine(line).empty()) last = FirstLine(line);
     long id = 0;
     const std::string digits = last.substr(0, last.find(';'));
-    if (r.status == 0 && Whole(digits, id)) {
+    if (ok && Whole(digits, id)) {
         jobId = digits;
         return true;
     }
-    error = r.status == 127 && !r.started ? "sbatch: not found on PATH (is Slurm installed here?)"
-                                          : "sbatch failed: " + (last.empty() ? "no message" : last);
+    error = missing ? out : "sbatch failed: " + (last.empty() ? "no message" : last);
     return false;
 }
 
@@ -219,7 +223,7 @@ bool ReadSlurmRun(const std::string& campaignDir, const Catalog::Run& last, Slur
 {
     std::string text;
     Plan plan;
-    if (!ReadText(PlanPath(campaignDir), text, error) || !ParsePlan(text, plan)) {
+    if (!platform::ReadWholeFile(PlanPath(campaignDir), text, error) || !ParsePlan(text, plan)) {
         error = PlanPath(campaignDir) + ": cannot read the plan of Slurm job " + last.jobId +
                 (error.empty() ? "" : ": " + error);
         return false;
@@ -242,13 +246,14 @@ SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::
     std::string list, error;
     for (const auto& d : plan.days) list += d.first + "\n";
     const std::string listPath = st.campaignDir + "/run/days.list";
-    if (!WriteOutput(listPath, list, error)) Fail(listPath + ": cannot write: " + error);
-    if (!MakeDirs(st.campaignDir + "/run/slurm", error)) Fail(st.campaignDir + "/run/slurm: " + error);
+    if (!platform::WriteFileAtomically(listPath, list, error)) Fail(listPath + ": cannot write: " + error);
+    const platform::MadeDirs made = platform::MakeDirs(st.campaignDir + "/run/slurm");
+    if (!made.ok) Fail(st.campaignDir + "/run/slurm: " + made.Reason());
     ArrayJob job;
     job.script = arrayScript;
     job.list = listPath;
     job.logDir = st.campaignDir + "/run/slurm";
-    job.command = {SelfPath(), "task", st.campaignDir};
+    job.command = {platform::SelfPath(), "task", st.campaignDir};
     job.linesPerTask = o.daysPerTask;
     job.tasks = (plan.days.size() + static_cast<size_t>(o.daysPerTask) - 1) / static_cast<size_t>(o.daysPerTask);
     job.throttle = o.jobs;
@@ -267,7 +272,7 @@ SlurmRun Submit(const RunOptions& o, const std::string& arrayScript, const std::
     const size_t n = plan.days.size();
     toolkit::Say("Slurm job " + run.jobId + ": " + std::to_string(job.tasks) + " task" + (job.tasks == 1 ? "" : "s") +
                  " for " + std::to_string(n) + " day" + (n == 1 ? "" : "s") +
-                 (o.noWait ? "; trokcampaign status " + ShellQuote(o.out) + " follows it" : ""));
+                 (o.noWait ? "; trokcampaign status " + toolkit::ShellQuote(o.out) + " follows it" : ""));
     return run;
 }
 
@@ -287,7 +292,7 @@ std::string Follow(const SlurmRun& run, Catalog& catalog, std::map<std::string, 
             if (!cancelled) CancelJob(run.jobId);
             Fail(error + " (Slurm job " + run.jobId + " cancelled)");
         }
-        if (StopRequest() && !cancelled) {
+        if (platform::StopSignals::Noted() && !cancelled) {
             CancelJob(run.jobId);
             cancelled = true;
             stopAsked = std::chrono::steady_clock::now();
@@ -304,7 +309,7 @@ std::string Follow(const SlurmRun& run, Catalog& catalog, std::map<std::string, 
             break;
         }
         progress.Line(false);
-        Doze(2000);
+        platform::StopSignals::Doze(2000);
     }
     progress.Line(true);
     return status;

@@ -9,14 +9,25 @@
 #include <cstdlib>
 
 #include "campaign_catalog.h"
+#include "campaign_days.h"
 #include "campaign_elements.h"
-#include "campaign_util.h"
+#include "campaign_fields.h"
+#include "platform/atomic_file.h"
+#include "platform/atomic_stream.h"
+#include "platform/child_process.h"
+#include "platform/file_reading.h"
+#include "platform/file_signature.h"
+#include "platform/make_dirs.h"
+#include "platform/stop_signals.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
-#include "toolkit/products/qlrproduct.h"
-#include "toolkit/hashing/sha256.h"
+#include "toolkit/cli/json.h"
+#include "toolkit/cli/shell_quote.h"
 #include "toolkit/cli/text.h"
-#include "vn_class_outputfile.h"
+#include "toolkit/hashing/sha256.h"
+#include "toolkit/products/qlrproduct.h"
+#include "toolkit/time/civilutc.h"
+#include "toolkit/time/unixtime.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
@@ -25,14 +36,15 @@ namespace campaign {
 
 namespace {
 
-volatile sig_atomic_t stopSignal = 0;
-// When the stop signal came (seconds since 1970).
-volatile time_t stopTime = 0;
+// A signal that ended a program of the day, standing in for the task's own
+// stop signal, which is on its way (the stop reached the whole group).
+int programStop = 0;
 
-void OnStop(int sig)
+// The task's stop signal, or 0.
+int StopSignal()
 {
-    stopSignal = sig;
-    stopTime = time(nullptr);
+    const int noted = platform::StopSignals::Noted();
+    return noted ? noted : programStop;
 }
 
 std::string Escaped(const std::string& s) { return toolkit::JsonString(s); }
@@ -43,7 +55,7 @@ std::string Escaped(const std::string& s) { return toolkit::JsonString(s); }
 std::string StopReason(const std::string& during, int sig)
 {
     const char* limit = std::getenv("TROK_TIME_LIMIT_AT");
-    const time_t when = stopTime ? stopTime : time(nullptr);
+    const time_t when = platform::StopSignals::NotedAt() ? platform::StopSignals::NotedAt() : time(nullptr);
     if (sig == SIGTERM && limit && *limit && when + 1 >= std::atoll(limit))
         return "stopped at the time limit (SIGTERM) while " + during + " ran";
     return "stopped by signal " + std::to_string(sig) + " while " + during + " ran";
@@ -52,7 +64,7 @@ std::string StopReason(const std::string& during, int sig)
 // The signal that ended a program of the day, or 0: a stop signal reaches
 // the whole process group, sometimes the program before this task, and a
 // wrapper script reports it as status 128 + n.
-int EndingSignal(const ChildResult& r)
+int EndingSignal(const platform::ChildEnd& r)
 {
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL})
         if (r.signal == sig || r.status == 128 + sig) return sig;
@@ -60,7 +72,7 @@ int EndingSignal(const ChildResult& r)
 }
 
 // "status N", or "signal N" for a program that a signal ended.
-std::string Ending(const ChildResult& r)
+std::string Ending(const platform::ChildEnd& r)
 {
     return r.signal ? "signal " + std::to_string(r.signal) : "status " + std::to_string(r.status);
 }
@@ -147,14 +159,18 @@ private:
     }
     // Runs one program of the day, logged; the command goes to the manifest.
     // What the program wrote to the log is kept in `said`.
-    ChildResult Step(const std::vector<std::string>& argv, std::string* out = nullptr)
+    platform::ChildEnd Step(const std::vector<std::string>& argv, std::string* out = nullptr)
     {
-        commands.push_back(ShellCommand(argv));
+        commands.push_back(toolkit::ShellCommand(argv));
         const std::string header = "$ " + commands.back() + "\n";
         const int fd = log.Fd();
         if (fd >= 0) (void)!write(fd, header.data(), header.size());
         const off_t from = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
-        const ChildResult r = RunChild(argv, env, fd, out);
+        platform::ChildSpec spec;
+        spec.argv = argv;
+        spec.env = env;
+        spec.out = spec.err = fd;
+        const platform::ChildEnd r = platform::RunChild(spec, out);
         said.clear();
         const off_t to = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
         // The log is open for writing only: its temporary is read by name.
@@ -171,13 +187,13 @@ private:
     }
     // A day that a signal stopped while `what` ran ends here, as stopped;
     // false when neither the task nor the program got one.
-    bool Stopped(const std::vector<ChildResult>& results, const std::string& what, DayRow& row)
+    bool Stopped(const std::vector<platform::ChildEnd>& results, const std::string& what, DayRow& row)
     {
-        int sig = stopSignal;
-        for (const ChildResult& r : results)
+        int sig = StopSignal();
+        for (const platform::ChildEnd& r : results)
             if (!sig) sig = EndingSignal(r);
         if (!sig) return false;
-        if (!stopSignal) stopSignal = sig;   // the task's own will follow: no further day begins
+        if (!StopSignal()) programStop = sig;   // the task's own will follow: no further day begins
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, StopReason(what, sig));
         return true;
@@ -185,9 +201,9 @@ private:
     // The check's verdict from its JSON; its first fault (or why there is
     // no verdict) in `reason`, its node offsets and numbering warnings into
     // `row` (the offsets with `product`, when it could be read).
-    bool Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+    bool Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                  std::string& reason);
-    void NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row);
+    void NodeOffsets(const toolkit::Json& check, const toolkit::Product& product, DayRow& row);
     // The day's products with their hashes and identities into `row`; the
     // files of the day that this run did not make go.
     void SignProducts(DayRow& row);
@@ -204,7 +220,7 @@ private:
     double firstTai93 = 0, lastTai93 = 0;           // its packets' span
     const ElementSet* set = nullptr;                // its element set
     std::string nodes;                              // its node offsets, as the result file keeps them
-    outputfile log;     // DAY.log, committed with the day's result
+    platform::AtomicFile log;   // DAY.log, committed with the day's result
     std::string said;   // what the last program wrote to the log
     std::vector<std::string> commands;
     std::vector<std::pair<std::string, std::string>> env;
@@ -218,7 +234,7 @@ bool DayTask::Run(const std::string& theDay, const std::string& packetPath)
     if (!Begin(theDay, packetPath, row)) return true;   // without its folder the day has no result
     if (InspectPacket(row) && ChooseElements(row) && RunTrokproc(row) && Check(row) && Exports(row)) Plots(row);
     Finish(row);
-    return !stopSignal;
+    return !StopSignal();
 }
 
 // The day's row as far as the plan and this host tell it, and its folder
@@ -251,15 +267,14 @@ bool DayTask::Begin(const std::string& theDay, const std::string& packetPath, Da
     row.Set(C_config_sha256, S("config_sha256"));
     row.Set(C_versions, S("versions"));
     row.Set(C_versions_sha256, S("versions_sha256"));
-    row.Set(C_started_utc, NowUtcText());
-    std::string error;
-    if (!MakeDirs(dir, error)) {
-        toolkit::Say(dir + ": cannot make the day's folder: " + error);
+    row.Set(C_started_utc, toolkit::IsoUtcNow());
+    const platform::MadeDirs made = platform::MakeDirs(dir);
+    if (!made.ok) {
+        toolkit::Say(dir + ": cannot make the day's folder: " + made.Reason());
         return false;
     }
     if (!log.Open(dir + "/" + day + ".log"))
         toolkit::Say(dir + "/" + day + ".log: " + log.Error());
-    KeepStopSignals();
     return true;
 }
 
@@ -268,7 +283,7 @@ bool DayTask::InspectPacket(DayRow& row)
 {
     std::string signature, error;
     uint64_t size = 0;
-    if (!FileSignature(packet, signature, &size)) {
+    if (!platform::FileSignature(packet, signature, &size)) {
         row.Set(C_outcome, "missing");
         row.Set(C_reason, "no packet file " + packet);
         return false;
@@ -290,8 +305,8 @@ bool DayTask::InspectPacket(DayRow& row)
         lastTai93 = std::round(lastTai93 * 1e6) / 1e6;
         row.SetNum(C_first_packet_tai93, firstTai93, 6);
         row.SetNum(C_last_packet_tai93, lastTai93, 6);
-        row.Set(C_first_packet_utc, UtcText(firstTai93));
-        row.Set(C_last_packet_utc, UtcText(lastTai93));
+        row.Set(C_first_packet_utc, toolkit::IsoCivilOrModelUtcFromTai93(firstTai93, 3));
+        row.Set(C_last_packet_utc, toolkit::IsoCivilOrModelUtcFromTai93(lastTai93, 3));
     } else {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
@@ -317,19 +332,19 @@ bool DayTask::ChooseElements(DayRow& row)
     row.Set(C_element_line2, set->line2);
     row.Set(C_element_sha256, set->sha256);
     row.SetNum(C_element_epoch_tai93, set->epochTai93, 6);
-    row.Set(C_element_epoch_utc, UtcText(set->epochTai93));
+    row.Set(C_element_epoch_utc, toolkit::IsoCivilOrModelUtcFromTai93(set->epochTai93, 3));
     if (set->setNumber >= 0) row.SetInt(C_element_number, set->setNumber);
     row.SetNum(C_element_age_days, age, 4);
     if (maxAge > 0 && age > maxAge) {
         row.Set(C_outcome, "no-elements");
-        row.Set(C_reason, "the nearest element set (epoch " + UtcText(set->epochTai93) + " UTC) lies " +
+        row.Set(C_reason, "the nearest element set (epoch " + toolkit::IsoCivilOrModelUtcFromTai93(set->epochTai93, 3) + " UTC) lies " +
                               toolkit::FixedText(age, 2) + " days from the data, more than " +
                               toolkit::FixedText(maxAge, 2));
         return false;
     }
     const std::string text = ElementFileText(S("satellite"), *set);
     std::string error;
-    if (!WriteOutput(tle, text, error)) {
+    if (!platform::WriteFileAtomically(tle, text, error)) {
         row.Set(C_outcome, "stopped");
         row.Set(C_reason, "cannot write " + tle + ": " + error);
         return false;
@@ -341,8 +356,8 @@ bool DayTask::ChooseElements(DayRow& row)
 bool DayTask::RunTrokproc(DayRow& row)
 {
     // Every program of the day sees the same time stamp: the day's last packet.
-    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(UnixFromTai93(lastTai93)));
-    const ChildResult r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
+    env.emplace_back("SOURCE_DATE_EPOCH", std::to_string(toolkit::UnixSecondsFromTai93(lastTai93)));
+    const platform::ChildEnd r = Step({S("trokproc"), "-configfile", S("config"), "-packetfile", packet, "-noradfile", tle,
                                 "-ephemerisfile", eph, "-attitudefile", att});
     row.SetNum(C_trokproc_seconds, r.seconds, 3);
     if (Stopped({r}, "trokproc", row)) return false;
@@ -362,7 +377,7 @@ bool DayTask::RunTrokproc(DayRow& row)
 bool DayTask::Check(DayRow& row)
 {
     std::string json;
-    const ChildResult r = Step(
+    const platform::ChildEnd r = Step(
         {S("qlrdump"), "--check", "--json", "--max-element-age", S("max_element_age"), "--tle", tle, eph, att}, &json);
     row.SetNum(C_check_seconds, r.seconds, 3);
     if (Stopped({r}, "the check", row)) return false;
@@ -380,31 +395,31 @@ bool DayTask::Check(DayRow& row)
     return true;
 }
 
-bool DayTask::Verdict(const std::string& json, const ChildResult& r, const toolkit::Product* product, DayRow& row,
+bool DayTask::Verdict(const std::string& json, const platform::ChildEnd& r, const toolkit::Product* product, DayRow& row,
                       std::string& reason)
 {
-    Json check;
+    toolkit::Json check;
     std::string error;
-    if (!ParseJson(json, check, error) || check.type != Json::Object) {
+    if (!toolkit::ParseJson(json, check, error) || check.type != toolkit::Json::Object) {
         reason = "the check gave no verdict (" + Ending(r) + ")";
         return false;
     }
-    const Json* p = check.Find("passed");
-    const bool passed = p && p->type == Json::Bool && p->boolean && r.status == 0;
-    const Json* faults = check.Find("faults");
-    if (faults && faults->type == Json::Array && !faults->items.empty()) {
-        const Json* m = faults->items[0].Find("message");
+    const toolkit::Json* p = check.Find("passed");
+    const bool passed = p && p->type == toolkit::Json::Bool && p->boolean && r.status == 0;
+    const toolkit::Json* faults = check.Find("faults");
+    if (faults && faults->type == toolkit::Json::Array && !faults->items.empty()) {
+        const toolkit::Json* m = faults->items[0].Find("message");
         if (m) reason = m->text;
         if (faults->items.size() > 1) reason += " (and " + std::to_string(faults->items.size() - 1) + " more)";
     }
     if (product) NodeOffsets(check, *product, row);
     // The check's warnings on orbit numbers, as it words them.
     std::string numbering;
-    const Json* warnings = check.Find("warnings");
-    if (warnings && warnings->type == Json::Array)
-        for (const Json& w : warnings->items) {
-            const Json* kind = w.Find("kind");
-            const Json* message = w.Find("message");
+    const toolkit::Json* warnings = check.Find("warnings");
+    if (warnings && warnings->type == toolkit::Json::Array)
+        for (const toolkit::Json& w : warnings->items) {
+            const toolkit::Json* kind = w.Find("kind");
+            const toolkit::Json* message = w.Find("message");
             if (kind && kind->text == "numbering" && message)
                 numbering += (numbering.empty() ? "" : "\n") + message->text;
         }
@@ -417,10 +432,10 @@ bool DayTask::Exports(DayRow& row)
 {
     if (row.Get(C_outcome) != "ok" || S("exports") != "yes") return true;
     double seconds = 0;
-    const ChildResult r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
+    const platform::ChildEnd r = Step({S("qlrdump"), "--oem", eph, "--out", Abs(day + ".oem")});
     seconds += r.seconds;
-    ChildResult r2 = r;
-    if (r.status == 0 && !stopSignal) {
+    platform::ChildEnd r2 = r;
+    if (r.status == 0 && !StopSignal()) {
         r2 = Step({S("qlrdump"), "--aem", eph, att, "--out", Abs(day + ".aem")});
         seconds += r2.seconds;
     }
@@ -442,7 +457,7 @@ bool DayTask::Exports(DayRow& row)
 void DayTask::Plots(DayRow& row)
 {
     if (S("plots") != "yes") return;
-    const ChildResult r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
+    const platform::ChildEnd r = Step({S("qlrplot"), eph, att, "-o", dir + "/quicklook"});
     row.SetNum(C_plot_seconds, r.seconds, 3);
     if (Stopped({r}, "qlrplot", row)) return;
     if (r.status == 0 || r.status == 1) row.Set(C_quicklook_path, Rel("quicklook/report.html"));
@@ -457,21 +472,21 @@ void DayTask::Plots(DayRow& row)
 // crossing before its node is one revolution short and the orbit carries the
 // previous number; before that node revolutions are counted toward zero and
 // a crossing after its node carries the next one.
-void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, DayRow& row)
+void DayTask::NodeOffsets(const toolkit::Json& check, const toolkit::Product& product, DayRow& row)
 {
-    const Json* offsets = check.Find("node_offsets");
-    if (!offsets || offsets->type != Json::Array) return;
+    const toolkit::Json* offsets = check.Find("node_offsets");
+    if (!offsets || offsets->type != toolkit::Json::Array) return;
     double largest = 0;
     long long hazards = 0;
     int firstNumbering = 0, lastNumbering = 0;
     long long firstNumber = -1, secondRight = -1;
     double firstCrossing = std::nan(""), lastCrossing = std::nan("");
-    for (const Json& o : offsets->items) {
-        const Json* orbit = o.Find("orbit");
-        const Json* record = o.Find("record");
-        const Json* offset = o.Find("crossing_minus_node_s");
-        if (!orbit || !record || !offset || orbit->type != Json::Number || record->type != Json::Number ||
-            offset->type != Json::Number || record->number < 0 ||
+    for (const toolkit::Json& o : offsets->items) {
+        const toolkit::Json* orbit = o.Find("orbit");
+        const toolkit::Json* record = o.Find("record");
+        const toolkit::Json* offset = o.Find("crossing_minus_node_s");
+        if (!orbit || !record || !offset || orbit->type != toolkit::Json::Number || record->type != toolkit::Json::Number ||
+            offset->type != toolkit::Json::Number || record->number < 0 ||
             record->number >= static_cast<double>(product.records.size()))
             continue;
         const double crossing = product.records[static_cast<size_t>(record->number)].tai93;
@@ -507,17 +522,17 @@ void DayTask::NodeOffsets(const Json& check, const toolkit::Product& product, Da
 void DayTask::Finish(DayRow& row)
 {
     SignProducts(row);
-    row.Set(C_finished_utc, NowUtcText());
+    row.Set(C_finished_utc, toolkit::IsoUtcNow());
     row.SetNum(C_seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3);
 
     std::string error;
-    if (!WriteOutput(dir + "/manifest.json", Manifest(row), error))
+    if (!platform::WriteFileAtomically(dir + "/manifest.json", Manifest(row), error))
         toolkit::Say(dir + "/manifest.json: cannot write: " + error);
     if (log.IsOpen() && !log.Commit()) {
         toolkit::Say(dir + "/" + day + ".log: " + log.Error());
         log.Discard();
     }
-    if (!WriteOutput(dir + "/result.txt", ResultText(row, nodes), error))
+    if (!platform::WriteFileAtomically(dir + "/result.txt", ResultText(row, nodes), error))
         toolkit::Say(dir + "/result.txt: cannot write: " + error);
 }
 
@@ -541,7 +556,7 @@ void DayTask::SignProducts(DayRow& row)
         const std::string path = campaign + "/" + row.Get(p.first);
         std::string hash, signature;
         uint64_t size = 0;
-        if (FileSignature(path, signature) && toolkit::Sha256File(path, hash, size, error)) {
+        if (platform::FileSignature(path, signature) && toolkit::Sha256File(path, hash, size, error)) {
             row.Set(p.second, hash);
             signatures += row.Get(p.first) + "=" + signature + ";";
             const size_t slash = path.rfind('/');
@@ -555,7 +570,7 @@ void DayTask::SignProducts(DayRow& row)
     if (!tleWritten) unlink((dir + "/" + day + ".tle").c_str());
     if (row.Has(C_quicklook_path)) {
         std::string signature;
-        if (FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
+        if (platform::FileSignature(campaign + "/" + row.Get(C_quicklook_path), signature))
             signatures += row.Get(C_quicklook_path) + "=" + signature + ";";
         else row.Clear(C_quicklook_path);
     }
@@ -577,7 +592,7 @@ std::string DayTask::Manifest(const DayRow& row) const
          Escaped(row.Get(C_element_sha256)) + ", \"epoch_utc\": " + Escaped(row.Get(C_element_epoch_utc)) +
          ", \"age_days\": " + (row.Has(C_element_age_days) ? row.Get(C_element_age_days) : "null") + "},\n";
     std::string configText, error;
-    ReadText(S("config"), configText, error);
+    platform::ReadWholeFile(S("config"), configText, error);
     m += "    \"configuration\": {\"path\": " + (S("config_source").empty() ? "null" : Escaped(S("config_source"))) +
          ", \"sha256\": " +
          Escaped(toolkit::Sha256Hex(configText)) + ", \"text\": " + Escaped(configText) +
@@ -635,11 +650,12 @@ bool ParsePlan(const std::string& text, Plan& plan)
 
 int RunTask(const std::string& campaign, const std::vector<std::string>& days)
 {
-    CatchStopSignals(OnStop);
+    // A stop signal ends the day that runs as stopped, with its result.
+    const platform::StopSignals stops;
 
     std::string text, error;
     Plan plan;
-    if (!ReadText(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
+    if (!platform::ReadWholeFile(PlanPath(campaign), text, error) || !ParsePlan(text, plan)) {
         toolkit::Say(PlanPath(campaign) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
         return 255;
     }
@@ -652,7 +668,7 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
     SelectPacketLayout(satellite);
     DayTask task(campaign, plan, history);
     for (const std::string& day : days) {
-        if (stopSignal) return 128 + stopSignal;
+        if (StopSignal()) return 128 + StopSignal();
         std::string packet;
         for (const auto& d : plan.days)
             if (d.first == day) packet = d.second;
@@ -660,9 +676,9 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
             toolkit::Say(day + ": not in the run's plan");
             return 255;
         }
-        if (!task.Run(day, packet)) return 128 + (stopSignal ? stopSignal : SIGTERM);
+        if (!task.Run(day, packet)) return 128 + (StopSignal() ? StopSignal() : SIGTERM);
     }
-    return stopSignal ? 128 + stopSignal : 0;
+    return StopSignal() ? 128 + StopSignal() : 0;
 }
 
 } // namespace campaign

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "campaign_days.h"
 #include "campaign_report.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
-#include "campaign_util.h"
+#include "platform/exit_cleanup.h"
+#include "platform/path_names.h"
 #include "toolkit/cli/cli.h"
 
 namespace {
@@ -86,7 +88,7 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
             const std::string v = cl.Value();
             (a == "--archive" ? o.archive : a == "--list" ? o.list : a == "--elements" ? o.elements :
              a == "--out" ? o.out : o.config) = v;
-            shown = campaign::AbsolutePath(v);
+            shown = platform::AbsolutePath(v);
         } else if (a == "--engine") {
             shown = o.engine = cl.OneOf({"local", "slurm"});
         } else if (a == "-j" || a == "--jobs") {
@@ -172,6 +174,8 @@ Options ParseOptions(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Temporaries of unfinished outputs go at exit and on a stopping signal.
+    platform::InstallExitCleanup();
     const Options o = ParseOptions(argc, argv);
     if (o.command == "task") return campaign::RunTask(o.campaign, o.days);
     if (o.command == "status") return campaign::StatusCommand(o.campaign, o.json);

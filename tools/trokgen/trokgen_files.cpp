@@ -2,15 +2,12 @@
 // configuration, or an archive of daily files with an element-set history.
 #include "trokgen_files.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <ostream>
 #include <vector>
 
+#include "platform/make_dirs.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
 #include "toolkit/time/isotime.h"
@@ -81,29 +78,10 @@ long WriteHistory(const Options& o, const OrbitSimulator& sim, std::ostream& out
 
 } // namespace
 
-// A folder made if missing; one that exists must be a folder itself, not a
-// link to one somewhere else.
-void MakeFolder(const std::string& path)
+void MakeFolders(const std::string& path, bool noLink)
 {
-    if (mkdir(path.c_str(), 0777) == 0) return;
-    const int err = errno;
-    struct stat st;
-    if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-    Fail("cannot make the folder \"" + path + "\": " +
-         (err == EEXIST ? std::string("it exists and is not a folder") : std::strerror(err)));
-}
-
-// The archive folder and its parents, made as needed.
-void MakeFolders(const std::string& path)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        struct stat st;
-        const std::string parent = path.substr(0, slash);
-        if (stat(parent.c_str(), &st) != 0) MakeFolder(parent);
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MakeFolder(path);
+    const platform::MadeDirs r = platform::MakeDirs(path, noLink);
+    if (!r.ok) Fail("cannot make the folder \"" + r.at + "\": " + r.Reason());
 }
 
 // One packet file of --seconds samples, with its element set and
@@ -197,8 +175,8 @@ int WriteArchive(const Options& o)
         const std::string date = UtcText(o.start + static_cast<double>(d * kDay) + 1.0, 0);
         const std::string year = o.archive + "/" + date.substr(0, 4);
         const std::string month = year + "/" + date.substr(5, 2);
-        MakeFolder(year);
-        MakeFolder(month);
+        MakeFolders(year, true);
+        MakeFolders(month, true);
         const std::string name = month + "/" + date.substr(8, 2) + ".pkt";
         if (!o.tle.empty() && SameFile(name, o.tle))
             Fail("packet file \"" + name + "\" and element file \"" + o.tle + "\" are the same file");

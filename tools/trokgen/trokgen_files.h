@@ -15,11 +15,9 @@ int WriteSingle(const Options& o);
 // an element-set history when asked (and the recorder dumps of the days).
 int WriteArchive(const Options& o);
 
-// A folder made if missing; one that exists must be a folder itself, not a
-// link to one somewhere else.
-void MakeFolder(const std::string& path);
-// A folder and its parents, made as needed.
-void MakeFolders(const std::string& path);
+// A folder made if missing, with its missing parents; with `noLink`, one
+// that exists must be a folder itself, not a link to one somewhere else.
+void MakeFolders(const std::string& path, bool noLink = false);
 
 } // namespace trokgen
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "campaign_util.h"
+#include "campaign_days.h"
 #include "toolkit/time/utcday.h"
 
 using namespace toolkit;

@@ -1,11 +1,12 @@
 #include "toolkit/cli/output.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/make_dirs.h"
+#include "platform/path_trust.h"
 #include "toolkit/cli/cli.h"
 
 namespace toolkit {
@@ -48,31 +49,29 @@ void OwnFolder(const std::string& dir)
 {
     if (BlankName(dir)) Fail("the output folder has no name (\"" + dir + "\" is blank or empty)");
     auto cannot = [&](const std::string& why) { Fail("cannot use the folder \"" + dir + "\": " + why); };
+    auto cannotMake = [&](const std::string& why) { Fail("cannot make the directory \"" + dir + "\": " + why); };
     struct stat st;
     bool made = false;
     if (lstat(dir.c_str(), &st) != 0) {
         if (errno != ENOENT) cannot(std::strerror(errno));
         // Made here, with its missing parents; an existing parent is taken
         // as it is.
-        for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
-            if (mkdir(dir.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST)
-                Fail("cannot make the directory \"" + dir + "\": " + std::strerror(errno));
-        made = mkdir(dir.c_str(), 0777) == 0;
-        if (!made && errno != EEXIST) Fail("cannot make the directory \"" + dir + "\": " + std::strerror(errno));
-        if (lstat(dir.c_str(), &st) != 0) cannot(std::strerror(errno));
+        const platform::MadeDirs r = platform::MakeDirs(dir);
+        if (!r.ok)
+            cannotMake(r.err == ENOTDIR && r.at == dir ? "it exists and is not a directory" : std::strerror(r.err));
+        made = r.made;
     }
-    if (S_ISLNK(st.st_mode)) {
-        if (st.st_uid != geteuid() && st.st_uid != 0)
-            cannot("a link of another user; give a folder of your own");
-        if (stat(dir.c_str(), &st) != 0) cannot(std::strerror(errno));
-    }
-    if (!S_ISDIR(st.st_mode))
-        Fail("cannot make the directory \"" + dir + "\": it exists and is not a directory");
-    if (st.st_uid != geteuid()) cannot("a folder of another user; give a folder of your own");
-    // A folder made just now has the mode the umask gives.
-    if (!made && (st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
-        cannot("others may write to it without the sticky bit; take their write permission away or give "
+    int err = 0;
+    switch (platform::CheckOwnFolder(dir, made, err)) {
+    case platform::FolderTrust::Own: return;
+    case platform::FolderTrust::Unreadable: return cannot(std::strerror(err));
+    case platform::FolderTrust::OthersLink: return cannot("a link of another user; give a folder of your own");
+    case platform::FolderTrust::NotAFolder: return cannotMake("it exists and is not a directory");
+    case platform::FolderTrust::OthersFolder: return cannot("a folder of another user; give a folder of your own");
+    case platform::FolderTrust::OpenToOthers:
+        return cannot("others may write to it without the sticky bit; take their write permission away or give "
                "another folder");
+    }
 }
 
 } // namespace toolkit

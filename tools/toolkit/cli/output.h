@@ -8,10 +8,12 @@
 
 namespace toolkit {
 
-// How the tools create their output files: through outputstream (see
-// vn_class_outputfile.h), so that an output is written to a new temporary
-// beside its name and takes the name only once it is whole; every failure
-// ends the program with one message (status 255).
+// How the tools create their output files: through the platform's atomic
+// file (outputstream, platform/atomic_stream.h), so that an output is
+// written to a new temporary beside its name and takes the name only once it
+// is whole; every failure ends the program with one message (status 255).
+// The rules themselves are the platform's (platform/path_trust.h,
+// make_dirs.h); this layer words the failures.
 
 // A file a run reads or writes, and what it is, for messages ("ephemeris
 // file", "output file").
@@ -36,12 +38,12 @@ void OpenOutput(outputstream& out, const NamedFile& file);
 void CommitOutputs(const std::vector<outputstream*>& outs);
 
 // The folder a program writes several files into: made when missing (with
-// its missing parents, mode 0777 less the umask); one that exists must be a
-// folder of the user's own (reached through no link of another user) that
-// others may not write to, unless its sticky bit keeps them from each
-// other's files. Otherwise the program ends with one message naming the
-// folder and why. Members of the folder's group count as trusted: a group
-// folder may be group-writable.
+// its missing parents, mode 0777 less the umask, MakeDirs); one that exists
+// must pass CheckOwnFolder: a folder of the user's own (reached through no
+// link of another user) that others may not write to, unless its sticky bit
+// keeps them from each other's files. Otherwise the program ends with one
+// message naming the folder and why. Members of the folder's group count as
+// trusted: a group folder may be group-writable.
 void OwnFolder(const std::string& dir);
 
 } // namespace toolkit

@@ -1,11 +1,8 @@
 #include "toolkit/hashing/sha256.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <vector>
+
+#include "platform/file_reading.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -190,27 +187,13 @@ std::string Sha256Hex(const std::string& text)
 
 bool Sha256File(const std::string& path, std::string& hex, uint64_t& size, std::string& error)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
     Sha256 h;
-    std::vector<char> buf(1 << 20);
     size = 0;
-    for (;;) {
-        const ssize_t n = read(fd, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        h.Update(buf.data(), static_cast<size_t>(n));
+    auto take = [&](const char* bytes, size_t n) {
+        h.Update(bytes, n);
         size += static_cast<uint64_t>(n);
-    }
-    close(fd);
+    };
+    if (!platform::ReadInSteps(path, 1 << 20, false, take, error)) return false;
     hex = h.HexDigest();
     return true;
 }

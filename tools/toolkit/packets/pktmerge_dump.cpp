@@ -2,7 +2,6 @@
 // packet's time tag judged against its neighbours in the dump.
 #include "toolkit/packets/pktmerge_dump.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/input_file.h"
 #include "vn_proc_PacketRules.h"
 
 namespace toolkit {
@@ -146,25 +146,12 @@ int OpenInput(const std::string& name, FileIdentity& identity, std::string& why)
         why = std::strerror(errno);
         return -1;
     }
-    const bool link = S_ISLNK(st.st_mode);
-    if (link && st.st_uid != geteuid() && st.st_uid != 0) {
+    if (S_ISLNK(st.st_mode) && st.st_uid != geteuid() && st.st_uid != 0) {
         why = "a link of another user";
         return -1;
     }
-    // Non-blocking, so that a FIFO without a writer cannot hold the open;
-    // a name that became a link since it was looked at is not followed.
-    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (link ? 0 : O_NOFOLLOW));
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return -1;
-    }
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = !S_ISREG(st.st_mode) ? (S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file")
-                                   : std::strerror(errno);
-        close(fd);
-        return -1;
-    }
-    identity = IdentityOf(st);
+    const int fd = platform::OpenInput(name, why, &st);
+    if (fd >= 0) identity = IdentityOf(st);
     return fd;
 }
 

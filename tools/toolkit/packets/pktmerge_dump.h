@@ -14,9 +14,10 @@ namespace toolkit {
 // the same dump.
 namespace merge {
 
-// Opens an input for reading: a regular file, reached through no link of
-// another user (root's links are trusted). -1 with the reason otherwise;
-// folders, FIFOs and devices are refused before anything is read.
+// Opens an input for reading: a regular file (platform::OpenInput, which
+// refuses folders, FIFOs and devices without blocking), reached through no
+// link of another user (root's links are trusted). -1 with the reason
+// otherwise.
 int OpenInput(const std::string& name, FileIdentity& identity, std::string& why);
 
 // Opens an input again for the next pass; -1 with the reason when it is no

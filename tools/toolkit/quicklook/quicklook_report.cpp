@@ -60,13 +60,10 @@ bool PngSize(const std::string& bytes, unsigned& w, unsigned& h)
     return true;
 }
 
-std::string ReportPage(const Product& eph, const Product& att,
-                       const std::vector<CheckFinding>& findings, const std::vector<Gap>& gaps,
-                       const std::vector<PlotImage>& images, const std::string& note)
+namespace {
+
+void PageHead(std::ostream& os, const Product& eph, const Product& att, const std::string& sc)
 {
-    std::ostringstream os;
-    const RecordCounts c = CountRecords(eph.records);
-    const std::string sc = PrintableField(eph.header.spacecraftId);
     os << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        << "<link rel=\"icon\" href=\"data:,\">\n"
        << "<title>Quicklook " << HtmlText(sc) << " - " << HtmlText(eph.path) << "</title>\n"
@@ -85,6 +82,11 @@ std::string ReportPage(const Product& eph, const Product& att,
     os << "<h1>Quicklook: " << HtmlText(sc.empty() ? "(no spacecraft name)" : sc) << "</h1>\n";
     os << "<p>Ephemeris <code>" << HtmlText(eph.path) << "</code>, attitude <code>" << HtmlText(att.path)
        << "</code>.</p>\n";
+}
+
+// The pair check's verdict, its warnings and the run's note.
+void Verdict(std::ostream& os, const std::vector<CheckFinding>& findings, const std::string& note)
+{
     if (!HasFault(findings))
         os << "<p class=\"pass\" id=\"verdict\">Pair check passed: the two products agree with each "
               "other and with their headers.</p>\n";
@@ -103,7 +105,26 @@ std::string ReportPage(const Product& eph, const Product& att,
         }
     if (warned) os << "</ul></div>\n";
     if (!note.empty()) os << "<p class=\"fail\">" << HtmlText(note) << "</p>\n";
+}
 
+// The element set's epoch and where it lies against the records.
+std::string EpochText(const Product& eph)
+{
+    const auto& r = eph.records;
+    if (!(eph.eph.epochTai93 >= 0 && std::isfinite(eph.eph.epochTai93))) return "no element set";
+    const double e = eph.eph.epochTai93;
+    std::string epoch = CivilUtc(e, 3);
+    if (!r.empty()) {
+        if (e < r.front().tai93) epoch += ", " + Duration(r.front().tai93 - e) + " before the first record";
+        else if (e > r.back().tai93) epoch += ", " + Duration(e - r.back().tai93) + " after the last record";
+        else epoch += ", within the data (" + Duration(e - r.front().tai93) + " after the first record)";
+    }
+    return epoch;
+}
+
+void Summary(std::ostream& os, const Product& eph, const Product& att, const std::vector<Gap>& gaps)
+{
+    const RecordCounts c = CountRecords(eph.records);
     os << "<h2>Summary</h2>\n<table>\n";
     const auto& r = eph.records;
     Row(os, "records", "records", std::to_string(c.records));
@@ -122,37 +143,32 @@ std::string ReportPage(const Product& eph, const Product& att,
     Row(os, "orbits", "orbits",
         std::to_string(eph.orbits.size()) + " (header: first " + std::to_string(eph.eph.firstOrbit) +
             ", last " + std::to_string(eph.eph.lastOrbit) + ")");
-    std::string epoch;
-    if (eph.eph.epochTai93 >= 0 && std::isfinite(eph.eph.epochTai93)) {
-        const double e = eph.eph.epochTai93;
-        epoch = CivilUtc(e, 3);
-        if (!r.empty()) {
-            if (e < r.front().tai93) epoch += ", " + Duration(r.front().tai93 - e) + " before the first record";
-            else if (e > r.back().tai93) epoch += ", " + Duration(e - r.back().tai93) + " after the last record";
-            else epoch += ", within the data (" + Duration(e - r.front().tai93) + " after the first record)";
-        }
-    } else {
-        epoch = "no element set";
-    }
-    Row(os, "element-set epoch", "epoch", HtmlText(epoch));
+    Row(os, "element-set epoch", "epoch", HtmlText(EpochText(eph)));
     Row(os, "attitude axis order", "axis-order",
         std::to_string(att.att.angleOrder[0]) + ", " + std::to_string(att.att.angleOrder[1]) + ", " +
             std::to_string(att.att.angleOrder[2]));
     os << "</table>\n";
+}
 
+void OrbitTable(std::ostream& os, const Product& eph)
+{
     os << "<h2>Orbits</h2>\n";
-    if (eph.orbits.empty()) os << "<p>No orbit records.</p>\n";
-    else {
-        os << "<table id=\"orbit-table\">\n<tr><th>orbit</th><th>ascending node</th>"
-              "<th>descending node</th><th>descending-node longitude (deg)</th></tr>\n";
-        for (const OrbitRecord& o : eph.orbits)
-            os << "<tr><td>" << o.orbitNo << "</td><td>" << HtmlText(NodeTime(o.ascendingTai93))
-               << "</td><td>" << HtmlText(NodeTime(o.descendingTai93)) << "</td><td>"
-               << NodeLongitude(o.descendingLongitude)
-               << "</td></tr>\n";
-        os << "</table>\n";
+    if (eph.orbits.empty()) {
+        os << "<p>No orbit records.</p>\n";
+        return;
     }
+    os << "<table id=\"orbit-table\">\n<tr><th>orbit</th><th>ascending node</th>"
+          "<th>descending node</th><th>descending-node longitude (deg)</th></tr>\n";
+    for (const OrbitRecord& o : eph.orbits)
+        os << "<tr><td>" << o.orbitNo << "</td><td>" << HtmlText(NodeTime(o.ascendingTai93))
+           << "</td><td>" << HtmlText(NodeTime(o.descendingTai93)) << "</td><td>"
+           << NodeLongitude(o.descendingLongitude)
+           << "</td></tr>\n";
+    os << "</table>\n";
+}
 
+void Plots(std::ostream& os, const std::vector<PlotImage>& images)
+{
     os << "<h2>Plots</h2>\n";
     if (images.empty()) os << "<p>No records to plot.</p>\n";
     os << "<p>Time axes in UTC. Red: repaired (interpolated) points; orange circles: records next "
@@ -167,6 +183,21 @@ std::string ReportPage(const Product& eph, const Product& att,
            << "\" height=\"" << h << "\" alt=\"" << HtmlText(p.caption) << "\"><figcaption>"
            << HtmlText(p.file) << ": " << HtmlText(p.caption) << "</figcaption></figure>\n";
     }
+}
+
+} // namespace
+
+std::string ReportPage(const Product& eph, const Product& att,
+                       const std::vector<CheckFinding>& findings, const std::vector<Gap>& gaps,
+                       const std::vector<PlotImage>& images, const std::string& note)
+{
+    std::ostringstream os;
+    const std::string sc = PrintableField(eph.header.spacecraftId);
+    PageHead(os, eph, att, sc);
+    Verdict(os, findings, note);
+    Summary(os, eph, att, gaps);
+    OrbitTable(os, eph);
+    Plots(os, images);
     os << "<p><small>Made by qlrplot " << TROK_VERSION << ".</small></p>\n</body>\n</html>\n";
     return os.str();
 }

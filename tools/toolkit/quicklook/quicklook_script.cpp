@@ -3,10 +3,8 @@
 // the run of gnuplot that draws them.
 
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,8 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/child_process.h"
+#include "platform/program_lookup.h"
 #include "toolkit/quicklook/quicklook.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
@@ -418,40 +418,21 @@ std::string RunGnuplot(const std::string& dir, size_t plots,
         return std::string("cannot hand gnuplot its script: ") + std::strerror(errno);
     const std::string scriptName = "/dev/fd/" + std::to_string(text);
 
-    const pid_t pid = fork();
-    if (pid < 0) return std::string("cannot start gnuplot: ") + std::strerror(errno);
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        if (in < 0 || chdir(dir.c_str()) != 0) _exit(126);
-        dup2(in, 0);
-        dup2(log, 1);
-        dup2(log, 2);
-        fcntl(text, F_SETFD, 0);
-        for (int fd : pngs) fcntl(fd, F_SETFD, 0);
-        execlp("gnuplot", "gnuplot", scriptName.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
     // gnuplot draws a week in seconds; one that runs for minutes is stuck
     // and is stopped rather than left to hang the run.
-    int status = 0;
-    std::string failed;
-    for (int waited = 0;; ++waited) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0 && errno != EINTR) return "cannot wait for gnuplot";
-        if (waited >= kGnuplotSeconds * 20) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            failed = "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s";
-            break;
-        }
-        usleep(50000);
-    }
+    platform::ChildSpec spec;
+    spec.argv = {platform::FindOnPath("gnuplot"), scriptName};
+    if (spec.argv[0].empty()) return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
+    spec.out = spec.err = log;
+    spec.folder = dir;
+    spec.keep = pngs;
+    spec.keep.push_back(text);
+    spec.limit = kGnuplotSeconds;
+    const platform::ChildEnd end = platform::RunChild(spec);
     ReadWhole(log, run.log);
-    if (!failed.empty()) return failed;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-        return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!end.started) return std::string("cannot start gnuplot: ") + std::strerror(end.error);
+    if (end.timedOut) return "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s";
+    if (end.status != 0) {
         std::istringstream lines(run.log);
         std::string line, last;
         while (std::getline(lines, line))

@@ -166,6 +166,14 @@ std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int dec
     return text;
 }
 
+std::string IsoCivilOrModelUtcFromTai93(double tai93, int decimals)
+{
+    const LeapSeconds& table = SystemLeapSeconds();
+    int offset = 0;
+    if (TaiMinusUtcAtTai93(table, tai93, offset)) return IsoCivilUtcFromTai93(table, tai93, decimals);
+    return IsoUtcFromTai93(tai93, decimals);
+}
+
 bool Tai93FromCivilUtcNtp(const LeapSeconds& table, double utcNtp, double& tai93)
 {
     if (!std::isfinite(utcNtp)) return false;

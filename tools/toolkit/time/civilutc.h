@@ -48,6 +48,13 @@ bool TaiMinusUtcAtTai93(const LeapSeconds& table, double tai93, int& seconds);
 // TaiMinusUtcAtTai93 is false.
 std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int decimals);
 
+// UTC of a TAI instant as the tools show it where they cannot say which
+// scale: civil UTC from the system's table (IsoCivilUtcFromTai93) where the
+// table covers the instant, else UTC by the products' own model
+// (IsoUtcFromTai93, isotime.h), unlabelled. "(no date)" for an instant
+// that is not finite.
+std::string IsoCivilOrModelUtcFromTai93(double tai93, int decimals);
+
 // The UTC instant as TAI93 seconds, the inverse of the above for instants
 // outside leap seconds: TAI93 of a civil UTC calendar instant given as NTP
 // seconds. False when the table does not cover it.

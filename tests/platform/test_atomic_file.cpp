@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "run_program.h"
-#include "vn_class_outputfile.h"
+#include "platform/atomic_file.h"
+#include "platform/atomic_stream.h"
 
 namespace {
 
@@ -19,14 +20,14 @@ unsigned Mode(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
 }
 
-TEST(OutputFile, TemporaryNamesFitTheFolderAndCommitRenamesThem)
+TEST(AtomicFile, TemporaryNamesFitTheFolderAndCommitRenamesThem)
 {
     const std::string dir = FreshTestDir();
     const std::string tail = "." + std::to_string(getpid()) + ".";
     for (size_t length : {3u, 200u, 240u, 255u}) {
         SCOPED_TRACE(length);
         const std::string base(length, 'n');
-        outputstream out(dir + "/" + base);
+        platform::AtomicStream out(dir + "/" + base);
         ASSERT_TRUE(out.good()) << out.Error();
         const std::string temp = out.File().TempName();
         // ".<base, cut where needed>.<pid>.<6 letters or digits>.trokproc-tmp"
@@ -46,14 +47,14 @@ TEST(OutputFile, TemporaryNamesFitTheFolderAndCommitRenamesThem)
     EXPECT_TRUE(Temporaries(dir).empty());
 }
 
-TEST(OutputFile, ModeComesFromTheUmaskOrTheEarlierFile)
+TEST(AtomicFile, ModeComesFromTheUmaskOrTheEarlierFile)
 {
     const std::string dir = FreshTestDir();
     WriteFile(dir + "/earlier", "x");
     chmod((dir + "/earlier").c_str(), 0604);
     const mode_t saved = umask(027);
     for (const char* name : {"new", "earlier"}) {
-        outputstream out(dir + "/" + name);
+        platform::AtomicStream out(dir + "/" + name);
         out << "y";
         EXPECT_TRUE(out.Commit()) << out.Error();
     }
@@ -62,7 +63,7 @@ TEST(OutputFile, ModeComesFromTheUmaskOrTheEarlierFile)
     EXPECT_EQ(Mode(dir + "/earlier"), 0604u);
 }
 
-TEST(OutputFile, RefusalsAndOpenFailuresSayWhy)
+TEST(AtomicFile, RefusalsAndOpenFailuresSayWhy)
 {
     const std::string dir = FreshTestDir();
     struct Case {
@@ -75,20 +76,20 @@ TEST(OutputFile, RefusalsAndOpenFailuresSayWhy)
                                      {dir + "/", "Is a directory", false},
                                      {dir + "/none/x", "No such file or directory", false}};
     for (const Case& c : cases) {
-        outputfile f;
+        platform::AtomicFile f;
         EXPECT_FALSE(f.Open(c.name)) << c.name;
         EXPECT_EQ(f.Error(), c.error) << c.name;
         EXPECT_EQ(f.Refused(), c.refused) << c.name;
         EXPECT_EQ(f.Fd(), -1);
     }
-    outputstream s(dir + "/none/x");
+    platform::AtomicStream s(dir + "/none/x");
     EXPECT_TRUE(s.fail());
     EXPECT_FALSE(s.Commit());
     EXPECT_EQ(s.Error(), "No such file or directory");
 }
 
 // /dev/fd/N (as /dev/stdout) reaches the descriptor's file or pipe itself.
-TEST(OutputFile, OwnDescriptorsAreWrittenInPlace)
+TEST(AtomicFile, OwnDescriptorsAreWrittenInPlace)
 {
     const std::string dir = FreshTestDir();
     WriteFile(dir + "/target", "longer earlier content");
@@ -96,7 +97,7 @@ TEST(OutputFile, OwnDescriptorsAreWrittenInPlace)
     int pipeEnds[2];
     ASSERT_TRUE(file >= 0 && pipe(pipeEnds) == 0);
     for (int fd : {file, pipeEnds[1]}) {
-        outputstream out("/dev/fd/" + std::to_string(fd));
+        platform::AtomicStream out("/dev/fd/" + std::to_string(fd));
         ASSERT_TRUE(out.good()) << out.Error();
         EXPECT_TRUE(out.File().Direct());
         out << "in place";
@@ -112,24 +113,24 @@ TEST(OutputFile, OwnDescriptorsAreWrittenInPlace)
     close(pipeEnds[1]);
 }
 
-TEST(OutputFile, CommitTogetherCommitsAllOrNone)
+TEST(AtomicFile, CommitTogetherCommitsAllOrNone)
 {
     const std::string dir = FreshTestDir();
     WriteFile(dir + "/one", "earlier one");
     size_t failed = 99;
     {
-        outputstream one(dir + "/one"), full("/dev/full");
+        platform::AtomicStream one(dir + "/one"), full("/dev/full");
         one << "new one";
         full << "lost";
-        EXPECT_FALSE(CommitTogether({&one, &full}, failed));
+        EXPECT_FALSE(platform::CommitStreamsTogether({&one, &full}, failed));
         EXPECT_EQ(failed, 1u);
         EXPECT_EQ(full.Error(), "write: No space left on device");
     }
     EXPECT_EQ(ReadFile(dir + "/one"), "earlier one");
-    outputstream one(dir + "/one"), two(dir + "/two");
+    platform::AtomicStream one(dir + "/one"), two(dir + "/two");
     one << "new one";
     two << "new two";
-    EXPECT_TRUE(CommitTogether({&one, &two}, failed));
+    EXPECT_TRUE(platform::CommitStreamsTogether({&one, &two}, failed));
     EXPECT_EQ(ReadFile(dir + "/one") + ReadFile(dir + "/two"), "new onenew two");
     EXPECT_TRUE(Temporaries(dir).empty());
 }

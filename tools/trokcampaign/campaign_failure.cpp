@@ -1,0 +1,7 @@
+#include "campaign_failure.h"
+
+namespace campaign {
+
+void Fail(const std::string& message) { throw Failure{message}; }
+
+} // namespace campaign
