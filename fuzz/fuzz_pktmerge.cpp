@@ -29,8 +29,8 @@ void Merge(const std::vector<std::string>& names, std::string& out, std::string&
 {
     MergeReport report;
     report.layout = CurrentLayout();
+    SurveyInputs(names, report);
     std::string error;
-    if (!SurveyInputs(names, report, error)) __builtin_trap();
     MergeCarry carry;
     StringSink sink;
     for (MergeDay day : MergeDays(report))

@@ -135,18 +135,29 @@ public:
     ~DaySink() override { Flush(); }
     void Write(const char* bytes, size_t n) override
     {
+        if (n >= kBlock) {
+            Flush();
+            Put(bytes, n);
+            return;
+        }
         buf.append(bytes, n);
         if (buf.size() >= kBlock) Flush();
     }
     void Flush()
     {
-        if (buf.empty()) return;
-        if (!out) out = &outputs.For(day);
-        out->write(buf.data(), static_cast<std::streamsize>(buf.size()));
+        Put(buf.data(), buf.size());
         buf.clear();
     }
 
 private:
+    void Put(const char* bytes, size_t n)
+    {
+        if (!n) return;
+        if (!out) out = &outputs.For(day);
+        out->write(bytes, static_cast<std::streamsize>(n));
+    }
+
+
     static const size_t kBlock = 1 << 20;
     Outputs& outputs;
     MergeDay day;
@@ -165,8 +176,7 @@ int main(int argc, char** argv)
     MergeReport report;
     report.layout = CurrentLayout();
     report.satellite = o.satellite;
-    std::string error;
-    if (!SurveyInputs(o.dumps, report, error)) Fail(error);
+    SurveyInputs(o.dumps, report);
     for (const MergeInput& in : report.inputs)
         if (!in.refused.empty() && in.duplicateOf.empty()) Say(in.name + ": refused: " + in.refused);
 
@@ -182,6 +192,7 @@ int main(int argc, char** argv)
 
     Outputs outputs(o);
     MergeCarry carry;
+    std::string error;
     for (MergeDay day : days) {
         DaySink sink(outputs, day);
         if (!MergeOneDay(day, report, carry, sink, error)) Fail(error);

@@ -76,8 +76,8 @@ struct Merge {
             WriteFile(names.back(), dumps[i]);
         }
         report.layout = PacketLayout();
+        SurveyInputs(names, report);
         std::string error;
-        EXPECT_TRUE(SurveyInputs(names, report, error)) << error;
         MergeCarry carry;
         StringSink sink;
         for (MergeDay day : MergeDays(report)) EXPECT_TRUE(MergeOneDay(day, report, carry, sink, error)) << error;

@@ -36,6 +36,7 @@ struct DayStretch {
     uint64_t from = 0;
     uint64_t last = 0;
     uint64_t packets = 0;   // packets of the day that passed the dump's own test
+    double firstTai93 = 0, lastTai93 = 0;   // the earliest and latest of their time tags
 };
 
 // The identity of an input file between the passes: a file replaced or
@@ -64,6 +65,7 @@ struct MergeInput {
     // damage: that of the packets read in step, an hour either side.
     double minTime = 0, maxTime = 0;
     std::map<MergeDay, DayStretch> days;
+    std::vector<uint64_t> damagedTimes;   // offsets of its packets with damaged time tags, in order
 
     bool Usable() const { return refused.empty() && duplicateOf.empty(); }
 };
@@ -130,11 +132,11 @@ struct MergeReport {
 };
 
 // First pass: every input named once, opened without blocking (a folder,
-// FIFO, device or link of another user is refused), hashed, put in report
-// order, its duplicates marked and the rest walked for their days.
-// `names` may repeat a name; it counts once. False only when a file cannot
-// be read after it was opened (`error` says which and why).
-bool SurveyInputs(const std::vector<std::string>& names, MergeReport& report, std::string& error);
+// FIFO, device or link of another user is refused), walked for the days
+// its packets touch and hashed as it is read, then put in report order
+// with its duplicates marked. `names` may repeat a name; it counts once.
+// An input that cannot be opened or read is refused, with the reason.
+void SurveyInputs(const std::vector<std::string>& names, MergeReport& report);
 
 // The days the usable inputs have packets on, in order.
 std::vector<MergeDay> MergeDays(const MergeReport& report);

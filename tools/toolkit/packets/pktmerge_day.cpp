@@ -3,6 +3,11 @@
 // written in time order.
 #include <unistd.h>
 
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
+
 #include "timelib_proc_TAI93.h"
 #include "toolkit/packets/pktmerge.h"
 #include "toolkit/packets/pktmerge_dump.h"
@@ -22,25 +27,61 @@ namespace {
 class DayCollector : public DumpVisitor
 {
 public:
-    DayCollector(MergeDay d, const DayStretch& s, uint32_t index, DaySlots& into)
-        : day(d), stretch(s), input(index), slots(into), start(DayStartTai93(d)), end(DayStartTai93(d + 1))
+    DayCollector(MergeDay d, const MergeInput& in, const DayStretch& s, uint32_t index, DaySlots& into, int onlyPart)
+        : stretch(s), damaged(in.damagedTimes), input(index), slots(into), start(DayStartTai93(d)),
+          end(DayStartTai93(d + 1)), part(onlyPart)
     {
     }
 
     bool Packet(const DumpPacket& p) override
     {
         const double tai93 = JulianDayToTAI93(p.time);
-        if (!p.damagedTime && tai93 >= start && tai93 < end) slots.Add(input, p);
+        if (tai93 >= start && tai93 < end && slots.PartOf(tai93) == part && !Damaged(p.offset)) slots.Add(input, p);
         return p.offset < stretch.last;
     }
 
 private:
-    MergeDay day;
+    // The first pass found its time tag damaged.
+    bool Damaged(uint64_t offset) const
+    {
+        return std::binary_search(damaged.begin(), damaged.end(), offset);
+    }
+
+
     const DayStretch& stretch;
+    const std::vector<uint64_t>& damaged;
     uint32_t input;
     DaySlots& slots;
     double start, end;
+    int part;
 };
+
+// Collects one part of the day from every input whose packets of the day
+// reach into it, in report order.
+bool CollectPart(MergeDay day, const MergeReport& report, DaySlots& slots, int part, std::string& error)
+{
+    for (uint32_t i = 0; i < report.inputs.size(); ++i) {
+        const MergeInput& in = report.inputs[i];
+        const auto found = in.days.find(day);
+        if (!in.Usable() || found == in.days.end() || !found->second.packets) continue;
+        const DayStretch& stretch = found->second;
+        if (slots.PartOf(part ? stretch.lastTai93 : stretch.firstTai93) != part) continue;
+        const int fd = ReopenInput(in, error);
+        if (fd < 0) {
+            error = in.name + ": " + error;
+            return false;
+        }
+        DayCollector collect(day, in, stretch, i, slots, part);
+        const bool read = WalkDump(fd, in.identity.size, report.layout, in.minTime, in.maxTime, stretch.from,
+                                   collect, error, nullptr, false, false);
+        close(fd);
+        if (!read) {
+            error = in.name + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
 
 // Resolves the day's packets one group of copies at a time and writes the
 // chosen copies.
@@ -71,6 +112,8 @@ private:
     const char* previous = nullptr;   // the packet written last today: the neighbour before
     double previousTime = 0;          // the time tag of the packet written last
     uint64_t written = 0;
+    const char* run = nullptr;        // the packets written and not yet passed on
+    size_t runLength = 0;
 };
 
 uint64_t DayMerge::Run()
@@ -86,6 +129,7 @@ uint64_t DayMerge::Run()
         next[g - 1] = single ? order[starts[g]] : next[g];
     }
     for (size_t g = 0; g < groups; ++g) Resolve(order.data() + starts[g], starts[g + 1] - starts[g], next[g]);
+    if (run) out.Write(run, runLength);
     if (previous) {
         carry.have = true;
         carry.bytes.assign(previous, report.layout.size);
@@ -95,15 +139,15 @@ uint64_t DayMerge::Run()
 
 void DayMerge::Resolve(const uint32_t* copies, size_t n, uint32_t next)
 {
+    if (n == 1 && slots[copies[0]].fitsRules) {
+        Write(copies[0]);
+        return;
+    }
     std::vector<size_t> candidates;
     for (size_t i = 0; i < n; ++i)
         if (slots[copies[i]].fitsRules) candidates.push_back(i);
     if (candidates.empty()) {
         DropAll(copies, n);
-        return;
-    }
-    if (n == 1) {
-        Write(copies[0]);
         return;
     }
     group = copies;
@@ -146,10 +190,10 @@ size_t DayMerge::BestFit(const std::vector<size_t>& candidates, uint32_t next, M
 {
     PacketState before, after;
     if (previous) before = DecodeState(previous);
-    if (next != kNone) after = DecodeState(slots.Bytes(slots[next]));
+    if (next != kNone) after = DecodeState(slots.Bytes(next));
     bool anyFit = false;
     for (size_t i : candidates) {
-        const PacketState s = DecodeState(slots.Bytes(slots[group[i]]));
+        const PacketState s = DecodeState(slots.Bytes(group[i]));
         MergeCopy& fit = c.copies[i];
         if (previous) FitNeighbour(s, before, fit);
         if (next != kNone) FitNeighbour(s, after, fit);
@@ -187,8 +231,15 @@ void DayMerge::DropAll(const uint32_t* copies, size_t n)
 void DayMerge::Write(uint32_t v)
 {
     const Variant& c = slots[v];
-    const char* bytes = slots.Bytes(c);
-    out.Write(bytes, c.length);
+    const char* bytes = slots.Bytes(v);
+    // Copies that follow each other in the store go out in one write.
+    if (run && run + runLength == bytes) {
+        runLength += c.length;
+    } else {
+        if (run) out.Write(run, runLength);
+        run = bytes;
+        runLength = c.length;
+    }
     ++report.inputs[c.firstInput].used;
     report.repeats += c.occurrences - 1;
     const double tai93 = JulianDayToTAI93(c.time);
@@ -216,24 +267,36 @@ bool MergeOneDay(MergeDay day, MergeReport& report, MergeCarry& carry, MergeSink
         if (in.Usable() && stretch != in.days.end()) copies += stretch->second.packets;
     }
     DaySlots slots(DayStartTai93(day), DayStartTai93(day + 1), copies, report.layout.size);
-    for (uint32_t i = 0; i < report.inputs.size(); ++i) {
-        const MergeInput& in = report.inputs[i];
-        const auto stretch = in.days.find(day);
-        if (!in.Usable() || stretch == in.days.end() || !stretch->second.packets) continue;
-        const int fd = ReopenInput(in, error);
-        if (fd < 0) {
-            error = in.name + ": " + error;
-            return false;
-        }
-        DayCollector collect(day, stretch->second, i, slots);
-        const bool read = WalkDump(fd, in.identity.size, report.layout, in.minTime, in.maxTime,
-                                   stretch->second.from, collect, error);
-        close(fd);
-        if (!read) {
-            error = in.name + ": " + error;
-            return false;
+    // The day's halves at once where a second core is to be had.
+    std::string secondError;
+    bool secondRead = true;
+    std::exception_ptr secondFailed;
+    std::thread second;
+    if (std::thread::hardware_concurrency() > 1) {
+        try {
+            second = std::thread([&] {
+                try {
+                    secondRead = CollectPart(day, report, slots, 1, secondError);
+                } catch (...) {
+                    secondFailed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // no thread to be had: one half after the other
         }
     }
+    bool read = false;
+    try {
+        read = CollectPart(day, report, slots, 0, error);
+    } catch (...) {
+        if (second.joinable()) second.join();
+        throw;
+    }
+    if (second.joinable()) second.join();
+    else if (read) secondRead = CollectPart(day, report, slots, 1, secondError);
+    if (secondFailed) std::rethrow_exception(secondFailed);
+    if (read && !secondRead) error = secondError;
+    if (!read || !secondRead) return false;
     DayMerge merge(report, carry, out, slots);
     const uint64_t written = merge.Run();
     if (written) report.days.emplace_back(day, written);

@@ -37,7 +37,7 @@ FileIdentity IdentityOf(const struct stat& st)
 class Window
 {
 public:
-    explicit Window(size_t packetSize)
+    Window(size_t packetSize, bool judging) : judge(judging)
     {
         for (Entry& e : ring) e.bytes.resize(packetSize);
     }
@@ -66,6 +66,7 @@ private:
     static bool Agree(const Entry& a, const Entry& b);
 
     Entry ring[kSize];
+    bool judge;
     uint64_t added = 0;   // packets taken in
     uint64_t judged = 0;  // packets handed on
     walk::Header head;
@@ -105,7 +106,7 @@ bool Window::Judge(DumpVisitor& visitor)
     p.fitsRules = e.fits;
     p.bytes = e.bytes.data();
     p.length = e.length;
-    p.damagedTime = Damaged(n);
+    p.damagedTime = judge && Damaged(n);
     return visitor.Packet(p);
 }
 
@@ -168,12 +169,14 @@ int ReopenInput(const MergeInput& input, std::string& why)
 }
 
 bool WalkDump(int fd, uint64_t size, const PacketLayout& layout, double minTime, double maxTime,
-              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary)
+              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary, bool hash, bool judge)
 {
     walk::ByteSource src(fd, size);
+    Sha256 sha;
+    if (hash) src.HashInto(sha);
     walk::Walker walker(src, size, layout, minTime, maxTime);
     walker.StartAt(from);
-    Window window(layout.size);
+    Window window(layout.size, judge);
     WalkSummary found;
     bool going = true;
     for (Piece p = walker.Next(); p.kind != Piece::end && going; p = walker.Next()) {
@@ -193,6 +196,10 @@ bool WalkDump(int fd, uint64_t size, const PacketLayout& layout, double minTime,
     }
     if (going) window.Finish(visitor);
     found.losses = walker.Losses();
+    if (hash) {
+        found.bytes = src.FinishHash();
+        found.sha256 = sha.HexDigest();
+    }
     if (summary) *summary = found;
     if (walker.Failed()) {
         error = src.error;

@@ -61,6 +61,9 @@ struct WalkSummary {
     // The time range of the telemetry packets reached in step.
     bool haveStepped = false;
     double steppedMin = 0, steppedMax = 0;
+    // With hashing: the file's SHA-256 and the bytes it covers.
+    std::string sha256;
+    uint64_t bytes = 0;
 };
 
 // Walks the dump open on fd from `from` (0, or the start of a telemetry
@@ -68,9 +71,13 @@ struct WalkSummary {
 // telemetry packet to the visitor once the two after it are read: its
 // neighbours are the two packets of the APID before and after it in the
 // dump. False when reading fails. A walk that neither lost step nor found
-// a splice is the same whatever the time range.
+// a splice is the same whatever the time range. With `hash`, the whole
+// file is hashed as it is read (into the summary). Without `judge` no
+// packet is found damaged: a walk again over what an earlier walk judged
+// (its verdicts are the same) takes them from it.
 bool WalkDump(int fd, uint64_t size, const PacketLayout& layout, double minTime, double maxTime,
-              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary = nullptr);
+              uint64_t from, DumpVisitor& visitor, std::string& error, WalkSummary* summary = nullptr,
+              bool hash = false, bool judge = true);
 
 } // namespace merge
 

@@ -1,17 +1,19 @@
-// The merge's first pass: every input opened, hashed, put in report order,
-// its duplicates marked, and the rest walked for the days they touch.
+// The merge's first pass: every input opened, walked for the days it
+// touches and hashed as it is read, then put in report order with its
+// duplicates marked.
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <atomic>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <map>
-#include <memory>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "timelib_proc_TAI93.h"
-#include "toolkit/hashing/sha256.h"
 #include "toolkit/packets/pktmerge.h"
 #include "toolkit/packets/pktmerge_dump.h"
 #include "toolkit/time/utcday.h"
@@ -21,30 +23,6 @@ namespace toolkit {
 using namespace merge;
 
 namespace {
-
-const size_t kHashBuffer = 1 << 20;
-
-// The content hash of the file open on fd; false with the reason when it
-// cannot be read.
-bool HashFile(int fd, std::string& hex, uint64_t& size, std::string& error)
-{
-    Sha256 sha;
-    static std::unique_ptr<char[]> buf(new char[kHashBuffer]);
-    size = 0;
-    for (;;) {
-        const ssize_t r = pread(fd, buf.get(), kHashBuffer, static_cast<off_t>(size));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        if (r == 0) break;
-        sha.Update(buf.get(), static_cast<size_t>(r));
-        size += static_cast<uint64_t>(r);
-    }
-    hex = sha.HexDigest();
-    return true;
-}
 
 // The UTC day of a time tag, the last day's bounds kept: neighbouring
 // packets mostly share a day.
@@ -72,7 +50,7 @@ private:
 class DumpSurvey : public DumpVisitor
 {
 public:
-    DumpSurvey(MergeInput& in, uint32_t index) : input(in), self(index)
+    explicit DumpSurvey(MergeInput& in) : input(in)
     {
         input.packets = 0;
         input.days.clear();
@@ -87,7 +65,6 @@ private:
     void Drop(uint64_t offset, const char* reason, uint64_t bytes = 0)
     {
         MergeDrop d;
-        d.input = self;
         d.offset = offset;
         d.reason = reason;
         d.bytes = bytes;
@@ -95,7 +72,6 @@ private:
     }
 
     MergeInput& input;
-    uint32_t self;
     DayOf dayOf;
     walk::Header head;
     uint64_t before[2] = {0, 0};   // offsets of the two packets before this one
@@ -118,7 +94,11 @@ bool DumpSurvey::Packet(const DumpPacket& p)
         drops.back().haveTime = true;
         drops.back().tai93 = JulianDayToTAI93(p.time);
     } else {
-        ++found->second.packets;
+        DayStretch& d = found->second;
+        const double tai93 = JulianDayToTAI93(p.time);
+        if (!d.packets || tai93 < d.firstTai93) d.firstTai93 = tai93;
+        if (!d.packets || tai93 > d.lastTai93) d.lastTai93 = tai93;
+        ++d.packets;
     }
     before[seen % 2] = p.offset;
     ++seen;
@@ -143,90 +123,126 @@ void DumpSurvey::Piece(const walk::Piece& p)
     }
 }
 
-// Opens and hashes every input named, each name once.
-void HashInputs(const std::vector<std::string>& names, MergeReport& report)
-{
-    const std::set<std::string> unique(names.begin(), names.end());
-    for (const std::string& name : unique) {
-        MergeInput in;
-        in.name = name;
-        const int fd = OpenInput(name, in.identity, in.refused);
-        if (fd >= 0) {
-            std::string why;
-            if (!HashFile(fd, in.sha256, in.bytes, why)) in.refused = why;
-            close(fd);
-        }
-        report.inputs.push_back(in);
-    }
-    std::sort(report.inputs.begin(), report.inputs.end(), [](const MergeInput& a, const MergeInput& b) {
-        return a.sha256 != b.sha256 ? a.sha256 < b.sha256 : a.name < b.name;
-    });
-    for (size_t i = 1; i < report.inputs.size(); ++i) {
-        MergeInput& in = report.inputs[i];
-        const MergeInput& prev = report.inputs[i - 1];
-        if (in.refused.empty() && !in.sha256.empty() && in.sha256 == prev.sha256)
-            in.duplicateOf = prev.duplicateOf.empty() ? prev.name : prev.duplicateOf;
-    }
-}
+// What the first pass found in one input.
+struct Surveyed {
+    MergeInput input;
+    std::vector<MergeDrop> drops;
+    std::map<unsigned, uint64_t> others;
+};
 
-// One walk of an input within a time range.
-bool Walk(const MergeReport& report, const MergeInput& in, double lo, double hi, DumpSurvey& survey,
-          WalkSummary& summary, std::string& error)
+// One walk of an input within a time range; with `hash` its content hash
+// too. The reason in `why` when it cannot be read.
+bool Walk(const MergeReport& report, Surveyed& s, double lo, double hi, bool hash, WalkSummary& summary,
+          std::string& why)
 {
-    const int fd = ReopenInput(in, error);
-    const bool read = fd >= 0 && WalkDump(fd, in.identity.size, report.layout, lo, hi, 0, survey, error, &summary);
-    if (fd >= 0) close(fd);
-    if (!read) error = in.name + ": " + error;
+    MergeInput& in = s.input;
+    const int fd = hash ? OpenInput(in.name, in.identity, why) : ReopenInput(in, why);
+    if (fd < 0) return false;
+    DumpSurvey survey(in);
+    const bool read = WalkDump(fd, in.identity.size, report.layout, lo, hi, 0, survey, why, &summary, hash);
+    close(fd);
+    s.drops = survey.drops;
+    s.others = survey.others;
     return read;
 }
 
-// The walk of one usable input. Its resynchronisation range is learnt
-// from the walk itself, which is walked again within it only when the
-// range mattered (it lost step or found a splice).
-bool WalkInput(MergeReport& report, uint32_t index, std::string& error)
+// The first pass of one input: hashed while it is walked. Its
+// resynchronisation range is learnt from that walk, and it is walked again
+// within it only when the range mattered (it lost step or found a splice).
+void SurveyOne(const MergeReport& report, Surveyed& s)
 {
-    MergeInput& in = report.inputs[index];
+    MergeInput& in = s.input;
     const double inf = std::numeric_limits<double>::infinity();
     WalkSummary summary;
-    std::unique_ptr<DumpSurvey> survey(new DumpSurvey(in, index));
-    if (!Walk(report, in, -inf, inf, *survey, summary, error)) return false;
+    std::string why;
+    if (!Walk(report, s, -inf, inf, true, summary, why)) {
+        in.refused = why;
+        return;
+    }
+    in.sha256 = summary.sha256;
+    in.bytes = summary.bytes;
     in.minTime = summary.haveStepped ? summary.steppedMin - walk::kRangeSlackDays : -inf;
     in.maxTime = summary.haveStepped ? summary.steppedMax + walk::kRangeSlackDays : inf;
-    if (summary.losses || summary.splices) {
-        survey.reset(new DumpSurvey(in, index));
-        if (!Walk(report, in, in.minTime, in.maxTime, *survey, summary, error)) return false;
-    }
+    if ((summary.losses || summary.splices) && !Walk(report, s, in.minTime, in.maxTime, false, summary, why))
+        in.refused = why;
+}
+
+// An input with no packet of a day left is refused whole.
+void RefuseUnusable(const MergeReport& report, MergeInput& in)
+{
     bool usable = false;
     for (const auto& d : in.days) usable = usable || d.second.packets > 0;
-    if (!usable) {
-        in.refused = in.packets ? "none of its " + std::to_string(in.packets) + " telemetry packets has a time tag "
-                                  "its neighbours agree with"
-                                : "holds no telemetry packets of APID " + std::to_string(report.layout.apid) +
-                                      " (" + std::to_string(report.layout.size) + "-byte packets)";
-        in.days.clear();
-        return true;
+    if (usable) return;
+    in.refused = in.packets ? "none of its " + std::to_string(in.packets) + " telemetry packets has a time tag "
+                              "its neighbours agree with"
+                            : "holds no telemetry packets of APID " + std::to_string(report.layout.apid) + " (" +
+                                  std::to_string(report.layout.size) + "-byte packets)";
+}
+
+// Surveys every input, two at a time where a second core is to be had:
+// each input's survey is its own, and the results are put in order after.
+void SurveyAll(const MergeReport& report, std::vector<Surveyed>& all)
+{
+    std::atomic<size_t> next{0};
+    auto work = [&](std::exception_ptr& failed) {
+        try {
+            for (size_t k; (k = next++) < all.size();) SurveyOne(report, all[k]);
+        } catch (...) {
+            failed = std::current_exception();
+            next = all.size();
+        }
+    };
+    std::exception_ptr failed[2];
+    std::thread second;
+    if (all.size() > 1 && std::thread::hardware_concurrency() > 1) {
+        try {
+            second = std::thread(work, std::ref(failed[1]));
+        } catch (const std::system_error&) {
+            // no thread to be had: one at a time
+        }
     }
-    report.dropped.insert(report.dropped.end(), survey->drops.begin(), survey->drops.end());
-    for (const auto& a : survey->others) report.otherApids[a.first] += a.second;
-    return true;
+    work(failed[0]);
+    if (second.joinable()) second.join();
+    for (const std::exception_ptr& e : failed)
+        if (e) std::rethrow_exception(e);
 }
 
 } // namespace
 
-bool SurveyInputs(const std::vector<std::string>& names, MergeReport& report, std::string& error)
+void SurveyInputs(const std::vector<std::string>& names, MergeReport& report)
 {
-    HashInputs(names, report);
-    for (uint32_t i = 0; i < report.inputs.size(); ++i)
-        if (report.inputs[i].Usable() && !WalkInput(report, i, error)) return false;
-    // A duplicate holds what its original holds.
-    for (MergeInput& in : report.inputs)
-        if (!in.duplicateOf.empty())
-            for (const MergeInput& original : report.inputs)
-                if (original.name == in.duplicateOf) {
-                    in.packets = original.packets;
-                    in.refused = original.refused;
-                }
-    return true;
+    const std::set<std::string> unique(names.begin(), names.end());
+    std::vector<Surveyed> all(unique.size());
+    size_t k = 0;
+    for (const std::string& name : unique) all[k++].input.name = name;
+    SurveyAll(report, all);
+    // Report order: by content hash, then name; the first of a content is
+    // the one read, the others its duplicates.
+    std::sort(all.begin(), all.end(), [](const Surveyed& a, const Surveyed& b) {
+        return a.input.sha256 != b.input.sha256 ? a.input.sha256 < b.input.sha256 : a.input.name < b.input.name;
+    });
+    for (uint32_t i = 0; i < all.size(); ++i) {
+        MergeInput& in = all[i].input;
+        const MergeInput* prev = i ? &report.inputs.back() : nullptr;
+        if (prev && in.refused.empty() && !in.sha256.empty() && in.sha256 == prev->sha256) {
+            in.duplicateOf = prev->duplicateOf.empty() ? prev->name : prev->duplicateOf;
+            in.refused = prev->refused;
+            in.days.clear();
+        } else if (in.refused.empty()) {
+            RefuseUnusable(report, in);
+        }
+        if (in.Usable()) {
+            for (MergeDrop& d : all[i].drops) {
+                d.input = i;
+                if (d.reason == "damaged time tag") in.damagedTimes.push_back(d.offset);
+            }
+            report.dropped.insert(report.dropped.end(), all[i].drops.begin(), all[i].drops.end());
+            for (const auto& a : all[i].others) report.otherApids[a.first] += a.second;
+        } else {
+            in.days.clear();
+        }
+        report.inputs.push_back(in);
+    }
 }
 
 std::vector<MergeDay> MergeDays(const MergeReport& report)

@@ -45,19 +45,51 @@ const char* walk::ByteSource::At(uint64_t offset, size_t n, size_t& avail)
         start = offset;
         len = keep;
         while (len < want && !failed) {
-            const ssize_t r = pread(fd, buf.get() + len, cap - len,
-                                    static_cast<off_t>(start + len));
-            if (r > 0) len += static_cast<size_t>(r);
-            else if (r == 0) break;   // shorter than it was: what is there counts
-            else if (errno != EINTR) {
-                failed = true;
-                error = std::strerror(errno);
-            }
+            size_t got = 0;
+            Read(start + len, buf.get() + len, cap - len, got);
+            if (!got) break;   // shorter than it was: what is there counts
+            len += got;
         }
         if (len < want) want = len;
     }
     avail = want;
     return buf.get() + (offset - start);
+}
+
+void walk::ByteSource::Read(uint64_t at, char* into, size_t n, size_t& got)
+{
+    got = 0;
+    while (!failed) {
+        const ssize_t r = pread(fd, into, n, static_cast<off_t>(at));
+        if (r >= 0) {
+            got = static_cast<size_t>(r);
+            break;
+        }
+        if (errno != EINTR) {
+            failed = true;
+            error = std::strerror(errno);
+        }
+    }
+    if (sha && got && at == hashed) {
+        sha->Update(into, got);
+        hashed += got;
+    }
+}
+
+uint64_t walk::ByteSource::FinishHash()
+{
+    // Whatever the buffer holds past the bytes hashed has been read in
+    // order; the rest of the file is read into it now.
+    if (hashed >= start && hashed < start + len) {
+        sha->Update(buf.get() + (hashed - start), static_cast<size_t>(start + len - hashed));
+        hashed = start + len;
+    }
+    for (size_t got = 1; got && !failed;) {
+        start = hashed;
+        len = 0;
+        Read(hashed, buf.get(), cap, got);
+    }
+    return hashed;
 }
 
 walk::Piece walk::Walker::Next()

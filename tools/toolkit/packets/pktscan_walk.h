@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "toolkit/hashing/sha256.h"
 #include "toolkit/packets/pktscan.h"
 #include "vn_class_packet.h"
 #include "vn_proc_FormatConvert.h"
@@ -47,16 +48,27 @@ public:
     // Up to n bytes from offset (fewer at the end of the file); avail says how many.
     const char* At(uint64_t offset, size_t n, size_t& avail);
 
+    // Feeds every byte to `hash` as it is read, once, in file order: a walk
+    // reads the file front to back. Finish() reads what the walk did not
+    // reach (a jump ahead, or the end after the walk stopped) and returns
+    // the bytes hashed.
+    void HashInto(Sha256& hash) { sha = &hash; }
+    uint64_t FinishHash();
+
     bool failed = false;
     std::string error;
 
 private:
+    void Read(uint64_t at, char* into, size_t n, size_t& got);
+
     int fd;
     uint64_t size;
     size_t cap;
     std::unique_ptr<char[]> buf;
     uint64_t start = 0;
     size_t len = 0;
+    Sha256* sha = nullptr;
+    uint64_t hashed = 0;   // the bytes before this offset went into `sha`
 };
 
 // A primary header, decoded by the packet class.
