@@ -171,7 +171,14 @@ walk::Piece walk::Walker::Mission(size_t avail)
         pos = size;
         return p;
     }
-    if (!ChainFrom(pos + whole, true)) {
+    // Mostly the next packet of the APID follows at once, in the bytes at hand.
+    bool followed = false;
+    if (avail >= whole + kHeader) {
+        size_t got = 0;
+        next.Load(src.At(pos, static_cast<size_t>(whole) + kHeader, got) + whole);
+        followed = !HeaderStopsScan(next.pkt) && static_cast<unsigned>(next.pkt.APID()) == layout.apid;
+    }
+    if (!followed && !ChainFrom(pos + whole, true)) {
         const uint64_t resume = ChainInside(whole);
         if (resume) {
             p.kind = Piece::splice;
