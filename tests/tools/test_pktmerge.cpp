@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -349,4 +350,52 @@ TEST(PktmergeInputs, BadArgumentsAndOutputsThatCannotBeWritten)
     const ProgramResult v = RunProgram({kMerge, "--version"}, dir);
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out.rfind("pktmerge ", 0), 0u);
+}
+
+// The dumps of an archive's days merge back into the archive's stream, a
+// file for each day with the packets of that UTC day: trokgen cuts its
+// archive every 86400 s from the start, 2.7 ms a day short of a UTC day of
+// the products' model, so the first packet of its second file is still the
+// first day's by the shared midnight.
+TEST(PktmergeDays, AnArchivesDumpsMergeBackIntoItsDays)
+{
+    const std::string dir = FreshTestDir();
+    const ProgramResult g =
+        RunProgram({kGen, "--archive", "arc", "--days", "2", "--seed", "6", "--small-gaps", "4", "--dumps", "d"}, dir);
+    ASSERT_EQ(g.status, 0) << g.err;
+    std::vector<std::string> argv{kMerge, "--by-day", "out", "-q"};
+    for (const std::string& name : Lines(ReadFile(dir + "/d/arrival.txt"))) argv.push_back("d/" + name);
+    const ProgramResult r = RunProgram(argv, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Files(dir + "/out/2026/06"), Files(dir + "/arc/2026/06"));
+    const std::string first = ReadFile(dir + "/arc/2026/06/01.pkt"), second = ReadFile(dir + "/arc/2026/06/02.pkt");
+    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/01.pkt") == first + second.substr(0, 126));
+    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/02.pkt") == second.substr(126));
+    const double midnight = toolkit::DayStartTai93("2026-06-02");
+    EXPECT_LT(TimeTags(dir + "/arc/2026/06/02.pkt").front(), midnight);
+    EXPECT_GT(TimeTags(dir + "/arc/2026/06/02.pkt").front(), midnight - 0.01);
+}
+
+// The report carries names as the other JSON outputs do: UTF-8 as it is,
+// other bytes as lone surrogates that Python's surrogateescape turns back.
+TEST(PktmergeInputs, ReportNamesComeBackAsTheyWereGiven)
+{
+    const std::string dir = FreshTestDir();
+    const std::string names[] = {"lat\xc3\xa9 \xe2\x82\xac.pkt", "\xe9t\xe9.pkt", "q\"b\\t\tn.pkt"};
+    for (size_t i = 0; i < 3; ++i) WriteFile(dir + "/" + names[i], Steady(10 * i, 12).Bytes());
+    ASSERT_EQ(RunProgram({kMerge, "-o", "m.pkt", "-q", "--json", "m.json", names[0], names[1], names[2]}, dir).status,
+              0);
+    std::vector<std::string> hex;
+    for (const std::string& n : names) {
+        std::string h;
+        for (unsigned char c : n) {
+            char b[3];
+            std::snprintf(b, sizeof b, "%02x", c);
+            h += b;
+        }
+        hex.push_back(h);
+    }
+    std::sort(hex.begin(), hex.end());
+    EXPECT_EQ(Query(dir, "m.json", "sorted(i['name'].encode('utf-8', 'surrogateescape').hex() for i in r['inputs'])"),
+              hex[0] + "\n" + hex[1] + "\n" + hex[2] + "\n");
 }

@@ -11,6 +11,7 @@
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/output.h"
 #include "toolkit/time/isotime.h"
+#include "toolkit/time/utcday.h"
 #include "trokgen_dumps.h"
 #include "trokgen_elements.h"
 #include "trokgen_schedule.h"
@@ -172,7 +173,9 @@ int WriteArchive(const Options& o)
                 cuts.Between(static_cast<long>(starts.size() / 2), static_cast<long>(starts.size()) - 1))];
             bytes.resize(at + packets.PacketSize() / 2);
         }
-        const std::string date = UtcText(o.start + static_cast<double>(d * kDay) + 1.0, 0);
+        // Named by the UTC day (the campaign's) of the file's first second.
+        const std::string date =
+            DayText(UtcDayOfTai93(o.start - kTai93From1958 + static_cast<double>(d * kDay) + 1.0));
         const std::string year = o.archive + "/" + date.substr(0, 4);
         const std::string month = year + "/" + date.substr(5, 2);
         MakeFolders(year, true);
