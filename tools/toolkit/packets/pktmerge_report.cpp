@@ -12,29 +12,56 @@ namespace toolkit {
 
 namespace {
 
-void Key(std::string& s, const char* key)
+// The members of a JSON object as they are written, the commas between
+// them; the values through the toolkit's JSON text and numbers.
+class Members
 {
-    s += '"';
-    s += key;
-    s += "\":";
-}
+public:
+    explicit Members(std::string& out) : s(out) { s += '{'; }
+    ~Members() { s += '}'; }
+    Members& Text(const char* key, const std::string& v)
+    {
+        Key(key);
+        s += JsonString(v);
+        return *this;
+    }
+    Members& Number(const char* key, double v)
+    {
+        Key(key);
+        AppendJsonNumber(s, v);
+        return *this;
+    }
+    Members& Count(const char* key, uint64_t v)
+    {
+        Key(key);
+        s += std::to_string(v);
+        return *this;
+    }
+    // The key of a member whose value the caller writes next.
+    std::string& Key(const char* key)
+    {
+        if (n++) s += ',';
+        s += '"';
+        s += key;
+        s += "\":";
+        return s;
+    }
 
-void Number(std::string& s, const char* key, double v)
-{
-    Key(s, key);
-    AppendJsonNumber(s, v);
-}
+private:
+    std::string& s;
+    size_t n = 0;
+};
 
-void Count(std::string& s, const char* key, uint64_t v)
+// A JSON array of the items, each written by `each`.
+template <class T, class Each>
+void Array(std::string& s, const std::vector<T>& items, Each each)
 {
-    Key(s, key);
-    s += std::to_string(v);
-}
-
-void Text(std::string& s, const char* key, const std::string& v)
-{
-    Key(s, key);
-    s += JsonString(v);
+    s += '[';
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) s += ',';
+        each(items[i]);
+    }
+    s += ']';
 }
 
 // The drops in report order: by input, then by place in it.
@@ -47,125 +74,49 @@ std::vector<MergeDrop> SortedDrops(const MergeReport& r)
     return d;
 }
 
-void Inputs(std::string& s, const MergeReport& r)
+void Input(std::string& s, const MergeInput& in)
 {
-    Key(s, "inputs");
-    s += '[';
-    for (size_t i = 0; i < r.inputs.size(); ++i) {
-        const MergeInput& in = r.inputs[i];
-        s += i ? ",{" : "{";
-        Text(s, "name", in.name);
-        s += ',';
-        Key(s, "sha256");
-        s += in.sha256.empty() ? "null" : JsonString(in.sha256);
-        s += ',';
-        Count(s, "bytes", in.bytes);
-        s += ',';
-        Count(s, "packets", in.packets);
-        s += ',';
-        Count(s, "used", in.used);
-        if (!in.duplicateOf.empty()) s += ",", Text(s, "duplicate_of", in.duplicateOf);
-        if (!in.refused.empty()) s += ",", Text(s, "refused", in.refused);
-        s += '}';
-    }
-    s += ']';
+    Members m(s);
+    m.Text("name", in.name);
+    m.Key("sha256") += in.sha256.empty() ? "null" : JsonString(in.sha256);
+    m.Count("bytes", in.bytes).Count("packets", in.packets).Count("used", in.used);
+    if (!in.duplicateOf.empty()) m.Text("duplicate_of", in.duplicateOf);
+    if (!in.refused.empty()) m.Text("refused", in.refused);
 }
 
 void Copy(std::string& s, const MergeReport& r, const MergeCopy& c)
 {
-    s += '{';
-    Key(s, "inputs");
-    s += '[';
-    for (size_t i = 0; i < c.sources.size(); ++i) {
-        s += i ? ",{" : "{";
-        Text(s, "input", r.inputs[c.sources[i].input].name);
-        s += ',';
-        Count(s, "offset", c.sources[i].offset);
-        s += '}';
-    }
-    s += "],";
-    Count(s, "more_places", c.moreSources);
-    s += ',';
-    Count(s, "votes", c.votes);
-    s += ',';
-    Number(s, "time_tai93", c.tai93);
-    if (!c.rule.empty()) s += ",", Text(s, "breaks_rule", c.rule);
+    Members m(s);
+    Array(m.Key("inputs"), c.sources, [&](const MergeSource& p) {
+        Members(s).Text("input", r.inputs[p.input].name).Count("offset", p.offset);
+    });
+    m.Count("more_places", c.moreSources).Count("votes", c.votes).Number("time_tai93", c.tai93);
+    if (!c.rule.empty()) m.Text("breaks_rule", c.rule);
     if (c.fitted) {
-        s += ",\"fit\":{";
-        Number(s, "position_off_m", c.positionOff);
-        s += ',';
-        Number(s, "velocity_off_m_s", c.velocityOff);
-        s += ',';
-        Number(s, "attitude_turn_over_allowed", c.attitudeTurn);
-        s += ',';
-        Number(s, "rate_off_rad_s", c.rateOff);
-        s += ',';
-        Number(s, "quaternion_norm_off", c.normOff);
-        s += ',';
-        Number(s, "misfit", c.misfit);
-        s += '}';
+        m.Key("fit");
+        Members(s)
+            .Number("position_off_m", c.positionOff)
+            .Number("velocity_off_m_s", c.velocityOff)
+            .Number("attitude_turn_over_allowed", c.attitudeTurn)
+            .Number("rate_off_rad_s", c.rateOff)
+            .Number("quaternion_norm_off", c.normOff)
+            .Number("misfit", c.misfit);
     }
-    s += '}';
 }
 
-void Conflicts(std::string& s, const MergeReport& r)
+void Conflict(std::string& s, const MergeReport& r, const MergeConflict& c)
 {
-    Key(s, "conflicts");
-    s += '[';
-    for (size_t i = 0; i < r.conflicts.size(); ++i) {
-        const MergeConflict& c = r.conflicts[i];
-        s += i ? ",{" : "{";
-        Number(s, "time_tai93", c.tai93);
-        s += ",\"copies\":[";
-        for (size_t k = 0; k < c.copies.size(); ++k) {
-            if (k) s += ',';
-            Copy(s, r, c.copies[k]);
-        }
-        s += "],";
-        Count(s, "chosen", c.chosen);
-        s += ',';
-        Text(s, "reason", c.reason);
-        s += '}';
-    }
-    s += ']';
+    Members m(s);
+    m.Number("time_tai93", c.tai93);
+    Array(m.Key("copies"), c.copies, [&](const MergeCopy& copy) { Copy(s, r, copy); });
+    m.Count("chosen", c.chosen).Text("reason", c.reason);
 }
 
-void Dropped(std::string& s, const MergeReport& r)
+void Drop(std::string& s, const MergeReport& r, const MergeDrop& d)
 {
-    Key(s, "dropped");
-    s += '[';
-    const std::vector<MergeDrop> drops = SortedDrops(r);
-    for (size_t i = 0; i < drops.size(); ++i) {
-        const MergeDrop& d = drops[i];
-        s += i ? ",{" : "{";
-        Text(s, "input", r.inputs[d.input].name);
-        s += ',';
-        Count(s, "offset", d.offset);
-        s += ',';
-        Text(s, "reason", d.reason);
-        s += ',';
-        Count(s, "bytes", d.bytes);
-        if (d.haveTime) s += ",", Number(s, "time_tai93", d.tai93);
-        s += '}';
-    }
-    s += ']';
-}
-
-void Gaps(std::string& s, const MergeReport& r)
-{
-    Key(s, "gaps");
-    s += '[';
-    for (size_t i = 0; i < r.gaps.size(); ++i) {
-        const MergeGap& g = r.gaps[i];
-        s += i ? ",{" : "{";
-        Number(s, "start_tai93", g.startTai93);
-        s += ',';
-        Number(s, "end_tai93", g.endTai93);
-        s += ',';
-        Number(s, "seconds", g.endTai93 - g.startTai93);
-        s += '}';
-    }
-    s += ']';
+    Members m(s);
+    m.Text("input", r.inputs[d.input].name).Count("offset", d.offset).Text("reason", d.reason).Count("bytes", d.bytes);
+    if (d.haveTime) m.Number("time_tai93", d.tai93);
 }
 
 std::string Plural(uint64_t n, const std::string& one, const std::string& many)
@@ -180,45 +131,29 @@ std::string Utc(double tai93) { return IsoUtcFromTai93(tai93, 3); }
 
 std::string MergeJson(const MergeReport& r)
 {
-    std::string s = "{";
-    Text(s, "satellite", r.satellite);
-    s += ',';
-    Count(s, "apid", r.layout.apid);
-    s += ',';
-    Count(s, "packet_size", r.layout.size);
-    s += ',';
-    Inputs(s, r);
-    s += ',';
-    Count(s, "packets", r.packets);
-    s += ',';
-    Number(s, "first_tai93", r.firstTai93);
-    s += ',';
-    Number(s, "last_tai93", r.lastTai93);
-    s += ",\"days\":[";
-    for (size_t i = 0; i < r.days.size(); ++i) {
-        s += i ? ",{" : "{";
-        Text(s, "day", DayText(r.days[i].first));
-        s += ',';
-        Count(s, "packets", r.days[i].second);
-        s += '}';
+    std::string s;
+    {
+        Members m(s);
+        m.Text("satellite", r.satellite).Count("apid", r.layout.apid).Count("packet_size", r.layout.size);
+        Array(m.Key("inputs"), r.inputs, [&](const MergeInput& in) { Input(s, in); });
+        m.Count("packets", r.packets).Number("first_tai93", r.firstTai93).Number("last_tai93", r.lastTai93);
+        Array(m.Key("days"), r.days, [&](const std::pair<MergeDay, uint64_t>& d) {
+            Members(s).Text("day", DayText(d.first)).Count("packets", d.second);
+        });
+        Array(m.Key("conflicts"), r.conflicts, [&](const MergeConflict& c) { Conflict(s, r, c); });
+        Array(m.Key("dropped"), SortedDrops(r), [&](const MergeDrop& d) { Drop(s, r, d); });
+        Array(m.Key("gaps"), r.gaps, [&](const MergeGap& g) {
+            Members(s).Number("start_tai93", g.startTai93).Number("end_tai93", g.endTai93).Number(
+                "seconds", g.endTai93 - g.startTai93);
+        });
+        m.Key("other_apids");
+        {
+            Members others(s);
+            for (const auto& a : r.otherApids) others.Count(std::to_string(a.first).c_str(), a.second);
+        }
+        m.Count("repeats", r.repeats);
     }
-    s += "],";
-    Conflicts(s, r);
-    s += ',';
-    Dropped(s, r);
-    s += ',';
-    Gaps(s, r);
-    s += ",\"other_apids\":{";
-    bool first = true;
-    for (const auto& a : r.otherApids) {
-        s += first ? "" : ",";
-        first = false;
-        s += "\"" + std::to_string(a.first) + "\":" + std::to_string(a.second);
-    }
-    s += "},";
-    Count(s, "repeats", r.repeats);
-    s += "}\n";
-    return s;
+    return s + "\n";
 }
 
 std::string MergeSummary(const MergeReport& r)
