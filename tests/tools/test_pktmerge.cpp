@@ -21,6 +21,7 @@
 #include "campaign_days.h"
 #include "fixtures.h"
 #include "run_program.h"
+#include "text_lines.h"
 #include "toolkit/hashing/sha256.h"
 #include "toolkit/time/utcday.h"
 #include "vn_class_packetfile.h"
@@ -29,23 +30,6 @@
 namespace {
 
 const std::string kMerge = PKTMERGE_PATH, kGen = TROKGEN_PATH, kTrok = TROKPROC_PATH;
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, '\t');) out.push_back(f);
-    return out;
-}
 
 // Lines printed by a Python expression over the JSON report `r` (one line
 // per item when it is a list).
@@ -106,7 +90,7 @@ protected:
                   0);
         for (const std::string& name : Lines(ReadFile(dir + "/dumps/arrival.txt"))) arrival.push_back("dumps/" + name);
         for (const std::string& line : Lines(ReadFile(dir + "/dumps/faults.txt"))) {
-            const std::vector<std::string> f = Fields(line);
+            const std::vector<std::string> f = TabFields(line);
             faults.emplace(f[0], f.size() > 1 ? std::vector<std::string>(f.begin() + 1, f.end()) : f);
         }
     }

@@ -12,27 +12,11 @@
 #include <vector>
 
 #include "run_program.h"
+#include "text_lines.h"
 
 namespace {
 
 const std::string kGen = TROKGEN_PATH;
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, '\t');) out.push_back(f);
-    return out;
-}
 
 // A packet as the header says: its offset, APID, bytes.
 struct Pkt {
@@ -97,7 +81,7 @@ TEST(TrokgenDumps, ADayOfContactsEachFaultWhereTheListSays)
 
     std::multimap<std::string, std::vector<std::string>> faults;
     for (const std::string& line : Lines(ReadFile(dir + "/d/faults.txt"))) {
-        std::vector<std::string> f = Fields(line);
+        std::vector<std::string> f = TabFields(line);
         const std::string kind = f[0];
         f.erase(f.begin());
         faults.emplace(kind, f);

@@ -77,6 +77,26 @@ long WriteHistory(const Options& o, const OrbitSimulator& sim, std::ostream& out
     return made;
 }
 
+// Packets of a stretch of samples, with where each telemetry packet
+// starts and its sample.
+struct Span {
+    std::string bytes;
+    std::vector<size_t> starts;
+    std::vector<long> samples;
+};
+
+// The packets of samples [from, to) into `span`, and on to the dumps when
+// there are any; the starts are kept for the dumps or when `starts` asks.
+void NextSpan(PacketStream& packets, long from, long to, Span& span, DumpWriter* dumps, bool starts = false)
+{
+    span.bytes.clear();
+    span.starts.clear();
+    span.samples.clear();
+    const bool keep = dumps || starts;
+    packets.Append(from, to, span.bytes, keep ? &span.starts : nullptr, keep ? &span.samples : nullptr);
+    if (dumps) dumps->Take(span.bytes, span.starts, span.samples, to);
+}
+
 } // namespace
 
 void MakeFolders(const std::string& path, bool noLink)
@@ -84,6 +104,18 @@ void MakeFolders(const std::string& path, bool noLink)
     const platform::MadeDirs r = platform::MakeDirs(path, noLink);
     if (!r.ok) Fail("cannot make the folder \"" + r.at + "\": " + r.Reason());
 }
+
+namespace {
+
+// The writer of the recorder dumps, their folder made, when they are asked for.
+std::unique_ptr<DumpWriter> StartDumps(const Options& o, const PacketStream& packets, const Schedule& sched)
+{
+    if (o.dumps.empty()) return nullptr;
+    MakeFolders(o.dumps);
+    return std::unique_ptr<DumpWriter>(new DumpWriter(o, packets.PacketSize(), sched));
+}
+
+} // namespace
 
 // One packet file of --seconds samples, with its element set and
 // configuration when asked.
@@ -106,23 +138,12 @@ int WriteSingle(const Options& o)
         OpenOutput(cfg, {"configuration file", o.config});
         outs.push_back(&cfg);
     }
-    std::unique_ptr<DumpWriter> dumps;
-    if (!o.dumps.empty()) {
-        MakeFolders(o.dumps);
-        dumps.reset(new DumpWriter(o, packets.PacketSize(), sched));
-    }
+    std::unique_ptr<DumpWriter> dumps = StartDumps(o, packets, sched);
     // A day at a time: the span may be far larger than memory.
-    std::string chunk;
-    std::vector<size_t> starts;
-    std::vector<long> samples;
+    Span chunk;
     for (long from = 0; from < o.seconds && pkt; from += kDay) {
-        chunk.clear();
-        starts.clear();
-        samples.clear();
-        const long to = std::min(o.seconds, from + kDay);
-        packets.Append(from, to, chunk, dumps ? &starts : nullptr, dumps ? &samples : nullptr);
-        pkt.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        if (dumps) dumps->Take(chunk, starts, samples, to);
+        NextSpan(packets, from, std::min(o.seconds, from + kDay), chunk, dumps.get());
+        pkt.write(chunk.bytes.data(), static_cast<std::streamsize>(chunk.bytes.size()));
     }
     if (!o.tle.empty()) {
         const std::vector<double> values =
@@ -152,21 +173,13 @@ int WriteArchive(const Options& o)
     outputstream history;
     if (!o.tle.empty()) OpenOutput(history, {"element file", o.tle});
     MakeFolders(o.archive);
-    std::unique_ptr<DumpWriter> dumps;
-    if (!o.dumps.empty()) {
-        MakeFolders(o.dumps);
-        dumps.reset(new DumpWriter(o, packets.PacketSize(), sched));
-    }
-    std::string bytes;
-    std::vector<size_t> starts;
-    std::vector<long> samples;
+    std::unique_ptr<DumpWriter> dumps = StartDumps(o, packets, sched);
+    Span day;
+    std::string& bytes = day.bytes;
+    const std::vector<size_t>& starts = day.starts;
     for (long d = 0; d < o.days; ++d) {
-        bytes.clear();
-        starts.clear();
-        samples.clear();
-        packets.Append(d * kDay, (d + 1) * kDay, bytes, &starts, &samples);
         // The dumps hold what the spacecraft recorded, whole.
-        if (dumps) dumps->Take(bytes, starts, samples, (d + 1) * kDay);
+        NextSpan(packets, d * kDay, (d + 1) * kDay, day, dumps.get(), true);
         if (o.cutDays.count(d + 1) && !starts.empty()) {
             // Broken off inside a packet, somewhere in the second half of the day.
             const size_t at = starts[static_cast<size_t>(
@@ -183,10 +196,10 @@ int WriteArchive(const Options& o)
         const std::string name = month + "/" + date.substr(8, 2) + ".pkt";
         if (!o.tle.empty() && SameFile(name, o.tle))
             Fail("packet file \"" + name + "\" and element file \"" + o.tle + "\" are the same file");
-        outputstream day;
-        OpenOutput(day, {"packet file", name});
-        day.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        CommitOutputs({&day});
+        outputstream file;
+        OpenOutput(file, {"packet file", name});
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        CommitOutputs({&file});
     }
     std::string line = "trokgen: " + o.archive + ": " + std::to_string(o.days) + " days from " +
                        UtcText(o.start, 3) + " UTC, " + FaultText(o, packets);
