@@ -214,11 +214,17 @@ TEST(MergeRules, ASpliceIsDroppedAndItsCopyServes)
     EXPECT_EQ(m.report.inputs[0].packets, 20u + 23u);
     EXPECT_EQ(m.report.repeats, 3u);
 
-    // The same two transfers in two files: a cut last packet.
+    // The same two transfers in two files: a cut last packet; and a file
+    // cut inside a header.
     const Merge two({Span(0, 21).substr(0, 20 * 126 + 57), Span(17, 40)});
     EXPECT_EQ(two.out, Span(0, 40));
     ASSERT_EQ(two.report.dropped.size(), 1u);
     EXPECT_EQ(two.report.dropped[0].reason, "cut");
+    const Merge header({Span(0, 21).substr(0, 20 * 126 + 3), Span(20, 30)});
+    EXPECT_EQ(header.out, Span(0, 30));
+    ASSERT_EQ(header.report.dropped.size(), 1u);
+    EXPECT_EQ(header.report.dropped[0].reason, "cut");
+    EXPECT_EQ(header.report.dropped[0].bytes, 3u);
 }
 
 // Packets of other APIDs and damage between packets are counted, not
