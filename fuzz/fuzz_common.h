@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "vn_class_trokpacket.h"
+
 // The classes under test open files by name: each input is written to one
 // scratch file per process, replaced on every run.
 inline const std::string& ScratchPath(const char* tag)
@@ -23,6 +25,16 @@ inline const std::string& WriteScratch(const char* tag, const uint8_t* data, siz
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path;
+}
+
+// The packet layout a fuzz input's first byte picks (its lowest bit: the
+// sibling satellite's), set before any packet object exists, as in the
+// program.
+inline void PickPacketLayout(uint8_t first)
+{
+    const bool sibling = first & 1;
+    trokpacket::pktsize = sibling ? 214 : 126;
+    trokpacket::apid = sibling ? 967 : 957;
 }
 
 // A stream that swallows everything: printed forms are exercised for their

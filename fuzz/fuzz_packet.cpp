@@ -29,11 +29,7 @@ void Exercise(const std::string& bytes)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
-    // The first byte picks the layout; packet sizes are fixed before any
-    // packet object exists, as in the program.
-    const bool sibling = data[0] & 1;
-    trokpacket::pktsize = sibling ? 214 : 126;
-    trokpacket::apid = sibling ? 967 : 957;
+    PickPacketLayout(data[0]);
     Exercise(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     return 0;
 }

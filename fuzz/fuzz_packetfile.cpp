@@ -55,9 +55,7 @@ bool ClosedOrbit(const trokpacket& pkt)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
-    const bool sibling = data[0] & 1;
-    trokpacket::pktsize = sibling ? 214 : 126;
-    trokpacket::apid = sibling ? 967 : 957;
+    PickPacketLayout(data[0]);
     const std::string& path = WriteScratch("pktfile", data + 1, size - 1);
 
     {   // Random access and sequential reads over the whole index.

@@ -50,7 +50,22 @@ TEST(Layering, IncludesPointDownOnly)
     for (const std::string& e : Includes("algorithm"))
         EXPECT_FALSE(Names(e, "toolkit/") || Names(e, "campaign_")) << e << ": trokproc is below the tools";
     for (const std::string& e : Includes("tools/toolkit"))
-        EXPECT_FALSE(Names(e, "campaign_")) << e << ": the toolkit is below the campaign";
+        EXPECT_FALSE(Names(e, "campaign_") || Names(e, "pipeline/")) << e << ": the toolkit is below the tools";
+    for (const std::string& e : Includes("tools/pipeline"))
+        EXPECT_FALSE(Names(e, "campaign_")) << e << ": the day's pipeline is below the campaign";
+    // The report and status are views of the catalog: they reach no engine,
+    // and no engine reaches them.
+    for (const std::string& e : Includes("tools/trokcampaign")) {
+        const bool view = e.rfind("tools/trokcampaign/campaign_report.", 0) == 0 ||
+                          e.rfind("tools/trokcampaign/campaign_status.", 0) == 0;
+        const bool engine = e.rfind("tools/trokcampaign/campaign_slurm", 0) == 0 ||
+                            e.rfind("tools/trokcampaign/campaign_local.", 0) == 0;
+        for (const char* part : {"campaign_engine.h", "campaign_driver.h", "campaign_foldin.h", "campaign_slurm",
+                                 "campaign_local.h"})
+            EXPECT_FALSE(view && Names(e, part)) << e << ": a view reaches an engine";
+        EXPECT_FALSE(engine && (Names(e, "campaign_report.h") || Names(e, "campaign_status.h")))
+            << e << ": an engine reaches a view";
+    }
     for (const std::string& e : Includes("pgsentry"))
         EXPECT_TRUE(Names(e, "vn_version.h")) << e << ": pgsentry shares no code";
 }

@@ -17,4 +17,14 @@ inline std::string HexBytes(const char* p, size_t n)
 }
 inline std::string HexBytes(const std::string& s, size_t offset, size_t n) { return HexBytes(s.data() + offset, n); }
 
+// The `N` bytes that a field encoder of the products or the packets writes
+// for `v` (encode(v, buffer)).
+template <size_t N, class T, class Encoder>
+std::string EncodedBytes(Encoder encode, T v)
+{
+    char b[N];
+    encode(v, b);
+    return std::string(b, N);
+}
+
 #endif

@@ -30,6 +30,27 @@ std::string ReadAllFd(int fd)
     return text;
 }
 
+// Starts `argv` in `cwd` (empty: the current one) with standard input from
+// /dev/null and standard output and error on `out` and `err`.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd, int out, int err)
+{
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 } // namespace
 
 void UseTestLeapSeconds()
@@ -54,21 +75,7 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     unlink(outName);
     unlink(errName);
 
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    const pid_t pid = Spawn(argv, cwd, outFd, errFd);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
@@ -91,20 +98,9 @@ int StartBlockedOnFifo(const std::vector<std::string>& argv, const std::string& 
     reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (reader < 0) throw std::runtime_error("cannot open the FIFO");
     const int capacity = fcntl(reader, F_GETPIPE_SZ);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = Spawn(argv, cwd, null, null);
+    close(null);
     // The program cannot pass this point, so the pace of polling is free.
     for (;;) {
         int queued = 0;

@@ -45,10 +45,10 @@ class ReachableScratch
 {
 public:
     ReachableScratch();
+    const std::string& Path() const { return path; }
     ~ReachableScratch();
     ReachableScratch(const ReachableScratch&) = delete;
     ReachableScratch& operator=(const ReachableScratch&) = delete;
-    const std::string& Path() const { return path; }
 
 private:
     std::string path;

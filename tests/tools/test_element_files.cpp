@@ -82,11 +82,16 @@ TEST(ElementSetIdentity, RefillsAPublishedLineToTheByte)
 TEST(Trokgen, ElementLinesHaveEveryColumnInItsPlace)
 {
     const std::string dir = FreshTestDir();
-    ProgramResult r = RunProgram({TROKGEN_PATH, "--out", "a.pkt", "--tle", "a.tle", "--seconds", "20",
-                                  "--start", "2026-03-05T06:00:00Z", "--rev", "321"},
-                                 dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> tle = Lines(ReadFile(dir + "/a.tle"));
+    // The element file of trokgen with these options besides the epoch's.
+    auto elementLines = [&](const std::string& name, const std::vector<std::string>& extra) {
+        std::vector<std::string> argv = {TROKGEN_PATH, "--out", name + ".pkt", "--tle", name + ".tle", "--seconds",
+                                         "20", "--start", "2026-03-05T06:00:00Z", "--rev", "321"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        const ProgramResult r = RunProgram(argv, dir);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return Lines(ReadFile(dir + "/" + name + ".tle"));
+    };
+    std::vector<std::string> tle = elementLines("a", {});
     ASSERT_EQ(tle.size(), 3u);
     // Defaults: unclassified, launch 001 piece A of the epoch's year, type 0, set 999.
     EXPECT_EQ(tle[1].substr(0, 18), "1 43210U 26001A   ");
@@ -97,12 +102,7 @@ TEST(Trokgen, ElementLinesHaveEveryColumnInItsPlace)
     noradelements defaults(tle[1], tle[2]);
     EXPECT_TRUE(!defaults) << "check digits";
 
-    r = RunProgram({TROKGEN_PATH, "--out", "b.pkt", "--tle", "b.tle", "--seconds", "20", "--start",
-                    "2026-03-05T06:00:00Z", "--rev", "321", "--designator", "24117BC",
-                    "--element-number", "42"},
-                   dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> other = Lines(ReadFile(dir + "/b.tle"));
+    std::vector<std::string> other = elementLines("b", {"--designator", "24117BC", "--element-number", "42"});
     ASSERT_EQ(other.size(), 3u);
     EXPECT_EQ(other[1].substr(9, 8), "24117BC ");
     EXPECT_EQ(other[1].substr(61, 7), " 0   42");
@@ -117,6 +117,7 @@ TEST(Trokgen, ElementLinesHaveEveryColumnInItsPlace)
     EXPECT_TRUE(!named) << "check digits";
     EXPECT_EQ(named.Get(), defaults.Get());
 
+    ProgramResult r;
     for (const char* bad : {"2611", "26001a"}) {
         r = RunProgram({TROKGEN_PATH, "--out", "c.pkt", "--designator", bad}, dir);
         EXPECT_EQ(r.status, 255);

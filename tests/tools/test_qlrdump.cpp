@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hex_bytes.h"
 #include "run_program.h"
 #include "toolkit/time/isotime.h"
 #include "vn_class_attitudefile.h"
@@ -121,15 +122,11 @@ protected:
     }
     std::string U32(uint32_t v)
     {
-        char b[4];
-        FormatConvert_long4(v, b);
-        return std::string(b, 4);
+        return EncodedBytes<4>([](uint32_t x, char* b) { FormatConvert_long4(x, b); }, v);
     }
     std::string F64(double v)
     {
-        char b[8];
-        FormatConvert_float8(v, b);
-        return std::string(b, 8);
+        return EncodedBytes<8>([](double x, char* b) { FormatConvert_float8(x, b); }, v);
     }
     std::string dir, eph, att;
 };

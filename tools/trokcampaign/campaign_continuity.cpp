@@ -4,97 +4,72 @@
 #include <vector>
 
 #include "campaign_days.h"
-#include "campaign_elements.h"
+#include "orbitlib_class_noradelements.h"
 #include "toolkit/cli/text.h"
+#include "toolkit/numbering/orbitnumbers.h"
 
 namespace campaign {
 
-void CrossDayChecks(std::map<std::string, DayRow>& days)
+namespace {
+
+bool HasProducts(const DayRecord& r) { return r.MadeProducts() && r.first_orbit && r.first_packet_tai93; }
+
+// The numbering model's view of a day's element set.
+toolkit::SetNumbering SetOf(const DayRecord& r)
 {
-    const DayRow* prev = nullptr;
-    long prevNumber = 0;
-    for (auto& kv : days) {
-        DayRow& row = kv.second;
-        const long number = DayNumber(kv.first);
-        const DayRow* before = prev && prevNumber == number - 1 ? prev : nullptr;
-        prev = &row;
-        prevNumber = number;
-        const bool products = row.Has(C_first_orbit) && row.Has(C_first_packet_tai93) &&
-                              (row.Get(C_outcome) == "ok" || row.Get(C_outcome) == "check-failed");
-        row.Clear(C_step_s);
-        if (!products) {
-            row.Clear(C_continuity);
-            continue;
-        }
-        if (!before) {
-            row.Set(C_continuity, "first day");
-            continue;
-        }
-        const bool beforeProducts = before->Has(C_last_orbit) && before->Has(C_last_packet_tai93) &&
-                                    (before->Get(C_outcome) == "ok" || before->Get(C_outcome) == "check-failed");
-        if (!beforeProducts) {
-            row.Set(C_continuity, "the day before is " + before->Get(C_outcome));
-            continue;
-        }
-        std::vector<std::string> breaks;
-        const double step = row.Num(C_first_packet_tai93) - before->Num(C_last_packet_tai93);
-        row.SetNum(C_step_s, step, 3);
-        if (step <= 0) breaks.push_back("overlap of " + toolkit::FixedText(-step, 1) + " s with the day before");
-        else if (step > kHoleSeconds)
-            breaks.push_back("hole of " + toolkit::FixedText(step, 1) + " s after the day before");
-        const std::string orbits = OrbitContinuity(*before, row);
-        if (!orbits.empty()) breaks.push_back(orbits);
-        std::string text;
-        for (const std::string& b : breaks) text += (text.empty() ? "" : "; ") + b;
-        row.Set(C_continuity, text.empty() ? "ok" : text);
-    }
+    return toolkit::NumberingOfSet(noradelements(r.element_line1.value_or(""), r.element_line2.value_or("")).Get(), 0);
 }
 
-std::string OrbitContinuity(const DayRow& before, const DayRow& row)
+// What breaks between the day before and the day: time and orbit numbers.
+std::string Breaks(const DayRecord& before, DayRecord& row)
 {
-    ElementSet setBefore, setToday;
-    setBefore.line1 = before.Get(C_element_line1);
-    setBefore.line2 = before.Get(C_element_line2);
-    setToday.line1 = row.Get(C_element_line1);
-    setToday.line2 = row.Get(C_element_line2);
-    SetNumberingValues(setBefore);
-    SetNumberingValues(setToday);
-    const double period = setToday.periodSeconds;
-    const long long last = static_cast<long long>(before.Num(C_last_orbit));
-    const long long first = static_cast<long long>(row.Num(C_first_orbit));
-    // Which revolution the day's first orbit is, from what was observed: the
-    // revolutions from the day before's last ascending crossing to this day's
-    // first one; the first orbit is the one before that crossing. Without
-    // crossings on both sides, from the predicted nodes: the same revolution
-    // goes on (nodes less than half a revolution apart) or the next begins.
-    long long expected = -1;
-    if (period > 0 && row.Has(C_first_crossing_tai93) && before.Has(C_last_crossing_tai93)) {
-        const double turns = (row.Num(C_first_crossing_tai93) - before.Num(C_last_crossing_tai93)) / period;
-        expected = last + std::llround(turns) - 1;
-    } else if (period > 0) {
-        const double nodeStep = row.Num(C_first_node_tai93) - before.Num(C_last_node_tai93);
-        if (std::fabs(nodeStep) < period / 2) expected = last;
-        else if (std::fabs(nodeStep - period) < period / 2) expected = last + 1;
-    }
-    if (expected < 0)
-        return first == last || first == last + 1 ? std::string()
-                                                   : "orbit numbers jump from " + std::to_string(last) + " to " +
-                                                         std::to_string(first);
-    if (first == expected) return "";
+    std::vector<std::string> breaks;
+    const double step = *row.first_packet_tai93 - *before.last_packet_tai93;
+    row.step_s = Rounded(step, 3);
+    if (step <= 0) breaks.push_back("overlap of " + toolkit::FixedText(-step, 1) + " s with the day before");
+    else if (step > kHoleSeconds) breaks.push_back("hole of " + toolkit::FixedText(step, 1) + " s after the day before");
+    const std::string orbits = OrbitContinuity(before, row);
+    if (!orbits.empty()) breaks.push_back(orbits);
+    std::string text;
+    for (const std::string& b : breaks) text += (text.empty() ? "" : "; ") + b;
+    return text.empty() ? "ok" : text;
+}
 
-    // The causes the numbering model has for it, each worth one revolution.
+// Which revolution the day's first orbit is, from what was observed: the
+// revolutions from the day before's last ascending crossing to this day's
+// first one; the first orbit is the one before that crossing. Without
+// crossings on both sides, from the predicted nodes: the same revolution
+// goes on (nodes less than half a revolution apart) or the next begins. -1
+// when neither tells.
+long long DueOrbit(const DayRecord& before, const DayRecord& row, double period, long long last)
+{
+    if (period > 0 && row.first_crossing_tai93 && before.last_crossing_tai93) {
+        const double turns = (*row.first_crossing_tai93 - *before.last_crossing_tai93) / period;
+        return last + std::llround(turns) - 1;
+    }
+    if (period > 0) {
+        const double nodeStep = row.first_node_tai93.value_or(0) - before.last_node_tai93.value_or(0);
+        if (std::fabs(nodeStep) < period / 2) return last;
+        if (std::fabs(nodeStep - period) < period / 2) return last + 1;
+    }
+    return -1;
+}
+
+// The causes the numbering model has for a jump of `jump` revolutions, each
+// worth one.
+std::vector<std::string> Causes(const toolkit::SetNumbering& setBefore, const toolkit::SetNumbering& setToday,
+                                long long firstNumbering, long long lastNumbering, long long jump)
+{
     std::vector<std::string> causes;
-    const bool highToday = setToday.omegaPlusMeanDeg >= 360, highBefore = setBefore.omegaPlusMeanDeg >= 360;
+    const bool highToday = setToday.CountsHigh(), highBefore = setBefore.CountsHigh();
     if (highToday && !highBefore)
-        causes.push_back("this day's element set has omega + M of " + toolkit::FixedText(setToday.omegaPlusMeanDeg, 4) +
+        causes.push_back("this day's element set has omega + M of " + toolkit::FixedText(setToday.ArgpPlusMeanDeg(), 4) +
                          " degrees, 360 or more, the day before's not: it counts from a node a revolution earlier, "
                          "so its orbit numbers run one higher");
     if (highBefore && !highToday)
         causes.push_back("the day before's element set has omega + M of " +
-                         toolkit::FixedText(setBefore.omegaPlusMeanDeg, 4) +
+                         toolkit::FixedText(setBefore.ArgpPlusMeanDeg(), 4) +
                          " degrees, 360 or more, this day's not: its orbit numbers ran one higher");
-    const long long firstNumbering = row.Has(C_first_orbit_numbering) ? std::llround(row.Num(C_first_orbit_numbering)) : 0;
-    const long long lastNumbering = before.Has(C_last_orbit_numbering) ? std::llround(before.Num(C_last_orbit_numbering)) : 0;
     // The first orbit takes the whole revolutions from the set's node to
     // its first record: a first record past the predicted node of a
     // revolution whose crossing is still to come (or, before the set's
@@ -108,10 +83,56 @@ std::string OrbitContinuity(const DayRow& before, const DayRow& row)
     else if (lastNumbering > 0)
         causes.push_back("the day before's last orbit carries the next revolution's number: its ascending crossing "
                          "came after its predicted node, before its element set's epoch");
-    const long long rest = (first - expected) - ((highToday ? 1 : 0) - (highBefore ? 1 : 0) + firstNumbering - lastNumbering);
+    const long long rest = jump - ((highToday ? 1 : 0) - (highBefore ? 1 : 0) + firstNumbering - lastNumbering);
     if (rest != 0)
         causes.push_back("the two element sets' revolution numbers differ by " + std::to_string(rest) +
                          " from the revolutions between them");
+    return causes;
+}
+
+} // namespace
+
+bool BreaksFromDayBefore(const DayRecord& row)
+{
+    return Filled(row.continuity) && *row.continuity != "ok" && *row.continuity != "first day";
+}
+
+void CrossDayChecks(std::map<std::string, DayRecord>& days)
+{
+    const DayRecord* prev = nullptr;
+    long prevNumber = 0;
+    for (auto& kv : days) {
+        DayRecord& row = kv.second;
+        const long number = DayNumber(kv.first);
+        const DayRecord* before = prev && prevNumber == number - 1 ? prev : nullptr;
+        prev = &row;
+        prevNumber = number;
+        row.step_s.reset();
+        if (!HasProducts(row)) {
+            row.continuity.reset();
+        } else if (!before) {
+            row.continuity = "first day";
+        } else if (!before->MadeProducts() || !before->last_orbit || !before->last_packet_tai93) {
+            row.continuity = "the day before is " + before->OutcomeText();
+        } else {
+            row.continuity = Breaks(*before, row);
+        }
+    }
+}
+
+std::string OrbitContinuity(const DayRecord& before, const DayRecord& row)
+{
+    const toolkit::SetNumbering setBefore = SetOf(before), setToday = SetOf(row);
+    const long long last = before.last_orbit.value_or(0);
+    const long long first = row.first_orbit.value_or(0);
+    const long long expected = DueOrbit(before, row, setToday.periodSeconds, last);
+    if (expected < 0)
+        return first == last || first == last + 1 ? std::string()
+                                                   : "orbit numbers jump from " + std::to_string(last) + " to " +
+                                                         std::to_string(first);
+    if (first == expected) return "";
+    const std::vector<std::string> causes = Causes(setBefore, setToday, row.first_orbit_numbering.value_or(0),
+                                                   before.last_orbit_numbering.value_or(0), first - expected);
     std::string text = "orbit numbers jump: the day before ends with orbit " + std::to_string(last) +
                        ", this day starts with orbit " + std::to_string(first) + " where " + std::to_string(expected) +
                        " was due";

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "campaign_catalog.h"
+#include "campaign_record.h"
 
 // The checks between consecutive days of a campaign: that each day's data
 // and orbit numbers continue from the day before.
@@ -17,11 +17,14 @@ constexpr double kHoleSeconds = 60.0;
 // Fills `continuity` and `step_s` of every day from the day before it:
 // "ok", or what breaks: a missing or failed day before, a hole or an
 // overlap in time, orbit numbers that do not continue. `days` in order.
-void CrossDayChecks(std::map<std::string, DayRow>& days);
+void CrossDayChecks(std::map<std::string, DayRecord>& days);
+
+// The day's continuity is a break worth showing: neither ok nor the first day.
+bool BreaksFromDayBefore(const DayRecord& row);
 
 // The orbit numbers from one day into the next: "" when they continue, or
 // the jump with the causes the numbering model has for it.
-std::string OrbitContinuity(const DayRow& before, const DayRow& row);
+std::string OrbitContinuity(const DayRecord& before, const DayRecord& row);
 
 } // namespace campaign
 

@@ -88,7 +88,6 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
             continue;
         }
         s.epochTai93 = satpasses(parsed).EpochTimeTAI93();
-        SetNumberingValues(s);
         const std::string number = s.line1.size() >= 68 ? s.line1.substr(64, 4) : "";
         s.setNumber = number.find_first_not_of(' ') == std::string::npos ? -1 : std::atoi(number.c_str());
         out.sets.push_back(s);
@@ -98,16 +97,6 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
         return a.order > b.order;
     });
     return true;
-}
-
-void SetNumberingValues(ElementSet& set)
-{
-    const std::vector<double> v = noradelements(set.line1, set.line2).Get();
-    const double twoPi = 6.283185307179586;
-    const double radPerSecond = v[0] / 60.0;
-    set.omegaPlusMeanDeg = (v[4] + v[5]) * 360.0 / twoPi;
-    set.periodSeconds = radPerSecond > 0 ? twoPi / radPerSecond : 0;
-    set.countNodeTai93 = radPerSecond > 0 ? set.epochTai93 - (v[4] + v[5]) / radPerSecond : set.epochTai93;
 }
 
 const ElementSet* ChooseElementSet(const ElementHistory& history, double firstTai93, double lastTai93,

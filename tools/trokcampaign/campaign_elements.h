@@ -15,17 +15,7 @@ struct ElementSet {
     long catalog = 0;       // catalogue number
     std::string sha256;     // of "line1\nline2\n"
     size_t order = 0;       // position in the file
-    // The numbering model's view of the set: argument of perigee plus mean
-    // anomaly (degrees, not folded), the revolution at its mean motion
-    // (seconds) and the ascending node its revolution numbers count from:
-    // the epoch less omega + M of a revolution.
-    double omegaPlusMeanDeg = 0;
-    double periodSeconds = 0;
-    double countNodeTai93 = 0;
 };
-
-// Fills the numbering model's values of a set from its two lines.
-void SetNumberingValues(ElementSet& set);
 
 // The sets of one satellite from a history file, by epoch (the later one in
 // the file first among sets of the same epoch), each set once.

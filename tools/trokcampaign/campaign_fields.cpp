@@ -4,32 +4,6 @@
 
 namespace campaign {
 
-std::string FieldText(const std::string& value)
-{
-    std::string out;
-    for (char c : value) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
-
-std::string FieldValue(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
-
 std::map<std::string, std::string> KeyValues(const std::string& text, char separator)
 {
     std::map<std::string, std::string> values;

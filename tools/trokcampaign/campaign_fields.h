@@ -5,14 +5,10 @@
 #include <string>
 #include <vector>
 
-// The campaign's text records: the tab-separated lines of its plan and
-// result files, the "key=value" lists inside them, and lines of text.
+// The campaign's text records: the "key=value" lists inside its plan and
+// result files (whose fields toolkit/cli/tab_fields.h escapes), and lines
+// of text.
 namespace campaign {
-
-// A value in a line of tab-separated fields: backslash, tab and line break
-// written as \\, \t and \n; and back.
-std::string FieldText(const std::string& value);
-std::string FieldValue(const std::string& text);
 
 // "key=value" items separated by `separator`, as a map; items without "="
 // are left out.

@@ -11,9 +11,9 @@
 #include "campaign_days.h"
 #include "campaign_failure.h"
 #include "campaign_fields.h"
-#include "campaign_slurm.h"
+#include "campaign_slurm_commands.h"
+#include "pipeline/programs.h"
 #include "orbitlib_class_noradelements.h"
-#include "platform/child_process.h"
 #include "platform/file_reading.h"
 #include "platform/file_signature.h"
 #include "platform/path_names.h"
@@ -164,84 +164,75 @@ void ReadConfiguration(const std::string& path, std::string& satellite, std::str
 
 std::string ProgramVersion(const std::string& path)
 {
-    std::string out;
-    platform::ChildSpec spec;
-    spec.argv = {path, "--version"};
-    const platform::ChildEnd r = platform::RunChild(spec, &out);
-    const std::string line = FirstLine(out);
-    if (r.status != 0 || line.empty()) Fail(path + ": cannot tell its version (--version)");
+    std::string line;
+    if (!pipeline::ProgramVersion(path, line)) Fail(path + ": cannot tell its version (--version)");
     return line;
 }
 
 // Why the products of a day that made them must be made again, or "" when
 // they are still the ones this campaign made and all that is wanted.
 // Products only touched are signed again in `refreshed`.
-std::string WhyRemake(const DayRow& row, const RunOptions& o, const std::string& campaignDir, DayRow& refreshed)
+std::string WhyRemake(const DayRecord& row, const RunOptions& o, const std::string& campaignDir, DayRecord& refreshed)
 {
-    const std::string outcome = row.Get(C_outcome);
     // The products: each as this campaign made it, by identity or by content.
-    std::map<std::string, std::string> made = KeyValues(row.Get(C_products_signature), ';');
-    std::vector<std::pair<Column, Column>> wanted = {{C_eph_path, C_eph_sha256}, {C_att_path, C_att_sha256}};
-    if (o.exports && outcome == "ok") {
-        if (!row.Has(C_oem_path) || !row.Has(C_aem_path)) return "exports wanted";
-        wanted.push_back({C_oem_path, C_oem_sha256});
-        wanted.push_back({C_aem_path, C_aem_sha256});
+    std::map<std::string, std::string> made = KeyValues(row.products_signature.value_or(""), ';');
+    std::vector<std::pair<Text DayRecord::*, Text DayRecord::*>> wanted = {{&DayRecord::eph_path, &DayRecord::eph_sha256},
+                                                                           {&DayRecord::att_path, &DayRecord::att_sha256}};
+    if (o.exports && row.Is(Outcome::Ok)) {
+        if (!Filled(row.oem_path) || !Filled(row.aem_path)) return "exports wanted";
+        wanted.push_back({&DayRecord::oem_path, &DayRecord::oem_sha256});
+        wanted.push_back({&DayRecord::aem_path, &DayRecord::aem_sha256});
     }
-    if (o.plots && !row.Has(C_quicklook_path)) return "quicklook page wanted";
+    if (o.plots && !Filled(row.quicklook_path)) return "quicklook page wanted";
     bool resigned = false;
     for (const auto& w : wanted) {
-        const std::string rel = row.Get(w.first);
-        if (rel.empty()) return "products missing";
+        const std::string rel = (row.*w.first).value_or("");
         std::string now;
-        if (!platform::FileSignature(campaignDir + "/" + rel, now)) return "products missing";
+        if (rel.empty() || !platform::FileSignature(campaignDir + "/" + rel, now)) return "products missing";
         if (now == made[rel]) continue;
         std::string hash, error;
         uint64_t size = 0;
-        if (!toolkit::Sha256File(campaignDir + "/" + rel, hash, size, error) || hash != row.Get(w.second))
+        if (!toolkit::Sha256File(campaignDir + "/" + rel, hash, size, error) || hash != (row.*w.second).value_or(""))
             return "products changed";
         made[rel] = now;
         resigned = true;
     }
-    if (o.plots) {
-        std::string now;
-        if (!platform::FileSignature(campaignDir + "/" + row.Get(C_quicklook_path), now)) return "quicklook page missing";
-    }
+    std::string now;
+    if (o.plots && !platform::FileSignature(campaignDir + "/" + *row.quicklook_path, now)) return "quicklook page missing";
     if (resigned) {
         std::string s;
         for (const auto& m : made) s += m.first + "=" + m.second + ";";
-        refreshed.Set(C_products_signature, s);
+        refreshed.products_signature = s;
     }
     return "";
 }
 
 // Why a day must run, or "" when its row is up to date.
-std::string WhyRun(const DayRow& row, const std::string& packet, const ElementHistory& history,
-                   const std::string& configHash, const std::string& versionsHash,
-                   const RunOptions& o, const std::string& campaignDir, DayRow& refreshed)
+std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInputs& in, const RunOptions& o,
+                   const std::string& campaignDir, DayRecord& refreshed)
 {
-    const std::string outcome = row.Get(C_outcome);
-    if (outcome.empty()) return "new";
-    if (outcome == "stopped") return "stopped before";
-    if (outcome == "missing") return "packet file appeared";
-    if (row.Get(C_packet_path) != packet) return "another packet file";
+    if (!row.outcome) return "new";
+    if (row.Is(Outcome::Stopped)) return "stopped before";
+    if (row.Is(Outcome::Missing)) return "packet file appeared";
+    if (row.packet_path.value_or("") != packet) return "another packet file";
     std::string signature;
     if (!platform::FileSignature(packet, signature)) return "packet file unreadable";
-    if (signature != row.Get(C_packet_signature)) {
+    if (signature != row.packet_signature.value_or("")) {
         // Touched or replaced: the content decides.
         std::string hash, error;
         uint64_t size = 0;
-        if (!toolkit::Sha256File(packet, hash, size, error) || hash != row.Get(C_packet_sha256))
+        if (!toolkit::Sha256File(packet, hash, size, error) || hash != row.packet_sha256.value_or(""))
             return "packet file changed";
-        refreshed.Set(C_packet_signature, signature);
+        refreshed.packet_signature = signature;
     }
-    if (row.Get(C_config_sha256) != configHash) return "configuration changed";
-    if (row.Get(C_versions_sha256) != versionsHash) return "program versions changed";
-    const double first = row.Num(C_first_packet_tai93, DayStartTai93(row.Get(C_day)));
-    const double last = row.Num(C_last_packet_tai93, first);
+    if (row.config_sha256.value_or("") != in.configHash) return "configuration changed";
+    if (row.versions_sha256.value_or("") != in.versionsHash) return "program versions changed";
+    const double first = row.first_packet_tai93.value_or(DayStartTai93(row.day));
+    const double last = row.last_packet_tai93.value_or(first);
     double age = 0;
-    const ElementSet* set = ChooseElementSet(history, first, last, age);
-    if ((set ? set->sha256 : std::string()) != row.Get(C_element_sha256)) return "element set changed";
-    if (outcome != "ok" && outcome != "check-failed") return "";
+    const ElementSet* set = ChooseElementSet(in.history, first, last, age);
+    if ((set ? set->sha256 : std::string()) != row.element_sha256.value_or("")) return "element set changed";
+    if (!row.MadeProducts()) return "";
     return WhyRemake(row, o, campaignDir, refreshed);
 }
 
@@ -291,62 +282,72 @@ std::map<std::string, std::string> PlannedDays(const RunOptions& o)
     return o.archive.empty() ? ListDays(o.list) : ArchiveDays(platform::AbsolutePath(o.archive));
 }
 
+namespace {
+
+// A day without its packet file: missing (changed only when it was not so
+// already, or its file was another).
+void MarkMissing(const RunOptions& o, const std::string& day, const std::string& planned, DayRecord& row,
+                 DayChoice& choice)
+{
+    const std::string path = planned.empty() ? (o.archive.empty() ? std::string() :
+        platform::AbsolutePath(o.archive) + "/" + day.substr(0, 4) + "/" + day.substr(5, 2) + "/" +
+        day.substr(8, 2) + ".pkt") : planned;
+    if (row.Is(Outcome::Missing) && row.packet_path.value_or("") == path) return;
+    row.day = day;
+    row.outcome = Outcome::Missing;
+    row.reason = "no packet file " + path;
+    row.packet_path = path;
+    choice.changed.push_back(&row);
+}
+
+} // namespace
+
 DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
-                     std::map<std::string, DayRow>& days, const std::string& campaignDir)
+                     std::map<std::string, DayRecord>& days, const std::string& campaignDir)
 {
     const std::set<std::string> redo(o.redo.begin(), o.redo.end());
     for (const std::string& d : redo)
         if (!planned.count(d)) Fail("--redo " + d + ": not a day of this campaign");
     DayChoice choice;
     for (const auto& p : planned) {
-        DayRow& row = days[p.first];
-        const bool exists = !p.second.empty() && access(p.second.c_str(), F_OK) == 0;
-        if (!exists) {
-            const std::string path = p.second.empty() ? (o.archive.empty() ? std::string() :
-                platform::AbsolutePath(o.archive) + "/" + p.first.substr(0, 4) + "/" + p.first.substr(5, 2) + "/" +
-                p.first.substr(8, 2) + ".pkt") : p.second;
-            if (row.Get(C_outcome) != "missing" || row.Get(C_packet_path) != path) {
-                row.Set(C_day, p.first);
-                row.Set(C_outcome, "missing");
-                row.Set(C_reason, "no packet file " + path);
-                row.Set(C_packet_path, path);
-                choice.changed.push_back(&row);
-            }
+        DayRecord& row = days[p.first];
+        row.day = p.first;
+        if (p.second.empty() || access(p.second.c_str(), F_OK) != 0) {
+            MarkMissing(o, p.first, p.second, row, choice);
             continue;
         }
-        DayRow refreshed = row;
-        const std::string why = redo.count(p.first) ? "asked to redo" :
-            WhyRun(row, p.second, in.history, in.configHash, in.versionsHash, o, campaignDir, refreshed);
-        if (!why.empty()) choice.toRun.push_back(p.first);
-        else if (refreshed.Get(C_packet_signature) != row.Get(C_packet_signature) ||
-                 refreshed.Get(C_products_signature) != row.Get(C_products_signature)) {
+        DayRecord refreshed = row;
+        const std::string why = redo.count(p.first) ? "asked to redo" : WhyRun(row, p.second, in, o, campaignDir, refreshed);
+        if (!why.empty()) {
+            choice.toRun.push_back(p.first);
+        } else if (refreshed.packet_signature != row.packet_signature ||
+                   refreshed.products_signature != row.products_signature) {
             row = refreshed;
             choice.changed.push_back(&row);
         }
     }
     // Days of the catalog that the archive or list no longer holds.
     for (auto& kv : days)
-        if (!planned.count(kv.first) && kv.second.Get(C_outcome) != "missing") {
-            kv.second.Set(C_outcome, "missing");
-            kv.second.Set(C_reason, "no longer in the " + std::string(o.archive.empty() ? "list" : "archive"));
+        if (!planned.count(kv.first) && !kv.second.Is(Outcome::Missing)) {
+            kv.second.outcome = Outcome::Missing;
+            kv.second.reason = "no longer in the " + std::string(o.archive.empty() ? "list" : "archive");
             choice.changed.push_back(&kv.second);
         }
     return choice;
 }
 
-Plan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
-              const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned)
+RunPlan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
+                 const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned)
 {
-    Plan plan;
-    plan.settings = {{"run_id", std::to_string(runId)}, {"campaign", campaignDir},
-                     {"satellite", in.satellite}, {"config", campaignDir + "/run/configfile"},
-                     {"config_source", in.configSource}, {"config_sha256", in.configHash},
-                     {"versions", in.versions}, {"versions_sha256", in.versionsHash},
-                     {"max_element_age", in.ageText},
-                     {"exports", o.exports ? "yes" : "no"}, {"plots", o.plots ? "yes" : "no"},
-                     {"engine", o.engine}, {"trokproc", in.trokproc}, {"qlrdump", in.qlrdump},
-                     {"qlrplot", in.qlrplot}, {"elements", campaignDir + "/run/elements.tle"},
-                     {"history", in.historyPath}, {"days_per_task", std::to_string(o.daysPerTask)}};
+    RunPlan plan;
+    // The run, the satellite, the configuration (the run's copy), the
+    // programs' versions, what each day does, the programs, the element sets.
+    plan.settings = RunSettings{runId, campaignDir, in.satellite,
+                                campaignDir + "/run/configfile", in.configSource, in.configHash,
+                                in.versions, in.versionsHash,
+                                o.maxElementAge, o.exports, o.plots, o.engine,
+                                in.trokproc, in.qlrdump, in.qlrplot,
+                                campaignDir + "/run/elements.tle", in.historyPath, o.daysPerTask};
     for (const std::string& d : toRun) plan.days.emplace_back(d, planned.at(d));
     return plan;
 }

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "campaign_catalog.h"
 #include "campaign_elements.h"
+#include "campaign_record.h"
 #include "campaign_run.h"
-#include "campaign_task.h"
+#include "campaign_run_plan.h"
 
 // The planning of `trokcampaign run`: the days of the archive or list, the
 // inputs all days share, which days must run, and the plan the tasks read.
@@ -40,18 +40,18 @@ std::map<std::string, std::string> PlannedDays(const RunOptions& o);
 // What the planning decides for the catalog's `days`.
 struct DayChoice {
     std::vector<std::string> toRun;   // the days to run, in order
-    std::vector<DayRow*> changed;     // rows changed without a run: missing days, products re-signed
+    std::vector<DayRecord*> changed;  // rows changed without a run: missing days, products re-signed
 };
 
 // The days that are new, out of date or asked for with --redo; the others
 // are brought up to date in `days` without a run. Throws Failure.
 DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
-                     std::map<std::string, DayRow>& days, const std::string& campaignDir);
+                     std::map<std::string, DayRecord>& days, const std::string& campaignDir);
 
 // The plan of run `runId` that its tasks read: the run's settings and its
 // days with their packet files.
-Plan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
-              const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned);
+RunPlan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
+                 const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned);
 
 } // namespace campaign
 

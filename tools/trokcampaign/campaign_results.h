@@ -19,18 +19,18 @@ namespace campaign {
 struct RunState {
     std::string campaignDir;
     long long runId = -1;
-    std::vector<DayRow*> finished;                                 // in the order they finished
-    std::map<std::string, std::vector<Catalog::Node>> nodesOf;     // their node offsets
-    size_t stored = 0;                                             // finished days already stored
+    std::vector<DayRecord*> finished;                        // in the order they finished
+    std::map<std::string, std::vector<Node>> nodesOf;        // their node offsets
+    size_t stored = 0;                                       // finished days already stored
     std::chrono::steady_clock::time_point lastStore = std::chrono::steady_clock::now();
 };
 
-// The day's result of run `runId`, read into `row`; false when the day has
+// The day's result of the run, read into `record`; false when the day has
 // none (its task ended before it, or the result is of an earlier run).
-bool TakeResult(RunState& st, const std::string& day, DayRow& row);
+bool TakeResult(RunState& st, const std::string& day, DayRecord& record);
 
-// `row` as a day of this run that was stopped before its result, and why.
-void MarkStopped(RunState& st, DayRow& row, const std::string& day, const std::string& packet,
+// `record` as a day of this run that was stopped before its result, and why.
+void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
                  const std::string& reason);
 
 // The finished days go to the catalog every few seconds (or now), so that a
@@ -39,8 +39,8 @@ void StoreFinished(Catalog& catalog, RunState& st, bool now);
 
 // The end of a run: the checks between days, every changed row and the
 // node offsets into the catalog at once, and the report. Throws Failure.
-void CompleteRun(Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st,
-                 const std::vector<DayRow*>& changed, const std::map<std::string, std::string>& settings);
+void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunState& st,
+                 const std::vector<DayRecord*>& changed, const CampaignSettings& settings);
 
 // Progress on standard error: one line kept up to date on a terminal,
 // otherwise a line per day.
@@ -49,7 +49,7 @@ class Progress
 public:
     explicit Progress(size_t days);
     // A day has finished.
-    void Day(const DayRow& row);
+    void Day(const DayRecord& record);
     // The terminal's line again (with a line break when `last`).
     void Line(bool last);
 

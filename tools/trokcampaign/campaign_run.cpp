@@ -9,15 +9,18 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "campaign_catalog.h"
+#include "campaign_driver.h"
 #include "campaign_elements.h"
 #include "campaign_failure.h"
+#include "campaign_foldin.h"
 #include "campaign_local.h"
 #include "campaign_plan.h"
 #include "campaign_results.h"
+#include "campaign_run_plan.h"
 #include "campaign_slurm.h"
-#include "campaign_task.h"
 #include "platform/atomic_stream.h"
 #include "platform/make_dirs.h"
 #include "platform/path_names.h"
@@ -55,21 +58,22 @@ std::string HoldCampaign(const RunOptions& o)
     return campaignDir;
 }
 
-void OpenCatalog(const std::string& campaignDir, Catalog& catalog, std::map<std::string, DayRow>& days)
+void OpenCatalog(const std::string& campaignDir, Catalog& catalog, std::map<std::string, DayRecord>& days)
 {
     std::string error;
-    if (!catalog.Open(campaignDir + "/catalog.sqlite", true, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+    if (!catalog.Open(campaignDir + "/catalog.sqlite", CatalogAccess::Create, error))
+        Fail(campaignDir + "/catalog.sqlite: " + error);
     if (!catalog.LoadDays(days, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
 }
 
 // A Slurm job of an earlier run (run --no-wait) is folded in first; one
 // still in the queue keeps this run out.
 void FoldInEarlierJob(const RunOptions& o, const std::string& campaignDir, Catalog& catalog,
-                      std::map<std::string, DayRow>& days)
+                      std::map<std::string, DayRecord>& days)
 {
     SlurmView pending;
     std::string error;
-    if (!ReconcileSlurm(catalog, campaignDir, days, true, pending, error))
+    if (!FoldInSlurmJob(catalog, campaignDir, days, true, pending, error))
         Fail(campaignDir + ": the Slurm job of the last run: " + error);
     if (pending.active)
         Fail(campaignDir + ": Slurm job " + pending.jobId + " of an earlier run is still running (" +
@@ -79,8 +83,8 @@ void FoldInEarlierJob(const RunOptions& o, const std::string& campaignDir, Catal
 
 // The run's element sets and configuration for its tasks, and the
 // campaign's settings into the catalog; the settings the report shows.
-std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunInputs& in,
-                                                const std::string& campaignDir, Catalog& catalog)
+CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const std::string& campaignDir,
+                              Catalog& catalog)
 {
     std::string setsText, error;
     for (const ElementSet& s : in.history.sets) setsText += ElementFileText(in.satellite, s);
@@ -97,36 +101,39 @@ std::map<std::string, std::string> RecordInputs(const RunOptions& o, const RunIn
         }
         again.push_back(o.argv[i]);
     }
-    std::map<std::string, std::string> settings = {
-        {"archive", o.archive.empty() ? "" : platform::AbsolutePath(o.archive)},
-        {"list", o.list.empty() ? "" : platform::AbsolutePath(o.list)},
-        {"elements", in.historyPath}, {"config", in.configSource}, {"satellite", in.satellite},
-        {"max_element_age", in.ageText}, {"command", toolkit::ShellCommand(again)},
-        {"exports", o.exports ? "yes" : "no"}, {"plots", o.plots ? "yes" : "no"}};
-    if (!catalog.SetSettings(settings, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
-    return settings;
+    CampaignSettings s;
+    s.archive = o.archive.empty() ? "" : platform::AbsolutePath(o.archive);
+    s.list = o.list.empty() ? "" : platform::AbsolutePath(o.list);
+    s.elements = in.historyPath;
+    s.config = in.configSource;
+    s.satellite = in.satellite;
+    s.max_element_age = in.ageText;
+    s.command = toolkit::ShellCommand(again);
+    s.exports = o.exports ? "yes" : "no";
+    s.plots = o.plots ? "yes" : "no";
+    if (!catalog.StoreSettings(s, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+    return s;
 }
 
 // The run's rows into the catalog: a run that is done or stopped is
 // complete (checks between days, every changed row, the report); of one
 // whose Slurm job runs on, what has finished and what the planning changed.
-void StoreRun(Catalog& catalog, std::map<std::string, DayRow>& days, RunState& st,
-              const std::vector<DayRow*>& changed, const std::map<std::string, std::string>& settings,
-              const std::string& status)
+void StoreRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunState& st,
+              const std::vector<DayRecord*>& changed, const CampaignSettings& settings, const std::string& status)
 {
     if (status != "submitted") {
         CompleteRun(catalog, days, st, changed, settings);
         return;
     }
     StoreFinished(catalog, st, true);
-    std::vector<const DayRow*> rows(changed.begin(), changed.end());
+    std::vector<const DayRecord*> rows(changed.begin(), changed.end());
     std::string error;
     if (!catalog.StoreDays(rows, st.nodesOf, error)) Fail(st.campaignDir + "/catalog.sqlite: " + error);
 }
 
 // The run's row in the catalog closed with its counts and costs, and the
 // exit status: 128 + the signal when stopped, 1 when days are not ok.
-int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, DayRow>& days, const RunState& st,
+int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, DayRecord>& days, const RunState& st,
            size_t planned, std::string status, std::chrono::steady_clock::time_point runStart)
 {
     struct rusage usage;
@@ -144,13 +151,30 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
     }
     if (status == "submitted") return 0;
     size_t notOk = 0;
-    for (const auto& kv : days) notOk += kv.second.Get(C_outcome) != "ok";
+    for (const auto& kv : days) notOk += !kv.second.Is(Outcome::Ok);
     if (notOk) {
         toolkit::Say(std::to_string(notOk) + " of " + std::to_string(days.size()) +
                      " days are not ok (trokcampaign status " + toolkit::ShellQuote(o.out) + ")");
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+namespace {
+
+// The engine the options ask for.
+std::unique_ptr<Engine> MakeEngine(const RunOptions& o, const RunInputs& in, Catalog& catalog, long long runId,
+                                   const std::string& campaignDir)
+{
+    if (o.engine == "local") return std::make_unique<LocalEngine>(in.pgsentry, o.jobs, o.timeout);
+    auto submitted = [&catalog, runId, campaignDir](const std::string& jobId) {
+        std::string error;
+        if (!catalog.SetRunJob(runId, jobId, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+    };
+    return std::make_unique<SlurmEngine>(
+        SlurmSubmission{in.arrayScript, in.pgsentry, o.jobs, o.timeout, o.noWait, o.out, submitted});
 }
 
 } // namespace
@@ -167,10 +191,10 @@ int RunCampaign(const RunOptions& o)
         const RunInputs in = ReadInputs(o);
         const std::map<std::string, std::string> planned = PlannedDays(o);
         Catalog catalog;
-        std::map<std::string, DayRow> days;
+        std::map<std::string, DayRecord> days;
         OpenCatalog(campaignDir, catalog, days);
         FoldInEarlierJob(o, campaignDir, catalog, days);
-        const std::map<std::string, std::string> settings = RecordInputs(o, in, campaignDir, catalog);
+        const CampaignSettings settings = RecordInputs(o, in, campaignDir, catalog);
         const DayChoice choice = ChooseDays(o, in, planned, days, campaignDir);
 
         RunState st;
@@ -178,15 +202,15 @@ int RunCampaign(const RunOptions& o)
         std::string error;
         st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), error);
         if (st.runId < 0) Fail(campaignDir + "/catalog.sqlite: " + error);
-        const Plan plan = TaskPlan(o, in, campaignDir, st.runId, choice.toRun, planned);
+        const RunPlan plan = TaskPlan(o, in, campaignDir, st.runId, choice.toRun, planned);
         if (!platform::WriteFileAtomically(PlanPath(campaignDir), PlanText(plan), error))
             Fail(PlanPath(campaignDir) + ": cannot write: " + error);
 
         std::string status = "done";
-        if (o.engine == "local" && !plan.days.empty()) RunLocal(o, in.pgsentry, plan, catalog, days, st);
-        else if (o.engine == "slurm" && !plan.days.empty())
-            status = RunSlurm(o, in.arrayScript, in.pgsentry, plan, catalog, days, st);
-
+        if (!plan.days.empty()) {
+            const std::unique_ptr<Engine> engine = MakeEngine(o, in, catalog, st.runId, campaignDir);
+            status = DriveRun(*engine, plan, catalog, days, st);
+        }
         StoreRun(catalog, days, st, choice.changed, settings, status);
         return EndRun(o, catalog, days, st, plan.days.size(), status, runStart);
     } catch (const Failure& f) {

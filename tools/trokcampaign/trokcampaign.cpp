@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "campaign_commands.h"
 #include "campaign_days.h"
-#include "campaign_report.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "platform/exit_cleanup.h"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "toolkit/cli/json.h"
+#include "toolkit/cli/json_writer.h"
 #include "toolkit/cli/shell_quote.h"
 
 namespace {
@@ -31,6 +32,40 @@ TEST(Json, ReadsWhatTheCheckWritesAndSaysWhereItStops)
         EXPECT_FALSE(toolkit::ParseJson(bad.first, v, error)) << bad.first;
         EXPECT_EQ(error, bad.second) << bad.first;
     }
+}
+
+// Blocks on lines of their own, indented by the blocks they stand in;
+// inline containers on one line; what the reader reads back.
+TEST(JsonWriter, BlocksAndLinesAsTheManifestAndStatusLayThemOut)
+{
+    toolkit::JsonWriter w;
+    w.Object(true).Key("day").String("2026-06-01").Key("inputs").Object(true);
+    w.Key("packet").Object().Key("size").Int(120).Key("age").Fixed(0.243, 4).End().End();
+    w.Key("none").Array(true).End().Key("commands").Array(true).String("a b").String("c\"d").End();
+    w.Key("n").Number(1056153630.216091).Key("inf").Number(1.0 / 0.0).Key("yes").Bool(true).End();
+    EXPECT_EQ(w.Text(), "{\n"
+                        "  \"day\": \"2026-06-01\",\n"
+                        "  \"inputs\": {\n"
+                        "    \"packet\": {\"size\": 120, \"age\": 0.2430}\n"
+                        "  },\n"
+                        "  \"none\": [],\n"
+                        "  \"commands\": [\n"
+                        "    \"a b\",\n"
+                        "    \"c\\\"d\"\n"
+                        "  ],\n"
+                        "  \"n\": 1056153630.216091,\n"
+                        "  \"inf\": null,\n"
+                        "  \"yes\": true\n"
+                        "}");
+    toolkit::Json v;
+    std::string error;
+    ASSERT_TRUE(toolkit::ParseJson(w.Text(), v, error)) << error;
+    EXPECT_EQ(v.Find("n")->number, 1056153630.216091);
+    EXPECT_EQ(v.Find("commands")->items.at(1).text, "c\"d");
+    // An inline object holding a block: the block's items at its own depth.
+    toolkit::JsonWriter status;
+    status.Object().Key("days").Array(true).Object().Key("a").Null().End().End().End();
+    EXPECT_EQ(status.Text(), "{\"days\": [\n  {\"a\": null}\n]}");
 }
 
 TEST(ShellQuote, PlainWordsStayAndEveryOtherIsQuotedWhole)

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "hex_bytes.h"
 #include "toolkit/packets/mil1750.h"
 #include "toolkit/packets/packetbuilder.h"
 #include "vn_proc_FormatConvert.h"
@@ -14,19 +15,9 @@ using namespace toolkit;
 
 namespace {
 
-std::string EP(double v)
-{
-    char b[6];
-    Mil1750EncodeEP(v, b);
-    return std::string(b, 6);
-}
+std::string EP(double v) { return EncodedBytes<6>(Mil1750EncodeEP, v); }
 
-std::string FP(double v)
-{
-    char b[4];
-    Mil1750EncodeFP(v, b);
-    return std::string(b, 4);
-}
+std::string FP(double v) { return EncodedBytes<4>(Mil1750EncodeFP, v); }
 
 std::string Hex(const std::string& bytes)
 {

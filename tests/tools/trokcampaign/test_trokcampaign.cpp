@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "campaign_archive.h"
@@ -29,17 +31,17 @@
 #include "toolkit/cli/text.h"
 #include "toolkit/hashing/sha256.h"
 
-using campaign::DayRow;
+using campaign::DayRecord;
 
 namespace {
 
 // The catalog's days of a campaign.
-std::map<std::string, DayRow> Days(const std::string& campaignDir)
+std::map<std::string, DayRecord> Days(const std::string& campaignDir)
 {
     campaign::Catalog catalog;
-    std::map<std::string, DayRow> days;
+    std::map<std::string, DayRecord> days;
     std::string error;
-    EXPECT_TRUE(catalog.Open(campaignDir + "/catalog.sqlite", false, error)) << error;
+    EXPECT_TRUE(catalog.Open(campaignDir + "/catalog.sqlite", campaign::CatalogAccess::Existing, error)) << error;
     EXPECT_TRUE(catalog.LoadDays(days, error)) << error;
     return days;
 }
@@ -97,20 +99,20 @@ TEST(CampaignCatalog, AnEarlierCatalogGainsTheNewColumns)
 
     campaign::Catalog catalog;
     std::string error;
-    ASSERT_TRUE(catalog.Open(path, true, error)) << error;
-    std::map<std::string, DayRow> days;
+    ASSERT_TRUE(catalog.Open(path, campaign::CatalogAccess::Create, error)) << error;
+    std::map<std::string, DayRecord> days;
     ASSERT_TRUE(catalog.LoadDays(days, error)) << error;
     ASSERT_EQ(days.size(), 1u);
-    EXPECT_EQ(days["2026-06-21"].Get(campaign::C_outcome), "ok");
-    EXPECT_FALSE(days["2026-06-21"].v[campaign::C_node_hazards].has_value());
+    EXPECT_EQ(days["2026-06-21"].OutcomeText(), "ok");
+    EXPECT_FALSE(days["2026-06-21"].node_hazards.has_value());
     // The new columns take values, and nodes their record.
-    days["2026-06-21"].SetInt(campaign::C_first_orbit_numbering, 1);
+    days["2026-06-21"].first_orbit_numbering = 1;
     ASSERT_TRUE(catalog.StoreDays({&days["2026-06-21"]}, {{"2026-06-21", {{10001, 2005, -0.272, true}}}}, error))
         << error;
     ASSERT_TRUE(catalog.BeginRun("slurm", "trokcampaign run", error) > 0) << error;
-    std::map<std::string, DayRow> again;
+    std::map<std::string, DayRecord> again;
     ASSERT_TRUE(catalog.LoadDays(again, error)) << error;
-    EXPECT_EQ(again["2026-06-21"].Num(campaign::C_first_orbit_numbering), 1);
+    EXPECT_EQ(again["2026-06-21"].first_orbit_numbering.value_or(0), 1);
 }
 
 // A set of catalogue number `catalog` with its epoch `day` days into 2026.
@@ -192,7 +194,7 @@ TEST(Trokcampaign, ArchiveDaysEndWithTheRightOutcomesAndReasons)
     const CampaignRun& run = BaseCampaign();
     EXPECT_EQ(run.result.status, 1) << run.result.err;
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRow> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = Days(run.dir);
     ASSERT_EQ(days.size(), 20u);
     const std::map<int, std::pair<std::string, std::string>> notOk = {
         {3, {"input-refused", "trokproc refused the input (status 255): Packet File Read Error"}},
@@ -204,23 +206,23 @@ TEST(Trokcampaign, ArchiveDaysEndWithTheRightOutcomesAndReasons)
         {18, {"no-elements", "lies 9.38 days"}},
     };
     for (int i = 0; i < 20; ++i) {
-        const DayRow& row = days.at(a.days[i]);
+        const DayRecord& row = days.at(a.days[i]);
         auto it = notOk.find(i);
         if (it == notOk.end()) {
-            EXPECT_EQ(row.Get(campaign::C_outcome), "ok") << a.days[i] << ": " << row.Get(campaign::C_reason);
+            EXPECT_EQ(row.OutcomeText(), "ok") << a.days[i] << ": " << row.reason.value_or("");
             // Products named by day, hashed as they are on disk, counted as
             // qlrdump counts them.
             const std::string eph = run.dir + "/days/" + a.days[i] + "/" + a.days[i] + ".eph";
-            EXPECT_EQ(row.Get(campaign::C_eph_path), "days/" + a.days[i] + "/" + a.days[i] + ".eph");
-            EXPECT_EQ(row.Get(campaign::C_eph_sha256), toolkit::Sha256Hex(ReadFile(eph)));
+            EXPECT_EQ(row.eph_path.value_or(""), "days/" + a.days[i] + "/" + a.days[i] + ".eph");
+            EXPECT_EQ(row.eph_sha256.value_or(""), toolkit::Sha256Hex(ReadFile(eph)));
             const std::string summary = RunProgram({QLRDUMP_PATH, "--summary", eph}).out;
-            EXPECT_EQ(row.Num(campaign::C_records), SummaryNumber(summary, "records")) << a.days[i];
-            EXPECT_EQ(row.Num(campaign::C_repaired_points), SummaryNumber(summary, "repaired points")) << a.days[i];
-            EXPECT_EQ(row.Num(campaign::C_large_gaps), SummaryNumber(summary, "large gaps")) << a.days[i];
+            EXPECT_EQ(row.records.value_or(0), SummaryNumber(summary, "records")) << a.days[i];
+            EXPECT_EQ(row.repaired_points.value_or(0), SummaryNumber(summary, "repaired points")) << a.days[i];
+            EXPECT_EQ(row.large_gaps.value_or(0), SummaryNumber(summary, "large gaps")) << a.days[i];
         } else {
-            EXPECT_EQ(row.Get(campaign::C_outcome), it->second.first) << a.days[i];
-            EXPECT_NE(row.Get(campaign::C_reason).find(it->second.second), std::string::npos)
-                << a.days[i] << ": " << row.Get(campaign::C_reason);
+            EXPECT_EQ(row.OutcomeText(), it->second.first) << a.days[i];
+            EXPECT_NE(row.reason.value_or("").find(it->second.second), std::string::npos)
+                << a.days[i] << ": " << row.reason.value_or("");
         }
     }
     // The manifest names every input with its hash and the commands run.
@@ -234,7 +236,7 @@ TEST(Trokcampaign, EachDayGetsTheLatestElementSetBeforeItsData)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRow> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = Days(run.dir);
     // The history's epochs (day of 2026, from its lines): 999 172.757
     // (06-21 18:10), 1000 174.448, 1001 175.852, 1002 177.695, 1003 178.960,
     // 1004 180.617, then none until 1005 190.217 (07-09 05:12). Day 0 takes
@@ -247,14 +249,14 @@ TEST(Trokcampaign, EachDayGetsTheLatestElementSetBeforeItsData)
                             1.383, -1, 3.383, 4.383, 5.383, 6.383, 7.383, 8.383, 9.383, 0.783};
     for (int i = 0; i < 20; ++i) {
         if (expected[i] < 0) continue;
-        const DayRow& row = days.at(a.days[i]);
-        EXPECT_EQ(row.Num(campaign::C_element_number), expected[i]) << a.days[i];
-        EXPECT_NEAR(row.Num(campaign::C_element_age_days), age[i], 0.002) << a.days[i];
-        if (row.Get(campaign::C_outcome) == "ok") {
+        const DayRecord& row = days.at(a.days[i]);
+        EXPECT_EQ(row.element_number.value_or(0), expected[i]) << a.days[i];
+        EXPECT_NEAR(row.element_age_days.value_or(0), age[i], 0.002) << a.days[i];
+        if (row.OutcomeText() == "ok") {
             // The set written beside the products is the one used.
             const std::string tle = ReadFile(run.dir + "/days/" + a.days[i] + "/" + a.days[i] + ".tle");
-            EXPECT_EQ(tle, "VORN\n" + row.Get(campaign::C_element_line1) + "\n" +
-                               row.Get(campaign::C_element_line2) + "\n");
+            EXPECT_EQ(tle, "VORN\n" + row.element_line1.value_or("") + "\n" +
+                               row.element_line2.value_or("") + "\n");
         }
     }
 }
@@ -263,7 +265,7 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRow> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = Days(run.dir);
     // Day 6's set has omega + M of 360 degrees or more (by hand), its
     // neighbours' sets not: its numbers run one higher than both neighbours'.
     const std::map<int, std::string> expected = {
@@ -274,11 +276,11 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
         {14, "ok"}, {15, "ok"}, {19, "the day before is no-elements"},
     };
     for (const auto& e : expected) {
-        const DayRow& row = days.at(a.days[e.first]);
-        const std::string c = row.Get(campaign::C_continuity);
-        const DayRow& before = days.at(a.days[e.first - (e.first ? 1 : 0)]);
-        const long long first = static_cast<long long>(row.Num(campaign::C_first_orbit));
-        const long long last = static_cast<long long>(before.Num(campaign::C_last_orbit));
+        const DayRecord& row = days.at(a.days[e.first]);
+        const std::string c = row.continuity.value_or("");
+        const DayRecord& before = days.at(a.days[e.first - (e.first ? 1 : 0)]);
+        const long long first = static_cast<long long>(row.first_orbit.value_or(0));
+        const long long last = static_cast<long long>(before.last_orbit.value_or(0));
         if (e.second.find("omega") == std::string::npos) {
             EXPECT_EQ(c, e.second) << a.days[e.first];
         } else {
@@ -290,7 +292,7 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
             // The day continues the revolution under way at midnight, or
             // begins with the next one; one second after the day before.
             EXPECT_TRUE(first == last || first == last + 1) << a.days[e.first] << ": " << last << " then " << first;
-            EXPECT_NEAR(row.Num(campaign::C_step_s), 1.0, 0.1) << a.days[e.first];
+            EXPECT_NEAR(row.step_s.value_or(0), 1.0, 0.1) << a.days[e.first];
         }
     }
     // The node offsets of the check: the largest of each day and the orbits
@@ -298,12 +300,12 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
     // its set's node, warned by the check; no crossing of this drifting orbit
     // comes before its node in the days after a set's epoch).
     for (int i : {0, 1, 5, 13}) {
-        const DayRow& row = days.at(a.days[i]);
-        EXPECT_TRUE(row.Has(campaign::C_max_node_offset_s)) << a.days[i];
-        EXPECT_EQ(row.Num(campaign::C_node_hazards, -1), 0) << a.days[i];
+        const DayRecord& row = days.at(a.days[i]);
+        EXPECT_TRUE(row.max_node_offset_s.has_value()) << a.days[i];
+        EXPECT_EQ(row.node_hazards.value_or(-1), 0) << a.days[i];
     }
-    EXPECT_EQ(days.at(a.days[0]).Num(campaign::C_first_orbit_numbering), 1);
-    EXPECT_NE(days.at(a.days[0]).Get(campaign::C_numbering_warnings).find("carries the next revolution's number"),
+    EXPECT_EQ(days.at(a.days[0]).first_orbit_numbering.value_or(0), 1);
+    EXPECT_NE(days.at(a.days[0]).numbering_warnings.value_or("").find("carries the next revolution's number"),
               std::string::npos);
     const std::string status = RunProgram({TROKCAMPAIGN_PATH, "status", run.dir}).out;
     EXPECT_NE(status.find(a.days[6] + " continuity: orbit numbers jump"), std::string::npos) << status;
@@ -337,9 +339,9 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
                                           a.history, "--out", dir + "/c", "-j", "2"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::map<std::string, DayRow> first = Days(dir + "/c");
+    const std::map<std::string, DayRecord> first = Days(dir + "/c");
     ASSERT_EQ(first.size(), 4u);
-    EXPECT_EQ(first.at(a.days[7]).Get(campaign::C_outcome), "check-failed");
+    EXPECT_EQ(first.at(a.days[7]).OutcomeText(), "check-failed");
 
     // Nothing changed: no day runs, no product is touched.
     auto signature = [&](const std::string& day) {
@@ -351,9 +353,9 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find(a.days[6] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRow> second = Days(dir + "/c");
+    const std::map<std::string, DayRecord> second = Days(dir + "/c");
     for (const auto& kv : first)
-        EXPECT_EQ(second.at(kv.first).Get(campaign::C_run_id), kv.second.Get(campaign::C_run_id)) << kv.first;
+        EXPECT_EQ(second.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1)) << kv.first;
     EXPECT_EQ(signature(a.days[6]), before6);
 
     // The damaged file replaced by a sound one: that day alone runs again.
@@ -362,26 +364,26 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(a.days[7] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRow> third = Days(dir + "/c");
+    const std::map<std::string, DayRecord> third = Days(dir + "/c");
     for (const auto& kv : first) {
         if (kv.first == a.days[7]) {
-            EXPECT_NE(third.at(kv.first).Get(campaign::C_run_id), kv.second.Get(campaign::C_run_id));
-            EXPECT_EQ(third.at(kv.first).Get(campaign::C_outcome), "ok");
+            EXPECT_NE(third.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1));
+            EXPECT_EQ(third.at(kv.first).OutcomeText(), "ok");
         } else {
-            EXPECT_EQ(third.at(kv.first).Get(campaign::C_run_id), kv.second.Get(campaign::C_run_id)) << kv.first;
+            EXPECT_EQ(third.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1)) << kv.first;
         }
     }
     EXPECT_EQ(signature(a.days[6]), before6);
     // The day after it now continues it.
-    EXPECT_EQ(third.at(a.days[8]).Get(campaign::C_continuity), "ok");
+    EXPECT_EQ(third.at(a.days[8]).continuity.value_or(""), "ok");
 
     // A product gone: that day alone runs again.
     ASSERT_EQ(unlink((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str()), 0);
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRow> fourth = Days(dir + "/c");
+    const std::map<std::string, DayRecord> fourth = Days(dir + "/c");
     for (const auto& kv : third)
-        EXPECT_EQ(fourth.at(kv.first).Get(campaign::C_run_id) != kv.second.Get(campaign::C_run_id), kv.first == a.days[8])
+        EXPECT_EQ(fourth.at(kv.first).run_id.value_or(-1) != kv.second.run_id.value_or(-1), kv.first == a.days[8])
             << kv.first;
     EXPECT_EQ(access((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str(), R_OK), 0);
 }
@@ -406,13 +408,13 @@ TEST(Trokcampaign, ASetWhoseEpochIsTheFirstPacketIsChosenAgain)
                                           dir + "/history.tle", "--out", dir + "/c"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRow> first = Days(dir + "/c");
-    for (const auto& kv : first) EXPECT_EQ(kv.second.Num(campaign::C_element_age_days, -1), 0) << kv.first;
+    const std::map<std::string, DayRecord> first = Days(dir + "/c");
+    for (const auto& kv : first) EXPECT_EQ(kv.second.element_age_days.value_or(-1), 0) << kv.first;
     r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     for (const auto& kv : Days(dir + "/c"))
-        EXPECT_EQ(kv.second.Get(campaign::C_run_id), first.at(kv.first).Get(campaign::C_run_id)) << kv.first;
+        EXPECT_EQ(kv.second.run_id.value_or(-1), first.at(kv.first).run_id.value_or(-1)) << kv.first;
 }
 
 // Time and orbit numbers between consecutive days, on rows made up for it:
@@ -426,28 +428,24 @@ struct MadeUpDay {
     int firstNumbering, lastNumbering;
 };
 
-DayRow MadeUpRow(const std::string& name, const MadeUpDay& d)
+DayRecord MadeUpRow(const std::string& name, const MadeUpDay& d)
 {
     std::vector<double> v(13, 0.0);
     v[0] = 2 * 3.141592653589793 / (1000.0 / 60.0);
     if (d.highSet) v[4] = v[5] = 3.5;   // radians
     std::string l1, l2;
     noradelements(v).Get(l1, l2);
-    DayRow r;
-    r.Set(campaign::C_day, name);
-    r.Set(campaign::C_outcome, "ok");
-    r.SetNum(campaign::C_first_packet_tai93, d.first, 3);
-    r.SetNum(campaign::C_last_packet_tai93, d.last, 3);
-    r.SetInt(campaign::C_first_orbit, d.firstOrbit);
-    r.SetInt(campaign::C_last_orbit, d.lastOrbit);
-    r.SetNum(campaign::C_first_node_tai93, d.firstNode, 3);
-    r.SetNum(campaign::C_last_node_tai93, d.lastNode, 3);
-    r.SetNum(campaign::C_first_crossing_tai93, d.firstCrossing, 3);
-    r.SetNum(campaign::C_last_crossing_tai93, d.lastCrossing, 3);
-    r.SetInt(campaign::C_first_orbit_numbering, d.firstNumbering);
-    r.SetInt(campaign::C_last_orbit_numbering, d.lastNumbering);
-    r.Set(campaign::C_element_line1, l1);
-    r.Set(campaign::C_element_line2, l2);
+    DayRecord r;
+    r.day = name;
+    r.outcome = campaign::Outcome::Ok;
+    // The day's first and last of each.
+    std::tie(r.first_packet_tai93, r.last_packet_tai93) = std::make_pair(d.first, d.last);
+    std::tie(r.first_orbit, r.last_orbit) = std::make_pair(d.firstOrbit, d.lastOrbit);
+    std::tie(r.first_node_tai93, r.last_node_tai93) = std::make_pair(d.firstNode, d.lastNode);
+    std::tie(r.first_crossing_tai93, r.last_crossing_tai93) =
+        std::make_pair(campaign::Finite(d.firstCrossing), campaign::Finite(d.lastCrossing));
+    std::tie(r.first_orbit_numbering, r.last_orbit_numbering) = std::make_pair(d.firstNumbering, d.lastNumbering);
+    std::tie(r.element_line1, r.element_line2) = std::make_pair(l1, l2);
     return r;
 }
 
@@ -492,11 +490,11 @@ TEST(CampaignContinuity, HolesOverlapsAndOrbitNumbersWithTheirCauses)
         {before, "2026-01-03", {86401, 172000, 186, 171000, 86000, 171000, none, none, false, 0, 0}, "first day"},
     };
     for (const auto& c : cases) {
-        std::map<std::string, DayRow> days;
+        std::map<std::string, DayRecord> days;
         days["2026-01-01"] = MadeUpRow("2026-01-01", c.dayBefore);
         days[c.name] = MadeUpRow(c.name, c.day);
         campaign::CrossDayChecks(days);
-        const std::string got = days[c.name].Get(campaign::C_continuity);
+        const std::string got = days[c.name].continuity.value_or("");
         if (c.continuity == "ok" || c.continuity == "first day") EXPECT_EQ(got, c.continuity);
         else EXPECT_NE(got.find(c.continuity), std::string::npos) << got;
     }
@@ -536,11 +534,11 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     ASSERT_TRUE(WIFEXITED(ws));
     EXPECT_EQ(WEXITSTATUS(ws), 128 + SIGTERM);
     EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
-    std::map<std::string, DayRow> days = Days(dir + "/c");
+    std::map<std::string, DayRecord> days = Days(dir + "/c");
     EXPECT_EQ(days.count(a.days[14]), 0u) << "a day started after the stop";
     ASSERT_EQ(days.count(a.days[12]), 1u);
-    EXPECT_EQ(days.at(a.days[12]).Get(campaign::C_outcome), "stopped");
-    const std::string reason = days.at(a.days[12]).Get(campaign::C_reason);
+    EXPECT_EQ(days.at(a.days[12]).OutcomeText(), "stopped");
+    const std::string reason = days.at(a.days[12]).reason.value_or("");
     EXPECT_EQ(reason, "stopped at the time limit (SIGTERM) while trokproc ran");
     const ProgramResult find = RunProgram({"/usr/bin/find", dir + "/c/days", "-name", "*.trokproc-tmp"});
     EXPECT_EQ(find.out, "") << "temporary files left";
@@ -548,7 +546,7 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     const ProgramResult again = RunProgram(cmd);
     EXPECT_EQ(again.status, 0) << again.err;
     days = Days(dir + "/c");
-    for (int i : {12, 13, 14}) EXPECT_EQ(days.at(a.days[i]).Get(campaign::C_outcome), "ok") << a.days[i];
+    for (int i : {12, 13, 14}) EXPECT_EQ(days.at(a.days[i]).OutcomeText(), "ok") << a.days[i];
 }
 
 TEST(Trokcampaign, SameInputsGiveByteIdenticalProductsAndExports)

@@ -43,6 +43,7 @@ std::vector<NodeOffset> NodeOffsets(const Product& eph)
         n.orbit = k;
         n.number = o.orbitNo;
         n.record = starts[k];
+        n.crossingTai93 = eph.records[starts[k]].tai93;
         const double turns = std::round(raw / period);
         n.offset = raw - turns * period;
         n.numbering = -static_cast<int>(turns);
@@ -51,27 +52,48 @@ std::vector<NodeOffset> NodeOffsets(const Product& eph)
     return out;
 }
 
+bool FirstOrbitNumbering(const Product& eph, const std::vector<NodeOffset>& offsets, int& numbering)
+{
+    if (offsets.empty() || offsets[0].orbit != 1) return false;
+    const long long right = static_cast<long long>(offsets[0].number) - offsets[0].numbering - 1;
+    const long long first = eph.orbits[0].orbitNo;
+    numbering = first > right ? 1 : first < right ? -1 : 0;
+    return true;
+}
+
+double SetNumbering::ArgpPlusMeanDeg() const { return argpPlusMeanRad * 360.0 / kTwoPi; }
+
+bool SetNumbering::CountsHigh() const { return argpPlusMeanRad >= kTwoPi; }
+
+SetNumbering NumberingOfSet(const std::vector<double>& elements, double epochTai93)
+{
+    SetNumbering n;
+    n.countNodeTai93 = epochTai93;
+    if (elements.size() < 6) return n;
+    n.argpPlusMeanRad = elements[4] + elements[5];
+    const double radPerSecond = elements[0] / 60.0;
+    if (radPerSecond > 0) {
+        n.periodSeconds = kTwoPi / radPerSecond;
+        n.countNodeTai93 = epochTai93 - n.argpPlusMeanRad / radPerSecond;
+    }
+    return n;
+}
+
 void CheckOrbitNumbers(const Product& eph, const CheckOptions& options,
                        std::vector<CheckFinding>& out)
 {
     size_t count = 0;
     const std::vector<NodeOffset> offsets = NodeOffsets(eph);
-    // The first orbit starts inside a revolution, not at a crossing: its
-    // number is right when it is one less than the right number of the
-    // orbit after it.
-    if (!offsets.empty() && offsets[0].orbit == 1) {
-        const long long right = static_cast<long long>(offsets[0].number) - offsets[0].numbering - 1;
+    int firstNumbering = 0;
+    if (FirstOrbitNumbering(eph, offsets, firstNumbering) && firstNumbering != 0) {
         const long long first = eph.orbits[0].orbitNo;
-        if (first != right) {
-            ++count;
-            out.push_back(Warning(0,
-                                  "orbit " + std::to_string(first) +
-                                      " (record 0): the first orbit, under way when the data "
-                                      "begin, carries the " +
-                                      (first > right ? "next" : "previous") +
-                                      " revolution's number",
-                                  {{"orbit", static_cast<double>(first)}, {"record", 0}}));
-        }
+        ++count;
+        out.push_back(Warning(0,
+                              "orbit " + std::to_string(first) +
+                                  " (record 0): the first orbit, under way when the data "
+                                  "begin, carries the " +
+                                  (firstNumbering > 0 ? "next" : "previous") + " revolution's number",
+                              {{"orbit", static_cast<double>(first)}, {"record", 0}}));
     }
     for (const NodeOffset& n : offsets) {
         if (n.numbering == 0) continue;
@@ -98,15 +120,15 @@ void CheckOrbitNumbers(const Product& eph, const CheckOptions& options,
                               {{"orbits", static_cast<double>(count)}}));
 
     if (options.elements.size() == 13) {
-        const double sum = options.elements[4] + options.elements[5];
-        if (sum >= kTwoPi)
+        const SetNumbering set = NumberingOfSet(options.elements, eph.eph.epochTai93);
+        if (set.CountsHigh())
             out.push_back(Warning(
                 -1,
                 "the element set's argument of perigee plus mean anomaly is " +
-                    FixedText(sum * 360.0 / kTwoPi, 4) +
+                    FixedText(set.ArgpPlusMeanDeg(), 4) +
                     " deg, 360 or more: its node is taken a revolution early and every orbit "
                     "number is one higher than SGP4 tools count",
-                {{"argp_plus_mean_anomaly_deg", sum * 360.0 / kTwoPi}}));
+                {{"argp_plus_mean_anomaly_deg", set.ArgpPlusMeanDeg()}}));
     }
 }
 

@@ -26,6 +26,7 @@ struct NodeOffset {
     size_t orbit = 0;         // index of the orbit record
     uint32_t number = 0;      // its orbit number
     size_t record = 0;        // its first data record: the observed crossing
+    double crossingTai93 = 0; // that record's time
     // Seconds from the predicted ascending node nearest the crossing to the
     // crossing; negative when the crossing comes first.
     double offset = 0;
@@ -42,6 +43,31 @@ struct NodeOffset {
 // about 58 days of set age: the set's mean motion is the anomalistic one,
 // the nodes come a nodal period apart).
 std::vector<NodeOffset> NodeOffsets(const Product& eph);
+
+// How the first orbit, under way when the data begin, is numbered: 0 when
+// it carries its own revolution's number, 1 the next one's, -1 the
+// previous one's. Its number is right when it is one less than the right
+// number of the orbit after it, the first that begins at a crossing. False
+// when there is no such orbit (`offsets` as NodeOffsets gives them).
+bool FirstOrbitNumbering(const Product& eph, const std::vector<NodeOffset>& offsets, int& numbering);
+
+// The numbering model's view of an element set.
+struct SetNumbering {
+    double argpPlusMeanRad = 0;   // argument of perigee plus mean anomaly, not folded
+    double periodSeconds = 0;     // a revolution at the set's mean motion (0 without one)
+    // The ascending node its revolution numbers count from: the epoch less
+    // omega + M of a revolution.
+    double countNodeTai93 = 0;
+
+    double ArgpPlusMeanDeg() const;
+    // Omega + M of 360 degrees or more: the set's node is taken a
+    // revolution early, and every orbit number is one higher than SGP4
+    // tools count.
+    bool CountsHigh() const;
+};
+// From the 13 values in the order the element reader keeps them, and the
+// epoch as the product run converts it.
+SetNumbering NumberingOfSet(const std::vector<double>& elements, double epochTai93);
 
 // Appends a "numbering" warning for every orbit that carries another
 // revolution's number (the first orbit, which begins inside a revolution,

@@ -374,9 +374,7 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
         WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME_A = " << frameA << "\n";
         os << "REF_FRAME_B = SC_BODY_1\n";
-        os << "TIME_SYSTEM = TAI\n";
-        os << "START_TIME = " << IsoTaiFromTai93(eph.records[s.first].tai93, 6) << "\n";
-        os << "STOP_TIME = " << IsoTaiFromTai93(eph.records[s.last].tai93, 6) << "\n";
+        WriteSegmentSpan(os, eph.records[s.first].tai93, eph.records[s.last].tai93);
         os << "ATTITUDE_TYPE = QUATERNION\n";
         os << "INTERPOLATION_METHOD = LAGRANGE\n";
         os << "INTERPOLATION_DEGREE = " << SegmentDegree(s, o.degree) << "\n";

@@ -108,6 +108,13 @@ void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size
     os << "CENTER_NAME = EARTH\n";
 }
 
+void WriteSegmentSpan(std::ostream& os, double startTai93, double stopTai93)
+{
+    os << "TIME_SYSTEM = TAI\n";
+    os << "START_TIME = " << IsoTaiFromTai93(startTai93, 6) << "\n";
+    os << "STOP_TIME = " << IsoTaiFromTai93(stopTai93, 6) << "\n";
+}
+
 void WriteBlock(std::ostream& os, std::string& block, bool force)
 {
     if (!force && block.size() < kBlock) return;
@@ -157,9 +164,7 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
         const Segment& s = segments[k];
         WriteSegmentStart(os, o, k, segments.size(), s);
         os << "REF_FRAME = EME2000\n";
-        os << "TIME_SYSTEM = TAI\n";
-        os << "START_TIME = " << IsoTaiFromTai93(eph.records[s.first].tai93, 6) << "\n";
-        os << "STOP_TIME = " << IsoTaiFromTai93(eph.records[s.last].tai93, 6) << "\n";
+        WriteSegmentSpan(os, eph.records[s.first].tai93, eph.records[s.last].tai93);
         os << "INTERPOLATION = LAGRANGE\n";
         os << "INTERPOLATION_DEGREE = " << SegmentDegree(s, o.degree) << "\n";
         os << "META_STOP\n\n";

@@ -53,6 +53,8 @@ struct MessageOptions {
 void WriteHeaderNames(std::ostream& os, const MessageOptions& o);
 void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size_t count,
                        const Segment& s);
+// The segment's TIME_SYSTEM (TAI), START_TIME and STOP_TIME lines.
+void WriteSegmentSpan(std::ostream& os, double startTai93, double stopTai93);
 
 // Hands the data lines in `block` to `os` and empties it once they fill
 // about 1 MiB, or at once with `force`: the writers gather their lines into

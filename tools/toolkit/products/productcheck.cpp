@@ -297,16 +297,19 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
         s += "]";
     }
     s += ", \"node_offsets\": [";
-    bool first = true;
-    for (const NodeOffset& n : NodeOffsets(eph)) {
-        s += first ? "" : ", ";
-        first = false;
+    const std::vector<NodeOffset> offsets = NodeOffsets(eph);
+    for (const NodeOffset& n : offsets) {
+        s += &n == &offsets.front() ? "" : ", ";
         s += "{\"orbit\": " + std::to_string(n.number) + ", \"record\": " +
              std::to_string(n.record) + ", \"crossing_minus_node_s\": ";
         AppendJsonNumber(s, n.offset);
+        s += ", \"numbering\": " + std::to_string(n.numbering) + ", \"crossing_tai93\": ";
+        AppendJsonNumber(s, n.crossingTai93);
         s += "}";
     }
-    s += "]}\n";
+    int firstNumbering = 0;
+    s += "], \"first_orbit_numbering\": " +
+         (FirstOrbitNumbering(eph, offsets, firstNumbering) ? std::to_string(firstNumbering) : "null") + "}\n";
     return s;
 }
 

@@ -60,7 +60,10 @@ bool HasFault(const std::vector<CheckFinding>& findings);
 // The outcome as one JSON object:
 // {"ephemeris": path, "attitude": path, "passed": bool, "records": n,
 //  "orbits": m, "max_element_age_days": d, "faults": [...], "warnings": [...],
-//  "node_offsets": [{"orbit", "record", "crossing_minus_node_s"}, ...]}
+//  "node_offsets": [{"orbit", "record", "crossing_minus_node_s", "numbering",
+//  "crossing_tai93"}, ...], "first_orbit_numbering": n}
+// (numbering/orbitnumbers.h: each orbit's numbering -1, 0 or 1, the first
+// orbit's, null when it cannot be told)
 // each finding {"kind", "record" (null for none), "message", "values": {...}};
 // non-finite values are written as the strings "nan", "inf", "-inf".
 std::string CheckJson(const Product& eph, const Product& att, const CheckOptions& options,
