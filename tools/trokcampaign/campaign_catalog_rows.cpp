@@ -6,9 +6,9 @@
 #include <charconv>
 
 #include "campaign_catalog.h"
-#include "campaign_days.h"
 #include "campaign_sqlite.h"
 #include "toolkit/time/unixtime.h"
+#include "toolkit/time/utcday.h"
 
 namespace campaign {
 
@@ -72,7 +72,7 @@ bool Catalog::LoadDays(std::map<std::string, DayRecord>& days, std::string& erro
     while (st.Row(why)) {
         DayRecord r;
         for (size_t i = 0; i < read.size(); ++i) LoadColumn(st, static_cast<int>(i), *read[i], r);
-        if (!ValidDay(r.day)) {
+        if (!toolkit::ValidDay(r.day)) {
             error = path + ": table days: a row whose day is \"" + r.day + "\", not a day (YYYY-MM-DD)";
             return false;
         }

@@ -1,8 +1,8 @@
 #include "campaign_folder.h"
 
-#include "campaign_days.h"
 #include "platform/lock_file.h"
 #include "platform/stale_temporaries.h"
+#include "toolkit/time/utcday.h"
 
 namespace campaign {
 
@@ -67,7 +67,7 @@ bool ClearRunRecord(const CampaignFolder& f, std::string& error)
         for (const std::string& n : names) {
             if (!EndsWith(n, kEarlierSuffix)) continue;
             const std::string day = n.substr(0, n.size() - std::string(kEarlierSuffix).size());
-            if (ValidDay(day) && !f.days.Exists(day) &&
+            if (toolkit::ValidDay(day) && !f.days.Exists(day) &&
                 !work.RenameTo(n, f.days, day, error, false))
                 return false;
         }

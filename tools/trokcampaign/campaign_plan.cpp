@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "campaign_failure.h"
 #include "campaign_fields.h"
 #include "campaign_slurm_commands.h"
@@ -124,7 +124,7 @@ std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInp
     }
     if (row.config_sha256.value_or("") != in.configHash) return "configuration changed";
     if (row.versions_sha256.value_or("") != in.versionsHash) return "program versions changed";
-    const double first = row.first_packet_tai93.value_or(DayStartTai93(row.day));
+    const double first = row.first_packet_tai93.value_or(toolkit::DayStartTai93(row.day));
     const double last = row.last_packet_tai93.value_or(first);
     double age = 0;
     const ElementSet* set = ChooseElementSet(in.history, first, last, age);

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <vector>
 
-#include "campaign_days.h"
 #include "campaign_failure.h"
 #include "campaign_fields.h"
 #include "platform/file_reading.h"
@@ -17,6 +16,7 @@
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/time/civilutc.h"
+#include "toolkit/time/utcday.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_trokpacket.h"
 
@@ -34,15 +34,15 @@ std::string DayFromPath(const std::string& path)
     if (stem.size() == 2 && slash != std::string::npos && slash >= 8) {
         // .../YYYY/MM/DD.ext
         const std::string d = path.substr(slash - 7, 4) + "-" + path.substr(slash - 2, 2) + "-" + stem;
-        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && ValidDay(d)) return d;
+        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && toolkit::ValidDay(d)) return d;
     }
     for (size_t i = 0; i + 10 <= base.size(); ++i)
-        if (ValidDay(base.substr(i, 10))) return base.substr(i, 10);
+        if (toolkit::ValidDay(base.substr(i, 10))) return base.substr(i, 10);
     for (size_t i = 0; i + 8 <= base.size(); ++i) {
         const std::string d = base.substr(i, 4) + "-" + base.substr(i + 4, 2) + "-" + base.substr(i + 6, 2);
         bool digits = true;
         for (size_t k = i; k < i + 8; ++k) digits = digits && std::isdigit(static_cast<unsigned char>(base[k]));
-        if (digits && ValidDay(d)) return d;
+        if (digits && toolkit::ValidDay(d)) return d;
     }
     return "";
 }
@@ -59,7 +59,7 @@ std::string DayFromPackets(const std::string& path, std::string& why)
         trokpacket first;
         file.ReadPacket(first, file.BegPacket());
         const std::string utc = toolkit::IsoCivilOrModelUtcFromTai93(JulianDayToTAI93(first.TimeTag()), 3);
-        if (!file.fail() && utc.size() >= 10 && ValidDay(utc.substr(0, 10))) day = utc.substr(0, 10);
+        if (!file.fail() && utc.size() >= 10 && toolkit::ValidDay(utc.substr(0, 10))) day = utc.substr(0, 10);
     }
     close(fd);
     return day;
@@ -99,7 +99,7 @@ std::map<std::string, std::string> ArchiveDays(const std::string& archive)
             for (const std::string& f : Entries(archive + "/" + y + "/" + m)) {
                 if (f.size() != 6 || f.compare(2, 4, ".pkt") != 0 || !IsDigits(f.substr(0, 2), 2)) continue;
                 const std::string day = y + "-" + m + "-" + f.substr(0, 2);
-                if (!ValidDay(day)) {
+                if (!toolkit::ValidDay(day)) {
                     toolkit::Warn(archive + "/" + y + "/" + m + "/" + f + ": " + day +
                                   " is no day of the calendar (from 1958 to 2099); left out");
                     continue;
@@ -109,8 +109,8 @@ std::map<std::string, std::string> ArchiveDays(const std::string& archive)
         }
     }
     if (days.empty()) Fail(archive + ": no packet files (DIR/YYYY/MM/DD.pkt)");
-    const long first = DayNumber(days.begin()->first), last = DayNumber(days.rbegin()->first);
-    for (long n = first; n <= last; ++n) days.emplace(DayText(n), "");
+    const long first = toolkit::DayNumber(days.begin()->first), last = toolkit::DayNumber(days.rbegin()->first);
+    for (long n = first; n <= last; ++n) days.emplace(toolkit::DayText(n), "");
     return days;
 }
 

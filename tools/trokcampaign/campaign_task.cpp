@@ -11,7 +11,7 @@
 
 #include "campaign_day_folder.h"
 #include "campaign_day_record.h"
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "campaign_elements.h"
 #include "campaign_folder.h"
 #include "campaign_manifest.h"
@@ -160,7 +160,7 @@ bool InspectPacket(Day& d)
     if (!timed) {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
-        d.firstTai93 = d.lastTai93 = DayStartTai93(d.day);
+        d.firstTai93 = d.lastTai93 = toolkit::DayStartTai93(d.day);
         return true;
     }
     // To the microsecond, as the catalog keeps them: a later run chooses the

@@ -503,29 +503,14 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     // SIGTERM to the driver while the first day's task runs, past the
     // instant from which a batch system's job script says a SIGTERM is its
     // time limit.
-    const pid_t pid = fork();
+    const pid_t pid = StartInBackground(cmd, {{"TROK_TIME_LIMIT_AT", "1000000000"}}, "/dev/null");
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("TROK_TIME_LIMIT_AT", "1000000000", 1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const std::string& s : cmd) args.push_back(const_cast<char*>(s.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
     // trokproc of the first day is running (its command line names the product).
     const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/run/work/";
     for (int i = 0; i < 1000 && ProcessesNaming(running).empty(); ++i) usleep(10000);
     ASSERT_FALSE(ProcessesNaming(running).empty()) << "trokproc never started";
     kill(pid, SIGTERM);
-    int ws = 0;
-    ASSERT_EQ(waitpid(pid, &ws, 0), pid);
-    ASSERT_TRUE(WIFEXITED(ws));
-    EXPECT_EQ(WEXITSTATUS(ws), 128 + SIGTERM);
+    EXPECT_EQ(Reap(pid), 128 + SIGTERM);
     EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
     std::map<std::string, DayRecord> days = CatalogDays(dir + "/c");
     EXPECT_EQ(days.count(a.days[14]), 0u) << "a day started after the stop";
