@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "toolkit/time/isotime.h"
+#include "toolkit/time/unixtime.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
 
@@ -138,11 +139,7 @@ bool CreationDate(std::string& date, std::string& error)
         }
         when = static_cast<std::time_t>(v);
     }
-    std::tm tm{};
-    gmtime_r(&when, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    date = buf;
+    date = IsoUtcFromUnixSeconds(when);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
 #include "toolkit/quicklook/quicklook.h"
+#include "toolkit/time/civilutc.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
 #include "vn_version.h"
@@ -177,7 +178,7 @@ void ScriptWriter::TimePanels(std::ostream& gp, const std::string& png, const st
     gp << "set output " << Output(png) << "\n";
     gp << "reset session\nset datafile missing NaN\nset grid\nset key off\n";
     AxisSetup(gp);
-    const std::string from = CivilUtc(eph_.records.empty() ? att_.records.front().tai93
+    const std::string from = LabelledUtcFromTai93(eph_.records.empty() ? att_.records.front().tai93
                                                            : eph_.records.front().tai93, 0);
     gp << "set multiplot title " << GnuplotQuoted(title) << "\n";
     const double top = n == 1 ? 0.84 : 0.90, bottom = n == 1 ? 0.13 : 0.08;
@@ -273,10 +274,10 @@ void ScriptWriter::EphemerisPlots(std::ostream& gp, std::vector<Plot>& plots)
        << ") ? $11 : NaN) with points pt 6 ps 1.6 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\", "
        << "\"+\" using (" << FixedText(ga.longitude * kDeg, 4) << "):(" << FixedText(ga.latitude * kDeg, 4)
        << ") every ::0::0 with points pt 5 ps 1.8 lc rgb \"#000000\" title "
-       << GnuplotQuoted("first record, " + CivilUtc(a.tai93, 0)) << ", "
+       << GnuplotQuoted("first record, " + LabelledUtcFromTai93(a.tai93, 0)) << ", "
        << "\"+\" using (" << FixedText(gb.longitude * kDeg, 4) << "):(" << FixedText(gb.latitude * kDeg, 4)
        << ") every ::0::0 with points pt 9 ps 2.0 lc rgb \"#000000\" title "
-       << GnuplotQuoted("last record, " + CivilUtc(b.tai93, 0)) << "\n";
+       << GnuplotQuoted("last record, " + LabelledUtcFromTai93(b.tai93, 0)) << "\n";
     plots.push_back({"groundtrack.png", "Ground track: geodetic latitude over longitude (WGS-84)."});
 }
 
@@ -288,7 +289,7 @@ void ScriptWriter::CloseUpPlot(std::ostream& gp, size_t k, std::vector<Plot>& pl
     const Gap& g = c.gap;
     const double from = c.from, to = c.to;
     const std::string name = "closeup" + std::to_string(k + 1);
-    const std::string when = CivilUtc(g.t0, 3);
+    const std::string when = LabelledUtcFromTai93(g.t0, 3);
     gp << "reset session\nset terminal pngcairo size 1400,1100 font \"sans,11\" noenhanced\n"
        << "set output " << Output(name + ".png") << "\nset datafile missing NaN\nset grid\n"
        << "set multiplot title "
