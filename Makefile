@@ -8,7 +8,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_TIME  ?= 25
 FUZZ_RUNS  ?= 150
 FUZZ_SEED  ?= 1
-FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_qlrproduct fuzz_pktscan
+FUZZERS = fuzz_config fuzz_packet fuzz_packetfile fuzz_elements fuzz_date fuzz_qlrproduct fuzz_pktscan fuzz_pktmerge
 # Any sanitizer report fails the run; leaks are reported too.
 export ASAN_OPTIONS  ?= detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 #include "vn_proc_PacketRules.h"
 
@@ -75,12 +76,27 @@ uint64_t packetindex::Find(size_t n) const
     return At(n);
 }
 
+namespace {
+
+bool NotSeekable(const std::string& name)
+{
+    struct stat st;
+    return stat(name.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+} // namespace
+
 packetfile::packetfile(const std::string& name, size_t apid)
     : streambuffer(), std::ifstream(), basefile(name, "packet"), pktAPID(apid),
       index(-1), filePos(noPos)
 {
     rdbuf()->pubsetbuf(BufferPtr(), static_cast<std::streamsize>(BufferSize()));
-    open(name, std::ios::in);
+    // The file is scanned, then read packet by packet at the offsets found:
+    // a FIFO or socket cannot be read that way, and opening a FIFO would
+    // wait for a writer that may never come. It counts as a file that
+    // cannot be opened.
+    if (NotSeekable(name)) setstate(std::ios::failbit);
+    else open(name, std::ios::in);
     Scan();
 }
 

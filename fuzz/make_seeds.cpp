@@ -98,6 +98,48 @@ void PacketSeeds()
     Seed("fuzz_packetfile", "orbit", Layout(false) + orbit.Bytes());
 }
 
+// Inputs of the merge: the count and layout in the first byte, then each
+// input but the last led by its length in two bytes.
+std::string MergeSeed(bool sibling, const std::vector<std::string>& inputs)
+{
+    std::string s(1, static_cast<char>((sibling ? 1 : 0) | ((inputs.size() - 1) << 1)));
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (i + 1 < inputs.size())
+            s += std::string{static_cast<char>(inputs[i].size() >> 8), static_cast<char>(inputs[i].size() & 0xFF)};
+        s += inputs[i];
+    }
+    return s;
+}
+
+void MergeSeeds()
+{
+    for (int sibling = 0; sibling < 2; ++sibling) {
+        const size_t size = sibling ? 214 : 126;
+        const unsigned apid = sibling ? 967 : 957;
+        auto span = [&](uint32_t from, uint32_t to) {
+            PacketFileBuilder b(size, apid);
+            for (uint32_t k = from; k < to; ++k) b.AddTelemetry(OrbitSample(kCoarse0 + k, kCoarse0), k);
+            return b.Bytes();
+        };
+        // Three overlapping dumps, one with a copy damaged in a position, one
+        // cut inside a packet and continued a few packets earlier.
+        std::string damaged = span(0, 20);
+        damaged[15 * size + 16] ^= 0x04;
+        const std::string spliced = span(15, 30).substr(0, 10 * size + 40) + span(22, 35);
+        Seed("fuzz_pktmerge", "dumps" + std::to_string(sibling),
+             MergeSeed(sibling, {damaged, spliced, span(12, 18)}));
+    }
+    // A dump with another APID, a repeat and a damaged time tag, given twice.
+    PacketFileBuilder mixed;
+    for (uint32_t k = 0; k < 12; ++k) {
+        mixed.AddTelemetry(OrbitSample(kCoarse0 + k, kCoarse0), k);
+        if (k == 4) mixed.AddOther(1010, 40).AddRepeat();
+    }
+    std::string bytes = mixed.Bytes();
+    bytes[8 * 126 + 40 + 40 + 11] ^= 0x10;
+    Seed("fuzz_pktmerge", "mixed", std::string(1, '\x80') + bytes);
+}
+
 void ConfigSeeds()
 {
     Seed("fuzz_config", "full",
@@ -184,6 +226,7 @@ int main(int argc, char** argv)
     root = argv[1];
     mkdir(root.c_str(), 0755);
     PacketSeeds();
+    MergeSeeds();
     ConfigSeeds();
     ElementSeeds();
     DateSeeds();

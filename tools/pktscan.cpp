@@ -33,8 +33,9 @@ const char* const kUsage =
     "                  (default: 126-byte packets of APID 957)\n"
     "  --json          the report (or the salvage summary) as one JSON object\n"
     "  --salvage OUT   write to OUT a copy that trokproc accepts, dropping a\n"
-    "                  cut-off tail, packets out of time order and packets of\n"
-    "                  another length, and skipping bytes that are not packets\n"
+    "                  cut-off tail, packets out of time order, packets of\n"
+    "                  another length and packets cut short and continued by\n"
+    "                  other bytes, and skipping bytes that are not packets\n"
     "  --help, --version\n"
     "Exit status: 0 trokproc accepts FILE (with --salvage: OUT written),\n"
     "1 trokproc refuses FILE (with --salvage: nothing could be saved),\n"
@@ -141,6 +142,7 @@ int RunSalvage(const std::string& in, int fd, uint64_t size, const std::string& 
                         ",\"dropped_time_order\":" + std::to_string(result.timeOrder.count) +
                         ",\"dropped_bad_length\":" + std::to_string(result.badLengths.count) +
                         ",\"dropped_cut_tail\":" + (result.cutTail ? "true" : "false") +
+                        ",\"dropped_splices\":" + std::to_string(result.splices.count) +
                         ",\"skipped_bytes\":" + std::to_string(result.skipped.bytes) +
                         ",\"records\":" + std::to_string(result.check.records) +
                         ",\"text\":" + JsonString(SalvageText(result)) + "}\n";

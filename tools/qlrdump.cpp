@@ -11,6 +11,7 @@
 
 #include "platform/exit_cleanup.h"
 #include "toolkit/products/aem.h"
+#include "toolkit/products/attitudecheck.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/time/isotime.h"
@@ -19,6 +20,7 @@
 #include "toolkit/products/oem.h"
 #include "toolkit/cli/output.h"
 #include "toolkit/products/qlrproduct.h"
+#include "toolkit/products/statecheck.h"
 #include "toolkit/cli/text.h"
 #include "vn_version.h"
 
@@ -388,6 +390,15 @@ int RunAem(const Options& o)
     if (why.empty()) {
         const std::string problem = AemQuaternions(eph, att, o.frame == "orbital", quaternions);
         if (!problem.empty()) why.push_back(problem);
+    }
+    // What the check refuses of the attitudes is not exported either.
+    if (why.empty()) {
+        std::vector<CheckFinding> faults;
+        std::vector<char> faultyStates;
+        CheckStates(eph, faults, &faultyStates);
+        faults.clear();
+        CheckAttitudes(att, faults, &faultyStates);
+        for (const CheckFinding& f : faults) why.push_back(f.message);
     }
     if (!why.empty()) {
         for (const std::string& s : why) Say("cannot export \"" + att.path + "\": " + s);

@@ -7,6 +7,8 @@
 // unnamed or comment-holding configfile (test_startup_e2e.cpp).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -174,6 +176,13 @@ TEST(BadPacketFile, NotAFile)
 {
     const BadRun run = RunTrok("", kNoElementsConfig, {"-packetfile", "/"});
     ExpectFailure(run, "\nFile Open failed for packet file:  /\n");
+    // A FIFO that nobody writes to is refused at once, not waited on.
+    const std::string dir = FreshTestDir();
+    ASSERT_EQ(mkfifo((dir + "/in.pkt").c_str(), 0600), 0);
+    WriteFile(dir + "/configfile", kNoElementsConfig);
+    const ProgramResult fifo = RunProgram({"/usr/bin/timeout", "20", kProg}, dir);
+    EXPECT_EQ(fifo.status, 255);
+    EXPECT_EQ(fifo.err, "\nFile Open failed for packet file:  in.pkt\n");
 }
 
 TEST(BadConfigFile, EmptyBinaryAndUnreadable)

@@ -131,6 +131,7 @@ TEST(HelpAndVersion, EveryProgramPrintsThemOnStandardOutputWithStatus0)
         {"trokgen", TROKGEN_PATH, "usage: trokgen --out FILE [options]"},
         {"qlrdump", QLRDUMP_PATH, "usage: qlrdump "},
         {"pktscan", PKTSCAN_PATH, "usage: pktscan "},
+        {"pktmerge", PKTMERGE_PATH, "usage: pktmerge -o OUT "},
         {"qlrplot", QLRPLOT_PATH, "usage: qlrplot EPH ATT [-o DIR]"},
         {"trokcampaign", TROKCAMPAIGN_PATH, "usage: trokcampaign run "},
     };

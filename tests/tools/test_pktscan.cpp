@@ -385,3 +385,49 @@ TEST(Pktscan, UnusableInputsAndArguments)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("usage: pktscan", 0), 0u);
 }
+
+// A dump cut inside a packet with the next dump joined on: the cut packet
+// is dropped whole, never salvaged with the next dump's bytes, and its copy
+// in the next dump serves.
+TEST(Pktscan, ASpliceOfTwoDumpsIsDroppedAndNamed)
+{
+    PacketFileBuilder all = Steady(0, 55);
+    const std::string whole = all.Bytes();
+    const std::string joined = whole.substr(0, 29 * 126 + 57) + whole.substr(25 * 126);
+    const Both b = RunBoth(joined);
+    ExpectAgreement(b);
+    EXPECT_NE(b.scan.out.find("\"splices\":{\"count\":1,\"first\":[" + std::to_string(29 * 126) + "]}"),
+              std::string::npos) << b.scan.out;
+    const ProgramResult text = RunProgram({kScan, "in.pkt"}, b.dir);
+    EXPECT_NE(text.out.find("APID 957 cut short and continued by other bytes (a splice): 1 (at 3654)"),
+              std::string::npos) << text.out;
+
+    const ProgramResult s = RunProgram({kScan, "--salvage", "s.pkt", "--json", "in.pkt"}, b.dir);
+    EXPECT_EQ(s.status, 0) << s.err;
+    EXPECT_NE(s.out.find("\"dropped_splices\":1,"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("dropped 1 packet cut short and continued by other bytes (at 3654)"), std::string::npos)
+        << s.out;
+    // Every packet of the copy is one of the packets sent, in order: the
+    // next dump's copy of packet 28 stays as the repeat it is (trokproc
+    // drops it), those of 25 to 27 break the time order.
+    EXPECT_TRUE(ReadFile(b.dir + "/s.pkt") == whole.substr(0, 29 * 126) + whole.substr(28 * 126));
+    EXPECT_EQ(SalvageAndRun(b), 55u);
+}
+
+// Where trokproc's scan stops at a header, the verdict names the packet
+// there by the packets indexed before it, not by an earlier fault.
+TEST(Pktscan, AScanStopNamesThePacketItStoppedAt)
+{
+    PacketFileBuilder file = Steady(0, 3);
+    file.AddTelemetry(Sample(kCoarse0 + 1), 3);   // a time fault at packet 3
+    for (uint32_t k = 4; k < 40; ++k) file.AddTelemetry(Sample(kCoarse0 + k), k);
+    HeaderOverrides version;
+    version.version = 3;
+    file.AddTelemetry(Sample(kCoarse0 + 40), 40, version);
+    for (uint32_t k = 41; k < 45; ++k) file.AddTelemetry(Sample(kCoarse0 + k), k);
+    const Both b = RunBoth(file.Bytes());
+    ExpectAgreement(b);
+    EXPECT_EQ(VerdictField(b.scan.out, "rule"), "scan-stops");
+    EXPECT_EQ(VerdictField(b.scan.out, "packet"), "40");
+    EXPECT_EQ(VerdictField(b.scan.out, "offset"), std::to_string(40 * 126));
+}

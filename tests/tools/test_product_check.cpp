@@ -201,6 +201,66 @@ TEST_F(ProductCheck, ImpossibleFlagSequencesFail)
     EXPECT_EQ(JsonFaults(), "False flag-sequence:" + std::to_string(sgf + 1) + "\n");
 }
 
+// Attitude records no rigid body produces, as bytes of another packet
+// spliced into one make them: rates beyond any spacecraft's, and angles that
+// move from their neighbours' by more than the rates allow. The check fails
+// on that record alone, and the AEM export refuses what the check refuses.
+TEST_F(ProductCheck, AttitudesTheirRatesCannotReachFail)
+{
+    const size_t fast = Find(0xFFFFFFFFu, 0, 2000);
+    ASSERT_GT(fast, 0u);
+    att.replace(kHdr + fast * kRec + 32, 8, F64(1.35e25));
+    EXPECT_EQ(JsonFaults(), "False attitude-rate:" + std::to_string(fast) + "\n");
+    ProgramResult r = Check();
+    EXPECT_NE(r.err.find("qlrdump: check failed: attitude record " + std::to_string(fast) +
+                         " turns at 1.35e+25 rad/s, faster than the 1.0 rad/s a spacecraft turns at"),
+              std::string::npos) << r.err;
+
+    Reset();
+    const size_t jump = Find(0xFFFFFFFFu, 0, fast + 1000);
+    ASSERT_GT(jump, 0u);
+    att.replace(kHdr + jump * kRec + 8, 8, F64(BeF64(att, kHdr + jump * kRec + 8) + 0.34));
+    EXPECT_EQ(JsonFaults(), "False attitude-kinematic:" + std::to_string(jump) + "\n");
+    r = Check();
+    EXPECT_EQ(r.status, 1);
+    const std::string why = "attitude record " + std::to_string(jump) +
+                            " does not fit its neighbours' attitudes and rates: its angles change by 0.340 rad "
+                            "where the rates allow 0.01";
+    EXPECT_NE(r.err.find("qlrdump: check failed: " + why), std::string::npos) << r.err;
+    r = Qlrdump({"--aem", "t.eph", "t.att", "--out", "t.aem"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("qlrdump: cannot export \"t.att\": " + why, 0), 0u) << r.err;
+    EXPECT_NE(access((dir + "/t.aem").c_str(), F_OK), 0);
+}
+
+// A packet cut after 57 bytes and continued by the first 69 bytes of
+// another (two dumps joined): trokproc takes it, and the check names its
+// record by its attitude alone, its state being whole.
+TEST_F(ProductCheck, ASplicedPacketFailsOnItsAttitude)
+{
+    const std::string packets = ReadFile(dir + "/in.pkt");
+    const size_t record = Find(0xFFFFFFFFu, 0, 5000);
+    ASSERT_GT(record, 0u);
+    const double t = BeF64(eph, kHdr + record * kRec);
+    size_t at = std::string::npos;
+    for (size_t p = 0; p + 126 <= packets.size() && at == std::string::npos; p += 126)
+        if (std::fabs(BeU32(packets, p + 8) - 1104537627.0 - t) < 0.5) at = p;
+    ASSERT_NE(at, std::string::npos);
+    std::string spliced = packets;
+    spliced.replace(at + 57, 69, packets.substr(at + 126 * 3000, 69));
+    WriteFile(dir + "/s.pkt", spliced);
+    ASSERT_EQ(RunProgram({kProg, "-configfile", "run.cfg", "-packetfile", "s.pkt", "-ephemerisfile", "s.eph",
+                          "-attitudefile", "s.att"},
+                         dir).status,
+              0);
+    eph = ReadFile(dir + "/s.eph");
+    att = ReadFile(dir + "/s.att");
+    const std::string faults = JsonFaults();
+    EXPECT_TRUE(faults == "False attitude-rate:" + std::to_string(record) + "\n" ||
+                faults == "False attitude-kinematic:" + std::to_string(record) + "\n")
+        << faults;
+}
+
 TEST_F(ProductCheck, StaleElementSetFailsUnlessAllowed)
 {
     const double start = BeF64(eph, 112);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "orbitlib_class_noradelements.h"
 #include "toolkit/cli/text.h"
 #include "toolkit/numbering/orbitnumbers.h"
@@ -103,7 +103,7 @@ void CrossDayChecks(std::map<std::string, DayRecord>& days)
     long prevNumber = 0;
     for (auto& kv : days) {
         DayRecord& row = kv.second;
-        const long number = DayNumber(kv.first);
+        const long number = toolkit::DayNumber(kv.first);
         const DayRecord* before = prev && prevNumber == number - 1 ? prev : nullptr;
         prev = &row;
         prevNumber = number;

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <set>
 
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "campaign_failure.h"
 #include "campaign_fields.h"
 #include "campaign_slurm_commands.h"
@@ -44,15 +44,15 @@ std::string DayFromPath(const std::string& path)
     if (stem.size() == 2 && slash != std::string::npos && slash >= 8) {
         // .../YYYY/MM/DD.ext
         const std::string d = path.substr(slash - 7, 4) + "-" + path.substr(slash - 2, 2) + "-" + stem;
-        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && ValidDay(d)) return d;
+        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && toolkit::ValidDay(d)) return d;
     }
     for (size_t i = 0; i + 10 <= base.size(); ++i)
-        if (ValidDay(base.substr(i, 10))) return base.substr(i, 10);
+        if (toolkit::ValidDay(base.substr(i, 10))) return base.substr(i, 10);
     for (size_t i = 0; i + 8 <= base.size(); ++i) {
         const std::string d = base.substr(i, 4) + "-" + base.substr(i + 4, 2) + "-" + base.substr(i + 6, 2);
         bool digits = true;
         for (size_t k = i; k < i + 8; ++k) digits = digits && std::isdigit(static_cast<unsigned char>(base[k]));
-        if (digits && ValidDay(d)) return d;
+        if (digits && toolkit::ValidDay(d)) return d;
     }
     return "";
 }
@@ -66,7 +66,7 @@ std::string DayFromPackets(const std::string& path)
     file.ReadPacket(first, file.BegPacket());
     if (file.fail()) return "";
     const std::string utc = toolkit::IsoCivilOrModelUtcFromTai93(JulianDayToTAI93(first.TimeTag()), 3);
-    return utc.size() >= 10 && ValidDay(utc.substr(0, 10)) ? utc.substr(0, 10) : "";
+    return utc.size() >= 10 && toolkit::ValidDay(utc.substr(0, 10)) ? utc.substr(0, 10) : "";
 }
 
 bool IsDigits(const std::string& s, size_t n)
@@ -103,14 +103,14 @@ std::map<std::string, std::string> ArchiveDays(const std::string& archive)
             for (const std::string& f : Entries(archive + "/" + y + "/" + m)) {
                 if (f.size() != 6 || f.compare(2, 4, ".pkt") != 0 || !IsDigits(f.substr(0, 2), 2)) continue;
                 const std::string day = y + "-" + m + "-" + f.substr(0, 2);
-                if (!ValidDay(day)) continue;
+                if (!toolkit::ValidDay(day)) continue;
                 days[day] = archive + "/" + y + "/" + m + "/" + f;
             }
         }
     }
     if (days.empty()) Fail(archive + ": no packet files (DIR/YYYY/MM/DD.pkt)");
-    const long first = DayNumber(days.begin()->first), last = DayNumber(days.rbegin()->first);
-    for (long n = first; n <= last; ++n) days.emplace(DayText(n), "");
+    const long first = toolkit::DayNumber(days.begin()->first), last = toolkit::DayNumber(days.rbegin()->first);
+    for (long n = first; n <= last; ++n) days.emplace(toolkit::DayText(n), "");
     return days;
 }
 
@@ -227,7 +227,7 @@ std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInp
     }
     if (row.config_sha256.value_or("") != in.configHash) return "configuration changed";
     if (row.versions_sha256.value_or("") != in.versionsHash) return "program versions changed";
-    const double first = row.first_packet_tai93.value_or(DayStartTai93(row.day));
+    const double first = row.first_packet_tai93.value_or(toolkit::DayStartTai93(row.day));
     const double last = row.last_packet_tai93.value_or(first);
     double age = 0;
     const ElementSet* set = ChooseElementSet(in.history, first, last, age);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "campaign_continuity.h"
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "platform/atomic_stream.h"
 #include "toolkit/cli/shell_quote.h"
 #include "toolkit/cli/text.h"
@@ -153,8 +153,8 @@ std::string Calendar(const std::map<std::string, DayRecord>& days)
     h += "</tr>\n";
     if (days.empty()) return h + "</table>\n";
     std::string month;
-    for (long n = DayNumber(days.begin()->first); n <= DayNumber(days.rbegin()->first); ++n) {
-        const std::string day = DayText(n);
+    for (long n = toolkit::DayNumber(days.begin()->first); n <= toolkit::DayNumber(days.rbegin()->first); ++n) {
+        const std::string day = toolkit::DayText(n);
         if (day.substr(0, 7) != month) {
             if (!month.empty()) h += "</tr>\n";
             month = day.substr(0, 7);
@@ -172,9 +172,9 @@ std::string Trends(const std::map<std::string, DayRecord>& days)
     std::vector<std::string> names;
     std::vector<double> records, repaired, gaps, offsets, hazards, ages;
     const double nan = std::nan("");
-    for (long n = days.empty() ? 1 : DayNumber(days.begin()->first); !days.empty() && n <= DayNumber(days.rbegin()->first);
+    for (long n = days.empty() ? 1 : toolkit::DayNumber(days.begin()->first); !days.empty() && n <= toolkit::DayNumber(days.rbegin()->first);
          ++n) {
-        const std::string day = DayText(n);
+        const std::string day = toolkit::DayText(n);
         names.push_back(day);
         const auto it = days.find(day);
         const DayRecord* row = it == days.end() ? nullptr : &it->second;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "campaign_day_record.h"
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "campaign_elements.h"
 #include "campaign_manifest.h"
 #include "campaign_result_file.h"
@@ -135,7 +135,7 @@ bool InspectPacket(Day& d)
     if (!PacketTimes(d.packet, d.firstTai93, d.lastTai93)) {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
-        d.firstTai93 = d.lastTai93 = DayStartTai93(d.day);
+        d.firstTai93 = d.lastTai93 = toolkit::DayStartTai93(d.day);
         return true;
     }
     // To the microsecond, as the catalog keeps them: a later run chooses the

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "campaign_commands.h"
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "platform/exit_cleanup.h"
@@ -110,7 +110,7 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
                 size_t comma = shown.find(',', at);
                 if (comma == std::string::npos) comma = shown.size();
                 const std::string day = shown.substr(at, comma - at);
-                if (!campaign::ValidDay(day)) cl.BadValue(day, "days YYYY-MM-DD");
+                if (!toolkit::ValidDay(day)) cl.BadValue(day, "days YYYY-MM-DD");
                 o.redo.push_back(day);
                 at = comma + 1;
             }

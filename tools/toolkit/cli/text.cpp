@@ -1,6 +1,7 @@
 #include "toolkit/cli/text.h"
 
 #include <cassert>
+#include <cmath>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -180,6 +181,17 @@ std::string JsonString(const std::string& text)
         i += n;
     }
     return out + "\"";
+}
+
+void AppendJsonNumber(std::string& out, double v)
+{
+    if (std::isnan(v)) out += "\"nan\"";
+    else if (std::isinf(v)) out += v > 0 ? "\"inf\"" : "\"-inf\"";
+    else {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.17g", v);
+        out += buf;
+    }
 }
 
 std::string HtmlText(const std::string& text)

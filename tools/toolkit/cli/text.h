@@ -30,6 +30,11 @@ char* DigitsBefore(char* end, unsigned long long v, int minDigits);
 // and encoding it back with that handler gives the original bytes.
 std::string JsonString(const std::string& text);
 
+// `v` as a JSON number with every digit it needs ("%.17g"), appended to
+// `out`; JSON has no numbers that are not finite, so those are written as
+// the strings "nan", "inf" and "-inf".
+void AppendJsonNumber(std::string& out, double v);
+
 // `text` for HTML, in element content and in quoted attributes alike: &, <,
 // >, " and ' as entities, other control characters as spaces.
 std::string HtmlText(const std::string& text);

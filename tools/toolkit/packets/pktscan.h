@@ -107,10 +107,11 @@ struct Survey {
     bool cutTail = false;     // the last packet is cut off by the end of the file
     uint64_t cutOffset = 0, cutPresent = 0, cutExpected = 0;
     StretchList notPackets;   // bytes that belong to no packet
+    OffsetList splices;       // packets cut short and continued by other bytes
 
     bool Damaged() const
     {
-        return badHeaders.count || badLengths.count || cutTail || notPackets.count;
+        return badHeaders.count || badLengths.count || cutTail || notPackets.count || splices.count;
     }
 };
 
@@ -123,11 +124,12 @@ struct Salvage {
     bool cutTail = false;       // dropped: the cut-off last packet
     uint64_t cutOffset = 0, cutPresent = 0;
     StretchList skipped;        // bytes that are not packets
+    OffsetList splices;         // dropped: packets cut short and continued by other bytes
     Verdict check;              // trokproc's verdict on the copy
 
     bool DroppedAnything() const
     {
-        return timeOrder.count || badLengths.count || cutTail || skipped.count;
+        return timeOrder.count || badLengths.count || cutTail || skipped.count || splices.count;
     }
 };
 
@@ -145,9 +147,10 @@ bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey&
 
 // Writes to fdOut a copy of the packet file on fd that trokproc accepts,
 // keeping every packet it can: a cut-off tail, packets of the APID with
-// another length field and packets that break the time order are dropped,
-// and bytes that are not packets are skipped up to the next plausible
-// header of the APID whose time lies in the survey's time range.
+// another length field, packets cut short and continued by other bytes
+// (splices) and packets that break the time order are dropped, and bytes
+// that are not packets are skipped up to the next plausible header of the
+// APID whose time lies in the survey's time range.
 // False only when reading or writing fails.
 bool SalvagePacketFile(int fd, uint64_t size, const PacketLayout& layout, const Survey& survey,
                        int fdOut, Salvage& salvage, std::string& error);

@@ -168,6 +168,9 @@ std::string ReportText(const std::string& name, const PacketLayout& layout, cons
             os << "  bytes that are not packets: " << s.notPackets.bytes << " in "
                << Plural(s.notPackets.count, "stretch", "stretches") << " (bytes at offset: "
                << Stretches(s.notPackets) << ")\n";
+        if (s.splices.count)
+            os << "  " << apid << " cut short and continued by other bytes (a splice): " << s.splices.count
+               << " (at " << Offsets(s.splices) << ")\n";
     }
     os << v.Sentence(layout) << "\n";
     return os.str();
@@ -213,7 +216,7 @@ std::string ReportJson(const std::string& name, const PacketLayout& layout, cons
     for (size_t i = 0; i < s.notPackets.first.size(); ++i)
         os << (i ? "," : "") << "{\"offset\":" << s.notPackets.first[i].first
            << ",\"length\":" << s.notPackets.first[i].second << "}";
-    os << "]}}";
+    os << "]},\"splices\":" << JsonOffsets(s.splices) << "}";
     os << ",\"verdict\":{\"accepted\":" << (v.Accepted() ? "true" : "false") << ",\"rule\":"
        << JsonString(v.RuleName()) << ",\"packets\":" << v.packets;
     if (v.Accepted())
@@ -235,6 +238,9 @@ std::string SalvageText(const Salvage& s)
     if (s.badLengths.count)
         os << "dropped " << Plural(s.badLengths.count, "packet", "packets") << " with another length field (at "
            << Offsets(s.badLengths) << ")\n";
+    if (s.splices.count)
+        os << "dropped " << Plural(s.splices.count, "packet", "packets")
+           << " cut short and continued by other bytes (at " << Offsets(s.splices) << ")\n";
     if (s.cutTail)
         os << "dropped the cut-off last packet at offset " << s.cutOffset << " (" << s.cutPresent << " bytes)\n";
     if (s.skipped.count)

@@ -1,5 +1,4 @@
-// The byte source, the walker, and the survey of a packet file that
-// walks it.
+// The byte source and the walker.
 #include "toolkit/packets/pktscan_walk.h"
 
 #include <fcntl.h>
@@ -18,20 +17,6 @@ namespace toolkit {
 
 using namespace walk;
 
-namespace {
-
-// One more packet of an APID, and its length among the first few seen.
-void CountPacket(Survey& s, unsigned apid, uint64_t length)
-{
-    ApidCount& c = s.apids[apid];
-    ++c.count;
-    for (uint64_t l : c.lengths)
-        if (l == length) return;
-    if (c.lengths.size() < 4) c.lengths.push_back(length);
-    else c.moreLengths = true;
-}
-
-} // namespace
 
 const char* walk::ByteSource::At(uint64_t offset, size_t n, size_t& avail)
 {
@@ -45,14 +30,10 @@ const char* walk::ByteSource::At(uint64_t offset, size_t n, size_t& avail)
         start = offset;
         len = keep;
         while (len < want && !failed) {
-            const ssize_t r = pread(fd, buf.get() + len, cap - len,
-                                    static_cast<off_t>(start + len));
-            if (r > 0) len += static_cast<size_t>(r);
-            else if (r == 0) break;   // shorter than it was: what is there counts
-            else if (errno != EINTR) {
-                failed = true;
-                error = std::strerror(errno);
-            }
+            size_t got = 0;
+            Read(start + len, buf.get() + len, cap - len, got);
+            if (!got) break;   // shorter than it was: what is there counts
+            len += got;
         }
         if (len < want) want = len;
     }
@@ -60,21 +41,47 @@ const char* walk::ByteSource::At(uint64_t offset, size_t n, size_t& avail)
     return buf.get() + (offset - start);
 }
 
+void walk::ByteSource::Read(uint64_t at, char* into, size_t n, size_t& got)
+{
+    got = 0;
+    while (!failed) {
+        const ssize_t r = pread(fd, into, n, static_cast<off_t>(at));
+        if (r >= 0) {
+            got = static_cast<size_t>(r);
+            break;
+        }
+        if (errno != EINTR) {
+            failed = true;
+            error = std::strerror(errno);
+        }
+    }
+    if (sha && got && at == hashed) {
+        sha->Update(into, got);
+        hashed += got;
+    }
+}
+
+uint64_t walk::ByteSource::FinishHash()
+{
+    // Whatever the buffer holds past the bytes hashed has been read in
+    // order; the rest of the file is read into it now.
+    if (hashed >= start && hashed < start + len) {
+        sha->Update(buf.get() + (hashed - start), static_cast<size_t>(start + len - hashed));
+        hashed = start + len;
+    }
+    for (size_t got = 1; got && !failed;) {
+        start = hashed;
+        len = 0;
+        Read(hashed, buf.get(), cap, got);
+    }
+    return hashed;
+}
+
 walk::Piece walk::Walker::Next()
 {
     Piece p;
     for (;;) {
-        if (!inStep) {
-            while (pos < size && !Candidate(pos)) ++pos;
-            p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
-            p.expected = cutWhole;
-            mayBeCut = false;
-            p.offset = damageStart;
-            p.length = pos - damageStart;
-            inStep = true;
-            resynced = pos < size;
-            return p;
-        }
+        if (!inStep) return Resume();
         p.offset = pos;
         if (pos >= size) {
             p.kind = Piece::end;
@@ -99,36 +106,9 @@ walk::Piece walk::Walker::Next()
         }
         const uint64_t whole = head.Whole();
         const bool ours = static_cast<unsigned>(head.pkt.APID()) == layout.apid;
-        if (ours && whole == layout.size) {
-            if (avail < layout.size) {
-                p.kind = Piece::cutTail;
-                p.length = avail;
-                p.expected = whole;
-                pos = size;
-                return p;
-            }
-            p.kind = Piece::mission;
-            p.length = whole;
-            p.bytes = b;
-            p.resynced = resynced;
-            resynced = false;
-            pos += whole;
-            return p;
-        }
+        if (ours && whole == layout.size) return Mission(avail);
         resynced = false;
-        if (ours) {
-            p.kind = Piece::badLength;
-            p.lengthField = head.LengthField();
-            // Where the next packet of the APID starts tells which
-            // length is right; failing that, any header will do.
-            if (MissionAt(pos + whole)) p.length = whole;
-            else if (MissionAt(pos + layout.size)) p.length = layout.size;
-            else if (Boundary(pos + whole)) p.length = whole;
-            else if (Boundary(pos + layout.size)) p.length = layout.size;
-            if (p.length) pos += p.length;
-            else Lose();
-            return p;
-        }
+        if (ours) return BadLength();
         if (pos + whole > size) {
             // A cut-off last packet, unless a packet of the APID follows.
             Lose();
@@ -147,9 +127,90 @@ walk::Piece walk::Walker::Next()
     }
 }
 
+// The bytes that are not packets, up to the next candidate.
+walk::Piece walk::Walker::Resume()
+{
+    Piece p;
+    while (pos < size && !Candidate(pos)) ++pos;
+    p.kind = pos == size && mayBeCut ? Piece::cutTail : Piece::notPackets;
+    p.expected = cutWhole;
+    mayBeCut = false;
+    p.offset = damageStart;
+    p.length = pos - damageStart;
+    inStep = true;
+    resynced = pos < size;
+    return p;
+}
+
+// A packet of the APID with the expected length at pos, `avail` bytes of it
+// at hand: whole, cut off by the end of the file, or a splice.
+walk::Piece walk::Walker::Mission(size_t avail)
+{
+    Piece p;
+    p.offset = pos;
+    const uint64_t whole = layout.size;
+    if (avail < layout.size) {
+        p.kind = Piece::cutTail;
+        p.length = avail;
+        p.expected = whole;
+        pos = size;
+        return p;
+    }
+    // Mostly the next packet of the APID follows at once, in the bytes at hand.
+    bool followed = false;
+    if (avail >= whole + kHeader) {
+        size_t got = 0;
+        next.Load(src.At(pos, static_cast<size_t>(whole) + kHeader, got) + whole);
+        followed = !HeaderStopsScan(next.pkt) && static_cast<unsigned>(next.pkt.APID()) == layout.apid;
+    }
+    if (!followed && !ChainFrom(pos + whole, true)) {
+        const uint64_t resume = ChainInside(whole);
+        if (resume) {
+            p.kind = Piece::splice;
+            p.length = resume - pos;
+            pos = resume;
+            resynced = false;
+            return p;
+        }
+    }
+    // The look-ahead may have moved the buffer.
+    p.bytes = src.At(pos, layout.size + 2 * kHeader, avail);
+    p.kind = Piece::mission;
+    p.length = whole;
+    p.resynced = resynced;
+    resynced = false;
+    pos += whole;
+    return p;
+}
+
+// A packet of the APID with another length field at pos (in `head`).
+walk::Piece walk::Walker::BadLength()
+{
+    Piece p;
+    p.offset = pos;
+    p.kind = Piece::badLength;
+    p.lengthField = head.LengthField();
+    const uint64_t whole = head.Whole();
+    // Where the next packet of the APID starts tells which length is
+    // right; failing that, any header will do.
+    if (MissionAt(pos + whole)) p.length = whole;
+    else if (MissionAt(pos + layout.size)) p.length = layout.size;
+    else if (Boundary(pos + whole)) p.length = whole;
+    else if (Boundary(pos + layout.size)) p.length = layout.size;
+    if (p.length) {
+        size_t avail = 0;
+        p.bytes = src.At(pos, static_cast<size_t>(p.length), avail);
+        pos += p.length;
+    } else {
+        Lose();
+    }
+    return p;
+}
+
 // Bytes from pos on are not packets until the next candidate.
 void walk::Walker::Lose()
 {
+    ++losses;
     inStep = false;
     damageStart = pos;
     ++pos;
@@ -199,6 +260,49 @@ bool walk::Walker::Candidate(uint64_t at)
     return !HeaderStopsScan(next.pkt);
 }
 
+bool walk::Walker::HeaderAt(uint64_t at, Header& h)
+{
+    if (at < pos || at - pos > kLookAhead - kHeader) return false;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kHeader, avail);
+    if (avail < at - pos + kHeader) return false;
+    h.Load(b + (at - pos));
+    return true;
+}
+
+bool walk::Walker::ChainFrom(uint64_t at, bool anyLength)
+{
+    for (int depth = 0; depth < kChainHeaders; ++depth) {
+        if (at >= size || size - at < kHeader) return at <= size;
+        if (!HeaderAt(at, link) || HeaderStopsScan(link.pkt) || link.Zero()) return false;
+        if (static_cast<unsigned>(link.pkt.APID()) == layout.apid)
+            return (anyLength && depth == 0) || link.Whole() == layout.size;
+        at += link.Whole();
+    }
+    return false;
+}
+
+bool walk::Walker::MissionChain(uint64_t at)
+{
+    if (at >= size || size - at < kTimeEnd) return false;
+    size_t avail = 0;
+    const char* b = src.At(pos, static_cast<size_t>(at - pos) + kTimeEnd, avail);
+    if (avail < at - pos + kTimeEnd) return false;
+    link.Load(b + (at - pos));
+    if (HeaderStopsScan(link.pkt) || static_cast<unsigned>(link.pkt.APID()) != layout.apid ||
+        link.Whole() != layout.size)
+        return false;
+    const double t = PacketTimeTag(b + (at - pos));
+    return t >= minTime && t <= maxTime && ChainFrom(at + layout.size);
+}
+
+uint64_t walk::Walker::ChainInside(uint64_t whole)
+{
+    for (uint64_t at = pos + 1; at < pos + whole; ++at)
+        if (MissionChain(at)) return at;
+    return 0;
+}
+
 void OffsetList::Add(uint64_t offset)
 {
     if (first.size() < kept) first.push_back(offset);
@@ -241,108 +345,6 @@ int OpenPacketFile(const std::string& path, uint64_t& size, std::string& error)
     }
     size = static_cast<uint64_t>(st.st_size);
     return fd;
-}
-
-bool SurveyPacketFile(int fd, uint64_t size, const PacketLayout& layout, Survey& s, std::string& error)
-{
-    s = Survey();
-    s.fileSize = size;
-    ByteSource src(fd, size);
-    Walker walk(src, size, layout, -std::numeric_limits<double>::infinity(),
-                std::numeric_limits<double>::infinity());
-    Header head;
-    long lastSequence = -1;       // last packet of the APID, repeats included
-    bool haveOrdered = false;     // a packet in time order before this one
-    double orderedTime = 0;
-    bool havePrev = false;        // the previous packet that was no repeat
-    bool prevInOrder = true;
-    long prevSequence = 0;
-    double prevTime = 0;
-    for (Piece p = walk.Next(); p.kind != Piece::end; p = walk.Next()) {
-        switch (p.kind) {
-        case Piece::mission:
-        case Piece::other: {
-            head.Load(p.bytes);
-            CountPacket(s, static_cast<unsigned>(head.pkt.APID()), p.length);
-            if (p.kind == Piece::other) break;
-            ++s.packets;
-            const double t = PacketTimeTag(p.bytes);
-            if (!s.haveTimes) s.firstTime = t, s.firstOffset = p.offset, s.haveTimes = true;
-            s.lastTime = t;
-            s.lastOffset = p.offset;
-            if (!p.resynced) {
-                if (!s.haveSteppedRange) s.steppedMin = s.steppedMax = t, s.haveSteppedRange = true;
-                if (t < s.steppedMin) s.steppedMin = t;
-                if (t > s.steppedMax) s.steppedMax = t;
-            }
-            if (RepeatsSequence(head.pkt, lastSequence)) {
-                s.repeats.Add(p.offset);
-                break;
-            }
-            lastSequence = head.pkt.Sequence();
-            const bool inOrder = !haveOrdered || TimesInOrder(orderedTime, t);
-            if (!inOrder) s.timeFaults.Add(p.offset);
-            if (havePrev && prevInOrder) {
-                const long d = ((lastSequence - prevSequence) % 16384 + 16384) % 16384;
-                const double g = (t - prevTime) * 86400.0;
-                const bool timeGap = ClassifyGap(prevTime, t) != PacketGap::none;
-                if (d != 1) s.sequenceJumps.Add(p.offset);
-                if (d != 1 || timeGap) {
-                    // A jump of d counts matches a gap of about d seconds,
-                    // modulo the counter's wrap.
-                    bool match = false;
-                    if (inOrder && std::isfinite(g) && g < 1e12) {
-                        const long long r = std::llround(g);
-                        match = ((r - d) % static_cast<long long>(kSequenceModulo)) == 0;
-                    }
-                    if (match && d != 1) ++s.jumpsMatchingGaps;
-                    if (!match) s.mismatches.Add(p.offset);
-                }
-            }
-            havePrev = true;
-            prevInOrder = inOrder;
-            prevSequence = lastSequence;
-            prevTime = t;
-            if (!inOrder) break;
-            if (haveOrdered) {
-                const PacketGap gap = ClassifyGap(orderedTime, t);
-                if (gap == PacketGap::small) {
-                    s.smallGaps.Add(p.offset);
-                    s.fillPoints += FillPointCount(orderedTime, t);
-                } else if (gap == PacketGap::large) {
-                    s.largeGaps.Add(p.offset);
-                }
-            }
-            haveOrdered = true;
-            orderedTime = t;
-            break;
-        }
-        case Piece::badLength:
-            s.badLengths.Add(p.offset);
-            // Counted with its APID, at the length it was stepped over by.
-            if (p.length) CountPacket(s, layout.apid, p.length);
-            break;
-        case Piece::badHeader:
-            s.badHeaders.Add(p.offset);
-            break;
-        case Piece::cutTail:
-            s.cutTail = true;
-            s.cutOffset = p.offset;
-            s.cutPresent = p.length;
-            s.cutExpected = p.expected;
-            break;
-        case Piece::notPackets:
-            if (p.length) s.notPackets.Add(p.offset, p.length);
-            break;
-        case Piece::end:
-            break;
-        }
-    }
-    if (walk.Failed()) {
-        error = src.error;
-        return false;
-    }
-    return true;
 }
 
 } // namespace toolkit

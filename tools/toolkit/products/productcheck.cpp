@@ -6,6 +6,7 @@
 #include <string>
 
 #include "toolkit/numbering/orbitnumbers.h"
+#include "toolkit/products/attitudecheck.h"
 #include "toolkit/products/statecheck.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
@@ -185,17 +186,6 @@ void ElementAge(const Product& eph, const CheckOptions& options, std::vector<Che
                         {{"epoch", epoch}, {"start", start}, {"stop", stop}, {"days", days}}));
 }
 
-void JsonNumber(std::string& s, double v)
-{
-    if (std::isnan(v)) s += "\"nan\"";
-    else if (std::isinf(v)) s += v > 0 ? "\"inf\"" : "\"-inf\"";
-    else {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.17g", v);
-        s += buf;
-    }
-}
-
 } // namespace
 
 std::vector<std::string> StructureProblems(const Product& p, bool orbitHeader)
@@ -245,7 +235,9 @@ std::vector<CheckFinding> CheckProducts(const Product& eph, const Product& att,
     OrbitMetadata(eph, out);
     FlagSequence(eph, out);
     ElementAge(eph, options, out);
-    CheckStates(eph, out);
+    std::vector<char> faultyStates;
+    CheckStates(eph, out, &faultyStates);
+    CheckAttitudes(att, out, &faultyStates);
     CheckOrbitNumbers(eph, options, out);
     return out;
 }
@@ -280,7 +272,7 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
     s += ", \"records\": " + std::to_string(eph.records.size());
     s += ", \"orbits\": " + std::to_string(eph.orbits.size());
     s += ", \"max_element_age_days\": ";
-    JsonNumber(s, options.maxElementAgeDays);
+    AppendJsonNumber(s, options.maxElementAgeDays);
     for (bool warnings : {false, true}) {
         s += warnings ? ", \"warnings\": [" : ", \"faults\": [";
         bool first = true;
@@ -298,7 +290,7 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
                 s += i ? ", " : "";
                 s += JsonString(f.values[i].first);
                 s += ": ";
-                JsonNumber(s, f.values[i].second);
+                AppendJsonNumber(s, f.values[i].second);
             }
             s += "}}";
         }
@@ -310,9 +302,9 @@ std::string CheckJson(const Product& eph, const Product& att, const CheckOptions
         s += &n == &offsets.front() ? "" : ", ";
         s += "{\"orbit\": " + std::to_string(n.number) + ", \"record\": " +
              std::to_string(n.record) + ", \"crossing_minus_node_s\": ";
-        JsonNumber(s, n.offset);
+        AppendJsonNumber(s, n.offset);
         s += ", \"numbering\": " + std::to_string(n.numbering) + ", \"crossing_tai93\": ";
-        JsonNumber(s, n.crossingTai93);
+        AppendJsonNumber(s, n.crossingTai93);
         s += "}";
     }
     int firstNumbering = 0;

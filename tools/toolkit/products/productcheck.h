@@ -18,7 +18,7 @@ namespace toolkit {
 struct CheckFinding {
     std::string kind;      // short word: structure, pair, non-finite, orbit-metadata,
                            // flag-sequence, element-age, no-elements, radius,
-                           // kinematic, numbering
+                           // kinematic, attitude-rate, attitude-kinematic, numbering
     long long record = -1; // index of the data or orbit record concerned, -1 for none
     std::string message;   // one line for people
     bool warning = false;  // true: worth knowing, does not fail the check
@@ -49,8 +49,9 @@ struct CheckOptions {
 std::vector<std::string> StructureProblems(const Product& p, bool orbitHeader = true);
 
 // Every finding on the pair; the check passes when none is a fault. Besides
-// the tests above: the states of the ephemeris (statecheck.h) and
-// the hazards of its orbit numbers (numbering/orbitnumbers.h, warnings).
+// the tests above: the states of the ephemeris (statecheck.h), the
+// attitudes (attitudecheck.h) and the hazards of its orbit numbers
+// (numbering/orbitnumbers.h, warnings).
 std::vector<CheckFinding> CheckProducts(const Product& eph, const Product& att,
                                         const CheckOptions& options);
 

@@ -45,20 +45,7 @@ void Gravity(const ProductRecord& r, double g[3])
 PairResult Compare(const ProductRecord& a, const ProductRecord& b)
 {
     PairResult p;
-    const double dt = b.tai93 - a.tai93;
-    if (!(dt > 0 && dt <= kStatePairSeconds)) return p;
-    double ga[3], gb[3];
-    Gravity(a, ga);
-    Gravity(b, gb);
-    double dp = 0, dv = 0;
-    for (int j = 0; j < 3; ++j) {
-        const double pos = b.v[j] - a.v[j] - dt * 0.5 * (a.v[3 + j] + b.v[3 + j]);
-        const double vel = b.v[3 + j] - a.v[3 + j] - dt * 0.5 * (ga[j] + gb[j]);
-        dp += pos * pos;
-        dv += vel * vel;
-    }
-    p.positionOff = std::sqrt(dp);
-    p.velocityOff = std::sqrt(dv);
+    if (!StateMisfit(a, b, p.positionOff, p.velocityOff)) return p;
     p.state = p.positionOff > kPositionTolerance || p.velocityOff > kVelocityTolerance ? Pair::Fails
                                                                                         : Pair::Fits;
     return p;
@@ -72,10 +59,53 @@ std::string Offsets(const PairResult& p)
 
 } // namespace
 
-void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
+bool StateMisfit(const ProductRecord& a, const ProductRecord& b, double& positionOff, double& velocityOff)
+{
+    const double dt = b.tai93 - a.tai93;
+    if (!(dt > 0 && dt <= kStatePairSeconds)) return false;
+    double ga[3], gb[3];
+    Gravity(a, ga);
+    Gravity(b, gb);
+    double dp = 0, dv = 0;
+    for (int j = 0; j < 3; ++j) {
+        const double pos = b.v[j] - a.v[j] - dt * 0.5 * (a.v[3 + j] + b.v[3 + j]);
+        const double vel = b.v[3 + j] - a.v[3 + j] - dt * 0.5 * (ga[j] + gb[j]);
+        dp += pos * pos;
+        dv += vel * vel;
+    }
+    positionOff = std::sqrt(dp);
+    velocityOff = std::sqrt(dv);
+    return true;
+}
+
+void NameMisfits(const std::vector<PairVerdict>& pairs, const std::function<void(size_t, size_t)>& one,
+                 const std::function<void(size_t)>& both)
+{
+    const size_t n = pairs.empty() ? 0 : pairs.size() + 1;
+    std::vector<char> named(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        const PairVerdict* before = i > 0 ? &pairs[i - 1] : nullptr;
+        const PairVerdict* after = i + 1 < n ? &pairs[i] : nullptr;
+        const bool fails = (before && before->fails) || (after && after->fails);
+        const bool fits = (before && before->compared && !before->fails) ||
+                          (after && after->compared && !after->fails);
+        if (!fails || fits) continue;
+        named[i] = 1;
+        // The worse of its comparisons.
+        size_t worst = before && before->fails ? i - 1 : i;
+        if (after && after->fails && after->badness > pairs[worst].badness) worst = i;
+        one(i, worst);
+    }
+    // A failed comparison whose two records both fit their other neighbours.
+    for (size_t i = 0; i + 1 < n; ++i)
+        if (pairs[i].fails && !named[i] && !named[i + 1]) both(i);
+}
+
+void CheckStates(const Product& eph, std::vector<CheckFinding>& out, std::vector<char>* faulty)
 {
     const std::vector<ProductRecord>& r = eph.records;
     const size_t n = r.size();
+    if (faulty) faulty->assign(n, 0);
     std::vector<char> usable(n, 0);
     size_t outside = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -85,6 +115,7 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
             usable[i] = 1;
             continue;
         }
+        if (faulty) (*faulty)[i] = 1;
         if (++outside <= kListed)
             out.push_back(MakeFinding("radius", static_cast<long long>(i),
                                   "ephemeris record " + std::to_string(i) + " lies " +
@@ -102,48 +133,37 @@ void CheckStates(const Product& eph, std::vector<CheckFinding>& out)
                               {{"records", static_cast<double>(outside)}}));
 
     // pairs[i] compares records i and i + 1.
-    std::vector<PairResult> pairs(n > 0 ? n - 1 : 0);
-    for (size_t i = 0; i + 1 < n; ++i)
-        if (usable[i] && usable[i + 1]) pairs[i] = Compare(r[i], r[i + 1]);
-    auto pairAt = [&](size_t i, int side) -> const PairResult* {
-        if (side < 0) return i > 0 ? &pairs[i - 1] : nullptr;
-        return i + 1 < n ? &pairs[i] : nullptr;
-    };
+    std::vector<PairResult> results(n > 0 ? n - 1 : 0);
+    std::vector<PairVerdict> pairs(results.size());
+    for (size_t i = 0; i + 1 < n; ++i) {
+        if (usable[i] && usable[i + 1]) results[i] = Compare(r[i], r[i + 1]);
+        pairs[i].compared = results[i].state != Pair::NotCompared;
+        pairs[i].fails = results[i].state == Pair::Fails;
+        pairs[i].badness = results[i].positionOff;
+    }
     size_t count = 0;
     auto add = [&](CheckFinding f) {
         if (++count <= kListed) out.push_back(std::move(f));
     };
-    std::vector<char> named(n, 0);
-    for (size_t i = 0; i < n; ++i) {
-        const PairResult* before = pairAt(i, -1);
-        const PairResult* after = pairAt(i, +1);
-        const bool fails = (before && before->state == Pair::Fails) ||
-                           (after && after->state == Pair::Fails);
-        const bool fits = (before && before->state == Pair::Fits) ||
-                          (after && after->state == Pair::Fits);
-        if (!fails || fits) continue;
-        named[i] = 1;
-        // The worse of its comparisons.
-        const PairResult* worst = before && before->state == Pair::Fails ? before : after;
-        if (after && after->state == Pair::Fails && after->positionOff > worst->positionOff)
-            worst = after;
+    auto one = [&](size_t i, size_t worst) {
+        if (faulty) (*faulty)[i] = 1;
         add(MakeFinding("kinematic", static_cast<long long>(i),
                     "ephemeris record " + std::to_string(i) +
                         " does not fit its neighbours' positions and velocities: " +
-                        Offsets(*worst),
-                    {{"position_off_m", worst->positionOff},
-                     {"velocity_off_m_s", worst->velocityOff}}));
-    }
-    // A failed comparison whose two records both fit their other neighbours.
-    for (size_t i = 0; i + 1 < n; ++i) {
-        if (pairs[i].state != Pair::Fails || named[i] || named[i + 1]) continue;
+                        Offsets(results[worst]),
+                    {{"position_off_m", results[worst].positionOff},
+                     {"velocity_off_m_s", results[worst].velocityOff}}));
+    };
+    auto both = [&](size_t i) {
+        if (faulty) (*faulty)[i] = (*faulty)[i + 1] = 1;
         add(MakeFinding("kinematic", static_cast<long long>(i),
                     "ephemeris records " + std::to_string(i) + " and " + std::to_string(i + 1) +
                         " do not fit each other's positions and velocities: " +
-                        Offsets(pairs[i]),
-                    {{"position_off_m", pairs[i].positionOff},
-                     {"velocity_off_m_s", pairs[i].velocityOff}}));
-    }
+                        Offsets(results[i]),
+                    {{"position_off_m", results[i].positionOff},
+                     {"velocity_off_m_s", results[i].velocityOff}}));
+    };
+    NameMisfits(pairs, one, both);
     if (count > kListed)
         out.push_back(MakeFinding("kinematic", -1,
                               std::to_string(count) + " ephemeris records in all do not fit "

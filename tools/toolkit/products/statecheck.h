@@ -1,6 +1,7 @@
 #ifndef TOOLKIT_STATECHECK_H
 #define TOOLKIT_STATECHECK_H
 
+#include <functional>
 #include <vector>
 
 #include "toolkit/products/productcheck.h"
@@ -33,10 +34,33 @@ constexpr double kVelocityTolerance = 1.0;        // m/s
 constexpr double kLeastOrbitRadius = 6.4e6;       // m: below 30 km above the equator
 constexpr double kGreatestOrbitRadius = 1.5e9;    // m: the Earth's sphere of influence
 
+// The kinematic test of two states: how far the position of b lies from
+// that of a moved by the mean of their velocities, and its velocity from
+// a's changed by the mean gravity, over the time between them. False when
+// they are not compared: b is not later than a, or more than
+// kStatePairSeconds later.
+bool StateMisfit(const ProductRecord& a, const ProductRecord& b, double& positionOff, double& velocityOff);
+
 // Appends a "radius" fault for every record outside the radii and a
 // "kinematic" fault for every record that disagrees with its neighbours
-// (the first few of each kind one by one, then a count).
-void CheckStates(const Product& eph, std::vector<CheckFinding>& out);
+// (the first few of each kind one by one, then a count). `faulty`, when
+// given, gets a 1 for every record found at fault (records named together
+// included), one entry a record.
+void CheckStates(const Product& eph, std::vector<CheckFinding>& out, std::vector<char>* faulty = nullptr);
+
+// Which records a chain of comparisons between neighbours names, shared by
+// the checks of states and of attitudes. pairs[i] compares records i and
+// i + 1. A record is named when at least one pair it belongs to was
+// compared and every compared pair it belongs to failed (`one` gets the
+// record and the worse of its pairs, by `badness`); then a failed pair
+// whose two records both fit their other neighbours names both (`both`
+// gets the pair).
+struct PairVerdict {
+    bool compared = false, fails = false;
+    double badness = 0;
+};
+void NameMisfits(const std::vector<PairVerdict>& pairs, const std::function<void(size_t, size_t)>& one,
+                 const std::function<void(size_t)>& both);
 
 } // namespace toolkit
 

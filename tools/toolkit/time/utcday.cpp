@@ -1,12 +1,13 @@
-#include "campaign_days.h"
+#include "toolkit/time/utcday.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 #include "timelib_proc_TAI93.h"
 #include "timelib_proc_TAItoUTC.h"
 
-namespace campaign {
+namespace toolkit {
 
 namespace {
 
@@ -62,10 +63,23 @@ std::string DayText(long z)
     return buf;
 }
 
-double DayStartTai93(const std::string& day)
+double DayStartTai93(const std::string& day) { return DayStartTai93(DayNumber(day)); }
+
+double DayStartTai93(long dayNumber)
 {
-    const double utcJd = kUnixEpochJulianDay + static_cast<double>(DayNumber(day));
+    const double utcJd = kUnixEpochJulianDay + static_cast<double>(dayNumber);
     return JulianDayToTAI93(utcJd + UTC_TAI_delta(utcJd));
 }
 
-} // namespace campaign
+long UtcDayOfTai93(double tai93)
+{
+    // A first guess from the model's UTC, then the day whose midnights
+    // enclose the instant, by the same function that places them.
+    const double utcJd = TAItoUTC(TAI93ToJulianDay(tai93));
+    long day = static_cast<long>(std::floor(utcJd - kUnixEpochJulianDay));
+    while (DayStartTai93(day) > tai93) --day;
+    while (DayStartTai93(day + 1) <= tai93) ++day;
+    return day;
+}
+
+} // namespace toolkit
