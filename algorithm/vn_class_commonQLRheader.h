@@ -4,21 +4,21 @@
 #include <cstddef>
 #include <string>
 
-#include "vn_class_storebase.h"
+#include "vn_class_productblock.h"
 
 // The 140-byte header that begins both product files. Fields live only as
 // big-endian bytes at fixed offsets; times are stored as TAI93 seconds and
 // taken and returned as TAI Julian days. Text setters copy at most the
 // field's width, without a terminator; text getters return the whole field.
-class commonQLRheader : public storebase
+class commonQLRheader : public productblock
 {
 public:
     commonQLRheader();
 
     // Sizes of the text fields; longer values are cut to them.
-    static const size_t spacecraftIDSize = 24;
-    static const size_t sourceSize = 32;
-    static const size_t versionSize = 8;
+    static const size_t spacecraftIDSize = productlayout::Common::SpacecraftID.size;
+    static const size_t sourceSize = productlayout::Common::Source.size;
+    static const size_t versionSize = productlayout::Common::Version.size;
 
     commonQLRheader& SpacecraftID(const std::string& value);   // 24 bytes at 0
     std::string SpacecraftID() const;

@@ -1,71 +1,53 @@
 #include "vn_class_ephemerismetadata.h"
 
-#include "timelib_proc_TAI93.h"
-#include "vn_proc_FormatConvert.h"
-
 namespace {
 
-const size_t OrbitNoOffset = 0;
-const size_t AscendingOffset = 8;
-const size_t DescendingOffset = 16;
-const size_t LongitudeOffset = 24;
+using L = productlayout::OrbitMeta;
 
 const double NoAscendingNode = -999.99999999;
 
 }
 
-ephemerismetadata::ephemerismetadata() : storebase(32) {}
+ephemerismetadata::ephemerismetadata() : productblock(L::Size) {}
 
 ephemerismetadata& ephemerismetadata::OrbitNo(unsigned orbitNo)
 {
-    FormatConvert_long4(orbitNo, DataPtr() + OrbitNoOffset);
+    PutU32(L::OrbitNo, orbitNo);
     return *this;
 }
 
-unsigned ephemerismetadata::OrbitNo() const
-{
-    return FormatConvert_ulong4(DataPtr() + OrbitNoOffset);
-}
+unsigned ephemerismetadata::OrbitNo() const { return GetU32(L::OrbitNo); }
 
 ephemerismetadata& ephemerismetadata::AscendingTime(double time)
 {
-    const double seconds = time < 0.0 ? NoAscendingNode : JulianDayToTAI93(time);
-    FormatConvert_float8(seconds, DataPtr() + AscendingOffset);
+    if (time < 0.0) PutF64(L::AscendingTime, NoAscendingNode);
+    else PutTime(L::AscendingTime, time);
     return *this;
 }
 
 double ephemerismetadata::AscendingTime() const
 {
-    const double seconds = FormatConvert_float8(DataPtr() + AscendingOffset);
+    const double seconds = GetF64(L::AscendingTime);
     return seconds < 0.0 ? seconds : TAI93ToJulianDay(seconds);
 }
 
-double ephemerismetadata::AscendingTimeTAI() const
-{
-    return FormatConvert_float8(DataPtr() + AscendingOffset);
-}
+double ephemerismetadata::AscendingTimeTAI() const { return GetF64(L::AscendingTime); }
 
 ephemerismetadata& ephemerismetadata::DescendingTime(double time)
 {
-    FormatConvert_float8(JulianDayToTAI93(time), DataPtr() + DescendingOffset);
+    PutTime(L::DescendingTime, time);
     return *this;
 }
 
-double ephemerismetadata::DescendingTime() const
-{
-    return TAI93ToJulianDay(FormatConvert_float8(DataPtr() + DescendingOffset));
-}
+double ephemerismetadata::DescendingTime() const { return GetTime(L::DescendingTime); }
 
 ephemerismetadata& ephemerismetadata::DescendingLongitude(double lng)
 {
-    FormatConvert_float8(lng, DataPtr() + LongitudeOffset);
+    PutF64(L::DescendingLongitude, lng);
     return *this;
 }
 
-double ephemerismetadata::DescendingLongitude() const
-{
-    return FormatConvert_float8(DataPtr() + LongitudeOffset);
-}
+double ephemerismetadata::DescendingLongitude() const { return GetF64(L::DescendingLongitude); }
 
 std::ostream& operator<<(std::ostream& os, const ephemerismetadata& meta)
 {

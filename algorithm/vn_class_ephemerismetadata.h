@@ -3,12 +3,12 @@
 
 #include <ostream>
 
-#include "vn_class_storebase.h"
+#include "vn_class_productblock.h"
 
 // One 32-byte orbit metadata record: orbit number (u32 at 0), 4 spare bytes,
 // ascending and descending node times (TAI93 seconds, f64 at 8 and 16) and
 // the descending node's east longitude in radians (f64 at 24).
-class ephemerismetadata : public storebase
+class ephemerismetadata : public productblock
 {
 public:
     ephemerismetadata();

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "vn_class_storebase.h"
+#include "vn_class_subheader.h"
 #include "vn_types.h"
 
 // The 372-byte subheader of the ephemeris file. Layout: orbit count, first
@@ -12,11 +12,9 @@
 // Kepler elements (f64 at 20..60), element epoch in TAI93 seconds (f64 at
 // 68), quality parameters (16 floats at 76) and statistics (4 floats at
 // 140), which stay zero; the rest is spare.
-class ephemerissubheader : public storebase
+class ephemerissubheader : public subheader<productlayout::EphemerisSub>
 {
 public:
-    ephemerissubheader();
-
     // The count is stored first in the file although it is passed last.
     ephemerissubheader& Orbits(unsigned begOrbit, unsigned endOrbit, unsigned orbitCnt);
     std::vector<unsigned> Orbits() const;   // (first, last, count)
@@ -32,9 +30,6 @@ public:
     // Stored unchanged, except that a negative epoch becomes -999.999999.
     ephemerissubheader& EpochTimeTAI(double time);
     double EpochTimeTAI() const;
-
-    std::vector<float> qaParameters() const;
-    std::vector<float> qaStatistics() const;
 };
 
 #endif

@@ -42,8 +42,6 @@ public:
 
     void Write(Point* points, size_t count)
     {
-        const double* items[batchSize];
-        double* angleLists[batchSize];
         for (size_t i = 0; i < count; ++i) {
             items[i] = points[i].items;
             angleLists[i] = points[i].angles;
@@ -70,6 +68,9 @@ private:
     ephemerisrecord ephRcd;
     attituderecord attRcd;
     array position = array(3), velocity = array(3), angles = array(3), rates = array(3);
+    // Where the angles of the batch's points come from and go to.
+    const double* items[batchSize] = {};
+    double* angleLists[batchSize] = {};
 };
 
 } // namespace

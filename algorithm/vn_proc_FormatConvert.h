@@ -17,39 +17,50 @@
 
 namespace formatconvert_detail {
 
-// Copies siz bytes from s to t in reverse order: the one place where byte
-// order is turned around. The widths in use (2, 4, 8) are one load, one
+inline uint16_t byteswap(uint16_t w) { return __builtin_bswap16(w); }
+inline uint32_t byteswap(uint32_t w) { return __builtin_bswap32(w); }
+inline uint64_t byteswap(uint64_t w) { return __builtin_bswap64(w); }
+
+// One word of the width of `Word`, its bytes reversed: one load, one
 // byte-swap instruction and one store.
+template <class Word>
+inline void swapword(void* t, const void* s)
+{
+    Word w;
+    std::memcpy(&w, s, sizeof w);
+    w = byteswap(w);
+    std::memcpy(t, &w, sizeof w);
+}
+
+// Copies siz bytes from s to t in reverse order: the one place where byte
+// order is turned around.
 inline void swap(void* t, const void* s, size_t siz)
 {
     switch (siz) {
-    case 2: {
-        uint16_t w;
-        std::memcpy(&w, s, 2);
-        w = __builtin_bswap16(w);
-        std::memcpy(t, &w, 2);
-        return;
-    }
-    case 4: {
-        uint32_t w;
-        std::memcpy(&w, s, 4);
-        w = __builtin_bswap32(w);
-        std::memcpy(t, &w, 4);
-        return;
-    }
-    case 8: {
-        uint64_t w;
-        std::memcpy(&w, s, 8);
-        w = __builtin_bswap64(w);
-        std::memcpy(t, &w, 8);
-        return;
-    }
+    case 2: return swapword<uint16_t>(t, s);
+    case 4: return swapword<uint32_t>(t, s);
+    case 8: return swapword<uint64_t>(t, s);
     default: {
         unsigned char* to = static_cast<unsigned char*>(t);
         const unsigned char* from = static_cast<const unsigned char*>(s);
         for (size_t k = 0; k < siz; ++k) to[k] = from[siz - 1 - k];
     }
     }
+}
+
+// A big-endian field of the width of `T` as a `T`, and back.
+template <class T>
+inline T load(const char* ptr)
+{
+    T v;
+    swap(&v, ptr, sizeof v);
+    return v;
+}
+
+template <class T>
+inline void store(T v, char* ptr)
+{
+    swap(ptr, &v, sizeof v);
 }
 
 } // namespace formatconvert_detail
@@ -61,19 +72,8 @@ inline int FormatConvert_schar(const char* ptr)
     return v;
 }
 
-inline unsigned short FormatConvert_ushort2(const char* ptr)
-{
-    uint16_t v;
-    formatconvert_detail::swap(&v, ptr, 2);
-    return v;
-}
-
-inline short FormatConvert_short2(const char* ptr)
-{
-    int16_t v;
-    formatconvert_detail::swap(&v, ptr, 2);
-    return v;
-}
+inline unsigned short FormatConvert_ushort2(const char* ptr) { return formatconvert_detail::load<uint16_t>(ptr); }
+inline short FormatConvert_short2(const char* ptr) { return formatconvert_detail::load<int16_t>(ptr); }
 
 // a high byte, b low byte
 inline short FormatConvert_short2(char a, char b)
@@ -82,50 +82,19 @@ inline short FormatConvert_short2(char a, char b)
     return FormatConvert_short2(bytes);
 }
 
-inline uint32_t FormatConvert_ulong4(const char* ptr)
-{
-    uint32_t v;
-    formatconvert_detail::swap(&v, ptr, 4);
-    return v;
-}
+inline uint32_t FormatConvert_ulong4(const char* ptr) { return formatconvert_detail::load<uint32_t>(ptr); }
+inline int32_t FormatConvert_long4(const char* ptr) { return formatconvert_detail::load<int32_t>(ptr); }
+inline float FormatConvert_float4(const char* ptr) { return formatconvert_detail::load<float>(ptr); }
+inline double FormatConvert_float8(const char* ptr) { return formatconvert_detail::load<double>(ptr); }
 
-inline int32_t FormatConvert_long4(const char* ptr)
-{
-    int32_t v;
-    formatconvert_detail::swap(&v, ptr, 4);
-    return v;
-}
-
-inline float FormatConvert_float4(const char* ptr)
-{
-    float v;
-    formatconvert_detail::swap(&v, ptr, 4);
-    return v;
-}
-
-inline double FormatConvert_float8(const char* ptr)
-{
-    double v;
-    formatconvert_detail::swap(&v, ptr, 8);
-    return v;
-}
-
-inline void FormatConvert_short2(short int v, char* ptr)
-{
-    int16_t w = v;
-    formatconvert_detail::swap(ptr, &w, 2);
-}
-
+inline void FormatConvert_short2(short int v, char* ptr) { formatconvert_detail::store<int16_t>(v, ptr); }
 // low 32 bits, unsigned
 inline void FormatConvert_long4(size_t v, char* ptr)
 {
-    uint32_t w = static_cast<uint32_t>(v);
-    formatconvert_detail::swap(ptr, &w, 4);
+    formatconvert_detail::store(static_cast<uint32_t>(v), ptr);
 }
-
-inline void FormatConvert_float4(float v, char* ptr) { formatconvert_detail::swap(ptr, &v, 4); }
-
-inline void FormatConvert_float8(double v, char* ptr) { formatconvert_detail::swap(ptr, &v, 8); }
+inline void FormatConvert_float4(float v, char* ptr) { formatconvert_detail::store(v, ptr); }
+inline void FormatConvert_float8(double v, char* ptr) { formatconvert_detail::store(v, ptr); }
 
 // Runs of consecutive fields of one kind: each value in turn, 8 or 4 bytes
 // apart.

@@ -107,70 +107,101 @@ void WarnIfCut(const cfg_list& configList, const char* keyword, size_t fieldSize
               << value.size() << " bytes, its field holds " << fieldSize << std::endl;
 }
 
-} // namespace
-
-void ProductRun(const cfg_list& configList, const std::string& configFileName)
-{
-    const bool diag1 = IsOn(configList, "-diag_1");
-    const bool diag3 = IsOn(configList, "-diag_3");
-
+// The run's inputs once they are open and their ends read: the packet file
+// (read on by the copy), the element set (empty without one) and the first
+// and last packet.
+struct RunInputs {
     bool noTLEfile = false;
+    noradelements noradtle;
+    trokpacket begPacket;
+    trokpacket endPacket;
+};
+
+// Opens the element file unless it is "noTLE", reads the end packets and
+// the element set.
+void ReadInputs(const cfg_list& configList, packetfile& packetFile, RunInputs& in, bool diag1)
+{
     const std::string noradSatName = configList.getvalue("-noradsatname");
-
-    // The packet layout of the spacecraft, fixed before any packet exists.
-    SelectPacketLayout(noradSatName);
-    if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
-    CheckNameClash(configList, configFileName, configList.getvalue("-noradfile") == "noTLE");
-    if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
-
-    ReadingNow("packet", configList.getvalue("-packetfile"));
-    packetfile packetFile(configList.getvalue("-packetfile"), trokpacket::apid);
-    FileOpenCheck(packetFile);
-
     const std::string noradFileName = configList.getvalue("-noradfile");
     if (noradFileName == "noTLE") {
-        noTLEfile = true;
+        in.noTLEfile = true;
         std::cout << "No TLE file specified. Using static values." << std::endl << std::endl;
     }
     noradfile noradFile(noradFileName, noradSatName);
-    if (!noTLEfile) FileOpenCheck(noradFile);
+    if (!in.noTLEfile) FileOpenCheck(noradFile);
 
-    trokpacket begPacket;
-    trokpacket endPacket;
-    GetEndPackets(packetFile, begPacket, endPacket);
+    GetEndPackets(packetFile, in.begPacket, in.endPacket);
 
-    noradelements noradtle;
     ReadingNow("norad", noradFileName);
-    if (!noTLEfile) GetNoradElements(noradFile, noradtle);
+    if (!in.noTLEfile) GetNoradElements(noradFile, in.noradtle);
     // From here on the run reads packets (and writes the products).
     ReadingNow("packet", configList.getvalue("-packetfile"));
 
     if (diag1) {
-        std::cerr << "\ndiag_1 Beg Pkt" << begPacket << std::endl;
-        std::cerr << "\ndiag_1 End Pkt" << endPacket << std::endl;
+        std::cerr << "\ndiag_1 Beg Pkt" << in.begPacket << std::endl;
+        std::cerr << "\ndiag_1 End Pkt" << in.endPacket << std::endl;
         std::cerr << "\ndiag_1 TLE " << std::endl;
-        noradtle.Print(std::cerr);
+        in.noradtle.Print(std::cerr);
     }
-    if (diag3) std::cerr << "\nDiag 3- Define Headers and Initialize with Static Info" << std::endl;
+}
 
+// The header fields known before the first record.
+void StartHeaders(const cfg_list& configList, const RunInputs& in, commonQLRheader& comHeader,
+                  ephemerissubheader& ephemSubhdr, attitudesubheader& attSubhdr)
+{
     WarnIfCut(configList, "-qlrsatname", commonQLRheader::spacecraftIDSize);
     WarnIfCut(configList, "-station", commonQLRheader::sourceSize);
     WarnIfCut(configList, "-version", commonQLRheader::versionSize);
-    commonQLRheader comHeader;
-    ephemerissubheader ephemSubhdr;
-    attitudesubheader attSubhdr;
     comHeader.SpacecraftID(configList.getvalue("-qlrsatname"))
         .Source(configList.getvalue("-station"))
         .Version(configList.getvalue("-version"))
-        .TimeRange(begPacket.TimeTag(), endPacket.TimeTag())
+        .TimeRange(in.begPacket.TimeTag(), in.endPacket.TimeTag())
         .Interval(cst_interval);
     ephemSubhdr.RefFrame(cst_keplerRefFrame);
-    if (noTLEfile)
+    if (in.noTLEfile)
         ephemSubhdr.EpochTimeTAI(cst_fillValue);
     else
-        ephemSubhdr.EpochTimeTAI(satpasses(noradtle).EpochTimeTAI93());
+        ephemSubhdr.EpochTimeTAI(satpasses(in.noradtle).EpochTimeTAI93());
     attSubhdr.AngleOrder(cst_eulerAngleOrder[0], cst_eulerAngleOrder[1], cst_eulerAngleOrder[2]);
+}
 
+// The header fields known once every record is written: the record count,
+// the orbits and the Kepler elements.
+void FinishHeaders(trokpktprocessor& processPkt, const RunInputs& in, commonQLRheader& comHeader,
+                   ephemerissubheader& ephemSubhdr, bool diag3)
+{
+    unsigned begOrbitRev = 0;
+    unsigned endOrbitRev = 0;
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- A" << std::endl;
+    if (!in.noTLEfile) GetOrbitRevNos(processPkt, in.noradtle, begOrbitRev, endOrbitRev);
+
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- B" << std::endl;
+    comHeader.NoRecords(static_cast<unsigned>(processPkt.RecordCount()));
+
+    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- C" << std::endl;
+    if (in.noTLEfile) {
+        ephemSubhdr.Orbits(1, 1, 1);
+    } else {
+        unsigned orbitCnt = endOrbitRev - begOrbitRev;
+        if (orbitCnt < 1) orbitCnt = 1;
+        ephemSubhdr.Orbits(begOrbitRev, endOrbitRev, orbitCnt);
+    }
+
+    if (diag3) std::cerr << "Diag 3- Udate Header Info- GetOrbitRevNos- D" << std::endl;
+    if (in.noTLEfile)
+        ephemSubhdr.KeplerElements(array(6, cst_fillValue));
+    else
+        ephemSubhdr.KeplerElements(GetBegKepler(processPkt, in.noradtle));
+}
+
+// Writes both products: the records and the orbit metadata, then the
+// finished headers, and gives both their names once every byte is on disk.
+// The writers are gone when it returns; the headers, which they lock, are
+// the caller's.
+void WriteProducts(const cfg_list& configList, packetfile& packetFile, const RunInputs& in,
+                   commonQLRheader& comHeader, ephemerissubheader& ephemSubhdr,
+                   attitudesubheader& attSubhdr, bool diag3)
+{
     if (diag3) std::cerr << "Diag 3- Open Ephemeris and Attitude Files" << std::endl;
     // Each product is written under a temporary name and takes its final
     // name only once both are complete (outputfile).
@@ -184,30 +215,9 @@ void ProductRun(const cfg_list& configList, const std::string& configFileName)
     CopyFiles(processPkt, ephemerisFile, attitudeFile, configList);
 
     if (diag3) std::cerr << "Diag 3- Copy Ephemeris MetaData" << std::endl;
-    CopyEphemerisMetaData(processPkt, noradtle, ephemerisFile, configList, !noTLEfile);
+    CopyEphemerisMetaData(processPkt, in.noradtle, ephemerisFile, configList, !in.noTLEfile);
 
-    unsigned begOrbitRev = 0;
-    unsigned endOrbitRev = 0;
-    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- A" << std::endl;
-    if (!noTLEfile) GetOrbitRevNos(processPkt, noradtle, begOrbitRev, endOrbitRev);
-
-    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- B" << std::endl;
-    comHeader.NoRecords(static_cast<unsigned>(processPkt.RecordCount()));
-
-    if (diag3) std::cerr << "Diag 3- Update Header Info- GetOrbitRevNos- C" << std::endl;
-    if (noTLEfile) {
-        ephemSubhdr.Orbits(1, 1, 1);
-    } else {
-        unsigned orbitCnt = endOrbitRev - begOrbitRev;
-        if (orbitCnt < 1) orbitCnt = 1;
-        ephemSubhdr.Orbits(begOrbitRev, endOrbitRev, orbitCnt);
-    }
-
-    if (diag3) std::cerr << "Diag 3- Udate Header Info- GetOrbitRevNos- D" << std::endl;
-    if (noTLEfile)
-        ephemSubhdr.KeplerElements(array(6, cst_fillValue));
-    else
-        ephemSubhdr.KeplerElements(GetBegKepler(processPkt, noradtle));
+    FinishHeaders(processPkt, in, comHeader, ephemSubhdr, diag3);
 
     // The headers are complete: write them now and make sure every byte of
     // both products reached the files before reporting success.
@@ -222,8 +232,33 @@ void ProductRun(const cfg_list& configList, const std::string& configFileName)
         if (failed == 0) WriteFailed(ephemerisFile, ephemerisFile.Error());
         WriteFailed(attitudeFile, attitudeFile.Error());
     }
+}
+
+} // namespace
+
+void ProductRun(const cfg_list& configList, const std::string& configFileName)
+{
+    const bool diag1 = IsOn(configList, "-diag_1");
+    const bool diag3 = IsOn(configList, "-diag_3");
+
+    // The packet layout of the spacecraft, fixed before any packet exists.
+    SelectPacketLayout(configList.getvalue("-noradsatname"));
+    if (diag1) std::cerr << "\ndiag_1 Pkt Read Size = " << trokpacket::pktsize << std::endl;
+    CheckNameClash(configList, configFileName, configList.getvalue("-noradfile") == "noTLE");
+    if (diag3) std::cerr << "\nDiag 3- Begin Open Input Files" << std::endl;
+
+    ReadingNow("packet", configList.getvalue("-packetfile"));
+    packetfile packetFile(configList.getvalue("-packetfile"), trokpacket::apid);
+    FileOpenCheck(packetFile);
+    RunInputs in;
+    ReadInputs(configList, packetFile, in, diag1);
+
+    if (diag3) std::cerr << "\nDiag 3- Define Headers and Initialize with Static Info" << std::endl;
+    commonQLRheader comHeader;
+    ephemerissubheader ephemSubhdr;
+    attitudesubheader attSubhdr;
+    StartHeaders(configList, in, comHeader, ephemSubhdr, attSubhdr);
+    WriteProducts(configList, packetFile, in, comHeader, ephemSubhdr, attSubhdr, diag3);
 
     if (IsOn(configList, "-listconfig")) std::cout << "\nnormal termination\n" << std::endl;
-    // Leaving the scope destroys the writers (their streams are closed
-    // already) before the headers they lock.
 }

@@ -59,6 +59,53 @@ void WriteTogether(const std::string& dir, const std::vector<std::pair<std::stri
     CommitOutputs(outs);
 }
 
+// Writes the plot data and the script, runs gnuplot on them and checks its
+// plots; the plots, as images for the page and as files with gnuplot's log,
+// go to `images` and `written`.
+void DrawPlots(const std::string& dir, const Product& eph, const Product& att, const PlotData& data,
+               std::vector<PlotImage>& images, std::vector<std::pair<std::string, std::string>>& written)
+{
+    std::vector<Plot> plots;
+    std::vector<std::pair<std::string, std::string>> inputs = data.files;
+    inputs.push_back({"qlrplot.gp", PlotScript(eph, att, data, plots)});
+    WriteTogether(dir, inputs);
+    if (plots.empty()) return;
+    // gnuplot reads the data files here and gets the same script, its plots
+    // going to files in memory.
+    GnuplotRun run;
+    const std::string failed =
+        RunGnuplot(dir, plots.size(),
+                   [&](const std::vector<std::string>& to) {
+                       std::vector<Plot> same;
+                       return PlotScript(eph, att, data, same, to);
+                   },
+                   run);
+    if (!failed.empty()) {
+        if (run.log.empty()) Fail(failed);
+        WriteTogether(dir, {{"gnuplot.log", run.log}});
+        Fail(failed + " (see " + InFolder(dir, "gnuplot.log") + ")");
+    }
+    for (size_t k = 0; k < plots.size(); ++k) {
+        unsigned w = 0, h = 0;
+        if (!PngSize(run.pngs[k], w, h)) Fail("gnuplot did not write \"" + InFolder(dir, plots[k].file) + "\"");
+        images.push_back({plots[k], run.pngs[k]});
+        written.push_back({plots[k].file, run.pngs[k]});
+    }
+    written.push_back({"gnuplot.log", run.log});
+}
+
+// Removes the plots of an earlier run that this one did not draw.
+void RemoveUndrawn(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& written,
+                   const std::vector<std::pair<std::string, std::string>>& dataFiles)
+{
+    for (const std::string& name : kMaybeDrawn) {
+        bool drawn = false;
+        for (const auto& f : written) drawn = drawn || f.first == name;
+        for (const auto& f : dataFiles) drawn = drawn || f.first == name;
+        if (!drawn) unlink(InFolder(dir, name).c_str());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -96,47 +143,10 @@ int main(int argc, char** argv)
     PlotData data;
     std::vector<PlotImage> images;
     std::vector<std::pair<std::string, std::string>> written;   // this run's PNGs, log and page
-    if (PreparePlotData(eph, att, data)) {
-        std::vector<Plot> plots;
-        std::vector<std::pair<std::string, std::string>> inputs = data.files;
-        inputs.push_back({"qlrplot.gp", PlotScript(eph, att, data, plots)});
-        WriteTogether(dir, inputs);
-        if (!plots.empty()) {
-            // gnuplot reads the data files here and gets the same script,
-            // its plots going to files in memory.
-            GnuplotRun run;
-            const std::string failed =
-                RunGnuplot(dir, plots.size(),
-                           [&](const std::vector<std::string>& to) {
-                               std::vector<Plot> same;
-                               return PlotScript(eph, att, data, same, to);
-                           },
-                           run);
-            if (!failed.empty()) {
-                if (run.log.empty()) Fail(failed);
-                WriteTogether(dir, {{"gnuplot.log", run.log}});
-                Fail(failed + " (see " + InFolder(dir, "gnuplot.log") + ")");
-            }
-            for (size_t k = 0; k < plots.size(); ++k) {
-                unsigned w = 0, h = 0;
-                if (!PngSize(run.pngs[k], w, h))
-                    Fail("gnuplot did not write \"" + InFolder(dir, plots[k].file) + "\"");
-                images.push_back({plots[k], run.pngs[k]});
-                written.push_back({plots[k].file, run.pngs[k]});
-            }
-            written.push_back({"gnuplot.log", run.log});
-        }
-    }
+    if (PreparePlotData(eph, att, data)) DrawPlots(dir, eph, att, data, images, written);
     written.push_back({"report.html", ReportPage(eph, att, findings, data.ephGaps, images, warning)});
     WriteTogether(dir, written);
-
-    // Plots of an earlier run that this one did not draw.
-    for (const std::string& name : kMaybeDrawn) {
-        bool drawn = false;
-        for (const auto& f : written) drawn = drawn || f.first == name;
-        for (const auto& f : data.files) drawn = drawn || f.first == name;
-        if (!drawn) unlink(InFolder(dir, name).c_str());
-    }
+    RemoveUndrawn(dir, written, data.files);
 
     if (HasFault(findings)) {
         for (const CheckFinding& f : findings)

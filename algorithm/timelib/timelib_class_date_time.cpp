@@ -70,6 +70,35 @@ const std::string& _Name(const std::string* list, std::size_t count, unsigned in
     return index < count ? list[index] : list[0];
 }
 
+// A month's or a weekday's name as a directive's qualifier asks for it:
+// "A" in full, "a" its first three letters, anything else nothing.
+std::string _NameText(char qual, const std::string& name)
+{
+    if (qual == 'A') return name;
+    if (qual == 'a') return name.substr(0, 3);
+    return "";
+}
+
+// Walks a date format: each character outside a directive goes to
+// `literal`; each directive, "%", a code and a qualifier (three characters,
+// those missing at the end of the format taken as zero), to
+// `directive(code, qualifier)`.
+template <class Literal, class Directive>
+void _WalkFormat(const std::string& format, Literal literal, Directive directive)
+{
+    const std::size_t n = format.size();
+    for (std::size_t i = 0; i < n;) {
+        if (format[i] != '%') {
+            literal(format[i++]);
+            continue;
+        }
+        const char code = i + 1 < n ? format[i + 1] : '\0';
+        const char qual = i + 2 < n ? format[i + 2] : '\0';
+        i += 3;
+        directive(code, qual);
+    }
+}
+
 } // namespace
 
 date_time::date_time() { _initial(0.0); }
@@ -171,16 +200,7 @@ date_time& date_time::ConvertStringToDate(const std::string& text, const std::st
     unsigned int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     double second = 0.0;
     std::size_t pos = 0;
-    const std::size_t n = format.size();
-    for (std::size_t i = 0; i < n;) {
-        if (format[i] != '%') {
-            ++pos;
-            ++i;
-            continue;
-        }
-        const char code = i + 1 < n ? format[i + 1] : '\0';
-        const char qual = i + 2 < n ? format[i + 2] : '\0';
-        i += 3;
+    _WalkFormat(format, [&](char) { ++pos; }, [&](char code, char qual) {
         switch (code) {
         case 'Y':
             if (qual == '4') _CvtStr(text, pos, 4, year);
@@ -213,7 +233,7 @@ date_time& date_time::ConvertStringToDate(const std::string& text, const std::st
         default:
             break;
         }
-    }
+    });
     SetGregorianDate(year, month, day, hour, minute, second);
     return *this;
 }
@@ -322,32 +342,20 @@ std::string date_time::ConvertDateToString(std::string format) const
     const std::string& dayName = _Name(dayList, 8, weekDay);
 
     std::string out;
-    const std::size_t n = format.size();
-    for (std::size_t i = 0; i < n;) {
-        if (format[i] != '%') {
-            out += format[i++];
-            continue;
-        }
-        const char code = i + 1 < n ? format[i + 1] : '\0';
-        const char qual = i + 2 < n ? format[i + 2] : '\0';
-        i += 3;
+    _WalkFormat(format, [&](char c) { out += c; }, [&](char code, char qual) {
         switch (code) {
         case 'Y':
             if (qual == '4') out += _Padded(year, 4);
             else if (qual == '2') out += _Padded(year % 100u, 2);
             break;
         case 'M':
-            if (qual == 'n') out += _Padded(month, 2);
-            else if (qual == 'A') out += monthName;
-            else if (qual == 'a') out += monthName.substr(0, 3);
+            out += qual == 'n' ? _Padded(month, 2) : _NameText(qual, monthName);
             break;
         case 'D':
             if (qual == 'n') out += _Padded(day, 2);
             break;
         case 'W':
-            if (qual == 'n') out += std::to_string(weekDay);
-            else if (qual == 'A') out += dayName;
-            else if (qual == 'a') out += dayName.substr(0, 3);
+            out += qual == 'n' ? std::to_string(weekDay) : _NameText(qual, dayName);
             break;
         case 'h':
             if (qual == 'h') out += _Padded(hour, 2);
@@ -368,7 +376,7 @@ std::string date_time::ConvertDateToString(std::string format) const
         default:
             break;
         }
-    }
+    });
     out += '\0';
     return out;
 }

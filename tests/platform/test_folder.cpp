@@ -18,12 +18,6 @@
 
 namespace {
 
-unsigned Mode(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
-}
-
 TEST(Folder, EverythingBelowIsReachedThroughTheHeldFolder)
 {
     const ReachableScratch scratch;
@@ -43,7 +37,7 @@ TEST(Folder, EverythingBelowIsReachedThroughTheHeldFolder)
     ASSERT_TRUE(out.Commit()) << out.Error();
     EXPECT_EQ(ReadFile(s + "/victim"), "the victim's bytes");   // the link was replaced, not followed
     EXPECT_EQ(ReadFile(s + "/c2/days/2026-06-01/x.eph"), "product");
-    EXPECT_EQ(Mode(s + "/c2/days/2026-06-01/x.eph"), 0600u);
+    EXPECT_EQ(FileMode(s + "/c2/days/2026-06-01/x.eph"), 0600u);
     ASSERT_TRUE(platform::WriteFileAtomicallyAt(day.Fd(), "result.txt", "ok\n", error)) << error;
     std::string text;
     EXPECT_TRUE(day.ReadWhole("result.txt", text, error) && text == "ok\n") << error;
@@ -131,7 +125,7 @@ TEST(Folder, ReadingRefusesWhatIsNoRegularFileOfTheOwner)
     const int fd = top.OpenOwnFile("file", 0600, false, error);
     EXPECT_GE(fd, 0) << error;
     close(fd);
-    EXPECT_EQ(Mode(c + "/file"), 0600u);
+    EXPECT_EQ(FileMode(c + "/file"), 0600u);
     // Inputs named anywhere: links followed, the rest refused alike.
     ASSERT_EQ(symlink("fifo", (c + "/to-fifo").c_str()), 0);
     EXPECT_LT(platform::OpenInput(c + "/to-fifo", error), 0);

@@ -15,12 +15,6 @@
 
 namespace {
 
-unsigned Mode(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
-}
-
 TEST(PrivateFolder, OwnFoldersPassUnderTheirRealPath)
 {
     const ReachableScratch scratch;
@@ -39,8 +33,8 @@ TEST(PrivateFolder, OwnFoldersPassUnderTheirRealPath)
     umask(saved);
     EXPECT_GE(fd, 0) << v.reason;
     close(fd);
-    EXPECT_EQ(Mode(s + "/own/new"), 0755u);
-    EXPECT_EQ(Mode(s + "/own/new/deeper"), 0700u);
+    EXPECT_EQ(FileMode(s + "/own/new"), 0755u);
+    EXPECT_EQ(FileMode(s + "/own/new/deeper"), 0700u);
     // Writable by a group that is the user's alone (root's, on Debian).
     const group* rootGroup = getgrgid(0);
     if (geteuid() == 0 && rootGroup && rootGroup->gr_mem[0] == nullptr) {

@@ -157,3 +157,9 @@ std::string ReadFile(const std::string& path)
     s << f.rdbuf();
     return s.str();
 }
+
+unsigned FileMode(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+}

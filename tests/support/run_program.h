@@ -61,4 +61,8 @@ std::vector<std::string> Temporaries(const std::string& dir);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
+// The permission bits (07777) of `path` itself, a link's own if it is one;
+// 0 when there is nothing there.
+unsigned FileMode(const std::string& path);
+
 #endif

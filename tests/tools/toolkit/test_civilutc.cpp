@@ -5,6 +5,7 @@
 
 #include "run_program.h"
 #include "toolkit/time/civilutc.h"
+#include "toolkit/time/unixtime.h"
 
 using namespace toolkit;
 
@@ -112,4 +113,27 @@ TEST(CivilUtc, ExpiryIsJudgedAtTheHooksToday)
         }
     }
     UseTestLeapSeconds();
+}
+
+// Civil UTC where the system's table (the tests' table) places the instant,
+// the products' model before it begins in 1972, each labelled with its scale.
+TEST(CivilUtc, LabelledTextNamesTheScaleItShows)
+{
+    EXPECT_EQ(LabelledUtcFromTai93(kNewYear2017 - 0.75, 2), "2016-12-31T23:59:60.25 UTC");
+    EXPECT_EQ(IsoCivilOrModelUtcFromTai93(kNewYear2017 - 0.75, 2), "2016-12-31T23:59:60.25");
+    // Early on 1968-01-01: 25 years and 7 leap days before 1993.
+    const std::string model = LabelledUtcFromTai93(-(25 * 365 + 7) * 86400.0, 0);
+    EXPECT_EQ(model.substr(0, 11), "1968-01-01T") << model;
+    EXPECT_EQ(model.substr(19), " UTC (trokproc's model)") << model;
+    EXPECT_EQ(LabelledUtcFromTai93(0.0 / 0.0, 3), "(no date) UTC (trokproc's model)");
+}
+
+TEST(CivilUtc, UnixSecondsAsTextFromTheEpochToTheLastSecondOf9999)
+{
+    EXPECT_EQ(IsoUtcFromUnixSeconds(0), "1970-01-01T00:00:00");
+    EXPECT_EQ(IsoUtcFromUnixSeconds(1780272000), "2026-06-01T00:00:00");
+    EXPECT_EQ(IsoUtcFromUnixSeconds(253402300799), "9999-12-31T23:59:59");
+    const std::string now = IsoUtcNow();
+    EXPECT_EQ(now.size(), 20u) << now;
+    EXPECT_EQ(now.back(), 'Z') << now;
 }

@@ -352,13 +352,8 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
               const AemOptions& o)
 {
     const std::vector<Segment> segments = SegmentsAtLargeGaps(eph.records);
-    const size_t repaired = CountRecords(eph.records).repaired;
     const char* frameA = o.orbitalFrame ? "LVLH_ROTATING" : "EME2000";
-    os << "CCSDS_AEM_VERS = 2.0\n";
-    for (const std::string& c : o.comments) os << "COMMENT " << c << "\n";
-    os << "COMMENT " << eph.records.size() << " attitudes in " << segments.size()
-       << (segments.size() == 1 ? " segment, " : " segments, ") << repaired
-       << " of them interpolated across short telemetry gaps\n";
+    WriteMessageStart(os, "CCSDS_AEM_VERS = 2.0", o, "attitudes", eph.records, segments.size());
     os << "COMMENT Quaternion Q1 Q2 Q3 QC, scalar last, of the rotation from REF_FRAME_A "
           "to REF_FRAME_B: it turns "
        << frameA << " coordinates into body coordinates\n";
@@ -367,8 +362,7 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
               "normal, x = y cross z, from each state of the ephemeris product\n";
     WriteHeaderNames(os, o);
 
-    IsoTaiWriter epoch(6);
-    std::string block;
+    DataLines lines(os);
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
         WriteSegmentStart(os, o, k, segments.size(), s);
@@ -390,15 +384,11 @@ void WriteAem(std::ostream& os, const Product& eph, const std::vector<Quat>& qua
             if (i == s.first ? q.q[3] < 0.0 : dot < 0.0)
                 for (double& c : q.q) c = -c;
             previous = q;
-            epoch.Append(block, eph.records[i].tai93);
-            for (int j = 0; j < 4; ++j) {
-                block += ' ';
-                AppendFixed(block, q.q[j], 12);
-            }
-            block += '\n';
-            WriteBlock(os, block);
+            lines.Begin(eph.records[i].tai93);
+            for (int j = 0; j < 4; ++j) lines.Value(q.q[j], 12);
+            lines.End();
         }
-        WriteBlock(os, block, true);
+        lines.Flush();
         os << "DATA_STOP\n";
     }
 }

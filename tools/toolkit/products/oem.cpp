@@ -7,16 +7,13 @@
 #include <ctime>
 
 #include "toolkit/time/isotime.h"
+#include "toolkit/time/unixtime.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
 
 namespace toolkit {
 
 namespace {
-
-// Data lines are gathered into blocks of about this size before they are
-// handed to the stream.
-const size_t kBlock = 1 << 20;
 
 // A header text as one line of printable characters: up to its first zero
 // byte, trailing blanks dropped, other bytes escaped.
@@ -115,11 +112,14 @@ void WriteSegmentSpan(std::ostream& os, double startTai93, double stopTai93)
     os << "STOP_TIME = " << IsoTaiFromTai93(stopTai93, 6) << "\n";
 }
 
-void WriteBlock(std::ostream& os, std::string& block, bool force)
+void WriteMessageStart(std::ostream& os, const std::string& versionLine, const MessageOptions& o,
+                       const char* what, const std::vector<ProductRecord>& records, size_t segments)
 {
-    if (!force && block.size() < kBlock) return;
-    os.write(block.data(), static_cast<std::streamsize>(block.size()));
-    block.clear();
+    os << versionLine << "\n";
+    for (const std::string& c : o.comments) os << "COMMENT " << c << "\n";
+    os << "COMMENT " << records.size() << " " << what << " in " << segments
+       << (segments == 1 ? " segment, " : " segments, ") << CountRecords(records).repaired
+       << " of them interpolated across short telemetry gaps\n";
 }
 
 bool CreationDate(std::string& date, std::string& error)
@@ -139,27 +139,17 @@ bool CreationDate(std::string& date, std::string& error)
         }
         when = static_cast<std::time_t>(v);
     }
-    std::tm tm{};
-    gmtime_r(&when, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    date = buf;
+    date = IsoUtcFromUnixSeconds(when);
     return true;
 }
 
 void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
 {
     const std::vector<Segment> segments = SegmentsAtLargeGaps(eph.records);
-    const size_t repaired = CountRecords(eph.records).repaired;
-    os << "CCSDS_OEM_VERS = " << o.version << "\n";
-    for (const std::string& c : o.comments) os << "COMMENT " << c << "\n";
-    os << "COMMENT " << eph.records.size() << " states in " << segments.size()
-       << (segments.size() == 1 ? " segment, " : " segments, ") << repaired
-       << " of them interpolated across short telemetry gaps\n";
+    WriteMessageStart(os, "CCSDS_OEM_VERS = " + o.version, o, "states", eph.records, segments.size());
     WriteHeaderNames(os, o);
 
-    IsoTaiWriter epoch(6);
-    std::string block;
+    DataLines lines(os);
     for (size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
         WriteSegmentStart(os, o, k, segments.size(), s);
@@ -171,15 +161,11 @@ void WriteOem(std::ostream& os, const Product& eph, const MessageOptions& o)
         // epoch x y z vx vy vz: km with 6 decimals, km/s with 9.
         for (size_t i = s.first; i <= s.last; ++i) {
             const ProductRecord& r = eph.records[i];
-            epoch.Append(block, r.tai93);
-            for (int j = 0; j < 6; ++j) {
-                block += ' ';
-                AppendFixed(block, r.v[j] / 1e3, j < 3 ? 6 : 9);
-            }
-            block += '\n';
-            WriteBlock(os, block);
+            lines.Begin(r.tai93);
+            for (int j = 0; j < 6; ++j) lines.Value(r.v[j] / 1e3, j < 3 ? 6 : 9);
+            lines.End();
         }
-        WriteBlock(os, block, true);
+        lines.Flush();
     }
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/cli/text.h"
 #include "toolkit/products/qlrproduct.h"
+#include "toolkit/time/isotime.h"
 
 namespace toolkit {
 
@@ -56,10 +58,44 @@ void WriteSegmentStart(std::ostream& os, const MessageOptions& o, size_t k, size
 // The segment's TIME_SYSTEM (TAI), START_TIME and STOP_TIME lines.
 void WriteSegmentSpan(std::ostream& os, double startTai93, double stopTai93);
 
-// Hands the data lines in `block` to `os` and empties it once they fill
-// about 1 MiB, or at once with `force`: the writers gather their lines into
-// large writes.
-void WriteBlock(std::ostream& os, std::string& block, bool force = false);
+// The data lines of a message, each an epoch (TAI, to the microsecond) and
+// values, gathered into writes of about 1 MiB.
+class DataLines
+{
+public:
+    explicit DataLines(std::ostream& os) : os_(os), epoch_(6) {}
+
+    void Begin(double tai93) { epoch_.Append(block_, tai93); }
+    void Value(double v, int decimals)
+    {
+        block_ += ' ';
+        AppendFixed(block_, v, decimals);
+    }
+    void End()
+    {
+        block_ += '\n';
+        if (block_.size() >= kBlock) Flush();
+    }
+    // Hands what is gathered to the stream.
+    void Flush()
+    {
+        os_.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+        block_.clear();
+    }
+
+private:
+    static const size_t kBlock = 1 << 20;
+    std::ostream& os_;
+    IsoTaiWriter epoch_;
+    std::string block_;
+};
+
+// The first lines of a message: `versionLine`, the COMMENT lines of the
+// options, and one that counts the records (`what`: "states",
+// "attitudes"), the segments and the records interpolated across short
+// telemetry gaps.
+void WriteMessageStart(std::ostream& os, const std::string& versionLine, const MessageOptions& o,
+                       const char* what, const std::vector<ProductRecord>& records, size_t segments);
 
 // CREATION_DATE of a message, UTC as YYYY-MM-DDThh:mm:ss: the time that
 // SOURCE_DATE_EPOCH gives, when it is set and not empty, so that the same

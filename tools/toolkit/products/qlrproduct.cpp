@@ -9,29 +9,43 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "toolkit/time/isotime.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
 #include "vn_proc_FormatConvert.h"
+#include "vn_product_layout.h"
 #include "vn_version.h"
 
 namespace toolkit {
 
 namespace {
 
-const size_t kCommonSize = 140;
-const size_t kHeaderSize = 512;
-const size_t kRecordSize = 64;
-const size_t kOrbitSize = 32;
+// The product layout of the writers (vn_product_layout.h).
+namespace layout = productlayout;
+using CommonL = layout::Common;
+using EphemerisL = layout::EphemerisSub;
+using AttitudeL = layout::AttitudeSub;
+using RecordL = layout::Record;
+using OrbitL = layout::OrbitMeta;
+const size_t kHeaderSize = layout::File::HeaderSize;
+const size_t kSubheader = layout::File::SubheaderOffset;
 
-std::string Field(const std::string& b, size_t offset, size_t n) { return b.substr(offset, n); }
-
-double F64(const char* b, size_t offset) { return FormatConvert_float8(b + offset); }
-uint32_t U32(const char* b, size_t offset) { return FormatConvert_ulong4(b + offset); }
-double F64(const std::string& b, size_t offset) { return F64(b.data(), offset); }
-uint32_t U32(const std::string& b, size_t offset) { return U32(b.data(), offset); }
+// Fields of a block that starts at `base` of the bytes.
+std::string Text(const std::string& b, const layout::Field& f, size_t base = 0)
+{
+    return b.substr(base + f.offset, f.size);
+}
+double F64(const char* b, const layout::Field& f, size_t base = 0, size_t k = 0)
+{
+    return FormatConvert_float8(b + base + f.offset + layout::F64Size * k);
+}
+uint32_t U32(const char* b, const layout::Field& f, size_t base = 0, size_t k = 0)
+{
+    return FormatConvert_ulong4(b + base + f.offset + layout::U32Size * k);
+}
 
 // A file read from start to end through a buffer of 1 MiB, so that a
 // product of any size costs no more memory than its decoded records.
@@ -95,7 +109,7 @@ ProductKind KindOf(const std::string& b)
 {
     if (b.size() < kHeaderSize) return ProductKind::Unknown;
     // Reference frame: printable text from its first byte, then zero padding.
-    const std::string frame = Field(b, kCommonSize + 12, 8);
+    const std::string frame = Text(b, EphemerisL::RefFrame, kSubheader);
     bool text = frame[0] > ' ' && frame[0] < 127;
     bool ended = false;
     for (char c : frame) {
@@ -105,10 +119,178 @@ ProductKind KindOf(const std::string& b)
     if (text) return ProductKind::Ephemeris;
     bool axes = true;
     for (size_t i = 0; i < 3; ++i) {
-        const uint32_t a = U32(b, kCommonSize + 4 * i);
+        const uint32_t a = U32(b.data(), AttitudeL::AngleOrder, kSubheader, i);
         axes = axes && a >= 1 && a <= 3;
     }
     return axes ? ProductKind::Attitude : ProductKind::Unknown;
+}
+
+// The common header and the subheader of the product's kind, from the
+// file's first 512 bytes.
+void DecodeHeaders(const std::string& b, Product& p)
+{
+    const char* d = b.data();
+    p.commonBytes = b.substr(0, CommonL::Size);
+    CommonHeader& h = p.header;
+    h.spacecraftId = Text(b, CommonL::SpacecraftID);
+    h.timeRange = Text(b, CommonL::TimeRange);
+    h.source = Text(b, CommonL::Source);
+    h.version = Text(b, CommonL::Version);
+    h.startTai93 = F64(d, CommonL::StartTime);
+    h.stopTai93 = F64(d, CommonL::StopTime);
+    h.interval = FormatConvert_float4(d + CommonL::Interval.offset);
+    h.noURefs = U32(d, CommonL::NoURefs);
+    h.noRecords = U32(d, CommonL::NoRecords);
+
+    if (p.kind == ProductKind::Ephemeris) {
+        p.eph.orbitCount = U32(d, EphemerisL::OrbitCount, kSubheader);
+        p.eph.firstOrbit = U32(d, EphemerisL::FirstOrbit, kSubheader);
+        p.eph.lastOrbit = U32(d, EphemerisL::LastOrbit, kSubheader);
+        p.eph.refFrame = Text(b, EphemerisL::RefFrame, kSubheader);
+        for (size_t i = 0; i < 6; ++i) p.eph.kepler[i] = F64(d, EphemerisL::KeplerElements, kSubheader, i);
+        p.eph.epochTai93 = F64(d, EphemerisL::EpochTimeTAI, kSubheader);
+    } else {
+        for (size_t i = 0; i < 3; ++i) p.att.angleOrder[i] = U32(d, AttitudeL::AngleOrder, kSubheader, i);
+    }
+}
+
+ProductRecord DecodeRecord(const char* chunk, size_t at)
+{
+    ProductRecord r;
+    r.tai93 = F64(chunk, RecordL::Time, at);
+    for (size_t j = 0; j < 3; ++j) {
+        r.v[j] = F64(chunk, RecordL::FirstTriple, at, j);
+        r.v[3 + j] = F64(chunk, RecordL::SecondTriple, at, j);
+    }
+    r.flags = U32(chunk, RecordL::QaFlag, at);
+    return r;
+}
+
+// Reads a product file with the errors and layout faults of ReadProduct.
+class ProductReader
+{
+public:
+    ProductReader(const std::string& path, Product& p, std::string& error)
+        : path_(path), in_(path), p_(p), error_(error)
+    {
+    }
+
+    bool Read(ProductKind kind);
+
+private:
+    bool ReadFailed()
+    {
+        error_ = "cannot read \"" + path_ + "\": " + std::strerror(errno);
+        return false;
+    }
+    bool ReadHeaders(ProductKind kind);
+    bool ReadRecords(bool& whole);
+    bool ReadOrbits();
+
+    const std::string& path_;
+    FileReader in_;
+    Product& p_;
+    std::string& error_;
+};
+
+bool ProductReader::Read(ProductKind kind)
+{
+    p_ = Product();
+    p_.path = path_;
+    if (!in_.Opened()) return ReadFailed();
+    bool whole = true;
+    if (!ReadHeaders(kind) || !ReadRecords(whole)) return false;
+    return !whole || ReadOrbits();
+}
+
+bool ProductReader::ReadHeaders(ProductKind kind)
+{
+    size_t got = 0;
+    const char* head = in_.Next(kHeaderSize, got);
+    if (!head) return ReadFailed();
+    const std::string b(head, got);
+    p_.fileSize = in_.Total();
+    if (b.size() < kHeaderSize) {
+        error_ = "\"" + path_ + "\" holds " + std::to_string(b.size()) +
+                 " bytes, fewer than the 512 bytes of the headers: not a product file";
+        return false;
+    }
+    p_.kind = kind == ProductKind::Unknown ? KindOf(b) : kind;
+    if (p_.kind == ProductKind::Unknown) {
+        error_ = "\"" + path_ + "\" is neither an ephemeris file (no reference frame name) nor an "
+                 "attitude file (no angle order): give --kind if it is one";
+        return false;
+    }
+    DecodeHeaders(b, p_);
+    return true;
+}
+
+// The records, decoded as they are read; room is made for as many as the
+// file can hold, never for what a damaged NoRecords claims. `whole` false:
+// the file ends inside them (a layout fault).
+bool ProductReader::ReadRecords(bool& whole)
+{
+    const size_t kRecordSize = RecordL::Size;
+    const uint64_t n = p_.header.noRecords;
+    const size_t hint = in_.SizeHint();
+    p_.records.reserve(static_cast<size_t>(
+        std::min<uint64_t>(n, hint > kHeaderSize ? (hint - kHeaderSize) / kRecordSize : 0)));
+    const uint64_t perRead = 16384;   // records: 1 MiB
+    while (p_.records.size() < n) {
+        const uint64_t want = std::min<uint64_t>(perRead, n - p_.records.size());
+        size_t got = 0;
+        const char* chunk = in_.Next(static_cast<size_t>(want * kRecordSize), got);
+        if (!chunk) return ReadFailed();
+        for (size_t o = 0; o + kRecordSize <= got; o += kRecordSize) p_.records.push_back(DecodeRecord(chunk, o));
+        if (got < want * kRecordSize) {
+            p_.fileSize = in_.Total();
+            p_.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
+                                  std::to_string(p_.fileSize) + " bytes, room for " +
+                                  std::to_string(p_.records.size()) + " records (truncated file?)");
+            whole = false;
+            return true;
+        }
+    }
+    return true;
+}
+
+// What follows the records: the orbit records of an ephemeris file.
+bool ProductReader::ReadOrbits()
+{
+    std::string after;
+    for (;;) {
+        const size_t block = 1 << 20;
+        size_t got = 0;
+        const char* chunk = in_.Next(block, got);
+        if (!chunk) return ReadFailed();
+        after.append(chunk, got);
+        if (got < block) break;
+    }
+    p_.fileSize = in_.Total();
+    if (after.empty()) return true;
+
+    const uint64_t n = p_.header.noRecords;
+    const uint64_t rest = after.size();
+    if (p_.kind == ProductKind::Attitude) {
+        p_.problems.push_back(std::to_string(rest) + " bytes follow the " + std::to_string(n) +
+                              " records of NoRecords: an attitude file ends with its last record");
+        return true;
+    }
+    if (rest % OrbitL::Size != 0)
+        p_.problems.push_back("the " + std::to_string(rest) + " bytes after the " +
+                              std::to_string(n) + " records of NoRecords are not whole 32-byte "
+                              "orbit records");
+    const uint64_t m = rest / OrbitL::Size;
+    p_.orbits.resize(m);
+    for (uint64_t k = 0; k < m; ++k) {
+        const size_t o = static_cast<size_t>(k * OrbitL::Size);
+        OrbitRecord& r = p_.orbits[k];
+        r.orbitNo = U32(after.data(), OrbitL::OrbitNo, o);
+        r.ascendingTai93 = F64(after.data(), OrbitL::AscendingTime, o);
+        r.descendingTai93 = F64(after.data(), OrbitL::DescendingTime, o);
+        r.descendingLongitude = F64(after.data(), OrbitL::DescendingLongitude, o);
+    }
+    return true;
 }
 
 } // namespace
@@ -117,114 +299,7 @@ ProductKind DetectKind(const std::string& bytes) { return KindOf(bytes); }
 
 bool ReadProduct(const std::string& path, ProductKind kind, Product& p, std::string& error)
 {
-    p = Product();
-    p.path = path;
-    FileReader in(path);
-    auto readFailed = [&]() {
-        error = "cannot read \"" + path + "\": " + std::strerror(errno);
-        return false;
-    };
-    if (!in.Opened()) return readFailed();
-    size_t got = 0;
-    const char* head = in.Next(kHeaderSize, got);
-    if (!head) return readFailed();
-    const std::string b(head, got);
-    p.fileSize = in.Total();
-    if (b.size() < kHeaderSize) {
-        error = "\"" + path + "\" holds " + std::to_string(b.size()) +
-                " bytes, fewer than the 512 bytes of the headers: not a product file";
-        return false;
-    }
-    p.kind = kind == ProductKind::Unknown ? KindOf(b) : kind;
-    if (p.kind == ProductKind::Unknown) {
-        error = "\"" + path + "\" is neither an ephemeris file (no reference frame name) nor an "
-                "attitude file (no angle order): give --kind if it is one";
-        return false;
-    }
-
-    p.commonBytes = Field(b, 0, kCommonSize);
-    CommonHeader& h = p.header;
-    h.spacecraftId = Field(b, 0, 24);
-    h.timeRange = Field(b, 24, 48);
-    h.source = Field(b, 72, 32);
-    h.version = Field(b, 104, 8);
-    h.startTai93 = F64(b, 112);
-    h.stopTai93 = F64(b, 120);
-    h.interval = FormatConvert_float4(b.data() + 128);
-    h.noURefs = U32(b, 132);
-    h.noRecords = U32(b, 136);
-
-    if (p.kind == ProductKind::Ephemeris) {
-        p.eph.orbitCount = U32(b, 140);
-        p.eph.firstOrbit = U32(b, 144);
-        p.eph.lastOrbit = U32(b, 148);
-        p.eph.refFrame = Field(b, 152, 8);
-        for (size_t i = 0; i < 6; ++i) p.eph.kepler[i] = F64(b, 160 + 8 * i);
-        p.eph.epochTai93 = F64(b, 208);
-    } else {
-        for (size_t i = 0; i < 3; ++i) p.att.angleOrder[i] = U32(b, 140 + 4 * i);
-    }
-
-    // The records, decoded as they are read; room is made for as many as
-    // the file can hold, never for what a damaged NoRecords claims.
-    const uint64_t n = h.noRecords;
-    const size_t hint = in.SizeHint();
-    p.records.reserve(static_cast<size_t>(
-        std::min<uint64_t>(n, hint > kHeaderSize ? (hint - kHeaderSize) / kRecordSize : 0)));
-    const uint64_t perRead = 16384;   // records: 1 MiB
-    while (p.records.size() < n) {
-        const uint64_t want = std::min<uint64_t>(perRead, n - p.records.size());
-        const char* chunk = in.Next(static_cast<size_t>(want * kRecordSize), got);
-        if (!chunk) return readFailed();
-        for (size_t o = 0; o + kRecordSize <= got; o += kRecordSize) {
-            ProductRecord r;
-            r.tai93 = F64(chunk, o);
-            for (size_t j = 0; j < 6; ++j) r.v[j] = F64(chunk, o + 8 + 8 * j);
-            r.flags = U32(chunk, o + 56);
-            p.records.push_back(r);
-        }
-        if (got < want * kRecordSize) {
-            p.fileSize = in.Total();
-            p.problems.push_back("NoRecords is " + std::to_string(n) + " but the file holds " +
-                                 std::to_string(p.fileSize) + " bytes, room for " +
-                                 std::to_string(p.records.size()) + " records (truncated file?)");
-            return true;
-        }
-    }
-
-    // What follows the records: the orbit records of an ephemeris file.
-    std::string after;
-    for (;;) {
-        const size_t block = 1 << 20;
-        const char* chunk = in.Next(block, got);
-        if (!chunk) return readFailed();
-        after.append(chunk, got);
-        if (got < block) break;
-    }
-    p.fileSize = in.Total();
-    if (after.empty()) return true;
-
-    const uint64_t rest = after.size();
-    if (p.kind == ProductKind::Attitude) {
-        p.problems.push_back(std::to_string(rest) + " bytes follow the " + std::to_string(n) +
-                             " records of NoRecords: an attitude file ends with its last record");
-        return true;
-    }
-    if (rest % kOrbitSize != 0)
-        p.problems.push_back("the " + std::to_string(rest) + " bytes after the " +
-                             std::to_string(n) + " records of NoRecords are not whole 32-byte "
-                             "orbit records");
-    const uint64_t m = rest / kOrbitSize;
-    p.orbits.resize(m);
-    for (uint64_t k = 0; k < m; ++k) {
-        const size_t o = static_cast<size_t>(k * kOrbitSize);
-        OrbitRecord& r = p.orbits[k];
-        r.orbitNo = U32(after, o);
-        r.ascendingTai93 = F64(after, o + 8);
-        r.descendingTai93 = F64(after, o + 16);
-        r.descendingLongitude = F64(after, o + 24);
-    }
-    return true;
+    return ProductReader(path, p, error).Read(kind);
 }
 
 std::string FlagNames(uint32_t flags)
@@ -279,15 +354,16 @@ std::vector<std::string> CheckProductPair(const Product& eph, const Product& att
     for (const std::string& s : att.problems) add("attitude file: " + s);
 
     if (eph.commonBytes != att.commonBytes) {
-        static const size_t offsets[10] = {0, 24, 72, 104, 112, 120, 128, 132, 136, 140};
-        static const char* const names[9] = {"SpacecraftID", "TimeRange", "Source",
-                                              "Version",      "StartTime", "StopTime",
-                                              "Interval",     "NoURefs",   "NoRecords"};
+        static const std::pair<layout::Field, const char*> fields[9] = {
+            {CommonL::SpacecraftID, "SpacecraftID"}, {CommonL::TimeRange, "TimeRange"},
+            {CommonL::Source, "Source"},             {CommonL::Version, "Version"},
+            {CommonL::StartTime, "StartTime"},       {CommonL::StopTime, "StopTime"},
+            {CommonL::Interval, "Interval"},         {CommonL::NoURefs, "NoURefs"},
+            {CommonL::NoRecords, "NoRecords"}};
         std::string differ;
-        for (size_t f = 0; f < 9; ++f) {
-            const size_t a = offsets[f], len = offsets[f + 1] - offsets[f];
-            if (eph.commonBytes.compare(a, len, att.commonBytes, a, len) != 0)
-                differ += std::string(differ.empty() ? "" : ", ") + names[f];
+        for (const auto& [field, name] : fields) {
+            if (eph.commonBytes.compare(field.offset, field.size, att.commonBytes, field.offset, field.size) != 0)
+                differ += std::string(differ.empty() ? "" : ", ") + name;
         }
         add("the common headers of the two files differ (" + differ + ")");
     }

@@ -63,7 +63,7 @@ struct Product {
 };
 
 // The kind of a file from its first 512 bytes: an ephemeris subheader names
-// its reference frame in text at offset 152; an attitude subheader starts
+// its reference frame in text (RefFrame); an attitude subheader starts
 // with three axis numbers 1 to 3.
 ProductKind DetectKind(const std::string& bytes);
 

@@ -33,31 +33,20 @@ Quat QuatFromMatrix(const double m[3][3])
     double* q = r.q;
     const double big = 0.5 * std::sqrt(1.0 + cand[k]);
     const double f = 0.25 / big;
-    switch (k) {
-    case 3:
+    // With (i, j, l) the axes in cyclic order from the largest component's:
+    // 4 q4 qi = m_jl - m_lj, 4 qi qj = m_ij + m_ji, 4 qi ql = m_il + m_li.
+    if (k == 3) {
         q[3] = big;
-        q[0] = (m[1][2] - m[2][1]) * f;
-        q[1] = (m[2][0] - m[0][2]) * f;
-        q[2] = (m[0][1] - m[1][0]) * f;
-        break;
-    case 0:
-        q[0] = big;
-        q[1] = (m[0][1] + m[1][0]) * f;
-        q[2] = (m[0][2] + m[2][0]) * f;
-        q[3] = (m[1][2] - m[2][1]) * f;
-        break;
-    case 1:
-        q[1] = big;
-        q[0] = (m[0][1] + m[1][0]) * f;
-        q[2] = (m[1][2] + m[2][1]) * f;
-        q[3] = (m[2][0] - m[0][2]) * f;
-        break;
-    default:
-        q[2] = big;
-        q[0] = (m[0][2] + m[2][0]) * f;
-        q[1] = (m[1][2] + m[2][1]) * f;
-        q[3] = (m[0][1] - m[1][0]) * f;
-        break;
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3, l = (i + 2) % 3;
+            q[i] = (m[j][l] - m[l][j]) * f;
+        }
+    } else {
+        const int i = k, j = (k + 1) % 3, l = (k + 2) % 3;
+        q[i] = big;
+        q[j] = (m[i][j] + m[j][i]) * f;
+        q[l] = (m[i][l] + m[l][i]) * f;
+        q[3] = (m[j][l] - m[l][j]) * f;
     }
     return r;
 }

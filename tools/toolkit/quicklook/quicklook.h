@@ -35,10 +35,6 @@ constexpr uint32_t kGapSide =
 // TAI-UTC model.
 double UnixUtc(double tai93);
 
-// Civil UTC text with " UTC", or with " UTC (trokproc's model)" where the
-// leap-second table cannot place the instant.
-std::string CivilUtc(double tai93, int decimals);
-
 // Times a record can sensibly hold: 1958 to 2099. A damaged time outside
 // them is left out of the plots (the pair check reports it) rather than
 // stretching the axes over millennia.

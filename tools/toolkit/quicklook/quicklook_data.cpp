@@ -186,14 +186,6 @@ double UnixUtc(double tai93)
     return (TAItoUTC(TAI93ToJulianDay(tai93)) - 2440587.5) * 86400.0;
 }
 
-std::string CivilUtc(double tai93, int decimals)
-{
-    int offset = 0;
-    if (TaiMinusUtcAtTai93(SystemLeapSeconds(), tai93, offset))
-        return IsoCivilUtcFromTai93(SystemLeapSeconds(), tai93, decimals) + " UTC";
-    return IsoUtcFromTai93(tai93, decimals) + " UTC (trokproc's model)";
-}
-
 bool Plottable(double tai93) { return tai93 > -1.1e9 && tai93 < 3.35e9; }
 
 double Spacing(const Product& p)

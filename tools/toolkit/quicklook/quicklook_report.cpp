@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "toolkit/quicklook/quicklook.h"
+#include "toolkit/time/civilutc.h"
 #include "toolkit/cli/text.h"
 #include "vn_version.h"
 
@@ -30,7 +31,7 @@ std::string Duration(double seconds)
 std::string NodeTime(double tai93)
 {
     if (!(tai93 >= 0.0) || !std::isfinite(tai93)) return "none";
-    return CivilUtc(tai93, 3);
+    return LabelledUtcFromTai93(tai93, 3);
 }
 
 // A descending-node longitude beyond a turn is the writers' "no longitude".
@@ -113,7 +114,7 @@ std::string EpochText(const Product& eph)
     const auto& r = eph.records;
     if (!(eph.eph.epochTai93 >= 0 && std::isfinite(eph.eph.epochTai93))) return "no element set";
     const double e = eph.eph.epochTai93;
-    std::string epoch = CivilUtc(e, 3);
+    std::string epoch = LabelledUtcFromTai93(e, 3);
     if (!r.empty()) {
         if (e < r.front().tai93) epoch += ", " + Duration(r.front().tai93 - e) + " before the first record";
         else if (e > r.back().tai93) epoch += ", " + Duration(e - r.back().tai93) + " after the last record";
@@ -130,7 +131,7 @@ void Summary(std::ostream& os, const Product& eph, const Product& att, const std
     Row(os, "records", "records", std::to_string(c.records));
     if (!r.empty())
         Row(os, "span", "span",
-            HtmlText(CivilUtc(r.front().tai93, 3) + " to " + CivilUtc(r.back().tai93, 3) + " (" +
+            HtmlText(LabelledUtcFromTai93(r.front().tai93, 3) + " to " + LabelledUtcFromTai93(r.back().tai93, 3) + " (" +
                  Duration(r.back().tai93 - r.front().tai93) + ")"));
     size_t repairedGaps = 0;
     for (const Gap& g : gaps) repairedGaps += g.kind == 'r';

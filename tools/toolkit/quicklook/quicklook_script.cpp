@@ -17,6 +17,7 @@
 #include "platform/child_process.h"
 #include "platform/program_lookup.h"
 #include "toolkit/quicklook/quicklook.h"
+#include "toolkit/time/civilutc.h"
 #include "toolkit/cli/text.h"
 #include "vn_class_quality_flags.h"
 #include "vn_version.h"
@@ -67,6 +68,9 @@ public:
     std::string Script(std::vector<Plot>& plots);
 
 private:
+    void AttitudePlots(std::ostream& gp, std::vector<Plot>& plots);
+    void EphemerisPlots(std::ostream& gp, std::vector<Plot>& plots);
+    void CloseUpPlot(std::ostream& gp, size_t k, std::vector<Plot>& plots);
     std::string Output(const std::string& png);
     void AxisSetup(std::ostream& gp) const;
     void Decorations(std::ostream& gp, const std::vector<Gap>& gaps, bool labels) const;
@@ -174,7 +178,7 @@ void ScriptWriter::TimePanels(std::ostream& gp, const std::string& png, const st
     gp << "set output " << Output(png) << "\n";
     gp << "reset session\nset datafile missing NaN\nset grid\nset key off\n";
     AxisSetup(gp);
-    const std::string from = CivilUtc(eph_.records.empty() ? att_.records.front().tai93
+    const std::string from = LabelledUtcFromTai93(eph_.records.empty() ? att_.records.front().tai93
                                                            : eph_.records.front().tai93, 0);
     gp << "set multiplot title " << GnuplotQuoted(title) << "\n";
     const double top = n == 1 ? 0.84 : 0.90, bottom = n == 1 ? 0.13 : 0.08;
@@ -213,113 +217,131 @@ void ScriptWriter::TimePanels(std::ostream& gp, const std::string& png, const st
     gp << "unset multiplot\n";
 }
 
+// The name of an attitude axis, by its number in the attitude header.
+std::string AxisName(uint32_t axis)
+{
+    switch (axis) {
+    case 1: return "roll, axis 1";
+    case 2: return "pitch, axis 2";
+    case 3: return "yaw, axis 3";
+    default: return "axis " + std::to_string(axis);
+    }
+}
+
+// The file name of a product, without its folder.
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The attitude angles and rates, each in three panels over time.
+void ScriptWriter::AttitudePlots(std::ostream& gp, std::vector<Plot>& plots)
+{
+    const std::string attName = BaseName(att_.path);
+    std::vector<std::string> names, units(3, "deg");
+    for (int i = 0; i < 3; ++i)
+        names.push_back("angle " + std::to_string(i + 1) + ": " + AxisName(att_.att.angleOrder[i]));
+    TimePanels(gp, "attitude.png", "Attitude angles in the orbital frame - " + attName,
+               "series.dat", 0, names, units, data_.attGaps, 3,
+               {data_.hasData[0], data_.hasData[1], data_.hasData[2]});
+    plots.push_back({"attitude.png", "Attitude angles in the orbital frame, degrees, in the "
+                                     "order of the attitude header's axes."});
+    TimePanels(gp, "rates.png", "Attitude rates in body axes - " + attName, "series.dat", 3,
+               {"rate 1 (body x)", "rate 2 (body y)", "rate 3 (body z)"},
+               {"deg/s", "deg/s", "deg/s"}, data_.attGaps, 6, {data_.hasData[3], data_.hasData[4], data_.hasData[5]});
+    plots.push_back({"rates.png", "Attitude rates about the body axes, degrees per second."});
+}
+
+// The height over time and the ground track.
+void ScriptWriter::EphemerisPlots(std::ostream& gp, std::vector<Plot>& plots)
+{
+    const std::string ephName = BaseName(eph_.path);
+    TimePanels(gp, "height.png", "Geodetic height above the WGS-84 ellipsoid - " + ephName,
+               "series.dat", 6, {"height"}, {"km"}, data_.ephGaps, 9, {data_.hasData[6]});
+    plots.push_back({"height.png", "Geodetic height above the WGS-84 ellipsoid, km."});
+
+    gp << "reset session\nset terminal pngcairo size 1400,760 font \"sans,11\" noenhanced\n"
+       << "set output " << Output("groundtrack.png") << "\nset datafile missing NaN\n"
+       << "set title " << GnuplotQuoted("Ground track - " + ephName) << "\n"
+       << "set xrange [-180:180]\nset yrange [-90:90]\nset xtics 30\nset ytics 30\n"
+       << "set size ratio 0.5\nset grid\nset xlabel \"longitude (deg, east positive)\"\n"
+       << "set ylabel \"geodetic latitude (deg)\"\n"
+       << "set key outside below horizontal maxrows 1\n";
+    const ProductRecord& a = eph_.records.front();
+    const ProductRecord& b = eph_.records.back();
+    const Geodetic ga = data_.geo.front(), gb = data_.geo.back();
+    gp << "plot \"track.dat\" using 1:2 with lines lc rgb \"#2ca02c\" title \"track\", "
+       << "\"marks.dat\" using 10:((int($2) & " << quality_flags::rep
+       << ") ? $11 : NaN) with points pt 7 ps 1.0 lc rgb \"#d62728\" title \"repaired\", "
+       << "\"marks.dat\" using 10:((int($2) & " << kGapSide
+       << ") ? $11 : NaN) with points pt 6 ps 1.6 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\", "
+       << "\"+\" using (" << FixedText(ga.longitude * kDeg, 4) << "):(" << FixedText(ga.latitude * kDeg, 4)
+       << ") every ::0::0 with points pt 5 ps 1.8 lc rgb \"#000000\" title "
+       << GnuplotQuoted("first record, " + LabelledUtcFromTai93(a.tai93, 0)) << ", "
+       << "\"+\" using (" << FixedText(gb.longitude * kDeg, 4) << "):(" << FixedText(gb.latitude * kDeg, 4)
+       << ") every ::0::0 with points pt 9 ps 2.0 lc rgb \"#000000\" title "
+       << GnuplotQuoted("last record, " + LabelledUtcFromTai93(b.tai93, 0)) << "\n";
+    plots.push_back({"groundtrack.png", "Ground track: geodetic latitude over longitude (WGS-84)."});
+}
+
+// Close-up k of the largest repaired gaps: the angles and the height
+// around the gap.
+void ScriptWriter::CloseUpPlot(std::ostream& gp, size_t k, std::vector<Plot>& plots)
+{
+    const CloseUp& c = data_.closeUps[k];
+    const Gap& g = c.gap;
+    const double from = c.from, to = c.to;
+    const std::string name = "closeup" + std::to_string(k + 1);
+    const std::string when = LabelledUtcFromTai93(g.t0, 3);
+    gp << "reset session\nset terminal pngcairo size 1400,1100 font \"sans,11\" noenhanced\n"
+       << "set output " << Output(name + ".png") << "\nset datafile missing NaN\nset grid\n"
+       << "set multiplot title "
+       << GnuplotQuoted("Repaired gap " + std::to_string(k + 1) + ": " + std::to_string(g.points) +
+                        " points from " + when)
+       << "\n";
+    const char* labels[4] = {"angle 1", "angle 2", "angle 3", "height"};
+    for (int i = 0; i < 4; ++i) {
+        const double top = 0.90 - i * 0.205, bottom = top - 0.175;
+        gp << "set lmargin at screen " << kLeft << "\nset rmargin at screen " << kRight << "\n"
+           << "set tmargin at screen " << FixedText(top, 4) << "\nset bmargin at screen "
+           << FixedText(bottom, 4) << "\n";
+        std::string label = labels[i];
+        if (i < 3) label += ": " + AxisName(att_.att.angleOrder[i]) + " (deg)";
+        else label += " (km)";
+        gp << "set ylabel " << GnuplotQuoted(label) << "\nset xrange [" << FixedText(from - g.t0, 3) << ":"
+           << FixedText(to - g.t0, 3) << "]\nset offsets 0, 0, graph 0.1, graph 0.1\n";
+        NoDataGuard(gp, c.hasData[i]);
+        gp << "set object 1 rect from " << FixedText(-0.5 * Spacing(eph_), 3) << ", graph 0 to "
+           << FixedText(g.t1 - g.t0 + 0.5 * Spacing(eph_), 3)
+           << ", graph 1 behind fc rgb \"#fbe3e3\" fs solid 1.0 noborder\n";
+        if (i == 3)
+            gp << "set xlabel " << GnuplotQuoted("seconds from the first repaired point, " + when) << "\n";
+        else
+            gp << "unset xlabel\n";
+        if (i == 0)
+            gp << "set key at screen 0.5, screen 0.935 center horizontal maxcols 5 samplen 2 width -5\n";
+        else
+            gp << "set key off\n";
+        const int col = 3 + i;
+        gp << "plot \"" << name << ".dat\" using 1:" << col
+           << " with linespoints pt 7 ps 0.5 lc rgb \"#1f77b4\" title \"records\", "
+           << "\"" << name << ".dat\" using 1:((int($2) & " << quality_flags::rep << ") ? $" << col
+           << " : NaN) with points pt 7 ps 1.2 lc rgb \"#d62728\" title \"repaired\", "
+           << "\"" << name << ".dat\" using 1:((int($2) & " << kGapSide << ") ? $" << col
+           << " : NaN) with points pt 6 ps 2.0 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\"\n";
+    }
+    gp << "unset multiplot\n";
+    plots.push_back({name + ".png", "Close-up of repaired gap " + std::to_string(k + 1) + " (" +
+                                        std::to_string(g.points) + " interpolated points from " +
+                                        when + "): angles in degrees, height in km, time in "
+                                        "seconds from the first repaired point."});
+}
+
 std::string ScriptWriter::Script(std::vector<Plot>& plots)
 {
     std::ostringstream gp;
     gp << "# Written by qlrplot " << TROK_VERSION << "; run in this directory: gnuplot qlrplot.gp\n";
-
-    auto axisName = [](uint32_t axis) -> std::string {
-        switch (axis) {
-        case 1: return "roll, axis 1";
-        case 2: return "pitch, axis 2";
-        case 3: return "yaw, axis 3";
-        default: return "axis " + std::to_string(axis);
-        }
-    };
-    const std::string attName = att_.path.substr(att_.path.find_last_of('/') + 1);
-    const std::string ephName = eph_.path.substr(eph_.path.find_last_of('/') + 1);
-    if (!att_.records.empty()) {
-        std::vector<std::string> names, units(3, "deg");
-        for (int i = 0; i < 3; ++i) names.push_back("angle " + std::to_string(i + 1) + ": " + axisName(att_.att.angleOrder[i]));
-        TimePanels(gp, "attitude.png", "Attitude angles in the orbital frame - " + attName,
-                   "series.dat", 0, names, units, data_.attGaps, 3,
-                   {data_.hasData[0], data_.hasData[1], data_.hasData[2]});
-        plots.push_back({"attitude.png", "Attitude angles in the orbital frame, degrees, in the "
-                                         "order of the attitude header's axes."});
-        TimePanels(gp, "rates.png", "Attitude rates in body axes - " + attName, "series.dat", 3,
-                   {"rate 1 (body x)", "rate 2 (body y)", "rate 3 (body z)"},
-                   {"deg/s", "deg/s", "deg/s"}, data_.attGaps, 6, {data_.hasData[3], data_.hasData[4], data_.hasData[5]});
-        plots.push_back({"rates.png", "Attitude rates about the body axes, degrees per second."});
-    }
-    if (!eph_.records.empty()) {
-        TimePanels(gp, "height.png", "Geodetic height above the WGS-84 ellipsoid - " + ephName,
-                   "series.dat", 6, {"height"}, {"km"}, data_.ephGaps, 9, {data_.hasData[6]});
-        plots.push_back({"height.png", "Geodetic height above the WGS-84 ellipsoid, km."});
-
-        gp << "reset session\nset terminal pngcairo size 1400,760 font \"sans,11\" noenhanced\n"
-           << "set output " << Output("groundtrack.png") << "\nset datafile missing NaN\n"
-           << "set title " << GnuplotQuoted("Ground track - " + ephName) << "\n"
-           << "set xrange [-180:180]\nset yrange [-90:90]\nset xtics 30\nset ytics 30\n"
-           << "set size ratio 0.5\nset grid\nset xlabel \"longitude (deg, east positive)\"\n"
-           << "set ylabel \"geodetic latitude (deg)\"\n"
-           << "set key outside below horizontal maxrows 1\n";
-        const ProductRecord& a = eph_.records.front();
-        const ProductRecord& b = eph_.records.back();
-        const Geodetic ga = data_.geo.front(), gb = data_.geo.back();
-        gp << "plot \"track.dat\" using 1:2 with lines lc rgb \"#2ca02c\" title \"track\", "
-           << "\"marks.dat\" using 10:((int($2) & " << quality_flags::rep
-           << ") ? $11 : NaN) with points pt 7 ps 1.0 lc rgb \"#d62728\" title \"repaired\", "
-           << "\"marks.dat\" using 10:((int($2) & " << kGapSide
-           << ") ? $11 : NaN) with points pt 6 ps 1.6 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\", "
-           << "\"+\" using (" << FixedText(ga.longitude * kDeg, 4) << "):(" << FixedText(ga.latitude * kDeg, 4)
-           << ") every ::0::0 with points pt 5 ps 1.8 lc rgb \"#000000\" title "
-           << GnuplotQuoted("first record, " + CivilUtc(a.tai93, 0)) << ", "
-           << "\"+\" using (" << FixedText(gb.longitude * kDeg, 4) << "):(" << FixedText(gb.latitude * kDeg, 4)
-           << ") every ::0::0 with points pt 9 ps 2.0 lc rgb \"#000000\" title "
-           << GnuplotQuoted("last record, " + CivilUtc(b.tai93, 0)) << "\n";
-        plots.push_back({"groundtrack.png", "Ground track: geodetic latitude over longitude (WGS-84)."});
-    }
-
+    if (!att_.records.empty()) AttitudePlots(gp, plots);
+    if (!eph_.records.empty()) EphemerisPlots(gp, plots);
     // Close-ups of the largest repaired gaps.
-    for (size_t k = 0; k < data_.closeUps.size(); ++k) {
-        const CloseUp& c = data_.closeUps[k];
-        const Gap& g = c.gap;
-        const double from = c.from, to = c.to;
-        const std::string name = "closeup" + std::to_string(k + 1);
-        const std::string when = CivilUtc(g.t0, 3);
-        gp << "reset session\nset terminal pngcairo size 1400,1100 font \"sans,11\" noenhanced\n"
-           << "set output " << Output(name + ".png") << "\nset datafile missing NaN\nset grid\n"
-           << "set multiplot title "
-           << GnuplotQuoted("Repaired gap " + std::to_string(k + 1) + ": " + std::to_string(g.points) +
-                     " points from " + when)
-           << "\n";
-        const char* labels[4] = {"angle 1", "angle 2", "angle 3", "height"};
-        for (int i = 0; i < 4; ++i) {
-            const double top = 0.90 - i * 0.205, bottom = top - 0.175;
-            gp << "set lmargin at screen " << kLeft << "\nset rmargin at screen " << kRight << "\n"
-               << "set tmargin at screen " << FixedText(top, 4) << "\nset bmargin at screen "
-               << FixedText(bottom, 4) << "\n";
-            std::string label = labels[i];
-            if (i < 3) label += ": " + axisName(att_.att.angleOrder[i]) + " (deg)";
-            else label += " (km)";
-            gp << "set ylabel " << GnuplotQuoted(label) << "\nset xrange [" << FixedText(from - g.t0, 3) << ":"
-               << FixedText(to - g.t0, 3) << "]\nset offsets 0, 0, graph 0.1, graph 0.1\n";
-            NoDataGuard(gp, c.hasData[i]);
-            gp << "set object 1 rect from " << FixedText(-0.5 * Spacing(eph_), 3) << ", graph 0 to "
-               << FixedText(g.t1 - g.t0 + 0.5 * Spacing(eph_), 3)
-               << ", graph 1 behind fc rgb \"#fbe3e3\" fs solid 1.0 noborder\n";
-            if (i == 3)
-                gp << "set xlabel " << GnuplotQuoted("seconds from the first repaired point, " + when) << "\n";
-            else
-                gp << "unset xlabel\n";
-            if (i == 0)
-                gp << "set key at screen 0.5, screen 0.935 center horizontal maxcols 5 samplen 2 width -5\n";
-            else
-                gp << "set key off\n";
-            const int col = 3 + i;
-            gp << "plot \"" << name << ".dat\" using 1:" << col
-               << " with linespoints pt 7 ps 0.5 lc rgb \"#1f77b4\" title \"records\", "
-               << "\"" << name << ".dat\" using 1:((int($2) & " << quality_flags::rep << ") ? $" << col
-               << " : NaN) with points pt 7 ps 1.2 lc rgb \"#d62728\" title \"repaired\", "
-               << "\"" << name << ".dat\" using 1:((int($2) & " << kGapSide << ") ? $" << col
-               << " : NaN) with points pt 6 ps 2.0 lw 1.5 lc rgb \"#e6550d\" title \"next to a gap\"\n";
-        }
-        gp << "unset multiplot\n";
-        plots.push_back({name + ".png", "Close-up of repaired gap " + std::to_string(k + 1) + " (" +
-                                            std::to_string(g.points) + " interpolated points from " +
-                                            when + "): angles in degrees, height in km, time in "
-                                            "seconds from the first repaired point."});
-    }
+    for (size_t k = 0; k < data_.closeUps.size(); ++k) CloseUpPlot(gp, k, plots);
     return gp.str();
 }
 

@@ -166,12 +166,31 @@ std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int dec
     return text;
 }
 
-std::string IsoCivilOrModelUtcFromTai93(double tai93, int decimals)
+namespace {
+
+// Civil UTC from the system's table where it places the instant (`civil`
+// true), else UTC by the products' own model.
+std::string CivilOrModelUtc(double tai93, int decimals, bool& civil)
 {
     const LeapSeconds& table = SystemLeapSeconds();
     int offset = 0;
-    if (TaiMinusUtcAtTai93(table, tai93, offset)) return IsoCivilUtcFromTai93(table, tai93, decimals);
-    return IsoUtcFromTai93(tai93, decimals);
+    civil = TaiMinusUtcAtTai93(table, tai93, offset);
+    return civil ? IsoCivilUtcFromTai93(table, tai93, decimals) : IsoUtcFromTai93(tai93, decimals);
+}
+
+} // namespace
+
+std::string IsoCivilOrModelUtcFromTai93(double tai93, int decimals)
+{
+    bool civil = false;
+    return CivilOrModelUtc(tai93, decimals, civil);
+}
+
+std::string LabelledUtcFromTai93(double tai93, int decimals)
+{
+    bool civil = false;
+    const std::string text = CivilOrModelUtc(tai93, decimals, civil);
+    return text + (civil ? " UTC" : " UTC (trokproc's model)");
 }
 
 bool Tai93FromCivilUtcNtp(const LeapSeconds& table, double utcNtp, double& tai93)

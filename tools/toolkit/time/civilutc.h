@@ -55,6 +55,11 @@ std::string IsoCivilUtcFromTai93(const LeapSeconds& table, double tai93, int dec
 // that is not finite.
 std::string IsoCivilOrModelUtcFromTai93(double tai93, int decimals);
 
+// IsoCivilOrModelUtcFromTai93 with its scale named after it: " UTC" after
+// civil UTC, " UTC (trokproc's model)" after the model's (an instant that is
+// not finite among them), for pages that show both kinds.
+std::string LabelledUtcFromTai93(double tai93, int decimals);
+
 // The UTC instant as TAI93 seconds, the inverse of the above for instants
 // outside leap seconds: TAI93 of a civil UTC calendar instant given as NTP
 // seconds. False when the table does not cover it.

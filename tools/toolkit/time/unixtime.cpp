@@ -20,14 +20,15 @@ long long UnixSecondsFromTai93(double tai93)
     return static_cast<long long>(std::floor((utcJd - kUnixEpochJulianDay) * 86400.0 + 1e-6));
 }
 
-std::string IsoUtcNow()
+std::string IsoUtcFromUnixSeconds(std::time_t seconds)
 {
-    const std::time_t now = std::time(nullptr);
     std::tm tm{};
-    gmtime_r(&now, &tm);
+    gmtime_r(&seconds, &tm);
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
     return buf;
 }
+
+std::string IsoUtcNow() { return IsoUtcFromUnixSeconds(std::time(nullptr)) + "Z"; }
 
 } // namespace toolkit
