@@ -54,9 +54,11 @@ int StatusCommand(const std::string& campaign, bool json)
     std::map<std::string, DayRecord> days;
     SlurmView view;
     OpenExisting(campaign, folder, catalog, days, view);
-    const std::string text = json ? StatusJson(folder.Path(), days, view) : StatusText(days, view);
-    // On a terminal, no name in it can move the cursor or recolour it.
-    toolkit::PrintOut(isatty(STDOUT_FILENO) ? toolkit::TerminalText(text) : text);
+    // On a terminal, no name in the text can move the cursor or recolour it
+    // (JSON escapes control characters itself).
+    if (json) toolkit::PrintOut(StatusJson(folder.Path(), days, view));
+    else if (isatty(STDOUT_FILENO)) toolkit::PrintOut(toolkit::TerminalText(StatusText(days, view)));
+    else toolkit::PrintOut(StatusText(days, view));
     toolkit::FinishOutput();
     return 0;
 }

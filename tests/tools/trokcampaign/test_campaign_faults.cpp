@@ -266,6 +266,23 @@ TEST(CampaignFaults, SameEpochSetsAndPacketFilesThatAreNoFilesMakeRerunsDoNothin
     for (const auto& kv : CatalogDays(c)) EXPECT_EQ(kv.second.run_id, days.at(kv.first).run_id) << kv.first;
 }
 
+// A file system that cannot swap two folders: a day's earlier folder set
+// aside in run/work/ and never followed by the new one is put back by the
+// next run.
+TEST(CampaignFaults, ADaySetAsideHalfwayIsPutBack)
+{
+    const CampaignArchive& a = TestArchive();
+    const std::string dir = FreshTestDir(), c = dir + "/c", day = a.days[4];
+    WriteFile(dir + "/list", a.packetFiles[4] + "\n");
+    ASSERT_EQ(RunProgram(RunCommand(dir + "/list", a.history, c)).status, 0);
+    const std::string before = TreeDigest(c + "/days/" + day);
+    ASSERT_EQ(rename((c + "/days/" + day).c_str(), (c + "/run/work/" + day + ".earlier").c_str()), 0);
+    const ProgramResult r = RunProgram(RunCommand(dir + "/list", a.history, c));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "nothing to do";
+    EXPECT_EQ(TreeDigest(c + "/days/" + day), before);
+}
+
 TEST(CampaignFaults, ACatalogOfANewerLayoutIsRefusedAndAHeldOneWaitedFor)
 {
     const CampaignArchive& a = TestArchive();

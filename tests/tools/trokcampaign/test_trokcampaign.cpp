@@ -379,6 +379,17 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
         EXPECT_EQ(fourth.at(kv.first).run_id.value_or(-1) != kv.second.run_id.value_or(-1), kv.first == a.days[8])
             << kv.first;
     EXPECT_EQ(access((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str(), R_OK), 0);
+
+    // A manifest or a result no longer the one made: that day alone runs again.
+    for (const char* record : {"/manifest.json", "/result.txt"}) {
+        const std::string path = dir + "/c/days/" + a.days[5] + record;
+        WriteFile(path, ReadFile(path).substr(1));
+        const std::map<std::string, DayRecord> before = CatalogDays(dir + "/c");
+        r = RunProgram(cmd);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const auto& kv : CatalogDays(dir + "/c"))
+            EXPECT_EQ(kv.second.run_id != before.at(kv.first).run_id, kv.first == a.days[5]) << record << kv.first;
+    }
 }
 
 // trokgen puts a set's epoch on the first packet: the catalogued times must
