@@ -15,6 +15,12 @@ std::vector<std::string> ProductNames(const std::string& day)
 
 } // namespace
 
+DayFolder::~DayFolder()
+{
+    std::string ignored;
+    if (lock.Held()) workRoot.Remove(DayLockName(day), ignored);
+}
+
 bool DayFolder::Begin(const CampaignFolder& c, const std::string& d, bool& busy, std::string& error)
 {
     campaign = &c;

@@ -19,6 +19,13 @@ namespace campaign {
 class DayFolder
 {
 public:
+    DayFolder() = default;
+    // The day's lock goes with its file: the folder keeps no lock of a day
+    // that nobody works on.
+    ~DayFolder();
+    DayFolder(const DayFolder&) = delete;
+    DayFolder& operator=(const DayFolder&) = delete;
+
     // The day's lock taken (false with `busy` when a task holds it) and a
     // fresh work folder made. False with a reason.
     bool Begin(const CampaignFolder& campaign, const std::string& day, bool& busy, std::string& error);

@@ -26,7 +26,6 @@
 #include "platform/random_bytes.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
-#include "toolkit/cli/output.h"
 #include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
@@ -40,11 +39,8 @@ void CheckNames(const RunOptions& o)
     for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config}) {
         if (name->find_first_of("\t\n") != std::string::npos)
             Fail(*name + ": names with tabs or line breaks cannot be used");
-        if (name != &o.archive && name != &o.list && name != &o.config && platform::BlankName(*name))
-            Fail("\"" + *name + "\": a name of blanks names no file");
-    }
-    for (const std::string* name : {&o.archive, &o.list, &o.config})
         if (!name->empty() && platform::BlankName(*name)) Fail("\"" + *name + "\": a name of blanks names no file");
+    }
 }
 
 // The campaign folder, made and held (the private-folder rule), and locked

@@ -205,9 +205,8 @@ bool ChooseElements(const RunSettings& s, const ElementHistory& history, Day& d)
     const std::string text = ElementFileText(s.satellite, *d.set);
     std::string error;
     if (!platform::WriteFileAtomicallyAt(d.folder.Work().Fd(), d.day + ".tle", text, error)) {
-        r.outcome = Outcome::Stopped;
+        r.outcome = NoSpaceText(error) ? Outcome::NoSpace : Outcome::Stopped;
         r.reason = "cannot write " + d.tle + ": " + error;
-        WriteFailed(d, d.tle, error);
         return false;
     }
     d.facts.outputs.emplace_back(d.day + ".tle", toolkit::Sha256Hex(text));
