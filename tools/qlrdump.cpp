@@ -102,9 +102,7 @@ std::string CivilUtc(double tai93, int decimals)
         const std::string warning = LeapSecondsWarning(table);
         if (!warning.empty()) Warn(warning);
     }
-    int offset = 0;
-    if (!TaiMinusUtcAtTai93(table, tai93, offset)) return IsoUtcFromTai93(tai93, decimals);
-    return IsoCivilUtcFromTai93(table, tai93, decimals);
+    return IsoCivilOrModelUtcFromTai93(tai93, decimals);
 }
 
 // A node time before TAI93 zero stands for "no node": the writers store

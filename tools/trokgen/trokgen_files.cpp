@@ -36,7 +36,8 @@ std::string ConfigText(const Options& o)
     return cfg;
 }
 
-std::string UtcText(double tai58, int decimals)
+// UTC by the products' own model of an instant in TAI seconds since 1958.
+std::string ModelUtcFromTai58(double tai58, int decimals)
 {
     return IsoUtcFromTai93(tai58 - kTai93From1958, decimals);
 }
@@ -154,7 +155,7 @@ int WriteSingle(const Options& o)
     const std::string made = dumps ? "; " + dumps->Finish() : "";
     CommitOutputs(outs);
     PrintOut("trokgen: " + o.out + ": " + FaultText(o, packets) +
-             (o.timeFault ? ", one time fault" : "") + ", from " + UtcText(o.start, 3) + " UTC" + made + "\n");
+             (o.timeFault ? ", one time fault" : "") + ", from " + ModelUtcFromTai58(o.start, 3) + " UTC" + made + "\n");
     FinishOutput();
     return kStatusOk;
 }
@@ -202,7 +203,7 @@ int WriteArchive(const Options& o)
         CommitOutputs({&file});
     }
     std::string line = "trokgen: " + o.archive + ": " + std::to_string(o.days) + " days from " +
-                       UtcText(o.start, 3) + " UTC, " + FaultText(o, packets);
+                       ModelUtcFromTai58(o.start, 3) + " UTC, " + FaultText(o, packets);
     auto counted = [](size_t n, const char* one, const char* many) {
         return ", " + std::to_string(n) + " " + (n == 1 ? one : many);
     };

@@ -55,13 +55,8 @@ bool CivilUtcKnown(double jd)
     int seconds = 0;
     return TaiMinusUtcAtTai93(SystemLeapSeconds(), JulianDayToTAI93(jd), seconds);
 }
-std::string UtcText(double jd)
-{
-    const double tai93 = JulianDayToTAI93(jd);
-    if (CivilUtcKnown(jd)) return IsoCivilUtcFromTai93(SystemLeapSeconds(), tai93, 3);
-    return IsoUtcFromTai93(tai93, 3);
-}
-std::string UtcLabel(double jd) { return CivilUtcKnown(jd) ? " UTC" : " UTC (trokproc's model)"; }
+std::string UtcText(double jd) { return IsoCivilOrModelUtcFromTai93(JulianDayToTAI93(jd), 3); }
+std::string LabelledUtc(double jd) { return LabelledUtcFromTai93(JulianDayToTAI93(jd), 3); }
 
 std::string JsonOffsets(const OffsetList& list)
 {
@@ -125,9 +120,9 @@ std::string ReportText(const std::string& name, const PacketLayout& layout, cons
            << " that trokproc drops (at " << Offsets(s.repeats) << ")";
     os << "\n";
     if (s.haveTimes) {
-        os << "  first " << TaiText(s.firstTime) << " TAI = " << UtcText(s.firstTime) << UtcLabel(s.firstTime) << " (offset "
+        os << "  first " << TaiText(s.firstTime) << " TAI = " << LabelledUtc(s.firstTime) << " (offset "
            << s.firstOffset << ")\n";
-        os << "  last  " << TaiText(s.lastTime) << " TAI = " << UtcText(s.lastTime) << UtcLabel(s.lastTime) << " (offset "
+        os << "  last  " << TaiText(s.lastTime) << " TAI = " << LabelledUtc(s.lastTime) << " (offset "
            << s.lastOffset << ")\n";
     }
     if (s.timeFaults.count)
