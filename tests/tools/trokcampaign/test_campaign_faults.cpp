@@ -51,6 +51,22 @@ std::vector<std::pair<std::string, std::string>> Holding(const std::string& pack
             {"TROK_HOLD_PACKET", packet}};
 }
 
+// A campaign of the archive's day `index` alone, run once: dir/list names
+// its packet file, dir/c is the campaign.
+struct OneDay {
+    std::string dir, c, day, list;
+};
+OneDay OneDayCampaign(int index)
+{
+    const CampaignArchive& a = TestArchive();
+    const std::string dir = FreshTestDir();
+    const OneDay o{dir, dir + "/c", a.days[index], dir + "/list"};
+    WriteFile(o.list, a.packetFiles[index] + "\n");
+    const ProgramResult r = RunProgram(RunCommand(o.list, a.history, o.c));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return o;
+}
+
 // A day's trokproc has begun its products in the day's work folder.
 bool Writing(const std::string& campaignDir, const std::string& day)
 {
@@ -60,9 +76,8 @@ bool Writing(const std::string& campaignDir, const std::string& day)
 TEST(CampaignFaults, AStoppedRedoOrANewVerdictKeepsTheEarlierProducts)
 {
     const CampaignArchive& a = TestArchive();
-    const std::string dir = FreshTestDir(), c = dir + "/c", day = a.days[1];
-    WriteFile(dir + "/list", a.packetFiles[1] + "\n");
-    ASSERT_EQ(RunProgram(RunCommand(dir + "/list", a.history, c)).status, 0);
+    const OneDay one = OneDayCampaign(1);
+    const std::string &dir = one.dir, &c = one.c, &day = one.day;
     const std::string before = TreeDigest(c + "/days/" + day);
     const DayRecord row = CatalogDays(c).at(day);
 
@@ -100,9 +115,8 @@ TEST(CampaignFaults, AStoppedRedoOrANewVerdictKeepsTheEarlierProducts)
 TEST(CampaignFaults, AnEmptiedCatalogOrAKilledTaskNeverGivesOk)
 {
     const CampaignArchive& a = TestArchive();
-    const std::string dir = FreshTestDir(), c = dir + "/c", day = a.days[2];
-    WriteFile(dir + "/list", a.packetFiles[2] + "\n");
-    ASSERT_EQ(RunProgram(RunCommand(dir + "/list", a.history, c)).status, 0);
+    const OneDay one = OneDayCampaign(2);
+    const std::string &dir = one.dir, &c = one.c, &day = one.day;
     const std::string before = TreeDigest(c + "/days");
 
     // Emptied: no new campaign.
@@ -272,9 +286,8 @@ TEST(CampaignFaults, SameEpochSetsAndPacketFilesThatAreNoFilesMakeRerunsDoNothin
 TEST(CampaignFaults, ADaySetAsideHalfwayIsPutBack)
 {
     const CampaignArchive& a = TestArchive();
-    const std::string dir = FreshTestDir(), c = dir + "/c", day = a.days[4];
-    WriteFile(dir + "/list", a.packetFiles[4] + "\n");
-    ASSERT_EQ(RunProgram(RunCommand(dir + "/list", a.history, c)).status, 0);
+    const OneDay one = OneDayCampaign(4);
+    const std::string &dir = one.dir, &c = one.c, &day = one.day;
     const std::string before = TreeDigest(c + "/days/" + day);
     ASSERT_EQ(rename((c + "/days/" + day).c_str(), (c + "/run/work/" + day + ".earlier").c_str()), 0);
     const ProgramResult r = RunProgram(RunCommand(dir + "/list", a.history, c));
@@ -286,10 +299,9 @@ TEST(CampaignFaults, ADaySetAsideHalfwayIsPutBack)
 TEST(CampaignFaults, ACatalogOfANewerLayoutIsRefusedAndAHeldOneWaitedFor)
 {
     const CampaignArchive& a = TestArchive();
-    const std::string dir = FreshTestDir(), c = dir + "/c";
-    WriteFile(dir + "/list", a.packetFiles[0] + "\n");
-    const std::vector<std::string> redo = RunCommand(dir + "/list", a.history, c, {"--redo", a.days[0]});
-    ASSERT_EQ(RunProgram(redo).status, 0);
+    const OneDay one = OneDayCampaign(0);
+    const std::string &dir = one.dir, &c = one.c;
+    const std::vector<std::string> redo = RunCommand(one.list, a.history, c, {"--redo", one.day});
     const std::string before = TreeDigest(c + "/days");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((c + "/catalog.sqlite").c_str(), &db), SQLITE_OK);
