@@ -4,11 +4,11 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/path_trust.h"
+#include "platform/random_bytes.h"
 #include "platform/signal_hold.h"
 #include "platform/temp_registry.h"
 
@@ -24,26 +24,7 @@ bool RandomLetters(char out[6])
     static const char kLetters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     unsigned char bytes[6];
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    if (got < sizeof bytes) {   // a kernel without getrandom
-        const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        got = 0;
-        while (got < sizeof bytes) {
-            const ssize_t n = read(fd, bytes + got, sizeof bytes - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        close(fd);
-        if (got < sizeof bytes) return false;
-    }
+    if (!RandomBytes(bytes, sizeof bytes)) return false;
     for (int i = 0; i < 6; ++i) out[i] = kLetters[bytes[i] % 62];
     return true;
 }

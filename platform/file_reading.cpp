@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -44,6 +45,19 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
 {
     text.clear();
     return ReadInSteps(path, 65536, true, [&](const char* s, size_t n) { text.append(s, n); }, error);
+}
+
+bool ReadOwnFile(const std::string& path, std::string& text, std::string& error)
+{
+    text.clear();
+    struct stat st;
+    const int fd = OpenInput(path, error, &st);
+    if (fd < 0) return false;
+    bool ok = st.st_uid == geteuid();
+    if (!ok) error = "another user's file";
+    else ok = ReadDescriptor(fd, 65536, [&](const char* s, size_t n) { text.append(s, n); }, error);
+    close(fd);
+    return ok;
 }
 
 } // namespace platform

@@ -19,6 +19,11 @@ bool ReadInSteps(const std::string& path, size_t step, bool regularOnly,
 // A regular file read whole into `text`.
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error);
 
+// A regular file of the user's own read whole (a file of another user, as
+// one planted in a folder that was once open to others, is refused: "... is
+// another user's file").
+bool ReadOwnFile(const std::string& path, std::string& text, std::string& error);
+
 // What is left to read on the open descriptor `fd`, in steps as above (the
 // descriptor stays open).
 bool ReadDescriptor(int fd, size_t step, const std::function<void(const char*, size_t)>& take,

@@ -335,6 +335,14 @@ bool Folder::RenameTo(const std::string& from, const Folder& into, const std::st
     return false;
 }
 
+bool Folder::Exchange(const std::string& from, const Folder& into, const std::string& to, std::string& error) const
+{
+    if (!Named(from, error) || !into.Named(to, error)) return false;
+    if (renameat2(fd, from.c_str(), into.fd, to.c_str(), RENAME_EXCHANGE) == 0) return true;
+    error = PathOf(from) + " and " + into.PathOf(to) + ": " + std::strerror(errno);
+    return false;
+}
+
 bool Folder::Rename(const std::string& from, const std::string& to, std::string& error, bool replace) const
 {
     return RenameTo(from, *this, to, error, replace);

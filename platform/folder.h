@@ -99,6 +99,11 @@ public:
     bool Rename(const std::string& from, const std::string& to, std::string& error, bool replace = true) const;
     bool RenameTo(const std::string& from, const Folder& into, const std::string& to, std::string& error,
                   bool replace = true) const;
+    // Swaps two entries in one step (renameat2 RENAME_EXCHANGE): `from`
+    // here takes the place of `to` in `into` and the other way round, so
+    // that nobody ever sees neither (a folder replaced whole). Both must
+    // exist; a file system that cannot swap fails with EINVAL.
+    bool Exchange(const std::string& from, const Folder& into, const std::string& to, std::string& error) const;
     // Removes a file, a link (not what it leads to) or an empty folder; an
     // entry already gone is no error.
     bool Remove(const std::string& name, std::string& error) const;

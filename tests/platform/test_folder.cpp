@@ -48,6 +48,14 @@ TEST(Folder, EverythingBelowIsReachedThroughTheHeldFolder)
     EXPECT_TRUE(day.List(names, error));
     EXPECT_EQ(names, (std::vector<std::string>{"old.txt", "x.eph"}));
     EXPECT_TRUE(day.Remove("old.txt", error) && day.Remove("old.txt", error)) << error;
+    // Two folders swapped in one step, each whole.
+    platform::Folder next, days;
+    ASSERT_TRUE(top.OpenSub("next", next, error, true) && top.OpenSub("days", days, error)) << error;
+    WriteFile(s + "/c2/next/x.eph", "new product");
+    ASSERT_TRUE(top.Exchange("next", days, "2026-06-01", error)) << error;
+    EXPECT_EQ(ReadFile(s + "/c2/days/2026-06-01/x.eph"), "new product");
+    EXPECT_EQ(ReadFile(s + "/c2/next/x.eph"), "product");
+    EXPECT_FALSE(top.Exchange("next", top, "none", error));
     // A tree goes without following its links.
     ASSERT_EQ(symlink(s.c_str(), (s + "/c2/days/2026-06-01/up").c_str()), 0);
     EXPECT_TRUE(top.RemoveTree("days", error)) << error;

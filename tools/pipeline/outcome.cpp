@@ -17,6 +17,7 @@ const struct {
     {Outcome::Stopped, "stopped"},
     {Outcome::TimeLimit, "time-limit"},
     {Outcome::Missing, "missing"},
+    {Outcome::NoSpace, "no-space"},
 };
 
 } // namespace

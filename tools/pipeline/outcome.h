@@ -17,10 +17,11 @@ enum class Outcome {
     Stopped,       // a stop signal (SIGTERM, SIGINT, SIGHUP, SIGKILL) ended the work
     TimeLimit,     // a SIGTERM at the batch system's time limit ended it
     Missing,       // no packet file
+    NoSpace,       // the file system was full (the campaign's own verdict: the day runs again)
 };
 
 // The outcome's word: "ok", "skipped", "input-refused", "check-failed",
-// "no-elements", "failed", "stopped", "time-limit", "missing".
+// "no-elements", "failed", "stopped", "time-limit", "missing", "no-space".
 const char* OutcomeName(Outcome outcome);
 // The outcome of a word; false for any other text.
 bool ParseOutcome(const std::string& name, Outcome& outcome);

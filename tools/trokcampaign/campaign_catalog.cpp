@@ -1,159 +1,64 @@
 #include "campaign_catalog.h"
 
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <charconv>
-#include <set>
+#include <algorithm>
 
-#include "toolkit/time/unixtime.h"
+#include "campaign_catalog_layout.h"
+#include "campaign_sqlite.h"
+#include "platform/folder.h"
+#include "platform/path_names.h"
+#include "platform/stop_signals.h"
+#include "toolkit/cli/cli.h"
+#include "vn_version.h"
 
 namespace campaign {
 
 namespace {
 
-// A table as the catalog makes it: its columns with their SQL types, the
-// key's columns marked.
-struct TableLayout {
-    std::string name;
-    struct Col {
-        std::string name, type;
-        bool key;
-    };
-    std::vector<Col> columns;
+const char kName[] = "catalog.sqlite";
+// A new catalog is made under this name and renamed into place.
+const char kNewName[] = ".catalog.sqlite.new";
 
-    std::string CreateSql() const;
-};
+const char kHeldUntilStop[] = "another program held the catalog until a stop came (the results of the "
+                              "days that finished stay in their folders; the next run or status takes them in)";
 
-std::string TableLayout::CreateSql() const
+int BusyHandler(void* catalog, int count) { return static_cast<Catalog*>(catalog)->KeepWaiting(count) ? 1 : 0; }
+
+// The files SQLite keeps beside a database and reads when it opens it.
+std::vector<std::string> Companions(const std::string& name)
 {
-    std::string sql = "CREATE TABLE IF NOT EXISTS " + name + " (", keys;
-    size_t keyCount = 0;
-    for (const Col& c : columns) keyCount += c.key;
-    for (const Col& c : columns) {
-        sql += (&c == &columns.front() ? "" : ", ") + c.name + " " + c.type + (c.key && keyCount == 1 ? " PRIMARY KEY" : "");
-        if (c.key) keys += (keys.empty() ? "" : ", ") + c.name;
-    }
-    return sql + (keyCount > 1 ? ", PRIMARY KEY (" + keys + ")" : "") + ");";
+    return {name + "-journal", name + "-wal", name + "-shm"};
 }
 
-// The catalog's tables. A table that a later version adds goes here; a
-// column added to one is added to an earlier catalog when it is opened.
-std::vector<TableLayout> Layout()
+// A companion beside the catalog must be the user's own regular file with
+// no other name: SQLite replays a journal or a log into the database.
+bool CompanionsAreOurs(const platform::Folder& campaign, const std::string& name, std::string& error)
 {
-    TableLayout days{"days", {}};
-    for (const Column& c : Columns()) days.columns.push_back({c.name, c.SqlType(), c.IsKey()});
-    return {days,
-            {"campaign", {{"key", "TEXT", true}, {"value", "TEXT", false}}},
-            {"runs",
-             {{"run_id", "INTEGER", true}, {"started_utc", "TEXT", false}, {"finished_utc", "TEXT", false},
-              {"engine", "TEXT", false}, {"command", "TEXT", false}, {"planned", "INTEGER", false},
-              {"ran", "INTEGER", false}, {"status", "TEXT", false}, {"driver_cpu_s", "REAL", false},
-              {"wall_s", "REAL", false}, {"driver_peak_kb", "INTEGER", false}, {"job_id", "TEXT", false}}},
-            {"nodes",
-             {{"day", "TEXT", true}, {"orbit", "INTEGER", false}, {"offset_s", "REAL", false},
-              {"hazard", "INTEGER", false}, {"record", "INTEGER", true}}}};
-}
-
-// The campaign's settings by name, in the order they are stored.
-const std::pair<const char*, std::string CampaignSettings::*> kSettings[] = {
-    {"archive", &CampaignSettings::archive},   {"command", &CampaignSettings::command},
-    {"config", &CampaignSettings::config},     {"elements", &CampaignSettings::elements},
-    {"exports", &CampaignSettings::exports},   {"list", &CampaignSettings::list},
-    {"max_element_age", &CampaignSettings::max_element_age}, {"plots", &CampaignSettings::plots},
-    {"satellite", &CampaignSettings::satellite},
-};
-
-// One prepared statement; its error (SQLite's message) in `error`.
-class Statement
-{
-public:
-    Statement(sqlite3* database, const char* sql) : db(database)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) st = nullptr;
+    for (const std::string& c : Companions(name)) {
+        if (!campaign.Exists(c)) continue;
+        std::string why;
+        const int fd = campaign.OpenOwnFile(c, 0600, false, why);
+        if (fd < 0) {
+            error = why + ": SQLite would take it into " + campaign.PathOf(name) + "; refused";
+            return false;
+        }
+        close(fd);
     }
-    ~Statement() { sqlite3_finalize(st); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool Ready() const { return st != nullptr; }
-    Statement& Text(int i, const std::string& v)
-    {
-        sqlite3_bind_text(st, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& Int(int i, long long v)
-    {
-        sqlite3_bind_int64(st, i, v);
-        return *this;
-    }
-    Statement& Double(int i, double v)
-    {
-        sqlite3_bind_double(st, i, v);
-        return *this;
-    }
-    Statement& Null(int i)
-    {
-        sqlite3_bind_null(st, i);
-        return *this;
-    }
-    // Runs it to its end (a write); false with `error` set.
-    bool Done(std::string& error)
-    {
-        const bool ok = st && sqlite3_step(st) == SQLITE_DONE;
-        if (!ok) error = sqlite3_errmsg(db);
-        if (st) sqlite3_reset(st);
-        return ok;
-    }
-    // The next row of a query.
-    bool Row() { return st && sqlite3_step(st) == SQLITE_ROW; }
-    std::optional<std::string> ColumnText(int i) const
-    {
-        if (sqlite3_column_type(st, i) == SQLITE_NULL) return std::nullopt;
-        const unsigned char* t = sqlite3_column_text(st, i);
-        return std::string(t ? reinterpret_cast<const char*>(t) : "");
-    }
-    sqlite3_stmt* Raw() const { return st; }
-
-private:
-    sqlite3* db;
-    sqlite3_stmt* st = nullptr;
-};
-
-// A column of a loaded row into the record, by the column's type. A real
-// goes through the shortest text that reads back as the same number
-// (SQLite's own text of a real keeps 15 digits, too few for TAI93 seconds
-// to the microsecond).
-void LoadColumn(const Statement& st, int i, const Column& c, DayRecord& r)
-{
-    const int type = sqlite3_column_type(st.Raw(), i);
-    if (type == SQLITE_NULL) return SetColumnText(r, c, std::nullopt);
-    if (auto f = std::get_if<Integer DayRecord::*>(&c.field); f && type != SQLITE_TEXT) {
-        r.**f = sqlite3_column_int64(st.Raw(), i);
-    } else if (auto g = std::get_if<Real DayRecord::*>(&c.field); g && type != SQLITE_TEXT) {
-        r.**g = Finite(sqlite3_column_double(st.Raw(), i));
-    } else if (type == SQLITE_FLOAT) {
-        char buf[40];
-        const auto end = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(st.Raw(), i));
-        SetColumnText(r, c, std::string(buf, end.ptr));
-    } else {
-        SetColumnText(r, c, st.ColumnText(i));
-    }
-}
-
-void BindColumn(Statement& st, int i, const Column& c, const DayRecord& r)
-{
-    const std::optional<std::string> text = ColumnText(r, c);
-    if (!text) st.Null(i);
-    else if (auto f = std::get_if<Integer DayRecord::*>(&c.field)) st.Int(i, *(r.**f));
-    else if (auto g = std::get_if<Real DayRecord::*>(&c.field)) st.Double(i, *(r.**g));
-    else st.Text(i, *text);
+    return true;
 }
 
 } // namespace
 
-Catalog::~Catalog()
+Catalog::~Catalog() { Close(); }
+
+void Catalog::Close()
 {
     if (db) sqlite3_close(db);
+    db = nullptr;
 }
 
 bool Catalog::Exec(const std::string& sql, std::string& error)
@@ -165,167 +70,196 @@ bool Catalog::Exec(const std::string& sql, std::string& error)
     return false;
 }
 
-bool Catalog::Open(const std::string& path, CatalogAccess access, std::string& error)
+bool Catalog::KeepWaiting(int count)
 {
-    const int flags = SQLITE_OPEN_READWRITE | (access == CatalogAccess::Create ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        error = db ? sqlite3_errmsg(db) : "cannot open";
-        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) {
+        waitingSince = now;
+        saidWaiting = false;
     }
-    sqlite3_busy_timeout(db, 10000);
-    return MakeTables(error);
-}
-
-// Each table of the layout, made when missing, and given the columns that a
-// catalog of an earlier version lacks.
-bool Catalog::MakeTables(std::string& error)
-{
-    for (const TableLayout& t : Layout()) {
-        if (!Exec(t.CreateSql(), error)) return false;
-        std::set<std::string> have;
-        Statement info(db, ("PRAGMA table_info(" + t.name + ")").c_str());
-        while (info.Row()) have.insert(info.ColumnText(1).value_or(""));
-        for (const TableLayout::Col& c : t.columns)
-            if (!have.count(c.name) && !Exec("ALTER TABLE " + t.name + " ADD COLUMN " + c.name + " " + c.type, error))
-                return false;
+    if (platform::StopSignals::Noted()) return false;
+    if (!saidWaiting && std::chrono::duration<double>(now - waitingSince).count() >= 1.0) {
+        toolkit::Say(path + ": another program holds the catalog (an sqlite3 session with an open transaction?); "
+                            "waiting for it");
+        saidWaiting = true;
     }
+    poll(nullptr, 0, 50);
     return true;
 }
 
-bool Catalog::LoadDays(std::map<std::string, DayRecord>& days, std::string& error)
+bool Catalog::Write(const std::function<bool(std::string&)>& body, std::string& error)
 {
-    std::string sql = "SELECT ";
-    for (const Column& c : Columns()) sql += std::string(&c == &Columns().front() ? "" : ", ") + c.name;
-    Statement st(db, (sql + " FROM days").c_str());
-    if (!st.Ready()) {
-        error = sqlite3_errmsg(db);
+    std::string why, ignored;
+    if (!Exec("BEGIN IMMEDIATE", why)) {
+        error = sqlite3_errcode(db) == SQLITE_BUSY ? kHeldUntilStop : why;
         return false;
     }
-    int rc;
-    while ((rc = sqlite3_step(st.Raw())) == SQLITE_ROW) {
-        DayRecord r;
-        for (size_t i = 0; i < Columns().size(); ++i) LoadColumn(st, static_cast<int>(i), Columns()[i], r);
-        days[r.day] = r;
-    }
-    if (rc != SQLITE_DONE) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
-    return true;
-}
-
-bool Catalog::StoreDays(const std::vector<const DayRecord*>& rows, const std::map<std::string, std::vector<Node>>& nodes,
-                        std::string& error)
-{
-    if (rows.empty() && nodes.empty()) return true;
-    std::string sql = "INSERT OR REPLACE INTO days VALUES (";
-    for (const Column& c : Columns()) sql += &c == &Columns().front() ? "?" : ", ?";
-    if (!Exec("BEGIN", error)) return false;
-    bool ok = true;
-    {
-        Statement st(db, (sql + ")").c_str());
-        for (const DayRecord* r : rows) {
-            if (!ok) break;
-            for (size_t i = 0; i < Columns().size(); ++i) BindColumn(st, static_cast<int>(i + 1), Columns()[i], *r);
-            ok = st.Done(error);
-        }
-        for (const auto& n : nodes) {
-            if (!ok) break;
-            ok = StoreNodes(n.first, n.second, error);
-        }
-    }
-    std::string ignored;
-    if (!ok) {
+    if (!body(why)) {
         Exec("ROLLBACK", ignored);
+        error = why;
         return false;
     }
-    return Exec("COMMIT", error);
+    if (Exec("COMMIT", why)) return true;
+    error = sqlite3_errcode(db) == SQLITE_BUSY ? kHeldUntilStop : why;
+    Exec("ROLLBACK", ignored);
+    return false;
 }
 
-// Inside the transaction of StoreDays.
-bool Catalog::StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error)
+bool Catalog::Open(const std::string& file, CatalogAccess access, std::string& error)
 {
-    Statement del(db, "DELETE FROM nodes WHERE day = ?");
-    Statement ins(db, "INSERT OR REPLACE INTO nodes (day, orbit, offset_s, hazard, record) VALUES (?, ?, ?, ?, ?)");
-    bool ok = del.Text(1, day).Done(error);
-    for (const Node& n : nodes) {
-        if (!ok) break;
-        ok = ins.Text(1, day).Int(2, n.orbit).Double(3, n.offsetSeconds).Int(4, n.hazard).Int(5, n.record).Done(error);
+    platform::Folder campaign;
+    if (!campaign.OpenPrivate(platform::DirName(platform::AbsolutePath(file)), error)) return false;
+    return Open(campaign, access, error);
+}
+
+bool Catalog::Open(const platform::Folder& campaign, CatalogAccess access, std::string& error)
+{
+    Close();
+    path = campaign.PathOf(kName);
+    if (!CompanionsAreOurs(campaign, kName, error)) return false;
+    if (!campaign.Exists(kName)) {
+        if (access != CatalogAccess::Create) {
+            error = campaign.Path() + ": not a campaign (no catalog.sqlite)";
+            return false;
+        }
+        if (!MakeNew(campaign, error)) return false;
     }
+    if (!OpenDatabase(campaign, kName, access, error)) return false;
+    return CheckLayout(error) && (access == CatalogAccess::ReadOnly || Upgrade(error));
+}
+
+// The database file checked (the user's own regular file, no link, not
+// empty), then opened by SQLite, following no link.
+bool Catalog::OpenDatabase(const platform::Folder& campaign, const std::string& name, CatalogAccess access,
+                           std::string& error)
+{
+    std::string why;
+    struct stat st;
+    const int fd = access == CatalogAccess::ReadOnly ? campaign.OpenFile(name, why, &st)
+                                                     : campaign.OpenOwnFile(name, 0600, false, why);
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0) close(fd);
+        error = why.empty() ? campaign.PathOf(name) + ": cannot be looked at" : why;
+        return false;
+    }
+    close(fd);
+    if (st.st_size == 0 && name == kName) {
+        error = path + " is empty: not a campaign's catalog (an emptied catalog is no new campaign; "
+                       "remove it to begin the campaign anew)";
+        return false;
+    }
+    // A journal left by an interrupted write of the user's own is rolled
+    // back first, which takes the right to write.
+    struct stat journal;
+    const bool hot = campaign.Stat(name + "-journal", journal) && journal.st_size > 0;
+    const int flags = (access == CatalogAccess::ReadOnly && !hot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOFOLLOW;
+    if (sqlite3_open_v2(campaign.PathOf(name).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        error = campaign.PathOf(name) + ": cannot open: " + (db ? sqlite3_errmsg(db) : "out of memory");
+        Close();
+        return false;
+    }
+    sqlite3_extended_result_codes(db, 0);
+    sqlite3_busy_handler(db, BusyHandler, this);
+    return true;
+}
+
+// The catalog made whole under another name, then renamed into place.
+bool Catalog::MakeNew(const platform::Folder& campaign, std::string& error)
+{
+    std::string why;
+    for (const std::string& stale : Companions(kNewName)) campaign.Remove(stale, why);
+    if (!campaign.Remove(kNewName, why)) {
+        error = why;
+        return false;
+    }
+    const int fd = campaign.OpenOwnFile(kNewName, 0600, true, why);
+    if (fd < 0) {
+        error = why;
+        return false;
+    }
+    close(fd);
+    const std::string shown = path;
+    path = campaign.PathOf(kNewName);
+    bool ok = OpenDatabase(campaign, kNewName, CatalogAccess::Create, error) && Upgrade(error);
+    Close();
+    path = shown;
+    if (ok && !campaign.Rename(kNewName, kName, why, false)) {
+        error = why;
+        ok = false;
+    }
+    if (!ok) campaign.Remove(kNewName, why);
     return ok;
 }
 
-CampaignSettings Catalog::LoadSettings()
+// Refuses a catalog this version cannot read whole: a higher layout, a
+// table of ours with a column we do not know, or no table of days.
+bool Catalog::CheckLayout(std::string& error)
 {
-    CampaignSettings s;
-    Statement st(db, "SELECT key, value FROM campaign");
-    while (st.Row())
-        for (const auto& k : kSettings)
-            if (st.ColumnText(0).value_or("") == k.first) s.*k.second = st.ColumnText(1).value_or("");
-    return s;
-}
-
-bool Catalog::StoreSettings(const CampaignSettings& s, std::string& error)
-{
-    if (!Exec("BEGIN", error)) return false;
-    bool ok = true;
-    {
-        Statement st(db, "INSERT OR REPLACE INTO campaign VALUES (?, ?)");
-        for (const auto& k : kSettings)
-            if (ok) ok = st.Text(1, k.first).Text(2, s.*k.second).Done(error);
-    }
-    std::string ignored;
-    if (!ok) {
-        Exec("ROLLBACK", ignored);
+    std::string why;
+    Statement version(db, "PRAGMA user_version");
+    if (!version.Row(why)) {
+        error = path + ": not a campaign's catalog: " + (why.empty() ? "no layout version" : why);
         return false;
     }
-    return Exec("COMMIT", error);
-}
-
-long long Catalog::BeginRun(const std::string& engine, const std::string& command, std::string& error)
-{
-    Statement st(db, "INSERT INTO runs (started_utc, engine, command, status) VALUES (?, ?, ?, 'running')");
-    if (!st.Text(1, toolkit::IsoUtcNow()).Text(2, engine).Text(3, command).Done(error)) return -1;
-    return sqlite3_last_insert_rowid(db);
-}
-
-bool Catalog::EndRun(long long runId, long long planned, long long ran, const std::string& status,
-                     double driverCpuSeconds, double wallSeconds, long peakKb, std::string& error)
-{
-    Statement st(db, "UPDATE runs SET finished_utc = ?, planned = ?, ran = ?, status = ?, driver_cpu_s = ?, "
-                     "wall_s = ?, driver_peak_kb = ? WHERE run_id = ?");
-    return st.Text(1, toolkit::IsoUtcNow())
-        .Int(2, planned)
-        .Int(3, ran)
-        .Text(4, status)
-        .Double(5, driverCpuSeconds)
-        .Double(6, wallSeconds)
-        .Int(7, peakKb)
-        .Int(8, runId)
-        .Done(error);
-}
-
-bool Catalog::SetRunJob(long long runId, const std::string& jobId, std::string& error)
-{
-    Statement st(db, "UPDATE runs SET job_id = ? WHERE run_id = ?");
-    return st.Text(1, jobId).Int(2, runId).Done(error);
-}
-
-bool Catalog::SetRunStatus(long long runId, const std::string& status, long long ran, std::string& error)
-{
-    Statement st(db, "UPDATE runs SET status = ?, ran = ?, finished_utc = ? WHERE run_id = ?");
-    return st.Text(1, status).Int(2, ran).Text(3, toolkit::IsoUtcNow()).Int(4, runId).Done(error);
-}
-
-bool Catalog::LastRun(RunRow& run)
-{
-    Statement st(db, "SELECT run_id, engine, status, job_id FROM runs ORDER BY run_id DESC LIMIT 1");
-    if (!st.Row()) return false;
-    run.id = sqlite3_column_int64(st.Raw(), 0);
-    run.engine = st.ColumnText(1).value_or("");
-    run.status = st.ColumnText(2).value_or("");
-    run.jobId = st.ColumnText(3).value_or("");
+    const long long layout = sqlite3_column_int64(version.Raw(), 0);
+    if (layout > kCatalogLayout) {
+        error = path + ": made by a newer trokcampaign (catalog layout " + std::to_string(layout) +
+                "; trokcampaign " TROK_VERSION " knows layouts up to " + std::to_string(kCatalogLayout) + ")";
+        return false;
+    }
+    have.clear();
+    for (const TableLayout& t : CatalogLayout()) {
+        Statement info(db, "PRAGMA table_info(" + t.name + ")");
+        std::vector<std::string>& columns = have[t.name];
+        while (info.Row(why)) columns.push_back(info.ColumnText(1).value_or(""));
+        if (!why.empty()) {
+            error = path + ": not a campaign's catalog: " + why;
+            return false;
+        }
+        for (const std::string& c : columns)
+            if (!t.Has(c)) {
+                error = path + ": table " + t.name + " has a column this trokcampaign does not know (" + c +
+                        "): made by a newer version? (this is trokcampaign " TROK_VERSION ")";
+                return false;
+            }
+    }
+    if (have["days"].empty()) {
+        error = path + ": not a campaign's catalog (no table days)";
+        return false;
+    }
     return true;
+}
+
+// The tables and columns of the layout that the catalog lacks, and its
+// layout version, in one transaction; the rollback journal in use.
+bool Catalog::Upgrade(std::string& error)
+{
+    std::string why;
+    if (!Exec("PRAGMA journal_mode = DELETE", why)) {
+        error = path + ": cannot use a rollback journal: " + why;
+        return false;
+    }
+    const bool ok = Write(
+        [&](std::string& e) {
+            for (const TableLayout& t : CatalogLayout()) {
+                std::vector<std::string>& cols = have[t.name];
+                if (cols.empty()) {   // made whole
+                    if (!Exec(t.CreateSql(), e)) return false;
+                    for (const TableLayout::Col& c : t.columns) cols.push_back(c.name);
+                    continue;
+                }
+                for (const TableLayout::Col& c : t.columns) {
+                    if (std::find(cols.begin(), cols.end(), c.name) != cols.end()) continue;
+                    if (!Exec("ALTER TABLE " + t.name + " ADD COLUMN " + c.name + " " + c.type, e)) return false;
+                    cols.push_back(c.name);
+                }
+            }
+            return Exec("PRAGMA user_version = " + std::to_string(kCatalogLayout), e);
+        },
+        why);
+    if (!ok) error = path + ": cannot bring the catalog's tables up to date: " + why;
+    return ok;
 }
 
 } // namespace campaign

@@ -1,6 +1,8 @@
 #ifndef CAMPAIGN_CATALOG_H
 #define CAMPAIGN_CATALOG_H
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -8,6 +10,10 @@
 #include "campaign_record.h"
 
 struct sqlite3;
+
+namespace platform {
+class Folder;
+}
 
 namespace campaign {
 
@@ -20,26 +26,53 @@ struct CampaignSettings {
 // A run of the driver (table `runs`).
 struct RunRow {
     long long id = -1;
-    std::string engine, status, jobId;
+    std::string engine, status, jobId, token;
 };
 
 // How a catalog is opened.
 enum class CatalogAccess {
     Create,     // made when missing (run)
-    Existing,   // it must exist (status, report)
+    Existing,   // it must exist; written (a command that folds in a run)
+    ReadOnly,   // it must exist; only read (status, report)
 };
+
+// The layout this version makes and reads (PRAGMA user_version); a catalog
+// of a higher one, or with a column this version does not know, is refused.
+constexpr int kCatalogLayout = 1;
 
 // CAMPAIGN/catalog.sqlite: the tables `days` (one DayRecord a day, its
 // columns from campaign_record.h), `nodes`, `runs` and `campaign`, each made
-// from its layout when missing and given the columns an earlier catalog
-// lacks. Only the driver (or a command that folds in a Slurm job) writes it.
+// from its layout and given the columns an earlier catalog lacks. Only the
+// driver (or a command that folds in a run) writes it.
+//
+// The catalog is a file of the user's own, readable by the user alone
+// (0600, set at every open), in the campaign folder that the private-folder
+// rule holds (platform/private_folder.h), with SQLite's rollback journal
+// (catalog.sqlite-journal, made by SQLite with the catalog's mode). Before
+// SQLite opens it, the catalog must be a regular file of the user's with no
+// other name and no link in its place, and a journal, write-ahead log or
+// shared-memory file beside it must be one too: another user's would be
+// replayed into the catalog. A new catalog is made whole under another
+// name and renamed into place, so that an empty catalog.sqlite is never a
+// new one but one emptied: refused. Every write is a transaction that takes
+// the write lock first (BEGIN IMMEDIATE); while another program holds the
+// catalog, the catalog waits, saying so once, until it is free or a stop
+// signal has come.
 class Catalog
 {
 public:
+    Catalog() = default;
     ~Catalog();
-    // False with a reason when it cannot be opened or its tables made.
+    Catalog(const Catalog&) = delete;
+    Catalog& operator=(const Catalog&) = delete;
+
+    // The catalog of the campaign folder held open. False with a reason.
+    bool Open(const platform::Folder& campaign, CatalogAccess access, std::string& error);
+    // The same for the catalog at `path`, its folder held as a private one.
     bool Open(const std::string& path, CatalogAccess access, std::string& error);
 
+    // The days; false with a reason when the catalog cannot be read or a
+    // row's day is no day.
     bool LoadDays(std::map<std::string, DayRecord>& days, std::string& error);
     // Writes rows in one transaction, with the node offsets of the days that
     // `nodes` names (replacing their earlier ones).
@@ -49,12 +82,14 @@ public:
     CampaignSettings LoadSettings();
     bool StoreSettings(const CampaignSettings& settings, std::string& error);
 
-    // A new run, "running"; its number, or -1.
-    long long BeginRun(const std::string& engine, const std::string& command, std::string& error);
+    // A new run, "running", bound to `token`; its number, or -1.
+    long long BeginRun(const std::string& engine, const std::string& command, const std::string& token,
+                       std::string& error);
     // The Slurm job of a run, once submitted.
     bool SetRunJob(long long runId, const std::string& jobId, std::string& error);
     // The end of a run that a later command saw finish (a Slurm job left
-    // running by run --no-wait): its status and the days it ran.
+    // running by run --no-wait, or a run whose driver was killed): its
+    // status and the days it ran.
     bool SetRunStatus(long long runId, const std::string& status, long long ran, std::string& error);
     // The run's end: days planned and run, "done", "stopped" or "submitted",
     // the driver's own processor time (its tasks not counted), wall time and
@@ -64,11 +99,26 @@ public:
     // The last run; false when there is none.
     bool LastRun(RunRow& run);
 
+    // Called by SQLite while another program holds the catalog.
+    bool KeepWaiting(int count);
+
 private:
+    bool OpenDatabase(const platform::Folder& campaign, const std::string& name, CatalogAccess access,
+                      std::string& error);
+    bool MakeNew(const platform::Folder& campaign, std::string& error);
+    bool CheckLayout(std::string& error);
+    bool Upgrade(std::string& error);
     bool Exec(const std::string& sql, std::string& error);
-    bool MakeTables(std::string& error);
+    // `body` in one transaction that holds the write lock from its start.
+    bool Write(const std::function<bool(std::string&)>& body, std::string& error);
     bool StoreNodes(const std::string& day, const std::vector<Node>& nodes, std::string& error);
+    void Close();
+
     sqlite3* db = nullptr;
+    std::string path;                                        // for messages
+    std::map<std::string, std::vector<std::string>> have;    // the columns of each table, as found
+    std::chrono::steady_clock::time_point waitingSince;
+    bool saidWaiting = false;
 };
 
 } // namespace campaign

@@ -1,6 +1,8 @@
 #include "campaign_day_record.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include "toolkit/products/qlrproduct.h"
 
@@ -59,9 +61,20 @@ void RecordCheck(const DayRun& run, const std::string& eph, DayRecord& r, std::v
     if (!passed) r.reason = "check failed: " + CheckReason(run);
 }
 
+// A program that could not write its files for want of space: the day is
+// no-space, with the program's message.
+bool NoSpaceFor(const pipeline::Step& step, const std::string& what, DayRecord& r)
+{
+    if (!NoSpaceText(step.said)) return false;
+    r.outcome = Outcome::NoSpace;
+    r.reason = "no space for " + what + ": " + pipeline::FirstMessage(step.said);
+    return true;
+}
+
 void RecordExports(const DayRun& run, const std::string& rel, const std::string& day, DayRecord& r)
 {
     if (run.outcome == Outcome::CheckFailed) {
+        if (NoSpaceFor(run.oem, "the exports", r) || NoSpaceFor(run.aem, "the exports", r)) return;
         const bool oemRefused = run.oem.end.status != 0;
         r.outcome = Outcome::CheckFailed;
         r.reason = std::string(oemRefused ? "OEM" : "AEM") + " export refused (status " +
@@ -101,13 +114,26 @@ void RecordProductCounts(const std::string& ephemeris, DayRecord& r)
     r.last_node_tai93 = Finite(Rounded(product.orbits.back().ascendingTai93, 6));
 }
 
-void RecordPrograms(const DayRun& run, const std::string& campaignDir, const std::string& day, DayRecord& r,
+bool NoSpaceText(const std::string& text)
+{
+    return text.find(std::strerror(ENOSPC)) != std::string::npos ||
+           text.find(std::strerror(EDQUOT)) != std::string::npos;
+}
+
+void RecordPrograms(const DayRun& run, const std::string& madeEph, const std::string& day, DayRecord& r,
                     std::vector<Node>& nodes)
 {
     const std::string rel = "days/" + day;
     r.trokproc_seconds = Rounded(run.trokproc.end.seconds, 3);
     if (run.outcome == Outcome::InputRefused || run.outcome == Outcome::Failed) {
         const std::string message = pipeline::FirstMessage(run.trokproc.said);
+        // Its products in the campaign's own folder could not be written:
+        // the file system, not the input (trokproc names no reason).
+        if (message.rfind("File Write failed for", 0) == 0 || NoSpaceText(run.trokproc.said)) {
+            r.outcome = Outcome::NoSpace;
+            r.reason = "trokproc could not write the products (a full file system?): " + message;
+            return;
+        }
         r.outcome = Outcome::InputRefused;
         r.reason = "trokproc refused the input (" + Ending(run.trokproc.end) + "): " +
                    (message.empty() ? "no message" : message);
@@ -118,7 +144,7 @@ void RecordPrograms(const DayRun& run, const std::string& campaignDir, const std
     r.att_path = rel + "/" + day + ".att";
     r.check_seconds = Rounded(run.check.end.seconds, 3);
     if (StoppedIn(run, "the check", r)) return;
-    RecordCheck(run, campaignDir + "/" + *r.eph_path, r, nodes);
+    RecordCheck(run, madeEph, r, nodes);
     if (run.oem.Ran()) {
         r.export_seconds = Rounded(run.oem.end.seconds + (run.aem.Ran() ? run.aem.end.seconds : 0), 3);
         if (StoppedIn(run, "an export", r)) return;
@@ -127,6 +153,7 @@ void RecordPrograms(const DayRun& run, const std::string& campaignDir, const std
     if (!run.plot.Ran()) return;
     r.plot_seconds = Rounded(run.plot.end.seconds, 3);
     if (StoppedIn(run, "qlrplot", r)) return;
+    if (NoSpaceFor(run.plot, "the quicklook page", r)) return;
     if (run.quicklookMade) r.quicklook_path = rel + "/quicklook/report.html";
     else if (r.Is(Outcome::Ok))
         r.reason = "no quicklook page: qlrplot ended with status " + std::to_string(run.plot.end.status);

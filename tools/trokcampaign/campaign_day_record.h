@@ -12,9 +12,17 @@
 // warnings (toolkit/numbering/orbitnumbers.h, through the check's JSON).
 namespace campaign {
 
-// The products are named relative to the campaign folder (days/DAY/...).
-void RecordPrograms(const pipeline::DayRun& run, const std::string& campaignDir, const std::string& day,
+// The products are named as the day's folder will hold them, relative to
+// the campaign folder (days/DAY/...); `madeEph` is the ephemeris product as
+// made (in the day's work folder). A day whose files could not be written
+// (trokproc's "File Write failed", a full file system or quota) is
+// no-space.
+void RecordPrograms(const pipeline::DayRun& run, const std::string& madeEph, const std::string& day,
                     DayRecord& record, std::vector<Node>& nodes);
+
+// The text (a program's message, a write's error) says the file system is
+// full or the quota spent.
+bool NoSpaceText(const std::string& text);
 
 // The records, repaired points, large gaps and orbits of the day's
 // ephemeris product, read from it.

@@ -5,17 +5,19 @@
 
 namespace campaign {
 
-void FoldIn(const DayEnd& end, const std::string& packet, std::map<std::string, DayRecord>& days, RunState& st)
+DayRecord FoldIn(const DayEnd& end, const std::string& packet, std::map<std::string, DayRecord>& days, RunState& st,
+                 std::string& note)
 {
     DayRecord& row = days[end.day];
-    DayRecord fresh;
-    if (TakeResult(st, end.day, fresh) && !(end.reasonOverStopped && fresh.Is(Outcome::Stopped))) {
-        row = fresh;
-    } else {
-        MarkStopped(st, row, end.day, packet, end.whyNoResult);
+    DayRecord result;
+    if (!TakeResult(st, end.day, result) || (end.reasonOverStopped && result.Is(Outcome::Stopped))) {
+        MarkStopped(st, result, end.day, packet, end.whyNoResult);
         st.nodesOf.erase(end.day);
     }
+    Settle(st, row, result, note);
+    if (row.run_id != result.run_id) st.nodesOf.erase(end.day);   // the earlier row's nodes stay too
     st.finished.push_back(&row);
+    return result;
 }
 
 std::string DriveRun(Engine& engine, const RunPlan& plan, Catalog& catalog, std::map<std::string, DayRecord>& days,
@@ -34,8 +36,9 @@ std::string DriveRun(Engine& engine, const RunPlan& plan, Catalog& catalog, std:
             }
             const std::vector<DayEnd> ended = engine.Poll();
             for (const DayEnd& e : ended) {
-                FoldIn(e, packets.at(e.day), days, st);
-                progress.Day(*st.finished.back());
+                std::string note;
+                const DayRecord result = FoldIn(e, packets.at(e.day), days, st, note);
+                progress.Day(result, note);
             }
             StoreFinished(catalog, st, false);
             if (ended.empty() && !engine.Done()) {

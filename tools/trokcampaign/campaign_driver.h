@@ -19,8 +19,11 @@ namespace campaign {
 std::string DriveRun(Engine& engine, const RunPlan& plan, Catalog& catalog, std::map<std::string, DayRecord>& days,
                      RunState& st);
 
-// One day's end (the day's packet file `packet`) folded into `days` and `st`.
-void FoldIn(const DayEnd& end, const std::string& packet, std::map<std::string, DayRecord>& days, RunState& st);
+// One day's end (the day's packet file `packet`) folded into `days` and
+// `st` (Settle, campaign_results.h); the day as it ended, and a note for the
+// operator.
+DayRecord FoldIn(const DayEnd& end, const std::string& packet, std::map<std::string, DayRecord>& days, RunState& st,
+                 std::string& note);
 
 } // namespace campaign
 

@@ -8,20 +8,20 @@ namespace campaign {
 
 // One element set of a history, as the file gives it.
 struct ElementSet {
-    std::string nameLine;   // the line before the set, "" for a two-line set
     std::string line1, line2;
     double epochTai93 = 0;  // the epoch as trokproc reads it
     int setNumber = -1;     // element set number (line 1, columns 65-68), -1 when blank
     long catalog = 0;       // catalogue number
-    std::string sha256;     // of "line1\nline2\n"
     size_t order = 0;       // position in the file
 };
 
-// The sets of one satellite from a history file, by epoch (the later one in
-// the file first among sets of the same epoch), each set once.
+// The sets of one satellite from a history file, by epoch (in the file's
+// order among sets of the same epoch), each set once: written out in this
+// order (the run's elements.tle) and read again, they are the same history.
 struct ElementHistory {
     std::vector<ElementSet> sets;
     size_t badCheckDigits = 0;   // sets of the satellite left out
+    size_t malformed = 0;        // line pairs too short to be sets
     size_t duplicates = 0;       // repeated sets left out
     size_t otherSatellites = 0;  // sets of other satellites
 };
@@ -42,6 +42,9 @@ bool ReadElementHistory(const std::string& path, const std::string& satelliteNam
 // history. `ageDays` is the epoch's distance from the data span (0 inside it).
 const ElementSet* ChooseElementSet(const ElementHistory& history, double firstTai93, double lastTai93,
                                    double& ageDays);
+
+// The SHA-256 of "line1\nline2\n": the set's identity in the catalog.
+std::string ElementSetSha256(const ElementSet& set);
 
 // The element file of one set for trokproc: the satellite's name line and
 // the two lines.

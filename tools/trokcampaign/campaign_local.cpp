@@ -1,5 +1,6 @@
 #include "campaign_local.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +38,9 @@ void LocalEngine::StartTasks()
         spec.out = spec.err = taskLog.Fd();
         spec.limit = timeout * static_cast<double>(t.days.size());
         spec.group = true;
+        // A driver killed outright takes its tasks with it (pgsentry passes
+        // the SIGTERM on to the task and what it runs).
+        spec.parentDeathSignal = SIGTERM;
         if (!t.child.Start(spec)) Fail(pgsentry + ": cannot start a task: " + std::strerror(t.child.End().error));
         running.push_back(t);
     }

@@ -1,11 +1,8 @@
 #include "campaign_plan.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "toolkit/time/utcday.h"
@@ -16,133 +13,20 @@
 #include "orbitlib_class_noradelements.h"
 #include "platform/file_reading.h"
 #include "platform/file_signature.h"
+#include "platform/input_file.h"
 #include "platform/path_names.h"
 #include "platform/program_lookup.h"
-#include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/text.h"
 #include "toolkit/hashing/sha256.h"
-#include "toolkit/time/civilutc.h"
 #include "vn_class_configurationfile.h"
 #include "vn_class_configurationlist.h"
-#include "vn_class_packetfile.h"
-#include "vn_class_trokpacket.h"
 #include "vn_proc_PacketRules.h"
 #include "vn_version.h"
 
 namespace campaign {
 
 namespace {
-
-// The day of a packet file from its path: .../YYYY/MM/DD.ext, or a name
-// holding YYYY-MM-DD or YYYYMMDD; "" when the path names none.
-std::string DayFromPath(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string stem = base.substr(0, base.find('.'));
-    if (stem.size() == 2 && slash != std::string::npos && slash >= 8) {
-        // .../YYYY/MM/DD.ext
-        const std::string d = path.substr(slash - 7, 4) + "-" + path.substr(slash - 2, 2) + "-" + stem;
-        if (path[slash - 3] == '/' && (slash < 8 || path[slash - 8] == '/' || slash == 7) && toolkit::ValidDay(d)) return d;
-    }
-    for (size_t i = 0; i + 10 <= base.size(); ++i)
-        if (toolkit::ValidDay(base.substr(i, 10))) return base.substr(i, 10);
-    for (size_t i = 0; i + 8 <= base.size(); ++i) {
-        const std::string d = base.substr(i, 4) + "-" + base.substr(i + 4, 2) + "-" + base.substr(i + 6, 2);
-        bool digits = true;
-        for (size_t k = i; k < i + 8; ++k) digits = digits && std::isdigit(static_cast<unsigned char>(base[k]));
-        if (digits && toolkit::ValidDay(d)) return d;
-    }
-    return "";
-}
-
-// The UTC day of a packet file's first packet, read as trokproc reads it.
-std::string DayFromPackets(const std::string& path)
-{
-    packetfile file(path, trokpacket::apid);
-    if (!file.good() || file.NoPackets() < 1) return "";
-    trokpacket first;
-    file.ReadPacket(first, file.BegPacket());
-    if (file.fail()) return "";
-    const std::string utc = toolkit::IsoCivilOrModelUtcFromTai93(JulianDayToTAI93(first.TimeTag()), 3);
-    return utc.size() >= 10 && toolkit::ValidDay(utc.substr(0, 10)) ? utc.substr(0, 10) : "";
-}
-
-bool IsDigits(const std::string& s, size_t n)
-{
-    if (s.size() != n) return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-std::vector<std::string> Entries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return names;
-    while (const dirent* e = readdir(d)) names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// DIR/YYYY/MM/DD.pkt, each day once; the days between the first and the
-// last without a file are planned as missing (empty path).
-std::map<std::string, std::string> ArchiveDays(const std::string& archive)
-{
-    struct stat st;
-    if (stat(archive.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        Fail(archive + ": not a folder of packet files (DIR/YYYY/MM/DD.pkt)");
-    std::map<std::string, std::string> days;
-    for (const std::string& y : Entries(archive)) {
-        if (!IsDigits(y, 4)) continue;
-        for (const std::string& m : Entries(archive + "/" + y)) {
-            if (!IsDigits(m, 2)) continue;
-            for (const std::string& f : Entries(archive + "/" + y + "/" + m)) {
-                if (f.size() != 6 || f.compare(2, 4, ".pkt") != 0 || !IsDigits(f.substr(0, 2), 2)) continue;
-                const std::string day = y + "-" + m + "-" + f.substr(0, 2);
-                if (!toolkit::ValidDay(day)) continue;
-                days[day] = archive + "/" + y + "/" + m + "/" + f;
-            }
-        }
-    }
-    if (days.empty()) Fail(archive + ": no packet files (DIR/YYYY/MM/DD.pkt)");
-    const long first = toolkit::DayNumber(days.begin()->first), last = toolkit::DayNumber(days.rbegin()->first);
-    for (long n = first; n <= last; ++n) days.emplace(toolkit::DayText(n), "");
-    return days;
-}
-
-// One packet file a line; each file's day from its path, else from its
-// first packet. Two files of one day are refused.
-std::map<std::string, std::string> ListDays(const std::string& list)
-{
-    std::string text, error;
-    if (!platform::ReadWholeFile(list, text, error)) Fail(list + ": cannot read the list of packet files: " + error);
-    std::map<std::string, std::string> days;
-    size_t lineNo = 0;
-    for (std::string line : Lines(text)) {
-        ++lineNo;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
-        if (line.empty()) continue;
-        if (line.find('\t') != std::string::npos)
-            Fail(list + ": line " + std::to_string(lineNo) + ": names with tabs cannot be used");
-        const std::string path = platform::AbsolutePath(line);
-        std::string day = DayFromPath(path);
-        if (day.empty()) day = DayFromPackets(path);
-        if (day.empty())
-            Fail(list + ": line " + std::to_string(lineNo) + ": " + line +
-                 ": no day in its name (YYYY/MM/DD.pkt, YYYY-MM-DD or YYYYMMDD) and no packet to date it by");
-        auto it = days.find(day);
-        if (it != days.end())
-            Fail(list + ": line " + std::to_string(lineNo) + ": " + line + " and " + it->second +
-                 " are both packet files of " + day);
-        days[day] = path;
-    }
-    if (days.empty()) Fail(list + ": no packet files listed");
-    return days;
-}
 
 // The satellite name and the text of trokproc's configuration file, read
 // by trokproc's own reader.
@@ -152,13 +36,21 @@ void ReadConfiguration(const std::string& path, std::string& satellite, std::str
     satellite = list.getvalue("-noradsatname");
     text.clear();
     if (path.empty()) return;   // the built-in defaults
+    // Opened once as an input, its text and trokproc's reading both of
+    // the file opened.
     std::string error;
-    if (!platform::ReadWholeFile(path, text, error)) Fail(path + ": cannot read the configuration file: " + error);
-    configurationfile file(path);
+    const int fd = platform::OpenInput(path, error);
+    if (fd < 0 || !platform::ReadDescriptor(fd, 65536, [&](const char* b, size_t n) { text.append(b, n); }, error)) {
+        if (fd >= 0) close(fd);
+        Fail(path + ": cannot read the configuration file: " + error);
+    }
+    configurationfile file("/proc/self/fd/" + std::to_string(fd));
     std::string keyword, value;
+    std::string unknown;
     while (file.readline(keyword, value))
-        if (!list.setvalue(keyword, value))
-            Fail(path + ": not a trokproc configuration file: unknown keyword " + keyword);
+        if (!list.setvalue(keyword, value) && unknown.empty()) unknown = keyword;
+    close(fd);
+    if (!unknown.empty()) Fail(path + ": not a trokproc configuration file: unknown keyword " + unknown);
     satellite = list.getvalue("-noradsatname");
 }
 
@@ -170,31 +62,35 @@ std::string ProgramVersion(const std::string& path)
 }
 
 // Why the products of a day that made them must be made again, or "" when
-// they are still the ones this campaign made and all that is wanted.
-// Products only touched are signed again in `refreshed`.
+// they are still the ones this campaign made and all that is wanted: each
+// product, the manifest and the result, by identity or else by content.
+// Files only touched are signed again in `refreshed`.
 std::string WhyRemake(const DayRecord& row, const RunOptions& o, const std::string& campaignDir, DayRecord& refreshed)
 {
-    // The products: each as this campaign made it, by identity or by content.
     std::map<std::string, std::string> made = KeyValues(row.products_signature.value_or(""), ';');
-    std::vector<std::pair<Text DayRecord::*, Text DayRecord::*>> wanted = {{&DayRecord::eph_path, &DayRecord::eph_sha256},
-                                                                           {&DayRecord::att_path, &DayRecord::att_sha256}};
+    const std::string rel = "days/" + row.day + "/";
+    // Each file with its hash; what earlier versions kept no hash of is not asked for.
+    std::vector<std::pair<std::string, std::string>> wanted = {{row.eph_path.value_or(""), row.eph_sha256.value_or("")},
+                                                               {row.att_path.value_or(""), row.att_sha256.value_or("")}};
     if (o.exports && row.Is(Outcome::Ok)) {
         if (!Filled(row.oem_path) || !Filled(row.aem_path)) return "exports wanted";
-        wanted.push_back({&DayRecord::oem_path, &DayRecord::oem_sha256});
-        wanted.push_back({&DayRecord::aem_path, &DayRecord::aem_sha256});
+        wanted.emplace_back(*row.oem_path, row.oem_sha256.value_or(""));
+        wanted.emplace_back(*row.aem_path, row.aem_sha256.value_or(""));
     }
     if (o.plots && !Filled(row.quicklook_path)) return "quicklook page wanted";
+    if (Filled(row.manifest_sha256)) wanted.emplace_back(rel + "manifest.json", *row.manifest_sha256);
+    if (Filled(row.result_sha256)) wanted.emplace_back(rel + "result.txt", *row.result_sha256);
     bool resigned = false;
     for (const auto& w : wanted) {
-        const std::string rel = (row.*w.first).value_or("");
         std::string now;
-        if (rel.empty() || !platform::FileSignature(campaignDir + "/" + rel, now)) return "products missing";
-        if (now == made[rel]) continue;
+        if (w.first.empty() || !platform::FileSignature(campaignDir + "/" + w.first, now))
+            return w.first.empty() ? "products missing" : w.first + " missing";
+        if (now == made[w.first]) continue;
         std::string hash, error;
         uint64_t size = 0;
-        if (!toolkit::Sha256File(campaignDir + "/" + rel, hash, size, error) || hash != (row.*w.second).value_or(""))
-            return "products changed";
-        made[rel] = now;
+        if (!toolkit::Sha256File(campaignDir + "/" + w.first, hash, size, error) || hash != w.second)
+            return w.first + " changed";
+        made[w.first] = now;
         resigned = true;
     }
     std::string now;
@@ -213,6 +109,7 @@ std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInp
 {
     if (!row.outcome) return "new";
     if (row.Is(Outcome::Stopped)) return "stopped before";
+    if (row.Is(Outcome::NoSpace)) return "no space before";
     if (row.Is(Outcome::Missing)) return "packet file appeared";
     if (row.packet_path.value_or("") != packet) return "another packet file";
     std::string signature;
@@ -231,7 +128,7 @@ std::string WhyRun(const DayRecord& row, const std::string& packet, const RunInp
     const double last = row.last_packet_tai93.value_or(first);
     double age = 0;
     const ElementSet* set = ChooseElementSet(in.history, first, last, age);
-    if ((set ? set->sha256 : std::string()) != row.element_sha256.value_or("")) return "element set changed";
+    if ((set ? ElementSetSha256(*set) : std::string()) != row.element_sha256.value_or("")) return "element set changed";
     if (!row.MadeProducts()) return "";
     return WhyRemake(row, o, campaignDir, refreshed);
 }
@@ -272,14 +169,12 @@ RunInputs ReadInputs(const RunOptions& o)
         toolkit::Warn(o.elements + ": " + std::to_string(in.history.badCheckDigits) + " element set" +
                       (in.history.badCheckDigits == 1 ? "" : "s") + " of " + in.satellite +
                       " with wrong check digits left out");
+    if (in.history.malformed)
+        toolkit::Warn(o.elements + ": " + std::to_string(in.history.malformed) + " pair" +
+                      (in.history.malformed == 1 ? "" : "s") + " of element lines shorter than 69 columns left out");
 
     SelectPacketLayout(in.satellite);
     return in;
-}
-
-std::map<std::string, std::string> PlannedDays(const RunOptions& o)
-{
-    return o.archive.empty() ? ListDays(o.list) : ArchiveDays(platform::AbsolutePath(o.archive));
 }
 
 namespace {
@@ -300,6 +195,22 @@ void MarkMissing(const RunOptions& o, const std::string& day, const std::string&
     choice.changed.push_back(&row);
 }
 
+// A day whose packet file is no regular file (a FIFO, a device, a folder):
+// refused without a task, and not planned again until it changes.
+void MarkNoFile(const std::string& day, const std::string& path, const std::string& why, DayRecord& row,
+                DayChoice& choice)
+{
+    const std::string reason = "the packet file " + path + ": " + why;
+    if (row.Is(Outcome::InputRefused) && row.packet_path.value_or("") == path && row.reason.value_or("") == reason)
+        return;
+    row.day = day;
+    row.outcome = Outcome::InputRefused;
+    row.reason = reason;
+    row.packet_path = path;
+    row.packet_signature.reset();
+    choice.changed.push_back(&row);
+}
+
 } // namespace
 
 DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
@@ -312,8 +223,13 @@ DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<st
     for (const auto& p : planned) {
         DayRecord& row = days[p.first];
         row.day = p.first;
-        if (p.second.empty() || access(p.second.c_str(), F_OK) != 0) {
+        struct stat st;
+        if (p.second.empty() || stat(p.second.c_str(), &st) != 0) {
             MarkMissing(o, p.first, p.second, row, choice);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            MarkNoFile(p.first, p.second, platform::NotRegularReason(st.st_mode), row, choice);
             continue;
         }
         DayRecord refreshed = row;
@@ -337,12 +253,13 @@ DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<st
 }
 
 RunPlan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
-                 const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned)
+                 const std::string& runToken, const std::vector<std::string>& toRun,
+                 const std::map<std::string, std::string>& planned)
 {
     RunPlan plan;
     // The run, the satellite, the configuration (the run's copy), the
     // programs' versions, what each day does, the programs, the element sets.
-    plan.settings = RunSettings{runId, campaignDir, in.satellite,
+    plan.settings = RunSettings{runId, runToken, campaignDir, in.satellite,
                                 campaignDir + "/run/configfile", in.configSource, in.configHash,
                                 in.versions, in.versionsHash,
                                 o.maxElementAge, o.exports, o.plots, o.engine,

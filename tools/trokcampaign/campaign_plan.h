@@ -9,6 +9,7 @@
 #include "campaign_record.h"
 #include "campaign_run.h"
 #include "campaign_run_plan.h"
+#include "campaign_sources.h"
 
 // The planning of `trokcampaign run`: the days of the archive or list, the
 // inputs all days share, which days must run, and the plan the tasks read.
@@ -33,10 +34,6 @@ struct RunInputs {
 // layout from here on. Throws Failure.
 RunInputs ReadInputs(const RunOptions& o);
 
-// The days of the archive or the list, each with its packet file; days
-// between the archive's first and last without one have "". Throws Failure.
-std::map<std::string, std::string> PlannedDays(const RunOptions& o);
-
 // What the planning decides for the catalog's `days`.
 struct DayChoice {
     std::vector<std::string> toRun;   // the days to run, in order
@@ -48,10 +45,11 @@ struct DayChoice {
 DayChoice ChooseDays(const RunOptions& o, const RunInputs& in, const std::map<std::string, std::string>& planned,
                      std::map<std::string, DayRecord>& days, const std::string& campaignDir);
 
-// The plan of run `runId` that its tasks read: the run's settings and its
-// days with their packet files.
+// The plan of run `runId` (bound to `runToken`) that its tasks read: the
+// run's settings and its days with their packet files.
 RunPlan TaskPlan(const RunOptions& o, const RunInputs& in, const std::string& campaignDir, long long runId,
-                 const std::vector<std::string>& toRun, const std::map<std::string, std::string>& planned);
+                 const std::string& runToken, const std::vector<std::string>& toRun,
+                 const std::map<std::string, std::string>& planned);
 
 } // namespace campaign
 

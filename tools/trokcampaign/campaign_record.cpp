@@ -11,8 +11,9 @@
 
 namespace campaign {
 
-const Outcome kCatalogOutcomes[6] = {Outcome::Ok,         Outcome::InputRefused, Outcome::CheckFailed,
-                                     Outcome::NoElements, Outcome::Stopped,      Outcome::Missing};
+const Outcome kCatalogOutcomes[7] = {Outcome::Ok,      Outcome::InputRefused, Outcome::CheckFailed,
+                                     Outcome::NoElements, Outcome::Stopped,   Outcome::NoSpace,
+                                     Outcome::Missing};
 
 namespace {
 
@@ -38,7 +39,7 @@ const std::vector<Column> kColumns = {
     COLUMN(continuity), REAL(step_s, 3),
     COLUMN(eph_path), COLUMN(eph_sha256), COLUMN(att_path), COLUMN(att_sha256),
     COLUMN(oem_path), COLUMN(oem_sha256), COLUMN(aem_path), COLUMN(aem_sha256),
-    COLUMN(quicklook_path), COLUMN(products_signature),
+    COLUMN(quicklook_path), COLUMN(products_signature), COLUMN(manifest_sha256), COLUMN(result_sha256),
     COLUMN(started_utc), COLUMN(finished_utc), REAL(seconds, 3), REAL(trokproc_seconds, 3),
     REAL(check_seconds, 3), REAL(export_seconds, 3), REAL(plot_seconds, 3),
 };
@@ -151,17 +152,18 @@ std::vector<Node> ParseNodes(const std::string& text)
     return list;
 }
 
-std::string ResultText(const DayRecord& r, const std::vector<Node>& nodes)
+std::string ResultText(const DayRecord& r, const std::vector<Node>& nodes, const std::string& runToken)
 {
     std::string text;
     for (const Column& c : kColumns) {
         const std::optional<std::string> v = ColumnText(r, c);
         text += std::string(c.name) + "\t" + (v ? toolkit::TabField(*v) : "\\N") + "\n";
     }
-    return text + "nodes\t" + toolkit::TabField(NodesText(nodes)) + "\n";
+    return text + "nodes\t" + toolkit::TabField(NodesText(nodes)) + "\nrun_token\t" + toolkit::TabField(runToken) +
+           "\n";
 }
 
-bool ParseResult(const std::string& text, DayRecord& r, std::vector<Node>& nodes)
+bool ParseResult(const std::string& text, DayRecord& r, std::vector<Node>& nodes, std::string* runToken)
 {
     bool any = false;
     for (size_t a = 0; a < text.size();) {
@@ -174,6 +176,10 @@ bool ParseResult(const std::string& text, DayRecord& r, std::vector<Node>& nodes
         const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
         if (key == "nodes") {
             nodes = ParseNodes(toolkit::TabFieldValue(value));
+            continue;
+        }
+        if (key == "run_token") {
+            if (runToken) *runToken = toolkit::TabFieldValue(value);
             continue;
         }
         for (const Column& c : kColumns)

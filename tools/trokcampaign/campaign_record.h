@@ -22,8 +22,9 @@ using pipeline::Outcome;
 
 // The outcomes a day of the catalog has, in the order the report and
 // status list them. A day stopped at the time limit is stopped (its reason
-// says so); trokproc's other failures are input-refused.
-extern const Outcome kCatalogOutcomes[6];
+// says so); trokproc's other failures are input-refused; a day that found
+// its file system full is no-space, and runs again.
+extern const Outcome kCatalogOutcomes[7];
 
 // A field that may be NULL.
 using Text = std::optional<std::string>;
@@ -57,6 +58,7 @@ struct DayRecord {
     Real step_s;
     Text eph_path, eph_sha256, att_path, att_sha256, oem_path, oem_sha256, aem_path, aem_sha256;
     Text quicklook_path, products_signature;
+    Text manifest_sha256, result_sha256;   // the day's manifest.json and result.txt
     Text started_utc, finished_utc;
     Real seconds, trokproc_seconds, check_seconds, export_seconds, plot_seconds;
 
@@ -65,6 +67,9 @@ struct DayRecord {
     std::string OutcomeText() const { return outcome ? pipeline::OutcomeName(*outcome) : ""; }
     // The day made products: ok or check-failed.
     bool MadeProducts() const { return Is(Outcome::Ok) || Is(Outcome::CheckFailed); }
+    // The day's work did not come to a verdict (stopped, or no space): what
+    // it made is not put in place, and it runs again.
+    bool Unfinished() const { return Is(Outcome::Stopped) || Is(Outcome::NoSpace); }
 };
 
 // A text field that holds something (neither NULL nor empty).
@@ -114,11 +119,13 @@ std::string NodesText(const std::vector<Node>& nodes);
 std::vector<Node> ParseNodes(const std::string& text);
 
 // A task's result file: "column<TAB>value" lines, each value escaped as
-// toolkit/cli/tab_fields.h says, \N for NULL, then the line "nodes". A
+// toolkit/cli/tab_fields.h says, \N for NULL, then the lines "nodes" and
+// "run_token" (the run's token, which binds the result to its run). A
 // column that is absent stays as it was in `record`.
-std::string ResultText(const DayRecord& record, const std::vector<Node>& nodes);
+std::string ResultText(const DayRecord& record, const std::vector<Node>& nodes, const std::string& runToken = "");
 // False for a text that is no whole result (cut short, no column).
-bool ParseResult(const std::string& text, DayRecord& record, std::vector<Node>& nodes);
+bool ParseResult(const std::string& text, DayRecord& record, std::vector<Node>& nodes,
+                 std::string* runToken = nullptr);
 
 } // namespace campaign
 

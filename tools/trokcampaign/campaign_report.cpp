@@ -132,6 +132,15 @@ std::string OutcomeCounts(const std::map<std::string, DayRecord>& days)
     return h + "</table>\n";
 }
 
+// The day's quicklook page as a link: only the page the campaign makes
+// (days/DAY/quicklook/report.html), never what else a catalog may hold
+// (a javascript: or remote address); "" for none.
+std::string QuicklookLink(const std::string& day, const DayRecord& row)
+{
+    const std::string page = "days/" + day + "/quicklook/report.html";
+    return row.quicklook_path.value_or("") == page ? page : "";
+}
+
 // One calendar cell: the outcome's colour, the reason and any break on
 // hover, a link to the quicklook page when there is one.
 std::string CalendarCell(const std::string& day, const DayRecord* row)
@@ -140,8 +149,9 @@ std::string CalendarCell(const std::string& day, const DayRecord* row)
     std::string tip = day + ": " + row->OutcomeText() + (Filled(row->reason) ? ": " + *row->reason : "");
     if (BreaksFromDayBefore(*row)) tip += "; across midnight: " + *row->continuity;
     const std::string style = std::string(" style='background:") + OutcomeColour(row->outcome) + "'";
-    if (Filled(row->quicklook_path))
-        return "<td><a href='" + HtmlText(*row->quicklook_path) + "' title='" + HtmlText(tip) + "'" + style + "></a></td>";
+    const std::string link = QuicklookLink(day, *row);
+    if (!link.empty())
+        return "<td><a href='" + HtmlText(link) + "' title='" + HtmlText(tip) + "'" + style + "></a></td>";
     return "<td><span class='c' title='" + HtmlText(tip) + "'" + style + "></span></td>";
 }
 
@@ -233,8 +243,9 @@ std::string QuicklookPages(const std::map<std::string, DayRecord>& days)
 {
     std::string looks;
     for (const auto& kv : days)
-        if (Filled(kv.second.quicklook_path))
-            looks += "<li><a href='" + HtmlText(*kv.second.quicklook_path) + "'>" + HtmlText(kv.first) + "</a></li>\n";
+        if (!QuicklookLink(kv.first, kv.second).empty())
+            looks += "<li><a href='" + HtmlText(QuicklookLink(kv.first, kv.second)) + "'>" + HtmlText(kv.first) +
+                     "</a></li>\n";
     return looks.empty() ? "" : "<h2>Quicklook pages</h2>\n<ul>\n" + looks + "</ul>\n";
 }
 

@@ -9,6 +9,7 @@
 #include "campaign_failure.h"
 #include "campaign_report.h"
 #include "campaign_result_file.h"
+#include "platform/closed_output.h"
 #include "toolkit/cli/text.h"
 
 namespace campaign {
@@ -17,10 +18,25 @@ bool TakeResult(RunState& st, const std::string& day, DayRecord& record)
 {
     DayRecord fresh;
     std::vector<Node> nodes;
-    if (!ReadResult(st.campaignDir, st.runId, day, fresh, nodes)) return false;
+    if (!ReadResult(st.campaignDir, st.runId, st.runToken, day, fresh, nodes)) return false;
     record = fresh;
     st.nodesOf[day] = nodes;
     return true;
+}
+
+void Settle(const RunState& st, DayRecord& row, const DayRecord& result, std::string& note)
+{
+    note.clear();
+    if (result.Unfinished() && row.MadeProducts()) {
+        note = result.day + ": not done again; its earlier products and row (" + row.OutcomeText() + ", run " +
+               std::to_string(row.run_id.value_or(0)) + ") stay";
+        return;
+    }
+    const std::string replaced = st.campaignDir + "/run/replaced/" + result.day;
+    if (!result.Unfinished() && row.outcome && access(replaced.c_str(), F_OK) == 0)
+        note = result.day + ": now " + result.OutcomeText() + " (was " + row.OutcomeText() +
+               "); its earlier files are kept in " + replaced + " until the next run";
+    row = result;
 }
 
 void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
@@ -40,7 +56,7 @@ void StoreFinished(Catalog& catalog, RunState& st, bool now)
         return;
     std::vector<const DayRecord*> rows(st.finished.begin() + static_cast<long>(st.stored), st.finished.end());
     std::string error;
-    if (!catalog.StoreDays(rows, {}, error)) Fail(st.campaignDir + "/catalog.sqlite: " + error);
+    if (!catalog.StoreDays(rows, {}, error)) Fail(error);
     st.stored = st.finished.size();
     st.lastStore = t;
 }
@@ -57,27 +73,36 @@ void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunSt
         if (before[kv.first] != std::make_pair(kv.second.continuity, kv.second.step_s)) write.insert(&kv.second);
     std::string error;
     if (!catalog.StoreDays(std::vector<const DayRecord*>(write.begin(), write.end()), st.nodesOf, error))
-        Fail(st.campaignDir + "/catalog.sqlite: " + error);
+        Fail(error);
     if (!WriteReport(st.campaignDir, days, settings, error)) Fail(st.campaignDir + "/report.html: " + error);
 }
 
 Progress::Progress(size_t days) : total(days), terminal(isatty(2) != 0), start(std::chrono::steady_clock::now()) {}
 
-void Progress::Day(const DayRecord& r)
+bool Progress::Gone()
+{
+    if (!gone) gone = platform::OutputGone(2);
+    return gone;
+}
+
+void Progress::Day(const DayRecord& r, const std::string& note)
 {
     ++done;
     if (!r.Is(Outcome::Ok)) ++failed;
+    if (Gone()) return;
     if (!terminal) {
         std::cerr << "trokcampaign: " << r.day << " " << r.OutcomeText()
                   << (Filled(r.reason) ? ": " + *r.reason : std::string()) << "\n";
+        if (!note.empty()) std::cerr << "trokcampaign: " << note << "\n";
         return;
     }
+    if (!note.empty()) std::cerr << "\r\033[K" << "trokcampaign: " << toolkit::TerminalText(note) << "\n";
     Line(false);
 }
 
 void Progress::Line(bool last)
 {
-    if (!terminal || total == 0) return;
+    if (!terminal || total == 0 || Gone()) return;
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double rate = s > 0 ? static_cast<double>(done) / s : 0;
     std::string line = "trokcampaign: " + std::to_string(done) + " done, " + std::to_string(failed) +

@@ -19,6 +19,7 @@ namespace campaign {
 struct RunState {
     std::string campaignDir;
     long long runId = -1;
+    std::string runToken;                                    // the run's results carry it
     std::vector<DayRecord*> finished;                        // in the order they finished
     std::map<std::string, std::vector<Node>> nodesOf;        // their node offsets
     size_t stored = 0;                                       // finished days already stored
@@ -26,8 +27,15 @@ struct RunState {
 };
 
 // The day's result of the run, read into `record`; false when the day has
-// none (its task ended before it, or the result is of an earlier run).
+// none (its task ended before it, or the result is of another run).
 bool TakeResult(RunState& st, const std::string& day, DayRecord& record);
+
+// What the catalog keeps of a day that ended with `result`: the result,
+// except that a day that came to no verdict (stopped, no space) leaves the
+// row of earlier products as it is, as the task left their files. A note
+// for the operator in `note` when the row stays, or when the new verdict
+// set the day's earlier files aside (run/replaced/DAY).
+void Settle(const RunState& st, DayRecord& row, const DayRecord& result, std::string& note);
 
 // `record` as a day of this run that was stopped before its result, and why.
 void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
@@ -48,14 +56,17 @@ class Progress
 {
 public:
     explicit Progress(size_t days);
-    // A day has finished.
-    void Day(const DayRecord& record);
+    // A day has finished; `note`, when there is one, is said on a line of its own.
+    void Day(const DayRecord& record, const std::string& note = "");
     // The terminal's line again (with a line break when `last`).
     void Line(bool last);
 
 private:
+    // Standard error goes nowhere any more (a closed pipe or terminal).
+    bool Gone();
+
     size_t total, done = 0, failed = 0;
-    bool terminal;
+    bool terminal, gone = false;
     std::chrono::steady_clock::time_point start;
 };
 

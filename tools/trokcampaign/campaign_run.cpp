@@ -1,13 +1,9 @@
 #include "campaign_run.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <memory>
 
@@ -15,6 +11,7 @@
 #include "campaign_driver.h"
 #include "campaign_elements.h"
 #include "campaign_failure.h"
+#include "campaign_folder.h"
 #include "campaign_foldin.h"
 #include "campaign_local.h"
 #include "campaign_plan.h"
@@ -22,75 +19,89 @@
 #include "campaign_run_plan.h"
 #include "campaign_slurm.h"
 #include "platform/atomic_stream.h"
-#include "platform/make_dirs.h"
+#include "platform/closed_output.h"
+#include "platform/lock_file.h"
 #include "platform/path_names.h"
+#include "platform/path_trust.h"
+#include "platform/random_bytes.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
-#include "toolkit/cli/output.h"
 #include "toolkit/cli/shell_quote.h"
 
 namespace campaign {
 
 namespace {
 
-// The campaign folder, made and held: closed to others, and locked for this
-// driver (the lock is held until the driver ends). The folder's absolute
-// path.
-std::string HoldCampaign(const RunOptions& o)
+// Names travel in tab-separated plan and result files; a name of blanks
+// names nothing.
+void CheckNames(const RunOptions& o)
 {
-    // Names travel in tab-separated plan and result files.
-    for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config})
+    for (const std::string* name : {&o.out, &o.archive, &o.list, &o.elements, &o.config}) {
         if (name->find_first_of("\t\n") != std::string::npos)
             Fail(*name + ": names with tabs or line breaks cannot be used");
-    const std::string campaignDir = platform::AbsolutePath(o.out);
-    // The campaign folder is the user's own and closed to others, so
-    // nobody can plant links or FIFOs where the driver, its tasks and
-    // SQLite create their files.
-    toolkit::OwnFolder(campaignDir);
-    const platform::MadeDirs made = platform::MakeDirs(campaignDir + "/run");
-    if (!made.ok) Fail(campaignDir + ": cannot make the campaign folder: " + made.Reason());
-
-    // One driver at a time per campaign.
-    const std::string lockPath = campaignDir + "/run/lock";
-    const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (lock < 0) Fail(lockPath + ": cannot open: " + std::strerror(errno));
-    if (flock(lock, LOCK_EX | LOCK_NB) != 0) Fail(campaignDir + ": another trokcampaign run is using it");
-    return campaignDir;
+        if (!name->empty() && platform::BlankName(*name)) Fail("\"" + *name + "\": a name of blanks names no file");
+    }
 }
 
-void OpenCatalog(const std::string& campaignDir, Catalog& catalog, std::map<std::string, DayRecord>& days)
+// The campaign folder, made and held (the private-folder rule), and locked
+// for this driver (the lock is held until the driver ends).
+void HoldCampaign(const RunOptions& o, CampaignFolder& folder, platform::LockFile& lock)
+{
+    CheckNames(o);
+    std::string error;
+    if (!OpenCampaign(o.out, true, folder, error)) Fail("cannot use the campaign folder: " + error);
+    // One driver at a time per campaign.
+    switch (lock.TryTake(folder.run, "lock")) {
+    case platform::LockFile::Result::Taken: return;
+    case platform::LockFile::Result::Busy:
+        Fail(folder.Path() + ": another trokcampaign (process " + std::to_string(lock.Holder()) + ") is using it");
+    case platform::LockFile::Result::Failed: Fail(lock.Error());
+    }
+}
+
+void OpenCatalog(const CampaignFolder& folder, Catalog& catalog, std::map<std::string, DayRecord>& days)
 {
     std::string error;
-    if (!catalog.Open(campaignDir + "/catalog.sqlite", CatalogAccess::Create, error))
-        Fail(campaignDir + "/catalog.sqlite: " + error);
-    if (!catalog.LoadDays(days, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+    if (!catalog.Open(folder.top, CatalogAccess::Create, error) || !catalog.LoadDays(days, error)) Fail(error);
 }
 
-// A Slurm job of an earlier run (run --no-wait) is folded in first; one
-// still in the queue keeps this run out.
-void FoldInEarlierJob(const RunOptions& o, const std::string& campaignDir, Catalog& catalog,
-                      std::map<std::string, DayRecord>& days)
+// A run that an earlier run left unfinished is folded in first; a Slurm job
+// of it still in the queue, or a task of it still at work on a day, keeps
+// this run out. Then the record of the last run is cleared for this one.
+void TakeOverEarlierRun(const RunOptions& o, const CampaignFolder& folder, Catalog& catalog,
+                        std::map<std::string, DayRecord>& days)
 {
+    const std::vector<std::string> held = DaysStillHeld(folder);
     SlurmView pending;
     std::string error;
-    if (!FoldInSlurmJob(catalog, campaignDir, days, true, pending, error))
-        Fail(campaignDir + ": the Slurm job of the last run: " + error);
+    if (!FoldInEarlierRun(catalog, folder.Path(), days, true, held.empty(), pending, error))
+        Fail(folder.Path() + ": the last run: " + error);
     if (pending.active)
-        Fail(campaignDir + ": Slurm job " + pending.jobId + " of an earlier run is still running (" +
-             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " + toolkit::ShellQuote(o.out) +
-             " follows it, scancel " + pending.jobId + " stops it");
+        Fail(folder.Path() + ": Slurm job " + pending.jobId + " of an earlier run is still running (" +
+             std::to_string(pending.waiting.size()) + " days to go): trokcampaign status " +
+             toolkit::ShellQuote(o.out) + " follows it, scancel " + pending.jobId + " stops it");
+    if (!held.empty()) {
+        std::string list;
+        for (const std::string& h : held) list += (list.empty() ? "" : ", ") + h;
+        Fail(folder.Path() + ": a task of an earlier run still works on " + list +
+             ": run again once it has ended (or end it)");
+    }
+    if (!ClearRunRecord(folder, error)) Fail(folder.Path() + "/run: cannot clear the last run's record: " + error);
 }
 
 // The run's element sets and configuration for its tasks, and the
 // campaign's settings into the catalog; the settings the report shows.
-CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const std::string& campaignDir,
+CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const CampaignFolder& folder,
                               Catalog& catalog)
 {
-    std::string setsText, error;
-    for (const ElementSet& s : in.history.sets) setsText += ElementFileText(in.satellite, s);
-    if (!platform::WriteFileAtomically(campaignDir + "/run/elements.tle", setsText, error) ||
-        !platform::WriteFileAtomically(campaignDir + "/run/configfile", in.configText, error))
-        Fail(campaignDir + "/run: cannot write: " + error);
+    // Written a set at a time, in the history's order, so that the tasks
+    // read the same history.
+    platform::AtomicStream sets;
+    sets.OpenAt(folder.run.Fd(), "elements.tle");
+    for (const ElementSet& s : in.history.sets) sets << ElementFileText(in.satellite, s);
+    std::string error;
+    if (!sets.Commit() || !platform::WriteFileAtomicallyAt(folder.run.Fd(), "configfile", in.configText, error))
+        Fail(folder.run.Path() + ": cannot write: " + (error.empty() ? sets.Error() : error));
 
     // The command that reruns this campaign, for the report's redo line.
     std::vector<std::string> again;
@@ -111,7 +122,7 @@ CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const st
     s.command = toolkit::ShellCommand(again);
     s.exports = o.exports ? "yes" : "no";
     s.plots = o.plots ? "yes" : "no";
-    if (!catalog.StoreSettings(s, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+    if (!catalog.StoreSettings(s, error)) Fail(error);
     return s;
 }
 
@@ -128,7 +139,7 @@ void StoreRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunState
     StoreFinished(catalog, st, true);
     std::vector<const DayRecord*> rows(changed.begin(), changed.end());
     std::string error;
-    if (!catalog.StoreDays(rows, st.nodesOf, error)) Fail(st.campaignDir + "/catalog.sqlite: " + error);
+    if (!catalog.StoreDays(rows, st.nodesOf, error)) Fail(error);
 }
 
 // The run's row in the catalog closed with its counts and costs, and the
@@ -143,8 +154,9 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
     if (platform::StopSignals::Noted() && status == "done") status = "stopped";
     std::string error;
-    catalog.EndRun(st.runId, static_cast<long long>(planned), static_cast<long long>(st.finished.size()), status,
-                   cpu, wall, usage.ru_maxrss, error);
+    if (!catalog.EndRun(st.runId, static_cast<long long>(planned), static_cast<long long>(st.finished.size()),
+                        status, cpu, wall, usage.ru_maxrss, error))
+        toolkit::Warn(error);
     if (platform::StopSignals::Noted()) {
         toolkit::Say("stopped; run again to finish the campaign");
         return 128 + platform::StopSignals::Noted();
@@ -171,7 +183,7 @@ std::unique_ptr<Engine> MakeEngine(const RunOptions& o, const RunInputs& in, Cat
     if (o.engine == "local") return std::make_unique<LocalEngine>(in.pgsentry, o.jobs, o.timeout);
     auto submitted = [&catalog, runId, campaignDir](const std::string& jobId) {
         std::string error;
-        if (!catalog.SetRunJob(runId, jobId, error)) Fail(campaignDir + "/catalog.sqlite: " + error);
+        if (!catalog.SetRunJob(runId, jobId, error)) Fail(error);
     };
     return std::make_unique<SlurmEngine>(
         SlurmSubmission{in.arrayScript, in.pgsentry, o.jobs, o.timeout, o.noWait, o.out, submitted});
@@ -183,27 +195,35 @@ int RunCampaign(const RunOptions& o)
 {
     const auto runStart = std::chrono::steady_clock::now();
     try {
-        const std::string campaignDir = HoldCampaign(o);
+        CampaignFolder folder;
+        platform::LockFile lock;
+        HoldCampaign(o, folder, lock);
+        const std::string campaignDir = folder.Path();
         // From here on the stop signals are noted: the driver stops its
-        // tasks, keeps what they did and ends with 128 + the signal.
+        // tasks, keeps what they did and ends with 128 + the signal. An
+        // output nobody reads any more (a closed pipe) loses no record.
         const platform::StopSignals stops(true);
+        const platform::ClosedOutputGuard pipes;
         if (!stops.Ready()) Fail("cannot make a pipe");
         const RunInputs in = ReadInputs(o);
         const std::map<std::string, std::string> planned = PlannedDays(o);
         Catalog catalog;
         std::map<std::string, DayRecord> days;
-        OpenCatalog(campaignDir, catalog, days);
-        FoldInEarlierJob(o, campaignDir, catalog, days);
-        const CampaignSettings settings = RecordInputs(o, in, campaignDir, catalog);
+        OpenCatalog(folder, catalog, days);
+        TakeOverEarlierRun(o, folder, catalog, days);
+        const CampaignSettings settings = RecordInputs(o, in, folder, catalog);
         const DayChoice choice = ChooseDays(o, in, planned, days, campaignDir);
 
         RunState st;
         st.campaignDir = campaignDir;
+        st.runToken = platform::RandomHex(16);
+        if (st.runToken.empty()) Fail("the kernel's random source gives nothing: no token for the run");
         std::string error;
-        st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), error);
-        if (st.runId < 0) Fail(campaignDir + "/catalog.sqlite: " + error);
-        const RunPlan plan = TaskPlan(o, in, campaignDir, st.runId, choice.toRun, planned);
-        if (!platform::WriteFileAtomically(PlanPath(campaignDir), PlanText(plan), error))
+        st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), st.runToken, error);
+        if (st.runId < 0) Fail(error);
+        const RunPlan plan = TaskPlan(o, in, campaignDir, st.runId, st.runToken, choice.toRun, planned);
+        // The plan holds the run's token: the user's alone.
+        if (!platform::WriteFileAtomicallyAt(folder.run.Fd(), "plan.tsv", PlanText(plan), error, 0600))
             Fail(PlanPath(campaignDir) + ": cannot write: " + error);
 
         std::string status = "done";

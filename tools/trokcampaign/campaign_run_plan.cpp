@@ -52,6 +52,7 @@ const std::vector<Setting>& Settings()
         Of("qlrplot", &RunSettings::qlrplot),
         {"run_id", [](const RunSettings& s) { return std::to_string(s.runId); },
          [](RunSettings& s, const std::string& v) { s.runId = std::atoll(v.c_str()); }},
+        Of("run_token", &RunSettings::runToken),
         Of("satellite", &RunSettings::satellite),
         Of("trokproc", &RunSettings::trokproc),
         Of("versions", &RunSettings::versions),
@@ -98,7 +99,7 @@ bool ReadPlan(const std::string& campaign, RunPlan& plan, std::string& error)
     std::string text;
     plan = RunPlan();
     error.clear();
-    return platform::ReadWholeFile(PlanPath(campaign), text, error) && ParsePlan(text, plan);
+    return platform::ReadOwnFile(PlanPath(campaign), text, error) && ParsePlan(text, plan);
 }
 
 } // namespace campaign

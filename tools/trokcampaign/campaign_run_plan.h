@@ -12,6 +12,7 @@ namespace campaign {
 
 struct RunSettings {
     long long runId = -1;
+    std::string runToken;         // binds the run's results to it (random, never reused)
     std::string campaign, satellite;
     std::string config;           // the run's copy of the configuration (run/configfile)
     std::string configSource;     // --config, absolute; "" for trokproc's defaults
@@ -40,7 +41,8 @@ std::string PlanText(const RunPlan& plan);
 // False for a text that is no whole plan.
 bool ParsePlan(const std::string& text, RunPlan& plan);
 // The plan of the campaign's last run; false when it cannot be read (the
-// system's reason in `error`, empty for a plan cut short).
+// reason in `error`, empty for a plan cut short). Only a file of the
+// user's own is read.
 bool ReadPlan(const std::string& campaign, RunPlan& plan, std::string& error);
 
 } // namespace campaign

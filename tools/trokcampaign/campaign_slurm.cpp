@@ -23,6 +23,7 @@ void SlurmEngine::Start(const RunPlan& plan)
 {
     campaign = plan.settings.campaign;
     runId = plan.settings.runId;
+    runToken = plan.settings.runToken;
     daysPerTask = plan.settings.daysPerTask;
     for (const auto& d : plan.days) days.push_back(d.first);
     if (ours) Submit(plan);
@@ -99,7 +100,7 @@ std::vector<DayEnd> SlurmEngine::Poll()
             continue;
         }
         // The results are read after the queue.
-        if (HasResult(campaign, runId, day)) {
+        if (HasResult(campaign, runId, runToken, day)) {
             ends.push_back({day, "", false});
         } else if (q != tasks.end()) {
             waiting.emplace_back(day, "running");

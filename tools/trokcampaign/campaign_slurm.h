@@ -64,7 +64,7 @@ private:
 
     SlurmSubmission submission;
     bool ours = false;   // submitted by this engine
-    std::string jobId, campaign;
+    std::string jobId, campaign, runToken;
     long long runId = -1;
     int daysPerTask = 1;
     std::vector<std::string> days;

@@ -1,24 +1,27 @@
 #include "campaign_task.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 
+#include "campaign_day_folder.h"
 #include "campaign_day_record.h"
 #include "toolkit/time/utcday.h"
 #include "campaign_elements.h"
+#include "campaign_folder.h"
 #include "campaign_manifest.h"
-#include "campaign_result_file.h"
 #include "campaign_run_plan.h"
 #include "pipeline/day_steps.h"
 #include "pipeline/run_log.h"
 #include "platform/atomic_file.h"
 #include "platform/atomic_stream.h"
 #include "platform/file_signature.h"
-#include "platform/make_dirs.h"
+#include "platform/input_file.h"
 #include "platform/stop_signals.h"
 #include "timelib_proc_TAI93.h"
 #include "toolkit/cli/cli.h"
@@ -48,8 +51,9 @@ int StopSignal()
 // One day of the task, from its beginning to its result: what its steps
 // learn and make. Made afresh for each day.
 struct Day {
-    std::string day, dir, packet;
-    std::string tle, eph, att;   // its element file and products
+    std::string day, packet;
+    DayFolder folder;            // run/work/DAY, and the day's place
+    std::string tle, eph, att;   // its element file and products, as made in the work folder
     double firstTai93 = 0, lastTai93 = 0;
     const ElementSet* set = nullptr;
     DayRecord record;
@@ -70,14 +74,22 @@ std::string JobId()
                                  : "local:" + std::to_string(getpid());
 }
 
-// The day's row as far as the plan and this host tell it, and its folder
-// and log; false when the folder cannot be made.
-bool Begin(const RunSettings& s, Day& d)
+// A write of the task's own failed: the day has no space, or the message
+// is said.
+void WriteFailed(Day& d, const std::string& what, const std::string& error)
 {
-    d.dir = s.campaign + "/days/" + d.day;
-    d.tle = d.dir + "/" + d.day + ".tle";
-    d.eph = d.dir + "/" + d.day + ".eph";
-    d.att = d.dir + "/" + d.day + ".att";
+    if (!NoSpaceText(error)) {
+        toolkit::Say(what + ": " + error);
+        return;
+    }
+    d.record.outcome = Outcome::NoSpace;
+    d.record.reason = "cannot write " + what + ": " + error;
+}
+
+// The day's row as far as the plan and this host tell it, and its work
+// folder and log; false when the day cannot be begun (then it has no result).
+bool Begin(const CampaignFolder& c, const RunSettings& s, Day& d)
+{
     DayRecord& r = d.record;
     r.day = d.day;
     r.packet_path = d.packet;
@@ -89,12 +101,17 @@ bool Begin(const RunSettings& s, Day& d)
     r.versions = s.versions;
     r.versions_sha256 = s.versionsSha256;
     r.started_utc = toolkit::IsoUtcNow();
-    const platform::MadeDirs made = platform::MakeDirs(d.dir);
-    if (!made.ok) {
-        toolkit::Say(d.dir + ": cannot make the day's folder: " + made.Reason());
+    bool busy = false;
+    std::string error;
+    if (!d.folder.Begin(c, d.day, busy, error)) {
+        toolkit::Say(error + (busy ? "; left to it" : ""));
         return false;
     }
-    if (!d.log.Open(d.dir + "/" + d.day + ".log")) toolkit::Say(d.dir + "/" + d.day + ".log: " + d.log.Error());
+    const platform::Folder& w = d.folder.Work();
+    d.tle = w.PathOf(d.day + ".tle");
+    d.eph = w.PathOf(d.day + ".eph");
+    d.att = w.PathOf(d.day + ".att");
+    if (!d.log.OpenAt(w.Fd(), d.day + ".log")) toolkit::Say(w.PathOf(d.day + ".log") + ": " + d.log.Error());
     return true;
 }
 
@@ -113,18 +130,26 @@ bool PacketTimes(const std::string& path, double& firstTai93, double& lastTai93)
     return std::isfinite(firstTai93) && std::isfinite(lastTai93);
 }
 
-// The packet file: its identity, hash and time span.
+// The packet file, opened as an input (a FIFO, device or folder is refused
+// unopened): its identity, hash and time span, all of the one file opened.
 bool InspectPacket(Day& d)
 {
     DayRecord& r = d.record;
     std::string signature, error, hash;
     uint64_t size = 0;
-    if (!platform::FileSignature(d.packet, signature, &size)) {
-        r.outcome = Outcome::Missing;
-        r.reason = "no packet file " + d.packet;
+    struct stat st;
+    const int fd = platform::OpenInput(d.packet, error, &st);
+    if (fd < 0) {
+        const bool gone = stat(d.packet.c_str(), &st) != 0 && errno == ENOENT;
+        r.outcome = gone ? Outcome::Missing : Outcome::InputRefused;
+        r.reason = gone ? "no packet file " + d.packet : "the packet file " + d.packet + ": " + error;
         return false;
     }
-    if (!toolkit::Sha256File(d.packet, hash, size, error)) {
+    const std::string held = "/proc/self/fd/" + std::to_string(fd);
+    const bool hashed = platform::FileSignature(held, signature) && toolkit::Sha256Descriptor(fd, hash, size, error);
+    const bool timed = hashed && PacketTimes(held, d.firstTai93, d.lastTai93);
+    close(fd);
+    if (!hashed) {
         r.outcome = Outcome::InputRefused;
         r.reason = "cannot read the packet file " + d.packet + ": " + error;
         return false;
@@ -132,7 +157,7 @@ bool InspectPacket(Day& d)
     r.packet_signature = signature;
     r.packet_size = static_cast<long long>(size);
     r.packet_sha256 = hash;
-    if (!PacketTimes(d.packet, d.firstTai93, d.lastTai93)) {
+    if (!timed) {
         // trokproc will say what is wrong with the file; the day's own
         // midnight stands in for choosing its element set.
         d.firstTai93 = d.lastTai93 = toolkit::DayStartTai93(d.day);
@@ -166,7 +191,7 @@ bool ChooseElements(const RunSettings& s, const ElementHistory& history, Day& d)
     r.element_name = s.satellite;
     r.element_line1 = d.set->line1;
     r.element_line2 = d.set->line2;
-    r.element_sha256 = d.set->sha256;
+    r.element_sha256 = ElementSetSha256(*d.set);
     r.element_epoch_tai93 = Finite(Rounded(d.set->epochTai93, 6));
     r.element_epoch_utc = epochUtc;
     if (d.set->setNumber >= 0) r.element_number = d.set->setNumber;
@@ -179,8 +204,8 @@ bool ChooseElements(const RunSettings& s, const ElementHistory& history, Day& d)
     }
     const std::string text = ElementFileText(s.satellite, *d.set);
     std::string error;
-    if (!platform::WriteFileAtomically(d.tle, text, error)) {
-        r.outcome = Outcome::Stopped;
+    if (!platform::WriteFileAtomicallyAt(d.folder.Work().Fd(), d.day + ".tle", text, error)) {
+        r.outcome = NoSpaceText(error) ? Outcome::NoSpace : Outcome::Stopped;
         r.reason = "cannot write " + d.tle + ": " + error;
         return false;
     }
@@ -192,6 +217,7 @@ bool ChooseElements(const RunSettings& s, const ElementHistory& history, Day& d)
 // output in the day's log.
 void RunPrograms(const RunSettings& s, Day& d)
 {
+    const platform::Folder& work = d.folder.Work();
     pipeline::DayWork w;
     w.programs = {s.trokproc, s.qlrdump, s.qlrplot};
     w.packet = d.packet;
@@ -200,10 +226,10 @@ void RunPrograms(const RunSettings& s, Day& d)
     w.eph = d.eph;
     w.att = d.att;
     if (s.exports) {
-        w.oem = d.dir + "/" + d.day + ".oem";
-        w.aem = d.dir + "/" + d.day + ".aem";
+        w.oem = work.PathOf(d.day + ".oem");
+        w.aem = work.PathOf(d.day + ".aem");
     }
-    if (s.plots) w.quicklook = d.dir + "/quicklook";
+    if (s.plots) w.quicklook = work.PathOf("quicklook");
     w.maxElementAge = s.MaxElementAgeText();
     w.checkWithElements = true;
     // Every program of the day sees the same time stamp: the day's last packet.
@@ -213,19 +239,18 @@ void RunPrograms(const RunSettings& s, Day& d)
     const pipeline::DayRun run = pipeline::RunDay(w);
     d.facts.environment = w.env;
     d.facts.commands = run.commands;
-    RecordPrograms(run, s.campaign, d.day, d.record, d.nodes);
+    RecordPrograms(run, d.eph, d.day, d.record, d.nodes);
     // The task's own stop follows: no further day begins.
     if (run.signal && !run.noted) programStop = run.signal;
 }
 
-// Hashes and identities of the day's products, so that a later run can
-// tell that they are still the ones this run made; a product of an
-// earlier run of the day that this run did not make again no longer
-// belongs to the day: it goes, so that the day's folder holds only what
-// the catalog says.
-void SignProducts(const RunSettings& s, Day& d)
+// Hashes and identities of the day's products (in the work folder, where
+// they keep their identity when the folder takes the day's place), so that
+// a later run can tell that they are still the ones this run made.
+void SignProducts(Day& d)
 {
     DayRecord& r = d.record;
+    const platform::Folder& work = d.folder.Work();
     std::string signatures, error;
     const struct {
         Text DayRecord::*path;
@@ -236,14 +261,11 @@ void SignProducts(const RunSettings& s, Day& d)
                     {&DayRecord::oem_path, &DayRecord::oem_sha256, ".oem"},
                     {&DayRecord::aem_path, &DayRecord::aem_sha256, ".aem"}};
     for (const auto& p : products) {
-        if (!Filled(r.*p.path)) {
-            unlink((d.dir + "/" + d.day + p.ext).c_str());
-            continue;
-        }
+        if (!Filled(r.*p.path)) continue;
+        const std::string made = work.PathOf(d.day + p.ext);
         std::string hash, signature;
         uint64_t size = 0;
-        if (platform::FileSignature(s.campaign + "/" + *(r.*p.path), signature) &&
-            toolkit::Sha256File(s.campaign + "/" + *(r.*p.path), hash, size, error)) {
+        if (platform::FileSignature(made, signature) && toolkit::Sha256File(made, hash, size, error)) {
             r.*p.sha256 = hash;
             signatures += *(r.*p.path) + "=" + signature + ";";
             d.facts.outputs.emplace_back(d.day + p.ext, hash);
@@ -251,39 +273,82 @@ void SignProducts(const RunSettings& s, Day& d)
             (r.*p.path).reset();
         }
     }
-    if (d.facts.outputs.empty() || d.facts.outputs.front().first != d.day + ".tle") unlink(d.tle.c_str());
     std::string signature;
-    if (Filled(r.quicklook_path) && platform::FileSignature(s.campaign + "/" + *r.quicklook_path, signature))
+    if (Filled(r.quicklook_path) && platform::FileSignature(work.PathOf("quicklook/report.html"), signature))
         signatures += *r.quicklook_path + "=" + signature + ";";
     else r.quicklook_path.reset();
     r.products_signature = signatures;
 }
 
-// The end of every day that has its folder: manifest and result.
+// A day that came to no verdict claims no products: its work stays in
+// run/work/DAY, and the day's earlier files and row stay as they were.
+void ForgetProducts(DayRecord& r)
+{
+    for (Text DayRecord::*f : {&DayRecord::eph_path, &DayRecord::eph_sha256, &DayRecord::att_path,
+                               &DayRecord::att_sha256, &DayRecord::oem_path, &DayRecord::oem_sha256,
+                               &DayRecord::aem_path, &DayRecord::aem_sha256, &DayRecord::quicklook_path,
+                               &DayRecord::products_signature, &DayRecord::manifest_sha256})
+        (r.*f).reset();
+}
+
+// The manifest and the log in the work folder.
+void WriteRecords(const RunSettings& s, Day& d)
+{
+    const platform::Folder& work = d.folder.Work();
+    const std::string manifest = ManifestText(d.record, s, d.facts);
+    std::string error, signature;
+    if (!platform::WriteFileAtomicallyAt(work.Fd(), "manifest.json", manifest, error)) {
+        WriteFailed(d, work.PathOf("manifest.json"), error);
+    } else if (d.record.MadeProducts() && platform::FileSignature(work.PathOf("manifest.json"), signature)) {
+        d.record.manifest_sha256 = toolkit::Sha256Hex(manifest);
+        d.record.products_signature = d.record.products_signature.value_or("") + "days/" + d.day +
+                                      "/manifest.json=" + signature + ";";
+    }
+    if (d.log.IsOpen() && !d.log.Commit()) {
+        WriteFailed(d, work.PathOf(d.day + ".log"), d.log.Error());
+        d.log.Discard();
+    }
+}
+
+// The end of every day begun: manifest, log and result, and the work put in
+// the day's place once the day has its verdict.
 void Finish(const RunSettings& s, Day& d)
 {
-    SignProducts(s, d);
+    SignProducts(d);
     d.record.finished_utc = toolkit::IsoUtcNow();
     d.record.seconds =
         Rounded(std::chrono::duration<double>(std::chrono::steady_clock::now() - d.started).count(), 3);
+    WriteRecords(s, d);
+    const platform::Folder& work = d.folder.Work();
     std::string error;
-    if (!platform::WriteFileAtomically(d.dir + "/manifest.json", ManifestText(d.record, s, d.facts), error))
-        toolkit::Say(d.dir + "/manifest.json: cannot write: " + error);
-    if (d.log.IsOpen() && !d.log.Commit()) {
-        toolkit::Say(d.dir + "/" + d.day + ".log: " + d.log.Error());
-        d.log.Discard();
+    if (d.record.Unfinished()) {
+        ForgetProducts(d.record);
+        if (d.record.Is(Outcome::NoSpace)) d.folder.DropProducts();
     }
-    if (!platform::WriteFileAtomically(ResultPath(s.campaign, d.day), ResultText(d.record, d.nodes), error))
-        toolkit::Say(ResultPath(s.campaign, d.day) + ": cannot write: " + error);
+    if (!platform::WriteFileAtomicallyAt(work.Fd(), "result.txt", ResultText(d.record, d.nodes, s.runToken), error))
+        toolkit::Say(work.PathOf("result.txt") + ": cannot write: " + error);
+    if (d.record.Unfinished()) return;
+    bool kept = false;
+    if (d.folder.Commit(kept, error)) {
+        if (!error.empty()) toolkit::Say(error);
+        return;
+    }
+    // Not put in place: the day is unfinished, its earlier files stay.
+    d.record.outcome = NoSpaceText(error) ? Outcome::NoSpace : Outcome::Stopped;
+    d.record.reason = "cannot put the day's files in place: " + error;
+    ForgetProducts(d.record);
+    if (!platform::WriteFileAtomicallyAt(work.Fd(), "result.txt", ResultText(d.record, d.nodes, s.runToken), error))
+        toolkit::Say(work.PathOf("result.txt") + ": cannot write: " + error);
 }
 
 // Runs a day to its result file; false when a stop signal ended it.
-bool RunDay(const RunSettings& s, const ElementHistory& history, const std::string& day, const std::string& packet)
+bool RunDay(const CampaignFolder& c, const RunSettings& s, const ElementHistory& history, const std::string& day,
+            const std::string& packet)
 {
     Day d;
     d.day = day;
     d.packet = packet;
-    if (!Begin(s, d)) return true;   // without its folder the day has no result
+    if (!Begin(c, s, d)) return !StopSignal();   // a day not begun has no result
     if (InspectPacket(d) && ChooseElements(s, history, d)) RunPrograms(s, d);
     Finish(s, d);
     return !StopSignal();
@@ -295,10 +360,16 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
 {
     // A stop signal ends the day that runs as stopped, with its result.
     const platform::StopSignals stops;
+    CampaignFolder folder;
     RunPlan plan;
     std::string error;
-    if (!ReadPlan(campaign, plan, error)) {
-        toolkit::Say(PlanPath(campaign) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
+    if (!OpenCampaign(campaign, false, folder, error) || !folder.run.IsOpen() ||
+        (!folder.days.IsOpen() && !folder.top.OpenSub("days", folder.days, error, true, 0755))) {
+        toolkit::Say("cannot use the campaign folder: " + (error.empty() ? campaign + " has no run/" : error));
+        return 255;
+    }
+    if (!ReadPlan(folder.Path(), plan, error)) {
+        toolkit::Say(PlanPath(folder.Path()) + ": cannot read the run's plan" + (error.empty() ? "" : ": " + error));
         return 255;
     }
     ElementHistory history;
@@ -316,7 +387,8 @@ int RunTask(const std::string& campaign, const std::vector<std::string>& days)
             toolkit::Say(day + ": not in the run's plan");
             return 255;
         }
-        if (!RunDay(plan.settings, history, day, packet)) return 128 + (StopSignal() ? StopSignal() : SIGTERM);
+        if (!RunDay(folder, plan.settings, history, day, packet))
+            return 128 + (StopSignal() ? StopSignal() : SIGTERM);
     }
     return StopSignal() ? 128 + StopSignal() : 0;
 }

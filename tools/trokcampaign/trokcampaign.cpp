@@ -3,9 +3,8 @@
 // pair check and the exports per day, keeps a catalog of what made every
 // product, checks that days continue into each other and writes a report.
 
-#include <cmath>
-#include <cstdlib>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,12 +33,9 @@ const char* const kUsage =
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
-bool Number(const std::string& text, double& out)
-{
-    char* end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0' && std::isfinite(out);
-}
+// Longest time limit of a day: 100 days (a Slurm task's limit in minutes
+// stays a number Slurm takes).
+constexpr double kMaxTimeout = 8640000;
 
 // What the command line asks for.
 struct Options {
@@ -70,9 +66,12 @@ struct Options {
 void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
 {
     o.argv = {"trokcampaign", "run"};
+    std::set<std::string> given;
     while (cl.Next()) {
         const std::string a = cl.Arg();
         if (cl.Operand()) cl.Usage("run takes no operand, not \"" + a + "\"");
+        // One value an option: a second would silently win (--redo adds days).
+        if (a != "--redo" && !given.insert(a == "--jobs" ? "-j" : a).second) cl.Usage(a + " is given twice");
         bool valued = true;
         std::string shown;   // the option's value in the redo command
         if (a == "--exports") {
@@ -99,11 +98,12 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
             shown = std::to_string(o.daysPerTask);
         } else if (a == "--max-element-age") {
             shown = cl.Value();
-            if (!Number(shown, o.maxElementAge) || o.maxElementAge < 0)
+            if (!toolkit::DecimalNumber(shown, o.maxElementAge) || o.maxElementAge < 0)
                 cl.BadValue(shown, "a number of days (0: no limit)");
         } else if (a == "--timeout") {
             shown = cl.Value();
-            if (!Number(shown, o.timeout) || o.timeout <= 0) cl.BadValue(shown, "a number of seconds above 0");
+            if (!toolkit::DecimalNumber(shown, o.timeout) || o.timeout <= 0 || o.timeout > kMaxTimeout)
+                cl.BadValue(shown, "a number of seconds above 0, at most 8640000 (100 days)");
         } else if (a == "--redo") {
             shown = cl.Value();
             for (size_t at = 0; at <= shown.size();) {

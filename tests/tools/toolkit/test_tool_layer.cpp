@@ -3,6 +3,8 @@
 // creation date from SOURCE_DATE_EPOCH and the attitude recovery.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "toolkit/products/aem.h"
 #include "toolkit/time/isotime.h"
 #include "toolkit/products/oem.h"
+#include "toolkit/cli/cli.h"
 #include "toolkit/cli/text.h"
 
 using namespace toolkit;
@@ -95,6 +98,40 @@ TEST(ToolLayer, JsonStringKeepsUtf8AndEscapesQuotesControlsAndStrayBytes)
         {"\x80\xc3\xa9\xff", "\"\\udc80\xc3\xa9\\udcff\""},
     };
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json);
+}
+
+// A name may hold a terminal's escape sequences: on a terminal, messages
+// show them as text; into a pipe or file, messages keep their bytes.
+TEST(ToolLayer, MessagesOnATerminalShowControlCharactersAsText)
+{
+    EXPECT_EQ(TerminalText("a\x1b]0;title\x07" "b\\c\nd\xc2\x9b" "2J\xc3\xa9\x7f"),
+              "a\\x1b]0;title\\x07b\\\\c\nd\\xc2\\x9b" "2J\xc3\xa9\\x7f");
+    const std::string name = "x\x1b[2Jy.eph";
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(QLRDUMP_PATH, "qlrdump", "--summary", name.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string shown;
+    char buf[512];
+    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) shown.append(buf, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    EXPECT_EQ(shown, "qlrdump: cannot read \"x\\x1b[2Jy.eph\": No such file or directory\r\n");
+    EXPECT_NE(RunProgram({QLRDUMP_PATH, "--summary", name}).err.find(name), std::string::npos);
+}
+
+// Numbers on the command line: decimal, finite, nothing around them.
+TEST(ToolLayer, CommandLineNumbersAreDecimalOnly)
+{
+    double v = 0;
+    for (const char* good : {"16", "-1.5", "+2", ".5", "5.", "2e3", "1E-2"}) EXPECT_TRUE(DecimalNumber(good, v)) << good;
+    for (const char* bad : {"0x10", " 5", "5 ", "inf", "nan", "1e999", "", ".", "e3", "1e", "--1", "1,5"})
+        EXPECT_FALSE(DecimalNumber(bad, v)) << bad;
+    EXPECT_TRUE(DecimalNumber("2e3", v) && v == 2000);
 }
 
 TEST(ToolLayer, IsoTaiWriterGivesIsoTaiFromTai93sTextAcrossDaysAndCarries)

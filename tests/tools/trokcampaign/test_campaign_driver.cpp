@@ -60,6 +60,7 @@ void Prepare(Fixture& f)
     f.dir = FreshTestDir();
     f.st.campaignDir = f.dir;
     f.st.runId = 7;
+    f.st.runToken = f.plan.settings.runToken = "token of run 7";
     f.plan.settings.runId = 7;
     f.plan.settings.campaign = f.dir;
     const std::map<std::string, std::pair<Outcome, long long>> results = {
@@ -74,7 +75,8 @@ void Prepare(Fixture& f)
         rec.run_id = r->second.second;
         rec.reason = "the task's own reason";
         ASSERT_TRUE(platform::MakeDirs(f.dir + "/days/" + day).ok);
-        WriteFile(f.dir + "/days/" + day + "/result.txt", campaign::ResultText(rec, {{1, 2, 0.5, false}}));
+        WriteFile(f.dir + "/days/" + day + "/result.txt",
+                  campaign::ResultText(rec, {{1, 2, 0.5, false}}, "token of run " + std::to_string(rec.run_id.value_or(0))));
     }
     std::string error;
     ASSERT_TRUE(f.catalog.Open(f.dir + "/catalog.sqlite", campaign::CatalogAccess::Create, error)) << error;

@@ -9,6 +9,7 @@
 
 #include "campaign_catalog.h"
 #include "campaign_record.h"
+#include "campaign_report.h"
 #include "run_program.h"
 #include "toolkit/cli/json.h"
 #include "toolkit/cli/json_writer.h"
@@ -91,12 +92,11 @@ TEST(CampaignRecord, SchemaAndJsonNameEveryColumnWithItsType)
     sqlite3_finalize(st);
     for (const Column& c : campaign::Columns()) table.push_back(std::string(c.name) + " " + c.SqlType());
     EXPECT_EQ(schema, table);
-    // A text planted in a numeric column is no number: NULL, and the JSON
-    // stays JSON.
-    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO days (day, outcome, records, seconds) VALUES "
-                               "('2026-06-23', 'ok', '1, \"x\": 2', 'inf')", nullptr, nullptr, nullptr),
+    // A text planted in a numeric column is no number, nor is a real that
+    // is not finite: NULL, and the JSON stays JSON.
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO days (day, outcome, records, seconds, step_s) VALUES "
+                               "('2026-06-23', 'ok', '1, \"x\": 2', 'inf', 9e999)", nullptr, nullptr, nullptr),
               SQLITE_OK);
-    sqlite3_close(db);
 
     campaign::Catalog catalog;
     std::string error;
@@ -105,6 +105,7 @@ TEST(CampaignRecord, SchemaAndJsonNameEveryColumnWithItsType)
     ASSERT_TRUE(catalog.LoadDays(days, error)) << error;
     EXPECT_FALSE(days.at("2026-06-23").records.has_value());
     EXPECT_FALSE(days.at("2026-06-23").seconds.has_value());
+    EXPECT_FALSE(days.at("2026-06-23").step_s.has_value());
     days["2026-06-21"] = Full();
     for (const auto& kv : days) {
         toolkit::JsonWriter w;
@@ -121,6 +122,31 @@ TEST(CampaignRecord, SchemaAndJsonNameEveryColumnWithItsType)
                 << c.name;
         }
     }
+    // A row whose key is no day: the catalog is refused, not read halfway.
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO days (day) VALUES ('2026-6-1')", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    days.clear();
+    EXPECT_FALSE(catalog.LoadDays(days, error));
+    EXPECT_EQ(error, dir + "/catalog.sqlite: table days: a row whose day is \"2026-6-1\", not a day (YYYY-MM-DD)");
+}
+
+// The report links a day's quicklook page only as the campaign makes it:
+// a catalog that holds another address (javascript:, a remote page) gives
+// no link.
+TEST(CampaignReport, LinksOnlyTheCampaignsOwnQuicklookPages)
+{
+    std::map<std::string, DayRecord> days;
+    for (const char* day : {"2026-06-01", "2026-06-02", "2026-06-03"}) {
+        days[day].day = day;
+        days[day].outcome = campaign::Outcome::Ok;
+    }
+    days["2026-06-01"].quicklook_path = "days/2026-06-01/quicklook/report.html";
+    days["2026-06-02"].quicklook_path = "javascript:alert(1)";
+    days["2026-06-03"].quicklook_path = "https://elsewhere.example/report.html";
+    const std::string html = campaign::ReportHtml("/c", days, {});
+    EXPECT_NE(html.find("href='days/2026-06-01/quicklook/report.html'"), std::string::npos);
+    EXPECT_EQ(html.find("javascript:"), std::string::npos);
+    EXPECT_EQ(html.find("elsewhere"), std::string::npos);
 }
 
 TEST(CampaignRecord, SettingsReadBackAndAMissingCatalogIsNone)

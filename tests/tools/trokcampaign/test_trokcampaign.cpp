@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "campaign_archive.h"
+#include "campaign_runs.h"
 #include "campaign_catalog.h"
 #include "campaign_continuity.h"
 #include "campaign_elements.h"
@@ -34,17 +35,6 @@
 using campaign::DayRecord;
 
 namespace {
-
-// The catalog's days of a campaign.
-std::map<std::string, DayRecord> Days(const std::string& campaignDir)
-{
-    campaign::Catalog catalog;
-    std::map<std::string, DayRecord> days;
-    std::string error;
-    EXPECT_TRUE(catalog.Open(campaignDir + "/catalog.sqlite", campaign::CatalogAccess::Existing, error)) << error;
-    EXPECT_TRUE(catalog.LoadDays(days, error)) << error;
-    return days;
-}
 
 struct CampaignRun {
     std::string dir;
@@ -109,7 +99,7 @@ TEST(CampaignCatalog, AnEarlierCatalogGainsTheNewColumns)
     days["2026-06-21"].first_orbit_numbering = 1;
     ASSERT_TRUE(catalog.StoreDays({&days["2026-06-21"]}, {{"2026-06-21", {{10001, 2005, -0.272, true}}}}, error))
         << error;
-    ASSERT_TRUE(catalog.BeginRun("slurm", "trokcampaign run", error) > 0) << error;
+    ASSERT_TRUE(catalog.BeginRun("slurm", "trokcampaign run", "t", error) > 0) << error;
     std::map<std::string, DayRecord> again;
     ASSERT_TRUE(catalog.LoadDays(again, error)) << error;
     EXPECT_EQ(again["2026-06-21"].first_orbit_numbering.value_or(0), 1);
@@ -142,7 +132,9 @@ TEST(CampaignElements, PicksTheLatestSetBeforeTheDataElseTheEarliestAfter)
                           SetLines(43210, 14.5, 6);   // a two-line set of the same catalogue number
     std::string bad = "VORN\n" + SetLines(43210, 13.0, 7);
     bad[bad.find('\n') + 69] = bad[bad.find('\n') + 69] == '0' ? '1' : '0';
-    WriteFile(dir + "/h.tle", history + bad);
+    // Lines that begin as a set's and end short of its 69 columns.
+    const std::string cut = "VORN\n1 \n2 43210\n";
+    WriteFile(dir + "/h.tle", history + bad + cut);
 
     campaign::ElementHistory h;
     std::string error;
@@ -151,6 +143,7 @@ TEST(CampaignElements, PicksTheLatestSetBeforeTheDataElseTheEarliestAfter)
     EXPECT_EQ(h.duplicates, 1u);
     EXPECT_EQ(h.badCheckDigits, 1u);
     EXPECT_EQ(h.otherSatellites, 2u);   // OTHER and VORNX
+    EXPECT_EQ(h.malformed, 1u);
 
     // Instants as days into 2026 (TAI93 of the set epochs read back).
     auto epochOf = [&](int number) {
@@ -194,7 +187,7 @@ TEST(Trokcampaign, ArchiveDaysEndWithTheRightOutcomesAndReasons)
     const CampaignRun& run = BaseCampaign();
     EXPECT_EQ(run.result.status, 1) << run.result.err;
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     ASSERT_EQ(days.size(), 20u);
     const std::map<int, std::pair<std::string, std::string>> notOk = {
         {3, {"input-refused", "trokproc refused the input (status 255): Packet File Read Error"}},
@@ -236,7 +229,7 @@ TEST(Trokcampaign, EachDayGetsTheLatestElementSetBeforeItsData)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     // The history's epochs (day of 2026, from its lines): 999 172.757
     // (06-21 18:10), 1000 174.448, 1001 175.852, 1002 177.695, 1003 178.960,
     // 1004 180.617, then none until 1005 190.217 (07-09 05:12). Day 0 takes
@@ -265,7 +258,7 @@ TEST(Trokcampaign, OrbitNumbersContinueExceptWhereTheNumberingModelJumps)
 {
     const CampaignRun& run = BaseCampaign();
     const CampaignArchive& a = TestArchive();
-    const std::map<std::string, DayRecord> days = Days(run.dir);
+    const std::map<std::string, DayRecord> days = CatalogDays(run.dir);
     // Day 6's set has omega + M of 360 degrees or more (by hand), its
     // neighbours' sets not: its numbers run one higher than both neighbours'.
     const std::map<int, std::string> expected = {
@@ -339,7 +332,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
                                           a.history, "--out", dir + "/c", "-j", "2"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 1) << r.err;
-    const std::map<std::string, DayRecord> first = Days(dir + "/c");
+    const std::map<std::string, DayRecord> first = CatalogDays(dir + "/c");
     ASSERT_EQ(first.size(), 4u);
     EXPECT_EQ(first.at(a.days[7]).OutcomeText(), "check-failed");
 
@@ -353,7 +346,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find(a.days[6] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRecord> second = Days(dir + "/c");
+    const std::map<std::string, DayRecord> second = CatalogDays(dir + "/c");
     for (const auto& kv : first)
         EXPECT_EQ(second.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1)) << kv.first;
     EXPECT_EQ(signature(a.days[6]), before6);
@@ -364,7 +357,7 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(a.days[7] + " ok"), std::string::npos) << r.err;
-    const std::map<std::string, DayRecord> third = Days(dir + "/c");
+    const std::map<std::string, DayRecord> third = CatalogDays(dir + "/c");
     for (const auto& kv : first) {
         if (kv.first == a.days[7]) {
             EXPECT_NE(third.at(kv.first).run_id.value_or(-1), kv.second.run_id.value_or(-1));
@@ -381,11 +374,22 @@ TEST(Trokcampaign, SecondRunDoesNoWorkAndAReplacedFileRedoesExactlyThatDay)
     ASSERT_EQ(unlink((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str()), 0);
     r = RunProgram(cmd);
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRecord> fourth = Days(dir + "/c");
+    const std::map<std::string, DayRecord> fourth = CatalogDays(dir + "/c");
     for (const auto& kv : third)
         EXPECT_EQ(fourth.at(kv.first).run_id.value_or(-1) != kv.second.run_id.value_or(-1), kv.first == a.days[8])
             << kv.first;
     EXPECT_EQ(access((dir + "/c/days/" + a.days[8] + "/" + a.days[8] + ".att").c_str(), R_OK), 0);
+
+    // A manifest or a result no longer the one made: that day alone runs again.
+    for (const char* record : {"/manifest.json", "/result.txt"}) {
+        const std::string path = dir + "/c/days/" + a.days[5] + record;
+        WriteFile(path, ReadFile(path).substr(1));
+        const std::map<std::string, DayRecord> before = CatalogDays(dir + "/c");
+        r = RunProgram(cmd);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const auto& kv : CatalogDays(dir + "/c"))
+            EXPECT_EQ(kv.second.run_id != before.at(kv.first).run_id, kv.first == a.days[5]) << record << kv.first;
+    }
 }
 
 // trokgen puts a set's epoch on the first packet: the catalogued times must
@@ -408,12 +412,12 @@ TEST(Trokcampaign, ASetWhoseEpochIsTheFirstPacketIsChosenAgain)
                                           dir + "/history.tle", "--out", dir + "/c"};
     ProgramResult r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::map<std::string, DayRecord> first = Days(dir + "/c");
+    const std::map<std::string, DayRecord> first = CatalogDays(dir + "/c");
     for (const auto& kv : first) EXPECT_EQ(kv.second.element_age_days.value_or(-1), 0) << kv.first;
     r = RunProgram(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    for (const auto& kv : Days(dir + "/c"))
+    for (const auto& kv : CatalogDays(dir + "/c"))
         EXPECT_EQ(kv.second.run_id.value_or(-1), first.at(kv.first).run_id.value_or(-1)) << kv.first;
 }
 
@@ -510,31 +514,16 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     // SIGTERM to the driver while the first day's task runs, past the
     // instant from which a batch system's job script says a SIGTERM is its
     // time limit.
-    const pid_t pid = fork();
+    const pid_t pid = StartInBackground(cmd, {{"TROK_TIME_LIMIT_AT", "1000000000"}}, "/dev/null");
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("TROK_TIME_LIMIT_AT", "1000000000", 1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const std::string& s : cmd) args.push_back(const_cast<char*>(s.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
     // trokproc of the first day is running (its command line names the product).
-    const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/days/";
+    const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/run/work/";
     for (int i = 0; i < 1000 && ProcessesNaming(running).empty(); ++i) usleep(10000);
     ASSERT_FALSE(ProcessesNaming(running).empty()) << "trokproc never started";
     kill(pid, SIGTERM);
-    int ws = 0;
-    ASSERT_EQ(waitpid(pid, &ws, 0), pid);
-    ASSERT_TRUE(WIFEXITED(ws));
-    EXPECT_EQ(WEXITSTATUS(ws), 128 + SIGTERM);
+    EXPECT_EQ(Reap(pid), 128 + SIGTERM);
     EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
-    std::map<std::string, DayRecord> days = Days(dir + "/c");
+    std::map<std::string, DayRecord> days = CatalogDays(dir + "/c");
     EXPECT_EQ(days.count(a.days[14]), 0u) << "a day started after the stop";
     ASSERT_EQ(days.count(a.days[12]), 1u);
     EXPECT_EQ(days.at(a.days[12]).OutcomeText(), "stopped");
@@ -545,7 +534,7 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
 
     const ProgramResult again = RunProgram(cmd);
     EXPECT_EQ(again.status, 0) << again.err;
-    days = Days(dir + "/c");
+    days = CatalogDays(dir + "/c");
     for (int i : {12, 13, 14}) EXPECT_EQ(days.at(a.days[i]).OutcomeText(), "ok") << a.days[i];
 }
 
@@ -619,6 +608,10 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
     WriteFile(dir + "/twice", a.packetFiles[0] + "\n" + dir + "/../x/2026-06-21.pkt\n");
     mkdir((dir + "/open").c_str(), 0755);
     chmod((dir + "/open").c_str(), 0777);   // anyone may plant files in it
+    mkdir((dir + "/sticky").c_str(), 0755);
+    chmod((dir + "/sticky").c_str(), 01777);   // anyone may add names, and plant folders
+    mkfifo((dir + "/fifo.pkt").c_str(), 0600);
+    WriteFile(dir + "/fifolist", dir + "/fifo.pkt\n");
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -637,16 +630,32 @@ TEST(Trokcampaign, BadArgumentsAndInputsEndWith255AndOneMessage)
         {{"run", "--archive", dir, "--elements", a.history, "--out", dir + "/c"}, "no packet files"},
         {{"status", dir}, "not a campaign (no catalog.sqlite)"},
         {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/open"},
-         "others may write to it without the sticky bit"},
+         "cannot use the campaign folder: " + dir + "/open is writable by others"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/sticky"},
+         "cannot use the campaign folder: " + dir + "/sticky is writable by others"},
+        {{"run", "--list", dir + "/fifolist", "--elements", a.history, "--out", dir + "/c"},
+         "fifo.pkt: no day in its name (YYYY/MM/DD.pkt, YYYY-MM-DD or YYYYMMDD) and cannot be read to date it: a "
+         "FIFO, not a regular file"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", "  "}, "\"  \": a name of blanks"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--out", dir + "/d"},
+         "--out is given twice"},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--timeout", "0x10"},
+         "--timeout takes a number of seconds above 0, at most 8640000 (100 days), not \"0x10\""},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "--timeout", "1e308"},
+         "not \"1e308\""},
+        {{"run", "--archive", a.archive, "--elements", a.history, "--out", dir + "/c", "-j", " 2"},
+         "-j takes a number of jobs from 1 to 1024, not \" 2\""},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> argv = {TROKCAMPAIGN_PATH};
+        std::vector<std::string> argv = {"/usr/bin/timeout", "60", TROKCAMPAIGN_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const ProgramResult r = RunProgram(argv);
         EXPECT_EQ(r.status, 255) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.rfind("trokcampaign: ", 0), 0u) << r.err;
     }
+    // Nothing was written into the folders others can write to.
+    for (const char* open : {"/open", "/sticky"}) EXPECT_TRUE(Temporaries(dir + open).empty() && access((dir + open + "/run").c_str(), F_OK) != 0);
 }
 
 TEST(Trokjob, NameOptionNamesTheProducts)

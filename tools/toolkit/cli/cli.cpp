@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "toolkit/cli/text.h"
 #include "vn_version.h"
 
 namespace toolkit {
@@ -35,15 +36,26 @@ void SetProgramName(const std::string& name) { Name() = name; }
 
 const std::string& ProgramName() { return Name(); }
 
+// A message as it reaches standard error: on a terminal, its control
+// characters shown as text (a name may hold any).
+std::string ForStandardError(const std::string& message)
+{
+    static const bool terminal = isatty(STDERR_FILENO) != 0;
+    return terminal ? TerminalText(message) : message;
+}
+
 void Fail(const std::string& message)
 {
-    std::cerr << Name() << ": " << message << std::endl;
+    std::cerr << Name() << ": " << ForStandardError(message) << std::endl;
     std::exit(kStatusUnusable);
 }
 
-void Warn(const std::string& message) { std::cerr << Name() << ": warning: " << message << std::endl; }
+void Warn(const std::string& message)
+{
+    std::cerr << Name() << ": warning: " << ForStandardError(message) << std::endl;
+}
 
-void Say(const std::string& message) { std::cerr << Name() << ": " << message << std::endl; }
+void Say(const std::string& message) { std::cerr << Name() << ": " << ForStandardError(message) << std::endl; }
 
 namespace {
 
@@ -120,13 +132,34 @@ std::string CommandLine::Value(const char* what)
     return argv_[next_++];
 }
 
+bool DecimalNumber(const std::string& text, double& value)
+{
+    size_t i = 0, digits = 0;
+    auto run = [&]() {
+        size_t n = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++n;
+        return n;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    digits += run();
+    if (i < text.size() && text[i] == '.') ++i, digits += run();
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (run() == 0) return false;
+    }
+    if (i != text.size()) return false;
+    errno = 0;
+    value = std::strtod(text.c_str(), nullptr);
+    return errno == 0 && std::isfinite(value);
+}
+
 double CommandLine::Number(double lo, double hi, const std::string& what)
 {
     const std::string text = Value();
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < lo || v > hi)
+    double v = 0;
+    if (!DecimalNumber(text, v) || v < lo || v > hi)
         BadValue(text, what.empty() ? "a number from " + Bound(lo) + " to " + Bound(hi) : what);
     return v;
 }
@@ -137,7 +170,8 @@ long CommandLine::Whole(long lo, long hi, const std::string& what)
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi)
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) == std::string::npos;
+    if (!digits || *end != '\0' || errno != 0 || v < lo || v > hi)
         BadValue(text, what.empty() ? "a whole number from " + std::to_string(lo) + " to " +
                                           std::to_string(hi)
                                     : what);

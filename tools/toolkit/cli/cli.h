@@ -21,6 +21,9 @@ constexpr int kStatusUnusable = 255;
 void SetProgramName(const std::string& name);
 const std::string& ProgramName();
 
+// Messages go to standard error as they are, or, on a terminal, with their
+// control characters shown as text (TerminalText, text.h).
+
 // "<program>: <message>" on standard error, then exit with status 255.
 [[noreturn]] void Fail(const std::string& message);
 
@@ -38,6 +41,11 @@ void PrintOut(const std::string& text);
 // Flushes standard output; fails as PrintOut does when anything written
 // to it was lost, also when the file system reports it only on a close.
 void FinishOutput();
+
+// A number as the command line takes it: decimal digits with an optional
+// sign, point and exponent ("-1.5", "2e3"), finite; no hexadecimal, no
+// blanks, no "inf" or "nan". False for any other text.
+bool DecimalNumber(const std::string& text, double& value);
 
 // The command line, walked one argument at a time:
 //
@@ -73,8 +81,8 @@ public:
     // The option's value, the next argument: "option X needs <what>" when
     // there is none.
     std::string Value(const char* what = "a value");
-    // The value as a finite number from lo to hi (a whole number for
-    // Whole); otherwise "X takes <what>, not "<value>"". `what` defaults to
+    // The value as a decimal number from lo to hi (DecimalNumber; a whole
+    // number of decimal digits for Whole); otherwise "X takes <what>, not "<value>"". `what` defaults to
     // "a number from lo to hi".
     double Number(double lo, double hi, const std::string& what = "");
     long Whole(long lo, long hi, const std::string& what = "");

@@ -210,6 +210,29 @@ std::string HtmlText(const std::string& text)
     return h;
 }
 
+std::string TerminalText(const std::string& text)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string t;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // C1 controls: 0xc2 then 0x80 to 0x9f.
+        const bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+        if (c1) {
+            const unsigned char d = static_cast<unsigned char>(text[++i]);
+            t += std::string("\\xc2\\x") + kDigits[d >> 4] + kDigits[d & 15];
+        } else if ((c < 0x20 && c != '\n') || c == 0x7f) {
+            t += std::string("\\x") + kDigits[c >> 4] + kDigits[c & 15];
+        } else if (c == '\\') {
+            t += "\\\\";
+        } else {
+            t += static_cast<char>(c);
+        }
+    }
+    return t;
+}
+
 std::string Base64(const std::string& bytes)
 {
     static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -39,6 +39,12 @@ void AppendJsonNumber(std::string& out, double v);
 // >, " and ' as entities, other control characters as spaces.
 std::string HtmlText(const std::string& text);
 
+// `text` for a terminal: every control character but the line break (the
+// C0 codes, DEL, and the C1 codes U+0080 to U+009F as UTF-8 writes them)
+// as \xXX, and a backslash as \\, so that no name can move the cursor,
+// recolour or retitle the terminal, or forge a line of its own.
+std::string TerminalText(const std::string& text);
+
 // `bytes` in base64 (RFC 4648, with padding): pictures inlined in HTML.
 std::string Base64(const std::string& bytes);
 

@@ -1,8 +1,10 @@
 #include "toolkit/hashing/sha256.h"
 
 #include <cstring>
+#include <unistd.h>
 
 #include "platform/file_reading.h"
+#include "platform/input_file.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -185,7 +187,7 @@ std::string Sha256Hex(const std::string& text)
     return h.HexDigest();
 }
 
-bool Sha256File(const std::string& path, std::string& hex, uint64_t& size, std::string& error)
+bool Sha256Descriptor(int fd, std::string& hex, uint64_t& size, std::string& error)
 {
     Sha256 h;
     size = 0;
@@ -193,9 +195,18 @@ bool Sha256File(const std::string& path, std::string& hex, uint64_t& size, std::
         h.Update(bytes, n);
         size += static_cast<uint64_t>(n);
     };
-    if (!platform::ReadInSteps(path, 1 << 20, false, take, error)) return false;
+    if (!platform::ReadDescriptor(fd, 1 << 20, take, error)) return false;
     hex = h.HexDigest();
     return true;
+}
+
+bool Sha256File(const std::string& path, std::string& hex, uint64_t& size, std::string& error)
+{
+    const int fd = platform::OpenInput(path, error);
+    if (fd < 0) return false;
+    const bool ok = Sha256Descriptor(fd, hex, size, error);
+    close(fd);
+    return ok;
 }
 
 } // namespace toolkit

@@ -35,10 +35,13 @@ bool Sha256HasExtensions();
 // The hex digest of a text.
 std::string Sha256Hex(const std::string& text);
 
-// The hex digest of a file's bytes, read in large pieces. False with `error`
-// set (the system's reason) when it cannot be opened or read; `size` is the
+// The hex digest of a regular file's bytes, read in large pieces; a FIFO,
+// device or folder is refused unopened (platform/input_file.h). False with
+// `error` set (the reason) when it cannot be opened or read; `size` is the
 // number of bytes hashed.
 bool Sha256File(const std::string& path, std::string& hex, uint64_t& size, std::string& error);
+// The same for what is left to read on an open descriptor.
+bool Sha256Descriptor(int fd, std::string& hex, uint64_t& size, std::string& error);
 
 } // namespace toolkit
 

@@ -1,5 +1,5 @@
-#ifndef TESTS_PLATFORM_OTHER_USER_H
-#define TESTS_PLATFORM_OTHER_USER_H
+#ifndef TESTS_OTHER_USER_H
+#define TESTS_OTHER_USER_H
 
 // Another user for the tests of the shared-machine rules: root plays the
 // user nobody in a child process.
