@@ -77,10 +77,14 @@ void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunSt
     if (!WriteReport(st.campaignDir, days, settings, error)) Fail(st.campaignDir + "/report.html: " + error);
 }
 
-Progress::Progress(size_t days) : total(days), terminal(isatty(2) != 0), start(std::chrono::steady_clock::now()) {}
+Progress::Progress(size_t days, bool silent)
+    : total(days), terminal(isatty(2) != 0), quiet(silent), start(std::chrono::steady_clock::now())
+{
+}
 
 bool Progress::Gone()
 {
+    if (quiet) return true;
     if (!gone) gone = platform::OutputGone(2);
     return gone;
 }

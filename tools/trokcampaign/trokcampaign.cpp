@@ -10,6 +10,7 @@
 
 #include "campaign_commands.h"
 #include "toolkit/time/utcday.h"
+#include "campaign_ingest.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "platform/exit_cleanup.h"
@@ -23,13 +24,19 @@ const char* const kUsage =
     "                        [--config FILE] [--engine local|slurm] [-j N] [--exports] [--plots]\n"
     "                        [--max-element-age DAYS] [--timeout SECONDS] [--days-per-task N]\n"
     "                        [--redo DAY[,DAY...]] [--no-wait]\n"
+    "       trokcampaign ingest --inbox DIR --elements HISTORY --out CAMPAIGN [--config FILE]\n"
+    "                        [--exports] [--plots] [--max-element-age DAYS] [--final-after HOURS] [-j N]\n"
+    "       trokcampaign watch (the options of ingest)\n"
+    "       trokcampaign close CAMPAIGN DAY...\n"
     "       trokcampaign status CAMPAIGN [--json]\n"
     "       trokcampaign report CAMPAIGN\n"
     "       trokcampaign --help | --version\n"
     "run: processes every day of the archive (DIR/YYYY/MM/DD.pkt) or list that is\n"
     "new or out of date, each with the element set of HISTORY nearest before its\n"
     "data, checks the products, writes CAMPAIGN/catalog.sqlite and\n"
-    "CAMPAIGN/report.html. status: counts and the days that are not ok. report:\n"
+    "CAMPAIGN/report.html. ingest: takes the recorder dumps of the inbox not taken\n"
+    "before and makes a new version of every day they touch; watch: the same at every\n"
+    "arrival, until SIGTERM; close: the final version of days. status: counts and the days that are not ok. report:\n"
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
@@ -43,7 +50,7 @@ struct Options {
     campaign::RunOptions run;           // run
     std::string campaign;               // status, report and task: the campaign folder
     bool json = false;                  // status --json
-    std::vector<std::string> days;      // task
+    std::vector<std::string> days;      // task, close
 };
 
 // Before the command: --help and --version, or an option of a command: say
@@ -120,10 +127,59 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
         o.argv.push_back(a);
         if (valued) o.argv.push_back(shown);
     }
-    if (o.archive.empty() == o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
+    if (!o.archive.empty() && !o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
     if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
     if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
     if (o.noWait && o.engine != "slurm") cl.Usage("--no-wait goes with --engine slurm");
+}
+
+// ingest's and watch's options, into `argv` as run's are.
+void ParseIngest(toolkit::CommandLine& cl, const std::string& command, campaign::RunOptions& o)
+{
+    o.argv = {"trokcampaign", command};
+    std::set<std::string> given;
+    while (cl.Next()) {
+        const std::string a = cl.Arg();
+        if (cl.Operand()) cl.Usage(command + " takes no operand, not \"" + a + "\"");
+        if (!given.insert(a == "--jobs" ? "-j" : a).second) cl.Usage(a + " is given twice");
+        o.argv.push_back(a);
+        if (a == "--exports" || a == "--plots") {
+            (a == "--exports" ? o.exports : o.plots) = true;
+            continue;
+        }
+        std::string shown;
+        if (a == "--inbox" || a == "--elements" || a == "--out" || a == "--config") {
+            const std::string v = cl.Value();
+            (a == "--inbox" ? o.inbox : a == "--elements" ? o.elements : a == "--out" ? o.out : o.config) = v;
+            shown = platform::AbsolutePath(v);
+        } else if (a == "-j" || a == "--jobs") {
+            o.jobs = static_cast<int>(cl.Whole(1, 1024, "a number of jobs from 1 to 1024"));
+            shown = std::to_string(o.jobs);
+        } else if (a == "--max-element-age" || a == "--final-after") {
+            shown = cl.Value();
+            double& v = a == "--final-after" ? o.finalAfter : o.maxElementAge;
+            if (!toolkit::DecimalNumber(shown, v) || v < 0)
+                cl.BadValue(shown, a == "--final-after" ? "a number of hours" : "a number of days (0: no limit)");
+        } else {
+            cl.Unknown();
+        }
+        o.argv.push_back(shown);
+    }
+    if (o.inbox.empty()) cl.Usage("--inbox DIR is required");
+    if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
+    if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
+}
+
+// close CAMPAIGN DAY...
+void ParseClose(toolkit::CommandLine& cl, Options& o)
+{
+    while (cl.Next()) {
+        if (!cl.Operand()) cl.Unknown();
+        if (o.campaign.empty()) o.campaign = cl.Arg();
+        else if (!toolkit::ValidDay(cl.Arg())) cl.BadValue(cl.Arg(), "days YYYY-MM-DD");
+        else o.days.push_back(cl.Arg());
+    }
+    if (o.days.empty()) cl.Usage("close needs a campaign folder and days");
 }
 
 // status CAMPAIGN [--json] and report CAMPAIGN.
@@ -156,7 +212,7 @@ Options ParseOptions(int argc, char** argv)
 {
     if (argc < 2) {
         toolkit::SetProgramName("trokcampaign");
-        toolkit::Fail("give a command: run, status or report (see trokcampaign --help)");
+        toolkit::Fail("give a command: run, ingest, watch, close, status or report (see trokcampaign --help)");
     }
     Options o;
     o.command = argv[1];
@@ -166,6 +222,8 @@ Options ParseOptions(int argc, char** argv)
     if (o.command == "run") ParseRun(cl, o.run);
     else if (o.command == "status" || o.command == "report") ParseFolder(cl, o);
     else if (o.command == "task") ParseTask(cl, o);
+    else if (o.command == "ingest" || o.command == "watch") ParseIngest(cl, o.command, o.run);
+    else if (o.command == "close") ParseClose(cl, o);
     else cl.Usage("unknown command " + o.command);
     return o;
 }
@@ -180,5 +238,8 @@ int main(int argc, char** argv)
     if (o.command == "task") return campaign::RunTask(o.campaign, o.days);
     if (o.command == "status") return campaign::StatusCommand(o.campaign, o.json);
     if (o.command == "report") return campaign::ReportCommand(o.campaign);
+    if (o.command == "ingest") return campaign::IngestCommand(o.run);
+    if (o.command == "watch") return campaign::WatchCommand(o.run);
+    if (o.command == "close") return campaign::CloseCommand(o.campaign, o.days);
     return campaign::RunCampaign(o.run);
 }
