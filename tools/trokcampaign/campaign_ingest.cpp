@@ -11,6 +11,7 @@
 #include "campaign_dumps.h"
 #include "campaign_failure.h"
 #include "campaign_level0.h"
+#include "campaign_report.h"
 #include "campaign_run_days.h"
 #include "platform/closed_output.h"
 #include "platform/stop_signals.h"
@@ -41,6 +42,7 @@ enum class Kind { Ingest, Close, Redo };
 // What one pass knows and decides.
 struct Pass {
     RunOptions o;
+    std::string campaignDir;
     Kind kind = Kind::Ingest;
     std::set<std::string> closing;                // days to make final (close)
     std::map<std::string, DumpRow> dumps;         // the catalog's
@@ -194,6 +196,11 @@ void Commit(Pass& p, Catalog& catalog, const std::map<std::string, DayRecord>& d
             inbox.push_back({a.name, a.signature, a.sha256, toolkit::IsoUtcFromUnixSeconds(static_cast<std::time_t>(a.arrived))});
     std::string error;
     if (!catalog.StoreIngest(made, rows, inbox, error)) Fail(error);
+    // The report again, with the versions just made.
+    std::vector<VersionRow> versions;
+    if (!made.empty() && (!catalog.LoadVersions(versions, error) ||
+                          !WriteReport(p.campaignDir, days, catalog.LoadSettings(), error, versions)))
+        Fail(error);
 }
 
 RunHooks PassHooks(Pass& p, const CampaignFolder& folder, std::map<std::string, DayRecord>& days)
@@ -216,6 +223,7 @@ int OnePass(Pass& p, const platform::Folder* inbox)
     CampaignFolder folder;
     platform::LockFile lock;
     HoldCampaign(p.o, folder, lock);
+    p.campaignDir = folder.Path();
     const RunInputs in = ReadInputs(p.o);
     RefuseOtherSatellite(folder, in.satellite);
     Catalog catalog;

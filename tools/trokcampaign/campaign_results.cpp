@@ -74,7 +74,9 @@ void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunSt
     std::string error;
     if (!catalog.StoreDays(std::vector<const DayRecord*>(write.begin(), write.end()), st.nodesOf, error))
         Fail(error);
-    if (!WriteReport(st.campaignDir, days, settings, error)) Fail(st.campaignDir + "/report.html: " + error);
+    std::vector<VersionRow> versions;
+    if (!catalog.LoadVersions(versions, error)) Fail(error);
+    if (!WriteReport(st.campaignDir, days, settings, error, versions)) Fail(st.campaignDir + "/report.html: " + error);
 }
 
 Progress::Progress(size_t days, bool silent)
