@@ -8,11 +8,14 @@
 
 #include "platform/atomic_stream.h"
 #include "platform/file_reading.h"
+#include "platform/stale_temporaries.h"
 #include "toolkit/hashing/sha256.h"
 #include "toolkit/packets/pktmerge.h"
 #include "toolkit/time/civilutc.h"
 #include "toolkit/time/unixtime.h"
 #include "toolkit/time/utcday.h"
+#include "vn_class_trokpacket.h"
+#include "vn_proc_PacketRules.h"
 
 namespace campaign {
 
@@ -69,6 +72,24 @@ bool Take(const platform::Folder& inbox, const platform::Folder& dumps, Arrival&
 
 std::string DumpFileName(const std::string& sha256) { return sha256 + ".pkt"; }
 
+void RemoveStaleCopies(const platform::Folder& dir)
+{
+    // ".NAME.PID.XXXXXX.trokproc-tmp": NAME from the entry itself, the
+    // rest judged by the platform's rule (whose process is gone).
+    const std::string suffix = ".trokproc-tmp";
+    std::vector<std::string> entries, names;
+    std::string error;
+    if (!dir.List(entries, error)) return;
+    for (const std::string& e : entries) {
+        if (e.size() <= suffix.size() + 1 || e[0] != '.' || e.compare(e.size() - suffix.size(), suffix.size(), suffix))
+            continue;
+        std::string name = e.substr(1, e.size() - 1 - suffix.size());
+        for (int part = 0; part < 2 && name.rfind('.') != std::string::npos; ++part) name.erase(name.rfind('.'));
+        names.push_back(name);
+    }
+    if (!names.empty()) platform::RemoveStaleTemporaries(dir.Path(), names);
+}
+
 bool TakeArrivals(const platform::Folder& inbox, const std::map<std::string, InboxRow>& seen,
                   const platform::Folder& dumps, std::vector<Arrival>& arrivals, std::string& error)
 {
@@ -90,6 +111,35 @@ bool TakeArrivals(const platform::Folder& inbox, const std::map<std::string, Inb
     return true;
 }
 
+namespace {
+
+// The packets of every satellite but PELK (trokpacket's own defaults).
+const size_t kOtherPacketSize = 126, kOtherApid = 957;
+
+// The telemetry of the other packet layout in a dump that has none of
+// ours: "APID 967 (214-byte packets)", or "" when it has none either. The
+// layout in use is trokproc's (trokpacket), swapped for the survey and
+// put back.
+std::string OtherTelemetry(const std::string& path)
+{
+    const size_t size = trokpacket::pktsize, apid = trokpacket::apid;
+    SelectPacketLayout("PELK");
+    if (trokpacket::apid == apid) {   // a campaign of PELK: the other is every other satellite's
+        trokpacket::pktsize = kOtherPacketSize;
+        trokpacket::apid = kOtherApid;
+    }
+    toolkit::MergeReport report;
+    report.layout = toolkit::CurrentLayout();
+    toolkit::SurveyInputs({path}, report);
+    trokpacket::pktsize = size;
+    trokpacket::apid = apid;
+    if (!report.inputs.at(0).packets) return "";
+    return "APID " + std::to_string(report.layout.apid) + " (" + std::to_string(report.layout.size) +
+           "-byte packets)";
+}
+
+} // namespace
+
 DumpRow SurveyDump(const std::string& path, const Arrival& a)
 {
     DumpRow row;
@@ -108,6 +158,7 @@ DumpRow SurveyDump(const std::string& path, const Arrival& a)
         if (days.empty() || d.second.lastTai93 > last) last = d.second.lastTai93;
         days.push_back(toolkit::DayText(d.first));
     }
+    const std::string ours = "none of APID " + std::to_string(report.layout.apid);
     if (!days.empty() && in.refused.empty()) {
         row.outcome = "taken";
         for (const std::string& d : days) row.days += (row.days.empty() ? "" : ",") + d;
@@ -117,7 +168,10 @@ DumpRow SurveyDump(const std::string& path, const Arrival& a)
         row.outcome = "foreign";
         for (const auto& o : report.otherApids)
             row.reason += (row.reason.empty() ? "packets of APID " : ", ") + std::to_string(o.first);
-        row.reason += " only, none of APID " + std::to_string(report.layout.apid);
+        row.reason += " only, " + ours;
+    } else if (!in.packets && !(row.reason = OtherTelemetry(path)).empty()) {
+        row.outcome = "foreign";
+        row.reason = "telemetry of " + row.reason + " only, " + ours;
     } else {
         row.outcome = "refused";
         row.reason = in.refused.empty() ? "no usable telemetry packets" : in.refused;

@@ -37,13 +37,18 @@ bool TakeArrivals(const platform::Folder& inbox, const std::map<std::string, Inb
 
 // What a kept dump holds, for its row in `dumps`: the UTC days its
 // telemetry packets touch (by their time tags), its first and last packet,
-// and its outcome: "taken", "foreign" (packets of other APIDs only: left
-// for another satellite's campaign) or "refused" with the reason.
+// and its outcome: "taken", "foreign" (packets of other APIDs only, or
+// the other packet layout's telemetry: left for another satellite's
+// campaign) or "refused" with the reason, by the packet layout in use.
 DumpRow SurveyDump(const std::string& path, const Arrival& arrival);
 
 // The days of a dump's row, and the name of its kept copy.
 std::vector<std::string> DumpDays(const DumpRow& row);
 std::string DumpFileName(const std::string& sha256);
+
+// Removes the temporaries that a command killed while it wrote into `dir`
+// (dumps/, a month of level0/) left there.
+void RemoveStaleCopies(const platform::Folder& dir);
 
 } // namespace campaign
 

@@ -233,6 +233,7 @@ int OnePass(Pass& p, const platform::Folder* inbox)
     platform::Folder kept;
     std::string error;
     if (!folder.top.OpenSub("dumps", kept, error, true)) Fail(error);
+    RemoveStaleCopies(kept);
     if (inbox) TakeInbox(p, *inbox, kept);
     IndexDays(p);
     DecideLevels(p, days);

@@ -1,5 +1,6 @@
 #include "campaign_level0.h"
 
+#include <algorithm>
 #include <map>
 
 #include "campaign_dumps.h"
@@ -27,8 +28,11 @@ public:
 bool MonthFolder(const CampaignFolder& folder, const std::string& day, platform::Folder& month, std::string& error)
 {
     platform::Folder top, year;
-    return folder.top.OpenSub("level0", top, error, true) && top.OpenSub(day.substr(0, 4), year, error, true) &&
-           year.OpenSub(day.substr(5, 2), month, error, true);
+    if (!folder.top.OpenSub("level0", top, error, true) || !top.OpenSub(day.substr(0, 4), year, error, true) ||
+        !year.OpenSub(day.substr(5, 2), month, error, true))
+        return false;
+    RemoveStaleCopies(month);
+    return true;
 }
 
 } // namespace
@@ -53,9 +57,25 @@ bool MergeDayDumps(const CampaignFolder& folder, const std::string& day, const s
     toolkit::MergeReport report;
     report.layout = toolkit::CurrentLayout();
     toolkit::SurveyInputs(paths, report);
+    // The day before first, where the dumps reach into it, for the packet
+    // the day's merge continues from (as a merge of all days carries it).
+    const toolkit::MergeDay number = toolkit::DayNumber(day);
+    const std::vector<toolkit::MergeDay> touched = toolkit::MergeDays(report);
     toolkit::MergeCarry carry;
+    if (std::find(touched.begin(), touched.end(), number - 1) != touched.end()) {
+        TextSink before;
+        if (!toolkit::MergeOneDay(number - 1, report, carry, before, error)) return false;
+        report.conflicts.clear();
+        report.dropped.clear();
+        report.gaps.clear();
+        report.days.clear();
+        report.repeats = 0;
+        report.packets = 0;
+        for (auto& o : report.otherApids) o.second = 0;
+        for (toolkit::MergeInput& in : report.inputs) in.used = 0;
+    }
     TextSink sink;
-    if (!toolkit::MergeOneDay(toolkit::DayNumber(day), report, carry, sink, error)) return false;
+    if (!toolkit::MergeOneDay(number, report, carry, sink, error)) return false;
     // The report names each dump as it arrived.
     for (toolkit::MergeInput& in : report.inputs) in.name = byPath.count(in.name) ? byPath[in.name]->name : in.name;
     for (const toolkit::MergeGap& g : report.gaps)
