@@ -288,8 +288,9 @@ RunOptions StoredOptions(const std::string& campaign, const std::string& command
     CampaignFolder folder;
     Catalog catalog;
     std::string error;
-    if (!OpenCampaign(campaign, false, folder, error)) toolkit::Fail("cannot use the campaign folder: " + error);
-    if (!catalog.Open(folder.top, CatalogAccess::ReadOnly, error)) toolkit::Fail(error);
+    const std::string usage = command == "run" ? "give one of --archive DIR and --list FILE: " : "";
+    if (!OpenCampaign(campaign, false, folder, error)) toolkit::Fail(usage + "cannot use the campaign folder: " + error);
+    if (!catalog.Open(folder.top, CatalogAccess::ReadOnly, error)) toolkit::Fail(usage + error);
     const CampaignSettings s = catalog.LoadSettings();
     if (s.inbox.empty())
         toolkit::Fail(folder.Path() + ": not a campaign of recorder dumps (" +

@@ -20,7 +20,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: trokcampaign run (--archive DIR | --list FILE) --elements HISTORY --out CAMPAIGN\n"
+    "usage: trokcampaign run [--archive DIR | --list FILE] --elements HISTORY --out CAMPAIGN\n"
     "                        [--config FILE] [--engine local|slurm] [-j N] [--exports] [--plots]\n"
     "                        [--max-element-age DAYS] [--timeout SECONDS] [--days-per-task N]\n"
     "                        [--redo DAY[,DAY...]] [--no-wait]\n"
@@ -34,9 +34,11 @@ const char* const kUsage =
     "run: processes every day of the archive (DIR/YYYY/MM/DD.pkt) or list that is\n"
     "new or out of date, each with the element set of HISTORY nearest before its\n"
     "data, checks the products, writes CAMPAIGN/catalog.sqlite and\n"
-    "CAMPAIGN/report.html. ingest: takes the recorder dumps of the inbox not taken\n"
-    "before and makes a new version of every day they touch; watch: the same at every\n"
-    "arrival, until SIGTERM; close: the final version of days. status: counts and the days that are not ok. report:\n"
+    "CAMPAIGN/report.html; on a campaign of recorder dumps, without --archive and\n"
+    "--list, makes its days again from their dumps. ingest: takes the inbox's dumps\n"
+    "not taken before and makes a new version of every day they touch. watch: the\n"
+    "same at every arrival, until SIGTERM. close: the final version of the days.\n"
+    "status: counts, the days that are not ok and what days still expect. report:\n"
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
@@ -64,6 +66,8 @@ struct Options {
                               "--exports", "--plots", "--max-element-age", "--timeout", "--days-per-task", "--redo",
                               "--no-wait"})
         if (option == known) cl.Usage(option + " is an option of run: trokcampaign run " + option + " ...");
+    if (option == "--inbox" || option == "--final-after")
+        cl.Usage(option + " is an option of ingest and watch: trokcampaign ingest " + option + " ...");
     if (option == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
     cl.Unknown();
 }
@@ -127,7 +131,9 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
         o.argv.push_back(a);
         if (valued) o.argv.push_back(shown);
     }
+    // Neither: a campaign of recorder dumps made again from its dumps.
     if (!o.archive.empty() && !o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
+    if (o.archive.empty() && o.list.empty() && o.out.empty()) cl.Usage("give one of --archive DIR and --list FILE");
     if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
     if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
     if (o.noWait && o.engine != "slurm") cl.Usage("--no-wait goes with --engine slurm");
