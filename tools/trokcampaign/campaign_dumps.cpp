@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <set>
 
 #include "platform/atomic_stream.h"
@@ -71,6 +73,15 @@ bool Take(const platform::Folder& inbox, const platform::Folder& dumps, Arrival&
 } // namespace
 
 std::string DumpFileName(const std::string& sha256) { return sha256 + ".pkt"; }
+
+bool RemoveIfUnchanged(const platform::Folder& inbox, const Arrival& a, std::string& error)
+{
+    struct stat st;
+    if (!inbox.Stat(a.name, st) || SignatureOf(st) != a.signature) return true;   // gone, or another file now
+    if (unlinkat(inbox.Fd(), a.name.c_str(), 0) == 0 || errno == ENOENT) return true;
+    error = inbox.PathOf(a.name) + ": taken, but cannot be removed from the inbox: " + std::strerror(errno);
+    return false;
+}
 
 void RemoveStaleCopies(const platform::Folder& dir)
 {

@@ -35,6 +35,10 @@ struct Arrival {
 bool TakeArrivals(const platform::Folder& inbox, const std::map<std::string, InboxRow>& seen,
                   const platform::Folder& dumps, std::vector<Arrival>& arrivals, std::string& error);
 
+// Removes the arrival from the inbox (--move) while it is still the file
+// that was read (its signature); false with a reason.
+bool RemoveIfUnchanged(const platform::Folder& inbox, const Arrival& arrival, std::string& error);
+
 // What a kept dump holds, for its row in `dumps`: the UTC days its
 // telemetry packets touch (by their time tags), its first and last packet,
 // and its outcome: "taken", "foreign" (packets of other APIDs only, or

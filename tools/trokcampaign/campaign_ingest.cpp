@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+
+#include <sys/stat.h>
 #include <map>
 #include <set>
 
@@ -56,6 +58,7 @@ struct Pass {
     std::set<std::string> make;                   // days this pass makes anew
     std::map<std::string, std::string> levels;    // and their levels
     std::map<std::string, DayLevel0> merged;
+    const platform::Folder* inbox = nullptr;
 };
 
 void LoadPass(Pass& p, Catalog& catalog)
@@ -156,6 +159,19 @@ void StampDays(Pass& p, const CampaignFolder& folder, const std::map<std::string
     }
 }
 
+// --move: the inbox's files whose dumps are taken (and recorded) removed,
+// each only while it is still the file that was read.
+void MoveTaken(const Pass& p, const std::set<std::string>& taken)
+{
+    for (const Arrival& a : p.arrivals) {
+        if (!a.refused.empty() || !taken.count(a.sha256)) continue;
+        const auto row = p.fresh.count(a.sha256) ? p.fresh.find(a.sha256) : p.dumps.find(a.sha256);
+        if (row->second.outcome != "taken") continue;   // foreign and refused dumps are left
+        std::string error;
+        if (!RemoveIfUnchanged(*p.inbox, a, error)) toolkit::Warn(error);
+    }
+}
+
 // The versions made, and the dumps and inbox files they took, in one
 // transaction: a dump of a day whose version did not come about is left
 // for the next pass.
@@ -196,6 +212,7 @@ void Commit(Pass& p, Catalog& catalog, const std::map<std::string, DayRecord>& d
             inbox.push_back({a.name, a.signature, a.sha256, toolkit::IsoUtcFromUnixSeconds(static_cast<std::time_t>(a.arrived))});
     std::string error;
     if (!catalog.StoreIngest(made, rows, inbox, error)) Fail(error);
+    if (p.o.move) MoveTaken(p, taken);
     // The report again, with the versions just made.
     std::vector<VersionRow> versions;
     if (!made.empty() && (!catalog.LoadVersions(versions, error) ||
@@ -234,13 +251,15 @@ int OnePass(Pass& p, const platform::Folder* inbox)
     std::string error;
     if (!folder.top.OpenSub("dumps", kept, error, true)) Fail(error);
     RemoveStaleCopies(kept);
+    p.inbox = inbox;
     if (inbox) TakeInbox(p, *inbox, kept);
     IndexDays(p);
     DecideLevels(p, days);
     std::map<std::string, std::string> planned;
     for (const auto& kv : p.byDay) {
         planned[kv.first] = Level0Path(folder.Path(), kv.first);
-        if (p.kind == Kind::Redo || p.make.count(kv.first) || !folder.top.Exists(planned[kv.first].substr(folder.Path().size() + 1)))
+        struct stat st;   // (a file of the held campaign's own)
+        if (p.kind == Kind::Redo || p.make.count(kv.first) || stat(planned[kv.first].c_str(), &st) != 0)
             Merged(p, folder, kv.first);
     }
     if (p.kind != Kind::Redo) {

@@ -21,6 +21,7 @@ struct RunOptions {
     std::string inbox;
     double finalAfter = 24.0;
     bool quiet = false;
+    bool move = false;            // taken dumps removed from the inbox
 };
 
 // `trokcampaign run`: on a campaign of recorder dumps (neither --archive

@@ -26,6 +26,7 @@ const char* const kUsage =
     "                        [--redo DAY[,DAY...]] [--no-wait]\n"
     "       trokcampaign ingest --inbox DIR --elements HISTORY --out CAMPAIGN [--config FILE]\n"
     "                        [--exports] [--plots] [--max-element-age DAYS] [--final-after HOURS] [-j N]\n"
+    "                        [--move]\n"
     "       trokcampaign watch (the options of ingest)\n"
     "       trokcampaign close CAMPAIGN DAY...\n"
     "       trokcampaign status CAMPAIGN [--json]\n"
@@ -66,7 +67,7 @@ struct Options {
                               "--exports", "--plots", "--max-element-age", "--timeout", "--days-per-task", "--redo",
                               "--no-wait"})
         if (option == known) cl.Usage(option + " is an option of run: trokcampaign run " + option + " ...");
-    if (option == "--inbox" || option == "--final-after")
+    if (option == "--inbox" || option == "--final-after" || option == "--move")
         cl.Usage(option + " is an option of ingest and watch: trokcampaign ingest " + option + " ...");
     if (option == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
     cl.Unknown();
@@ -149,8 +150,8 @@ void ParseIngest(toolkit::CommandLine& cl, const std::string& command, campaign:
         if (cl.Operand()) cl.Usage(command + " takes no operand, not \"" + a + "\"");
         if (!given.insert(a == "--jobs" ? "-j" : a).second) cl.Usage(a + " is given twice");
         o.argv.push_back(a);
-        if (a == "--exports" || a == "--plots") {
-            (a == "--exports" ? o.exports : o.plots) = true;
+        if (a == "--exports" || a == "--plots" || a == "--move") {
+            (a == "--exports" ? o.exports : a == "--plots" ? o.plots : o.move) = true;
             continue;
         }
         std::string shown;

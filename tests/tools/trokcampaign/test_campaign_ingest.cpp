@@ -293,3 +293,32 @@ TEST(CampaignIngest, OnlyTheInboxOwnersRegularFilesAreTaken)
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(again.err, "");
 }
+
+// --move: a dump leaves the inbox once the version made from it is
+// recorded, and so does a second delivery of it; what is not taken (another
+// satellite's dump, a file of no packets) stays for others to see.
+TEST(CampaignIngest, MovedDumpsLeaveTheInboxOnceTaken)
+{
+    const std::string dir = FreshTestDir();
+    const DumpedDay d = MakeDumpedDay(dir);
+    const std::string inbox = MakeInbox(dir), c = dir + "/c";
+    ASSERT_EQ(RunProgram({TROKGEN_PATH, "--out", "p.pkt", "--seconds", "7200", "--pelk", "--seed", "3", "--dumps",
+                          "pd"},
+                         dir)
+                  .status,
+              0);
+    const std::string pelkDump = Lines(ReadFile(dir + "/pd/arrival.txt")).at(0);
+    Deliver(dir + "/pd", inbox, pelkDump);
+    Deliver(d.dumps, inbox, d.arrival[0]);
+    WriteFile(inbox + "/empty", "");
+    const ProgramResult r = RunProgram(Ingest(d, inbox, c, {"--move"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(access((inbox + "/" + d.arrival[0]).c_str(), F_OK), -1);
+    EXPECT_EQ(access((inbox + "/" + pelkDump).c_str(), F_OK), 0);
+    EXPECT_EQ(access((inbox + "/empty").c_str(), F_OK), 0);
+    WriteFile(inbox + "/again.pkt", ReadFile(d.dumps + "/" + d.arrival[0]));
+    ASSERT_EQ(RunProgram(Ingest(d, inbox, c, {"--move"})).status, 0);
+    EXPECT_EQ(access((inbox + "/again.pkt").c_str(), F_OK), -1);
+    EXPECT_EQ(Sql(c, "SELECT name, deliveries FROM dumps WHERE outcome = 'taken'"), d.arrival[0] + "|2\n");
+    EXPECT_EQ(Sql(c, "SELECT count(*) FROM versions"), "1\n");
+}
