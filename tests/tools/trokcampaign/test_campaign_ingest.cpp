@@ -39,17 +39,37 @@ std::string MakeInbox(const std::string& dir)
     return inbox;
 }
 
+// The first of trokgen's dumps of two hours of PELK telemetry, in DIR/pd.
+std::string PelkDump(const std::string& dir)
+{
+    const ProgramResult g =
+        RunProgram({TROKGEN_PATH, "--out", "p.pkt", "--seconds", "7200", "--pelk", "--seed", "3", "--dumps", "pd"}, dir);
+    EXPECT_EQ(g.status, 0) << g.err;
+    return Lines(ReadFile(dir + "/pd/arrival.txt")).at(0);
+}
+
+// A campaign to be fed trokgen's dumps of a day through an inbox.
+class CampaignIngestDay : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        d = MakeDumpedDay(dir);
+        inbox = MakeInbox(dir);
+    }
+    const std::string dir = FreshTestDir(), c = dir + "/c";
+    DumpedDay d;
+    std::string inbox;
+};
+
 } // namespace
 
 // Every arrival in order makes a new nrt version whose measured records are
 // the clean day's; the resent dump is a second delivery and no version; the
 // final version after close is the clean day's campaign byte for byte, and
 // nothing is expected of it any more.
-TEST(CampaignIngest, EveryArrivalMakesAVersionAndCloseTheCleanDaysProducts)
+TEST_F(CampaignIngestDay, EveryArrivalMakesAVersionAndCloseTheCleanDaysProducts)
 {
-    const std::string dir = FreshTestDir();
-    const DumpedDay d = MakeDumpedDay(dir);
-    const std::string inbox = MakeInbox(dir), c = dir + "/c";
     long long versions = 0;
     for (const std::string& name : d.arrival) {
         Deliver(d.dumps, inbox, name);
@@ -91,11 +111,8 @@ TEST(CampaignIngest, EveryArrivalMakesAVersionAndCloseTheCleanDaysProducts)
 // A day that has ended turns final by itself once --final-after hours have
 // passed since its last dump; a dump after that is a revision, a new final
 // version, which the report marks.
-TEST(CampaignIngest, ADayTurnsFinalAfterItsLastArrivalAndALateDumpRevisesIt)
+TEST_F(CampaignIngestDay, ADayTurnsFinalAfterItsLastArrivalAndALateDumpRevisesIt)
 {
-    const std::string dir = FreshTestDir();
-    const DumpedDay d = MakeDumpedDay(dir);
-    const std::string inbox = MakeInbox(dir), c = dir + "/c";
     for (size_t i = 0; i < 3; ++i) Deliver(d.dumps, inbox, d.arrival[i]);
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     EXPECT_EQ(Sql(c, "SELECT level, version FROM days"), "nrt|1\n") << "24 hours have not passed";
@@ -155,11 +172,8 @@ TEST(CampaignIngest, ADumpAcrossMidnightMakesBothDays)
 // A campaign keeps the satellite its first ingestion fixed: a run or an
 // ingestion of another is refused and changes nothing; dumps of another
 // satellite's APID are recorded as foreign and left.
-TEST(CampaignIngest, AnotherSatelliteIsRefusedAndItsDumpsAreForeign)
+TEST_F(CampaignIngestDay, AnotherSatelliteIsRefusedAndItsDumpsAreForeign)
 {
-    const std::string dir = FreshTestDir();
-    const DumpedDay d = MakeDumpedDay(dir);
-    const std::string inbox = MakeInbox(dir), c = dir + "/c";
     Deliver(d.dumps, inbox, d.arrival[0]);
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     WriteFile(dir + "/pelk.cfg", "-noradsatname PELK\n");
@@ -181,12 +195,7 @@ TEST(CampaignIngest, AnotherSatelliteIsRefusedAndItsDumpsAreForeign)
         EXPECT_EQ(state(), before) << "the campaign changed";
     }
     // Another satellite's dumps in the same inbox.
-    ASSERT_EQ(RunProgram({TROKGEN_PATH, "--out", "p.pkt", "--seconds", "7200", "--pelk", "--seed", "3", "--dumps",
-                          "pd"},
-                         dir)
-                  .status,
-              0);
-    const std::string pelkDump = Lines(ReadFile(dir + "/pd/arrival.txt")).at(0);
+    const std::string pelkDump = PelkDump(dir);
     Deliver(dir + "/pd", inbox, pelkDump);
     WriteFile(inbox + "/empty", "");
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
@@ -199,11 +208,8 @@ TEST(CampaignIngest, AnotherSatelliteIsRefusedAndItsDumpsAreForeign)
 
 // run on a campaign of dumps makes its days again from the kept dumps, a
 // new version at the same level; --archive on it is refused.
-TEST(CampaignIngest, RunMakesDaysAgainFromTheirKeptDumps)
+TEST_F(CampaignIngestDay, RunMakesDaysAgainFromTheirKeptDumps)
 {
-    const std::string dir = FreshTestDir();
-    const DumpedDay d = MakeDumpedDay(dir);
-    const std::string inbox = MakeInbox(dir), c = dir + "/c";
     for (size_t i = 0; i < 4; ++i) Deliver(d.dumps, inbox, d.arrival[i]);
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     const std::string products = Products(c, d.day);
@@ -297,17 +303,9 @@ TEST(CampaignIngest, OnlyTheInboxOwnersRegularFilesAreTaken)
 // --move: a dump leaves the inbox once the version made from it is
 // recorded, and so does a second delivery of it; what is not taken (another
 // satellite's dump, a file of no packets) stays for others to see.
-TEST(CampaignIngest, MovedDumpsLeaveTheInboxOnceTaken)
+TEST_F(CampaignIngestDay, MovedDumpsLeaveTheInboxOnceTaken)
 {
-    const std::string dir = FreshTestDir();
-    const DumpedDay d = MakeDumpedDay(dir);
-    const std::string inbox = MakeInbox(dir), c = dir + "/c";
-    ASSERT_EQ(RunProgram({TROKGEN_PATH, "--out", "p.pkt", "--seconds", "7200", "--pelk", "--seed", "3", "--dumps",
-                          "pd"},
-                         dir)
-                  .status,
-              0);
-    const std::string pelkDump = Lines(ReadFile(dir + "/pd/arrival.txt")).at(0);
+    const std::string pelkDump = PelkDump(dir);
     Deliver(dir + "/pd", inbox, pelkDump);
     Deliver(d.dumps, inbox, d.arrival[0]);
     WriteFile(inbox + "/empty", "");
