@@ -297,8 +297,23 @@ std::string Versions(const std::map<std::string, DayRecord>& days, const std::ve
                 HtmlText(*r.level == "final" ? "" : expected.empty() ? "nothing missing" : expected) + "</td></tr>\n";
     }
     if (rows.empty()) return "";
+    // Latency per version, in the order they were made.
+    std::vector<const VersionRow*> made;
+    for (const VersionRow& v : versions) made.push_back(&v);
+    std::stable_sort(made.begin(), made.end(),
+                     [](const VersionRow* a, const VersionRow* b) { return a->made_utc < b->made_utc; });
+    std::vector<std::string> names;
+    std::vector<double> latency;
+    for (const VersionRow* v : made) {
+        names.push_back(v->day + " v" + std::to_string(v->version));
+        latency.push_back(v->latency_s.value_or(std::nan("")));
+    }
+    const char* title = "Latency per version (s, from the newest dump's arrival to the products in place)";
     return "<h2>Levels and versions</h2>\n<table><tr><th>day</th><th>level</th><th>version</th><th>dumps</th>"
-           "<th>still expected</th></tr>\n" + rows + "</table>\n";
+           "<th>still expected</th></tr>\n" + rows + "</table>\n" +
+           (made.empty() ? std::string()
+                         : "<img alt='" + HtmlText(title) + "' width='960' height='170' src='data:image/svg+xml;base64," +
+                               toolkit::Base64(TrendSvg(title, names, latency)) + "'>\n");
 }
 
 } // namespace
