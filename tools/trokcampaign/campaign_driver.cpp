@@ -16,19 +16,14 @@ DayRecord FoldIn(const DayEnd& end, const std::string& packet, std::map<std::str
         MarkStopped(st, result, end.day, packet, end.whyNoResult);
         st.nodesOf.erase(end.day);
     }
-    const Text level = row.level, gaps = row.gaps;
-    const Integer version = row.version;
     Settle(st, row, result, note);
+    // A day that ingestion makes takes its new version once it has a verdict.
     const auto stamp = st.stamps.find(end.day);
     if (stamp != st.stamps.end() && !result.Unfinished() && row.run_id == st.runId) {
         row.level = stamp->second.level;
         row.version = stamp->second.version;
         row.gaps = stamp->second.gaps;
         st.madeAt[end.day] = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    } else {   // a day made without ingestion, or not made again, keeps its version
-        row.level = level;
-        row.version = version;
-        row.gaps = gaps;
     }
     if (row.run_id != result.run_id) st.nodesOf.erase(end.day);   // the earlier row's nodes stay too
     st.finished.push_back(&row);

@@ -16,7 +16,7 @@ const double kGapSeconds = 1.1;
 // The time of the day, "hh:mm" or with seconds "hh:mm:ss".
 std::string Clock(double secondOfDay, bool seconds)
 {
-    const long s = static_cast<long>(std::floor(secondOfDay + 1e-6));
+    const long s = std::lround(secondOfDay);   // (times kept to the millisecond)
     char buf[64];
     if (seconds) std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
     else std::snprintf(buf, sizeof buf, "%02ld:%02ld", s / 3600, s / 60 % 60);

@@ -126,13 +126,13 @@ void DecideLevels(Pass& p, const std::map<std::string, DayRecord>& days)
     }
 }
 
-long long NextVersion(const Pass& p, const std::map<std::string, DayRecord>& days, const std::string& day)
+// Numbered from the recorded versions alone: a pass killed after its day
+// was stored but before its version was recorded makes that number again.
+long long NextVersion(const Pass& p, const std::string& day)
 {
     long long last = 0;
     for (const VersionRow& v : p.versions)
         if (v.day == day) last = std::max(last, v.version);
-    const auto row = days.find(day);
-    if (row != days.end()) last = std::max(last, row->second.version.value_or(0));
     return last + 1;
 }
 
@@ -146,13 +146,12 @@ const DayLevel0& Merged(Pass& p, const CampaignFolder& folder, const std::string
 }
 
 // The days that run get their stamps, and their notes beside the level-0 files.
-void StampDays(Pass& p, const CampaignFolder& folder, const std::map<std::string, DayRecord>& days,
-               const std::vector<std::string>& toRun, RunState& st)
+void StampDays(Pass& p, const CampaignFolder& folder, const std::vector<std::string>& toRun, RunState& st)
 {
     for (const std::string& d : toRun) {
         if (!p.byDay.count(d)) continue;
         const DayLevel0& merged = Merged(p, folder, d);
-        DayStamp s{p.levels.count(d) ? p.levels[d] : "nrt", NextVersion(p, days, d), merged.gaps};
+        DayStamp s{p.levels.count(d) ? p.levels[d] : "nrt", NextVersion(p, d), merged.gaps};
         std::string error;
         if (!WriteLevel0Note(folder, d, s.level, s.version, merged, error)) Fail(error);
         st.stamps[d] = s;
@@ -220,11 +219,11 @@ void Commit(Pass& p, Catalog& catalog, const std::map<std::string, DayRecord>& d
         Fail(error);
 }
 
-RunHooks PassHooks(Pass& p, const CampaignFolder& folder, std::map<std::string, DayRecord>& days)
+RunHooks PassHooks(Pass& p, const CampaignFolder& folder)
 {
     RunHooks h;
-    h.beforeRun = [&p, &folder, &days](const std::vector<std::string>& toRun, RunState& st) {
-        StampDays(p, folder, days, toRun, st);
+    h.beforeRun = [&p, &folder](const std::vector<std::string>& toRun, RunState& st) {
+        StampDays(p, folder, toRun, st);
     };
     h.afterRun = [&p](Catalog& catalog, std::map<std::string, DayRecord>& all, RunState& st) {
         Commit(p, catalog, all, st.madeAt);
@@ -269,7 +268,7 @@ int OnePass(Pass& p, const platform::Folder* inbox)
         }
         p.o.redo.assign(p.make.begin(), p.make.end());
     }
-    return RunDays(p.o, in, folder, catalog, days, planned, PassHooks(p, folder, days), start);
+    return RunDays(p.o, in, folder, catalog, days, planned, PassHooks(p, folder), start);
 }
 
 // Runs a pass with the stop signals noted, its failure the command's.

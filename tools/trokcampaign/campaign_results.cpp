@@ -36,7 +36,14 @@ void Settle(const RunState& st, DayRecord& row, const DayRecord& result, std::st
     if (!result.Unfinished() && row.outcome && access(replaced.c_str(), F_OK) == 0)
         note = result.day + ": now " + result.OutcomeText() + " (was " + row.OutcomeText() +
                "); its earlier files are kept in " + replaced + " until the next run";
+    // A day's level, version and gaps are ingestion's (FoldIn), never a
+    // task's: the row keeps them until ingestion stamps the day anew.
+    const Text level = row.level, gaps = row.gaps;
+    const Integer version = row.version;
     row = result;
+    row.level = level;
+    row.version = version;
+    row.gaps = gaps;
 }
 
 void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
