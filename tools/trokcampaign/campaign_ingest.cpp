@@ -16,8 +16,10 @@
 #include "campaign_report.h"
 #include "campaign_run_days.h"
 #include "platform/closed_output.h"
+#include "platform/path_names.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
+#include "toolkit/cli/text.h"
 #include "toolkit/time/unixtime.h"
 #include "toolkit/time/utcday.h"
 
@@ -231,6 +233,18 @@ RunHooks PassHooks(Pass& p, const CampaignFolder& folder)
     return h;
 }
 
+// The run that makes a campaign of dumps again from them, for the report.
+std::vector<std::string> RedoCommand(const RunOptions& o)
+{
+    std::vector<std::string> c{"trokcampaign", "run", "--elements", platform::AbsolutePath(o.elements), "--out",
+                               platform::AbsolutePath(o.out)};
+    if (!o.config.empty()) c.insert(c.end(), {"--config", platform::AbsolutePath(o.config)});
+    if (o.exports) c.push_back("--exports");
+    if (o.plots) c.push_back("--plots");
+    c.insert(c.end(), {"--max-element-age", toolkit::FixedText(o.maxElementAge, 6)});
+    return c;
+}
+
 // One pass, the campaign held meanwhile: the inbox taken (when given), the
 // days to make merged, and a run of them. The exit status.
 int OnePass(Pass& p, const platform::Folder* inbox)
@@ -240,6 +254,7 @@ int OnePass(Pass& p, const platform::Folder* inbox)
     platform::LockFile lock;
     HoldCampaign(p.o, folder, lock);
     p.campaignDir = folder.Path();
+    p.o.redoCommand = RedoCommand(p.o);
     const RunInputs in = ReadInputs(p.o);
     RefuseOtherSatellite(folder, in.satellite);
     Catalog catalog;

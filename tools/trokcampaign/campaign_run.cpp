@@ -121,8 +121,8 @@ CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const Ca
         Fail(folder.run.Path() + ": cannot write: " + (error.empty() ? sets.Error() : error));
 
     // The command that reruns this campaign, for the report's redo line.
-    std::vector<std::string> again;
-    for (size_t i = 0; i < o.argv.size(); ++i) {
+    std::vector<std::string> again = o.redoCommand;
+    for (size_t i = 0; i < o.argv.size() && o.redoCommand.empty(); ++i) {
         if (o.argv[i] == "--redo") {
             ++i;
             continue;

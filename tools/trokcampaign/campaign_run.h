@@ -22,6 +22,9 @@ struct RunOptions {
     double finalAfter = 24.0;
     bool quiet = false;
     bool move = false;            // taken dumps removed from the inbox
+    // The command that makes the campaign's days again (the report's redo
+    // line), when it is not this one less --redo.
+    std::vector<std::string> redoCommand;
 };
 
 // `trokcampaign run`: on a campaign of recorder dumps (neither --archive

@@ -102,6 +102,9 @@ TEST_F(CampaignIngestDay, EveryArrivalMakesAVersionAndCloseTheCleanDaysProducts)
     EXPECT_EQ(Sql(c, "SELECT level, dumps FROM versions WHERE version = 14"), "final|13\n");
     EXPECT_TRUE(Products(c, d.day) == Products(d.clean, d.day)) << "the final products are the clean day's";
     EXPECT_EQ(RunProgram({kCampaign, "status", c}).out.find("still expected"), std::string::npos);
+    // The report's redo line makes the days again from their dumps.
+    EXPECT_EQ(Sql(c, "SELECT value FROM campaign WHERE key = 'command'"),
+              "trokcampaign run --elements " + d.history + " --out " + c + " --max-element-age 7.000000\n");
     // Nothing new: no version.
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     ASSERT_EQ(RunProgram({kCampaign, "close", c, d.day}).status, 0);
