@@ -154,6 +154,7 @@ private:
     sqlite3* db = nullptr;
     std::string path;                                        // for messages
     std::map<std::string, std::vector<std::string>> have;    // the columns of each table, as found
+    long long layout = 0;                                    // the layout version, as found
     std::chrono::steady_clock::time_point waitingSince;
     bool saidWaiting = false;
 };

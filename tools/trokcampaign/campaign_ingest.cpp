@@ -1,11 +1,11 @@
 #include "campaign_ingest.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-
-#include <sys/stat.h>
 #include <map>
 #include <set>
 
@@ -16,6 +16,7 @@
 #include "campaign_report.h"
 #include "campaign_run_days.h"
 #include "platform/closed_output.h"
+#include "platform/file_signature.h"
 #include "platform/path_names.h"
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
@@ -245,9 +246,34 @@ std::vector<std::string> RedoCommand(const RunOptions& o)
     return c;
 }
 
+// The files the inputs were read from, as one text.
+std::string InputsSignature(const RunInputs& in)
+{
+    std::string all;
+    for (const std::string* path : {&in.trokproc, &in.qlrdump, &in.pgsentry, &in.qlrplot, &in.configSource,
+                                    &in.historyPath}) {
+        std::string one;
+        if (!path->empty() && !platform::FileSignature(*path, one)) one = "?";
+        all += *path + "=" + one + ";";
+    }
+    return all;
+}
+
+// The pass's inputs: the cached ones while their files are unchanged.
+std::shared_ptr<const RunInputs> PassInputs(const RunOptions& o, InputsCache* cache)
+{
+    if (cache && cache->inputs && InputsSignature(*cache->inputs) == cache->signature) return cache->inputs;
+    auto in = std::make_shared<const RunInputs>(ReadInputs(o));
+    if (cache) {
+        cache->inputs = in;
+        cache->signature = InputsSignature(*in);
+    }
+    return in;
+}
+
 // One pass, the campaign held meanwhile: the inbox taken (when given), the
 // days to make merged, and a run of them. The exit status.
-int OnePass(Pass& p, const platform::Folder* inbox)
+int OnePass(Pass& p, const platform::Folder* inbox, InputsCache* cache = nullptr)
 {
     const auto start = std::chrono::steady_clock::now();
     CampaignFolder folder;
@@ -255,7 +281,8 @@ int OnePass(Pass& p, const platform::Folder* inbox)
     HoldCampaign(p.o, folder, lock);
     p.campaignDir = folder.Path();
     p.o.redoCommand = RedoCommand(p.o);
-    const RunInputs in = ReadInputs(p.o);
+    const std::shared_ptr<const RunInputs> inputs = PassInputs(p.o, cache);
+    const RunInputs& in = *inputs;
     RefuseOtherSatellite(folder, in.satellite);
     Catalog catalog;
     std::map<std::string, DayRecord> days;
@@ -342,11 +369,11 @@ RunOptions StoredOptions(const std::string& campaign, const std::string& command
 
 } // namespace
 
-int IngestOnce(const RunOptions& o, const platform::Folder& inbox)
+int IngestOnce(const RunOptions& o, const platform::Folder& inbox, InputsCache& cache)
 {
     Pass p;
     p.o = o;
-    return OnePass(p, &inbox);
+    return OnePass(p, &inbox, &cache);
 }
 
 int CloseCommand(const std::string& campaign, const std::vector<std::string>& days)

@@ -1,6 +1,7 @@
 #ifndef CAMPAIGN_INGEST_H
 #define CAMPAIGN_INGEST_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,20 @@ int CloseCommand(const std::string& campaign, const std::vector<std::string>& da
 // of --redo), each a new version at its level.
 int RunFromDumps(const RunOptions& options);
 
+struct RunInputs;
+
+// What the passes of watch share: the inputs of the last pass (the
+// programs' versions, the configuration, the element sets), taken again
+// while the programs, the configuration and the history are the files they
+// were, so that a pass does not ask every program its version again.
+struct InputsCache {
+    std::string signature;
+    std::shared_ptr<const RunInputs> inputs;
+};
+
 // One pass of ingestion over `inbox`, the stop signals held by the caller
 // (watch). The exit status. Throws Failure.
-int IngestOnce(const RunOptions& options, const platform::Folder& inbox);
+int IngestOnce(const RunOptions& options, const platform::Folder& inbox, InputsCache& cache);
 
 // `run --archive` or `--list` on a campaign of dumps is refused. Throws Failure.
 void RefuseDumpCampaign(const CampaignFolder& folder);

@@ -58,10 +58,11 @@ int WatchCommand(const RunOptions& options)
         // meanwhile is missed.
         platform::FolderWatch watch;
         if (!watch.Open(inbox.Fd(), error)) Fail(inbox.Path() + ": cannot watch the inbox: " + error);
+        InputsCache inputs;
         do {
             while (CampaignBusy(o.out) && !platform::StopSignals::Noted()) platform::StopSignals::Doze(500);
             if (platform::StopSignals::Noted()) break;
-            IngestOnce(o, inbox);
+            IngestOnce(o, inbox, inputs);
         } while (AwaitArrival(watch, inbox.Path()));
         return 0;
     } catch (const Failure& f) {
