@@ -349,13 +349,14 @@ TEST(PktmergeDays, AnArchivesDumpsMergeBackIntoItsDays)
     for (const std::string& name : Lines(ReadFile(dir + "/d/arrival.txt"))) argv.push_back("d/" + name);
     const ProgramResult r = RunProgram(argv, dir);
     ASSERT_EQ(r.status, 0) << r.err;
+    // trokgen cuts its archive at the same midnights, so the days come back
+    // as they were written, byte for byte.
     EXPECT_EQ(Files(dir + "/out/2026/06"), Files(dir + "/arc/2026/06"));
-    const std::string first = ReadFile(dir + "/arc/2026/06/01.pkt"), second = ReadFile(dir + "/arc/2026/06/02.pkt");
-    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/01.pkt") == first + second.substr(0, 126));
-    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/02.pkt") == second.substr(126));
+    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/01.pkt") == ReadFile(dir + "/arc/2026/06/01.pkt"));
+    EXPECT_TRUE(ReadFile(dir + "/out/2026/06/02.pkt") == ReadFile(dir + "/arc/2026/06/02.pkt"));
     const double midnight = toolkit::DayStartTai93("2026-06-02");
-    EXPECT_LT(TimeTags(dir + "/arc/2026/06/02.pkt").front(), midnight);
-    EXPECT_GT(TimeTags(dir + "/arc/2026/06/02.pkt").front(), midnight - 0.01);
+    EXPECT_LT(TimeTags(dir + "/arc/2026/06/01.pkt").back(), midnight);
+    EXPECT_GE(TimeTags(dir + "/arc/2026/06/02.pkt").front(), midnight);
 }
 
 // The report carries names as the other JSON outputs do: UTF-8 as it is,

@@ -15,6 +15,7 @@
 #include "run_program.h"
 #include "timelib_proc_TAItoUTC.h"
 #include "toolkit/products/qlrproduct.h"
+#include "toolkit/time/utcday.h"
 #include "vn_class_packetfile.h"
 #include "vn_class_satpasses.h"
 #include "vn_class_trokpacket.h"
@@ -131,15 +132,24 @@ TEST(TrokgenArchive, TenDaysOfOneOrbitWithAHistoryOfElementSets)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("trokgen: arc: 10 days from 2026-06-01T00:00:00.000 UTC, ", 0), 0u) << r.out;
 
-    // Each file starts on its day's first second; the orbit runs on across
-    // midnight as a point mass and an oblate Earth move it (a restart from
-    // the first day's state would put it thousands of km away).
+    // Each file holds its UTC day of the products' model (the days pktmerge
+    // and the campaign cut at): it starts on the first whole second at or
+    // after the day's midnight, the file before ends before it, and the
+    // orbit runs on across midnight as a point mass and an oblate Earth move
+    // it (a restart from the first day's state would put it thousands of km
+    // away).
     std::vector<trokpacket> before = Ends(dir + "/" + DayFile(1));
     const double start = Seconds(before.front());
+    EXPECT_GE(start - 1104537627.0, toolkit::DayStartTai93("2026-06-01"));
+    EXPECT_LT(start - 1104537627.0, toolkit::DayStartTai93("2026-06-01") + 1e-4);
     for (int day = 2; day <= 10; ++day) {
         SCOPED_TRACE(DayFile(day));
         const std::vector<trokpacket> pkts = Ends(dir + "/" + DayFile(day));
-        EXPECT_EQ(Seconds(pkts.front()), start + (day - 1) * 86400.0);
+        const double midnight = toolkit::DayStartTai93(toolkit::DayNumber("2026-06-01") + day - 1) + 1104537627.0;
+        EXPECT_GE(Seconds(pkts.front()), midnight);
+        EXPECT_LT(Seconds(pkts.front()), midnight + 1.0);
+        EXPECT_LT(Seconds(before.back()), midnight);
+        EXPECT_EQ(std::fmod(Seconds(pkts.front()) - start, 1.0), 0.0);
         const trokpacket& last = before.back();
         double state[6];
         for (int j = 0; j < 3; ++j) {

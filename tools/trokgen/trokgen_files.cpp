@@ -161,7 +161,8 @@ int WriteSingle(const Options& o)
 }
 
 // One packet file a day of one continuous orbit: DIR/YYYY/MM/DD.pkt named
-// after the UTC date of the day's first second.
+// after the UTC date of the day's first packet, the days cut where the
+// campaign's UTC days are.
 int WriteArchive(const Options& o)
 {
     Random rng(o.seed);
@@ -180,16 +181,17 @@ int WriteArchive(const Options& o)
     const std::vector<size_t>& starts = day.starts;
     for (long d = 0; d < o.days; ++d) {
         // The dumps hold what the spacecraft recorded, whole.
-        NextSpan(packets, d * kDay, (d + 1) * kDay, day, dumps.get(), true);
+        NextSpan(packets, o.dayStarts[static_cast<size_t>(d)], o.dayStarts[static_cast<size_t>(d) + 1], day,
+                 dumps.get(), true);
         if (o.cutDays.count(d + 1) && !starts.empty()) {
             // Broken off inside a packet, somewhere in the second half of the day.
             const size_t at = starts[static_cast<size_t>(
                 cuts.Between(static_cast<long>(starts.size() / 2), static_cast<long>(starts.size()) - 1))];
             bytes.resize(at + packets.PacketSize() / 2);
         }
-        // Named by the UTC day (the campaign's) of the file's first second.
-        const std::string date =
-            DayText(UtcDayOfTai93(o.start - kTai93From1958 + static_cast<double>(d * kDay) + 1.0));
+        // Named by the UTC day (the campaign's) of the file's first sample.
+        const std::string date = DayText(UtcDayOfTai93(
+            o.start - kTai93From1958 + static_cast<double>(o.dayStarts[static_cast<size_t>(d)])));
         const std::string year = o.archive + "/" + date.substr(0, 4);
         const std::string month = year + "/" + date.substr(5, 2);
         MakeFolders(year, true);

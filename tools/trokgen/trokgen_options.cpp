@@ -11,6 +11,7 @@
 #include "toolkit/cli/text.h"
 #include "toolkit/numbering/tle.h"
 #include "toolkit/time/isotime.h"
+#include "trokgen_days.h"
 
 using namespace toolkit;
 
@@ -211,12 +212,15 @@ void Complete(CommandLine& cl, Options& o, bool seconds)
             if (!list->empty() && *list->rbegin() > o.days)
                 Fail("day " + std::to_string(*list->rbegin()) + " lies beyond the " +
                      std::to_string(o.days) + " days of the archive");
-        o.seconds = o.days * kDay;
     }
     if (o.start < 0) {
         CalendarTime t;
         ParseIsoTime("2026-06-01T00:00:00Z", t);
         o.start = Tai58FromUtc(t);
+    }
+    if (!o.archive.empty()) {
+        o.dayStarts = ArchiveDayStarts(o);
+        o.seconds = o.dayStarts.back();
     }
     if (o.name.empty()) o.name = o.pelk ? "PELK" : "VORN";
     const std::string stem = o.out.size() > 4 && o.out.compare(o.out.size() - 4, 4, ".pkt") == 0

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 // trokgen's command line and the constants its units share.
 namespace trokgen {
@@ -22,6 +23,7 @@ struct Options {
     std::string dumps;     // recorder dumps of the span into this folder
     long seconds = 18000;
     long days = 0;         // archive: number of daily files
+    std::vector<long> dayStarts;   // archive: each day's first sample, and the end
     double start = -1.0;   // TAI seconds since 1958; negative: the default date
     uint64_t seed = 1;
     double jitterMs = 20.0;

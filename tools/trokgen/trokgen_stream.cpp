@@ -7,6 +7,7 @@
 
 #include "toolkit/cli/cli.h"
 #include "toolkit/packets/packetbuilder.h"
+#include "trokgen_days.h"
 
 using namespace toolkit;
 
@@ -57,7 +58,7 @@ OrbitSimulator MakeSimulator(const Options& o)
 PacketStream::PacketStream(const Options& options, const OrbitSimulator& simulator, const Schedule& schedule,
                            Random& random)
     : o(options), sim(simulator), sched(schedule), rng(random), pktsize(options.pelk ? 214 : 126),
-      apid(options.pelk ? 967 : 957), startWhole(std::floor(options.start)), startFrac(options.start - startWhole),
+      apid(options.pelk ? 967 : 957),
       others(schedule.othersAfter)
 {
     std::sort(others.begin(), others.end());
@@ -69,18 +70,16 @@ std::string PacketStream::Telemetry(long k)
     double offset = static_cast<double>(k) + (2.0 * rng.Uniform() - 1.0) * o.jitterMs * 1e-3;
     if (sched.timeFaults.count(k)) offset = lastTime - 0.5;
     if (k == 0) offset = 0.0;
-    // Each file of an archive starts on its second.
-    if (!o.archive.empty() && k % kDay == 0 && !sched.timeFaults.count(k))
+    // Each file of an archive starts on its second, and the sample before
+    // it stays on the day before.
+    if (!o.archive.empty() && !sched.timeFaults.count(k) &&
+        (std::binary_search(o.dayStarts.begin(), o.dayStarts.end(), k) ||
+         std::binary_search(o.dayStarts.begin(), o.dayStarts.end(), k + 1)))
         offset = static_cast<double>(k);
-    // The clock's coarse and fine counts; the fine count cannot show
-    // the last 4 ms of a second, so such times are held at its top.
-    const double t = startFrac + offset;
-    const double whole = std::floor(t);
-    double fine = std::round((t - whole) / kFineStep);
-    if (fine > 65535.0) fine = 65535.0;
-    sample.coarse = static_cast<uint32_t>(startWhole + whole);
-    sample.fine = static_cast<uint16_t>(fine);
-    const double dt = whole + fine * kFineStep - startFrac;
+    const ClockCounts counts = ClockAt(o.start, offset);
+    sample.coarse = counts.coarse;
+    sample.fine = counts.fine;
+    const double dt = ClockOffset(o.start, counts);
     const NavigationState s = sim.At(dt);
     for (int j = 0; j < 3; ++j) {
         sample.pos[j] = s.pos[j];

@@ -52,7 +52,6 @@ private:
     Random& rng;
     const size_t pktsize;
     const unsigned apid;
-    const double startWhole, startFrac;
     std::vector<long> others;
     size_t nextOther = 0;
     unsigned otherSequence = 0;

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -504,6 +505,24 @@ TEST(CampaignContinuity, HolesOverlapsAndOrbitNumbersWithTheirCauses)
     }
 }
 
+namespace {
+
+// Whether the process has the signal pending (its own or its group's), by
+// /proc/PID/status; a process that is gone has nothing more to wait for.
+bool SignalPending(pid_t pid, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    if (!status) return true;
+    std::string line;
+    const unsigned long long bit = 1ULL << (sig - 1);
+    while (std::getline(status, line))
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+            if (std::stoull(line.substr(7), nullptr, 16) & bit) return true;
+    return false;
+}
+
+} // namespace
+
 TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
 {
     const CampaignArchive& a = TestArchive();
@@ -519,8 +538,23 @@ TEST(Trokcampaign, StoppedRunLeavesNoProcessAndTheNextRunFinishes)
     // trokproc of the first day is running (its command line names the product).
     const std::string running = std::string("-ephemerisfile") + '\0' + dir + "/c/run/work/";
     for (int i = 0; i < 1000 && ProcessesNaming(running).empty(); ++i) usleep(10000);
-    ASSERT_FALSE(ProcessesNaming(running).empty()) << "trokproc never started";
+    const std::vector<pid_t> trokproc = ProcessesNaming(running);
+    ASSERT_FALSE(trokproc.empty()) << "trokproc never started";
+    // Held while the stop reaches them (trokproc and what runs it), so that
+    // trokproc cannot finish the day first on a busy machine; each goes on
+    // once a SIGTERM is pending for it.
+    std::vector<pid_t> held = trokproc;
+    for (pid_t p : held) kill(p, SIGSTOP);
     kill(pid, SIGTERM);
+    for (int i = 0; i < 500 && !held.empty(); ++i) {
+        for (size_t j = held.size(); j-- > 0;)
+            if (SignalPending(held[j], SIGTERM)) {
+                kill(held[j], SIGCONT);
+                held.erase(held.begin() + static_cast<long>(j));
+            }
+        usleep(10000);
+    }
+    for (pid_t p : held) kill(p, SIGCONT);
     EXPECT_EQ(Reap(pid), 128 + SIGTERM);
     EXPECT_TRUE(ProcessesNaming(dir + "/c").empty()) << "a task outlived the stopped run";
     std::map<std::string, DayRecord> days = CatalogDays(dir + "/c");
