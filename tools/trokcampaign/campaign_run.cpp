@@ -240,8 +240,11 @@ int RunDays(const RunOptions& o, const RunInputs& in, const CampaignFolder& fold
         status = DriveRun(*engine, plan, catalog, days, st);
     }
     StoreRun(catalog, days, st, choice.changed, settings, status);
+    const int exitStatus = EndRun(o, catalog, days, st, plan.days.size(), status, runStart);
+    // Last, so that what ingestion records (a new version) is the pass's
+    // last write: a reader that waits for it finds the catalog free.
     if (hooks.afterRun) hooks.afterRun(catalog, days, st);
-    return EndRun(o, catalog, days, st, plan.days.size(), status, runStart);
+    return exitStatus;
 }
 
 int RunCampaign(const RunOptions& o)

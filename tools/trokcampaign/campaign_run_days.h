@@ -34,7 +34,7 @@ struct RunHooks {
     // Once the days to run are known, before their tasks start: the stamps
     // of the days made (RunState::stamps).
     std::function<void(const std::vector<std::string>& toRun, RunState& st)> beforeRun;
-    // Once the run's rows are in the catalog.
+    // Once the run's rows are in the catalog, its own last.
     std::function<void(Catalog& catalog, std::map<std::string, DayRecord>& days, RunState& st)> afterRun;
 };
 
