@@ -183,7 +183,7 @@ void ParseClose(toolkit::CommandLine& cl, Options& o)
     while (cl.Next()) {
         if (!cl.Operand()) cl.Unknown();
         if (o.campaign.empty()) o.campaign = cl.Arg();
-        else if (!toolkit::ValidDay(cl.Arg())) cl.BadValue(cl.Arg(), "days YYYY-MM-DD");
+        else if (!toolkit::ValidDay(cl.Arg())) cl.Usage("close takes days YYYY-MM-DD, not \"" + cl.Arg() + "\"");
         else o.days.push_back(cl.Arg());
     }
     if (o.days.empty()) cl.Usage("close needs a campaign folder and days");
