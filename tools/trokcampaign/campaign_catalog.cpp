@@ -181,6 +181,8 @@ bool Catalog::MakeNew(const platform::Folder& campaign, std::string& error)
     close(fd);
     const std::string shown = path;
     path = campaign.PathOf(kNewName);
+    have.clear();
+    layout = 0;
     bool ok = OpenDatabase(campaign, kNewName, CatalogAccess::Create, error) && Upgrade(error);
     Close();
     path = shown;
@@ -202,7 +204,7 @@ bool Catalog::CheckLayout(std::string& error)
         error = path + ": not a campaign's catalog: " + (why.empty() ? "no layout version" : why);
         return false;
     }
-    const long long layout = sqlite3_column_int64(version.Raw(), 0);
+    layout = sqlite3_column_int64(version.Raw(), 0);
     if (layout > kCatalogLayout) {
         error = path + ": made by a newer trokcampaign (catalog layout " + std::to_string(layout) +
                 "; trokcampaign " TROK_VERSION " knows layouts up to " + std::to_string(kCatalogLayout) + ")";
@@ -240,6 +242,14 @@ bool Catalog::Upgrade(std::string& error)
         error = path + ": cannot use a rollback journal: " + why;
         return false;
     }
+    // A catalog of this layout with every table and column: nothing to write.
+    bool whole = layout == kCatalogLayout;
+    for (const TableLayout& t : CatalogLayout())
+        for (const TableLayout::Col& c : t.columns) {
+            const std::vector<std::string>& cols = have[t.name];
+            whole = whole && std::find(cols.begin(), cols.end(), c.name) != cols.end();
+        }
+    if (whole) return true;
     const bool ok = Write(
         [&](std::string& e) {
             for (const TableLayout& t : CatalogLayout()) {

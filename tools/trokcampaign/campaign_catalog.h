@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,38 @@ namespace campaign {
 // command that reruns the campaign.
 struct CampaignSettings {
     std::string archive, list, elements, config, satellite, max_element_age, command, exports, plots;
+    std::string inbox, final_after;   // of a campaign of recorder dumps (campaign_ingest.h)
 };
 
 // A run of the driver (table `runs`).
 struct RunRow {
     long long id = -1;
     std::string engine, status, jobId, token;
+};
+
+// A recorder dump the campaign has taken (table `dumps`), known by the
+// SHA-256 of its content; `days` are the UTC days its telemetry touches,
+// joined by ','.
+struct DumpRow {
+    std::string sha256, name, arrived_utc, first_packet_utc, last_packet_utc, days;
+    long long deliveries = 1;
+    std::string outcome, reason;   // "taken", "foreign" or "refused", and why
+};
+
+// A version of a day's products (table `versions`).
+struct VersionRow {
+    std::string day;
+    long long version = 0;
+    std::string level;             // "nrt" or "final"
+    long long dumps = 0;           // how many dumps it was made from
+    std::string l0_sha256, eph_sha256, att_sha256, outcome, made_utc;
+    std::optional<double> latency_s;
+};
+
+// A file of the inbox already looked at (table `inbox`): its name, the
+// signature it had (platform/file_signature.h) and its content's hash.
+struct InboxRow {
+    std::string name, signature, sha256, seen_utc;
 };
 
 // How a catalog is opened.
@@ -38,7 +65,7 @@ enum class CatalogAccess {
 
 // The layout this version makes and reads (PRAGMA user_version); a catalog
 // of a higher one, or with a column this version does not know, is refused.
-constexpr int kCatalogLayout = 1;
+constexpr int kCatalogLayout = 2;
 
 // CAMPAIGN/catalog.sqlite: the tables `days` (one DayRecord a day, its
 // columns from campaign_record.h), `nodes`, `runs` and `campaign`, each made
@@ -99,6 +126,16 @@ public:
     // The last run; false when there is none.
     bool LastRun(RunRow& run);
 
+    // The dumps, versions and inbox files (empty in a catalog of before
+    // ingestion); false with a reason.
+    bool LoadDumps(std::map<std::string, DumpRow>& dumps, std::string& error);
+    bool LoadVersions(std::vector<VersionRow>& versions, std::string& error);
+    bool LoadInbox(std::map<std::string, InboxRow>& inbox, std::string& error);
+    // What a pass of ingestion has made, in one transaction: the new
+    // versions, the dumps (each replacing its row) and the inbox's files.
+    bool StoreIngest(const std::vector<VersionRow>& versions, const std::vector<DumpRow>& dumps,
+                     const std::vector<InboxRow>& inbox, std::string& error);
+
     // Called by SQLite while another program holds the catalog.
     bool KeepWaiting(int count);
 
@@ -117,6 +154,7 @@ private:
     sqlite3* db = nullptr;
     std::string path;                                        // for messages
     std::map<std::string, std::vector<std::string>> have;    // the columns of each table, as found
+    long long layout = 0;                                    // the layout version, as found
     std::chrono::steady_clock::time_point waitingSince;
     bool saidWaiting = false;
 };

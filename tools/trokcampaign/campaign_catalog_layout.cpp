@@ -39,7 +39,19 @@ const std::vector<TableLayout>& CatalogLayout()
               {"token", "TEXT", false}}},
             {"nodes",
              {{"day", "TEXT", true}, {"orbit", "INTEGER", false}, {"offset_s", "REAL", false},
-              {"hazard", "INTEGER", false}, {"record", "INTEGER", true}}}};
+              {"hazard", "INTEGER", false}, {"record", "INTEGER", true}}},
+            {"dumps",
+             {{"sha256", "TEXT", true}, {"name", "TEXT", false}, {"arrived_utc", "TEXT", false},
+              {"first_packet_utc", "TEXT", false}, {"last_packet_utc", "TEXT", false}, {"days", "TEXT", false},
+              {"deliveries", "INTEGER", false}, {"outcome", "TEXT", false}, {"reason", "TEXT", false}}},
+            {"versions",
+             {{"day", "TEXT", true}, {"version", "INTEGER", true}, {"level", "TEXT", false},
+              {"dumps", "INTEGER", false}, {"l0_sha256", "TEXT", false}, {"eph_sha256", "TEXT", false},
+              {"att_sha256", "TEXT", false}, {"outcome", "TEXT", false}, {"made_utc", "TEXT", false},
+              {"latency_s", "REAL", false}}},
+            {"inbox",
+             {{"name", "TEXT", true}, {"signature", "TEXT", false}, {"sha256", "TEXT", false},
+              {"seen_utc", "TEXT", false}}}};
     }();
     return layout;
 }

@@ -18,7 +18,8 @@ namespace {
 const std::pair<const char*, std::string CampaignSettings::*> kSettings[] = {
     {"archive", &CampaignSettings::archive},   {"command", &CampaignSettings::command},
     {"config", &CampaignSettings::config},     {"elements", &CampaignSettings::elements},
-    {"exports", &CampaignSettings::exports},   {"list", &CampaignSettings::list},
+    {"exports", &CampaignSettings::exports},   {"final_after", &CampaignSettings::final_after},
+    {"inbox", &CampaignSettings::inbox},       {"list", &CampaignSettings::list},
     {"max_element_age", &CampaignSettings::max_element_age}, {"plots", &CampaignSettings::plots},
     {"satellite", &CampaignSettings::satellite},
 };

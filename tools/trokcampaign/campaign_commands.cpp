@@ -71,7 +71,9 @@ int ReportCommand(const std::string& campaign)
     SlurmView view;
     OpenExisting(campaign, folder, catalog, days, view);
     std::string error;
-    if (!WriteReport(folder.Path(), days, catalog.LoadSettings(), error))
+    std::vector<VersionRow> versions;
+    if (!catalog.LoadVersions(versions, error)) toolkit::Fail(error);
+    if (!WriteReport(folder.Path(), days, catalog.LoadSettings(), error, versions))
         toolkit::Fail(folder.Path() + "/report.html: cannot write: " + error);
     return 0;
 }

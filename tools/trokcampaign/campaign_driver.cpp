@@ -1,5 +1,7 @@
 #include "campaign_driver.h"
 
+#include <chrono>
+
 #include "campaign_failure.h"
 #include "platform/stop_signals.h"
 
@@ -15,6 +17,14 @@ DayRecord FoldIn(const DayEnd& end, const std::string& packet, std::map<std::str
         st.nodesOf.erase(end.day);
     }
     Settle(st, row, result, note);
+    // A day that ingestion makes takes its new version once it has a verdict.
+    const auto stamp = st.stamps.find(end.day);
+    if (stamp != st.stamps.end() && !result.Unfinished() && row.run_id == st.runId) {
+        row.level = stamp->second.level;
+        row.version = stamp->second.version;
+        row.gaps = stamp->second.gaps;
+        st.madeAt[end.day] = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
     if (row.run_id != result.run_id) st.nodesOf.erase(end.day);   // the earlier row's nodes stay too
     st.finished.push_back(&row);
     return result;
@@ -23,7 +33,7 @@ DayRecord FoldIn(const DayEnd& end, const std::string& packet, std::map<std::str
 std::string DriveRun(Engine& engine, const RunPlan& plan, Catalog& catalog, std::map<std::string, DayRecord>& days,
                      RunState& st)
 {
-    Progress progress(plan.days.size());
+    Progress progress(plan.days.size(), st.quiet);
     const std::map<std::string, std::string> packets(plan.days.begin(), plan.days.end());
     bool stopped = false, waited = false;
     try {

@@ -1,6 +1,7 @@
 #include "campaign_manifest.h"
 
 #include "campaign_fields.h"
+#include "campaign_level0.h"
 #include "platform/file_reading.h"
 #include "toolkit/cli/json_writer.h"
 #include "toolkit/hashing/sha256.h"
@@ -41,6 +42,9 @@ std::string ManifestText(const DayRecord& r, const RunSettings& s, const Manifes
     j.Object(true).Key("day").String(r.day).Key("outcome").String(r.OutcomeText());
     j.Key("reason").String(r.reason.value_or(""));
     Inputs(j, r, s);
+    // A day of recorder dumps: its dumps, level, version and merge report.
+    const std::string level0 = Level0NoteFor(s.campaign, r.packet_path.value_or(""));
+    if (!level0.empty()) j.Key("level0").Raw(level0);
     j.Key("programs").Array();
     for (const std::string& v : Lines(s.versions)) j.String(v);
     j.End().Key("environment").Object();

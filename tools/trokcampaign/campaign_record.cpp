@@ -42,6 +42,7 @@ const std::vector<Column> kColumns = {
     COLUMN(quicklook_path), COLUMN(products_signature), COLUMN(manifest_sha256), COLUMN(result_sha256),
     COLUMN(started_utc), COLUMN(finished_utc), REAL(seconds, 3), REAL(trokproc_seconds, 3),
     REAL(check_seconds, 3), REAL(export_seconds, 3), REAL(plot_seconds, 3),
+    COLUMN(level), COLUMN(version), COLUMN(gaps),
 };
 
 #undef COLUMN

@@ -61,6 +61,12 @@ struct DayRecord {
     Text manifest_sha256, result_sha256;   // the day's manifest.json and result.txt
     Text started_utc, finished_utc;
     Real seconds, trokproc_seconds, check_seconds, export_seconds, plot_seconds;
+    // A campaign fed by recorder dumps (campaign_ingest.h): the day's level
+    // ("nrt" or "final"), its version, and the gaps its level-0 merge left
+    // ("START-END" TAI93 seconds, joined by ';').
+    Text level;
+    Integer version;
+    Text gaps;
 
     bool Is(Outcome o) const { return outcome && *outcome == o; }
     // The outcome's word, "" for a day without one (never run).

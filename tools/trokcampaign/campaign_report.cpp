@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "campaign_continuity.h"
+#include "campaign_expected.h"
 #include "toolkit/time/utcday.h"
 #include "platform/atomic_stream.h"
 #include "toolkit/cli/shell_quote.h"
@@ -143,12 +145,19 @@ std::string QuicklookLink(const std::string& day, const DayRecord& row)
 
 // One calendar cell: the outcome's colour, the reason and any break on
 // hover, a link to the quicklook page when there is one.
-std::string CalendarCell(const std::string& day, const DayRecord* row)
+std::string CalendarCell(const std::string& day, const DayRecord* row, bool revised)
 {
     if (!row) return "<td></td>";
     std::string tip = day + ": " + row->OutcomeText() + (Filled(row->reason) ? ": " + *row->reason : "");
     if (BreaksFromDayBefore(*row)) tip += "; across midnight: " + *row->continuity;
-    const std::string style = std::string(" style='background:") + OutcomeColour(row->outcome) + "'";
+    // A day of dumps: its level marked by the cell's outline.
+    std::string mark;
+    if (Filled(row->level)) {
+        const bool nrt = *row->level != "final";
+        tip += "; " + *row->level + " v" + std::to_string(row->version.value_or(0)) + (revised ? ", revised" : "");
+        mark = nrt ? ";outline:2px dashed #e69f00" : revised ? ";outline:2px solid #7b3294" : "";
+    }
+    const std::string style = std::string(" style='background:") + OutcomeColour(row->outcome) + mark + "'";
     const std::string link = QuicklookLink(day, *row);
     if (!link.empty())
         return "<td><a href='" + HtmlText(link) + "' title='" + HtmlText(tip) + "'" + style + "></a></td>";
@@ -156,7 +165,7 @@ std::string CalendarCell(const std::string& day, const DayRecord* row)
 }
 
 // A row per month, a cell per day of the month.
-std::string Calendar(const std::map<std::string, DayRecord>& days)
+std::string Calendar(const std::map<std::string, DayRecord>& days, const std::set<std::string>& revised)
 {
     std::string h = "<h2>Calendar</h2>\n<table class='cal'>\n<tr><th></th>";
     for (int d = 1; d <= 31; ++d) h += "<th>" + std::to_string(d) + "</th>";
@@ -172,9 +181,15 @@ std::string Calendar(const std::map<std::string, DayRecord>& days)
             for (int d = 1; d < std::atoi(day.substr(8, 2).c_str()); ++d) h += "<td></td>";
         }
         const auto it = days.find(day);
-        h += CalendarCell(day, it == days.end() ? nullptr : &it->second);
+        h += CalendarCell(day, it == days.end() ? nullptr : &it->second, revised.count(day) > 0);
     }
-    return h + "</tr>\n</table>\n";
+    h += "</tr>\n</table>\n";
+    for (const auto& kv : days)
+        if (Filled(kv.second.level))
+            return h + "<p>Outlined: <span class='sw' style='outline:2px dashed #e69f00'></span>nrt (may still receive "
+                       "data), <span class='sw' style='outline:2px solid #7b3294'></span>final and revised by a later "
+                       "dump; final days are not outlined.</p>\n";
+    return h;
 }
 
 std::string Trends(const std::map<std::string, DayRecord>& days)
@@ -249,19 +264,74 @@ std::string QuicklookPages(const std::map<std::string, DayRecord>& days)
     return looks.empty() ? "" : "<h2>Quicklook pages</h2>\n<ul>\n" + looks + "</ul>\n";
 }
 
+// The final days made final again by a later dump (or a reprocessing).
+std::set<std::string> Revised(const std::map<std::string, DayRecord>& days, const std::vector<VersionRow>& versions)
+{
+    std::set<std::string> revised;
+    for (const VersionRow& v : versions) {
+        const auto it = days.find(v.day);
+        if (it != days.end() && it->second.level.value_or("") == "final" && v.level == "final" &&
+            v.version < it->second.version.value_or(0))
+            revised.insert(v.day);
+    }
+    return revised;
+}
+
+// Each day of dumps: level, version, its dumps, what it still expects.
+std::string Versions(const std::map<std::string, DayRecord>& days, const std::vector<VersionRow>& versions,
+                     const std::set<std::string>& revised)
+{
+    std::map<std::pair<std::string, long long>, long long> dumps;
+    for (const VersionRow& v : versions) dumps[{v.day, v.version}] = v.dumps;
+    std::string rows;
+    for (const auto& kv : days) {
+        const DayRecord& r = kv.second;
+        if (!Filled(r.level)) continue;
+        const auto n = dumps.find({kv.first, r.version.value_or(0)});
+        std::string expected;
+        if (*r.level != "final")
+            for (const std::string& m : MissingStretches(r)) expected += (expected.empty() ? "" : ", ") + m;
+        rows += "<tr><td>" + HtmlText(kv.first) + "</td><td>" + HtmlText(*r.level) +
+                (revised.count(kv.first) ? " (revised)" : "") + "</td><td>" + std::to_string(r.version.value_or(0)) +
+                "</td><td>" + (n != dumps.end() ? std::to_string(n->second) : "") + "</td><td>" +
+                HtmlText(*r.level == "final" ? "" : expected.empty() ? "nothing missing" : expected) + "</td></tr>\n";
+    }
+    if (rows.empty()) return "";
+    // Latency per version, in the order they were made.
+    std::vector<const VersionRow*> made;
+    for (const VersionRow& v : versions) made.push_back(&v);
+    std::stable_sort(made.begin(), made.end(),
+                     [](const VersionRow* a, const VersionRow* b) { return a->made_utc < b->made_utc; });
+    std::vector<std::string> names;
+    std::vector<double> latency;
+    for (const VersionRow* v : made) {
+        names.push_back(v->day + " v" + std::to_string(v->version));
+        latency.push_back(v->latency_s.value_or(std::nan("")));
+    }
+    const char* title = "Latency per version (s, from the newest dump's arrival to the products in place)";
+    return "<h2>Levels and versions</h2>\n<table><tr><th>day</th><th>level</th><th>version</th><th>dumps</th>"
+           "<th>still expected</th></tr>\n" + rows + "</table>\n" +
+           (made.empty() ? std::string()
+                         : "<img alt='" + HtmlText(title) + "' width='960' height='170' src='data:image/svg+xml;base64," +
+                               toolkit::Base64(TrendSvg(title, names, latency)) + "'>\n");
+}
+
 } // namespace
 
 std::string ReportHtml(const std::string& campaignDir, const std::map<std::string, DayRecord>& days,
-                       const CampaignSettings& settings)
+                       const CampaignSettings& settings, const std::vector<VersionRow>& versions)
 {
-    return Head(campaignDir) + Summary(days, settings) + OutcomeCounts(days) + Calendar(days) + Trends(days) +
-           BetweenDays(days) + NotOk(days, settings.command) + QuicklookPages(days) + "</body></html>\n";
+    const std::set<std::string> revised = Revised(days, versions);
+    return Head(campaignDir) + Summary(days, settings) + OutcomeCounts(days) + Calendar(days, revised) +
+           Versions(days, versions, revised) + Trends(days) + BetweenDays(days) + NotOk(days, settings.command) +
+           QuicklookPages(days) + "</body></html>\n";
 }
 
 bool WriteReport(const std::string& campaignDir, const std::map<std::string, DayRecord>& days,
-                 const CampaignSettings& settings, std::string& error)
+                 const CampaignSettings& settings, std::string& error, const std::vector<VersionRow>& versions)
 {
-    return platform::WriteFileAtomically(campaignDir + "/report.html", ReportHtml(campaignDir, days, settings), error);
+    return platform::WriteFileAtomically(campaignDir + "/report.html",
+                                         ReportHtml(campaignDir, days, settings, versions), error);
 }
 
 } // namespace campaign

@@ -36,7 +36,14 @@ void Settle(const RunState& st, DayRecord& row, const DayRecord& result, std::st
     if (!result.Unfinished() && row.outcome && access(replaced.c_str(), F_OK) == 0)
         note = result.day + ": now " + result.OutcomeText() + " (was " + row.OutcomeText() +
                "); its earlier files are kept in " + replaced + " until the next run";
+    // A day's level, version and gaps are ingestion's (FoldIn), never a
+    // task's: the row keeps them until ingestion stamps the day anew.
+    const Text level = row.level, gaps = row.gaps;
+    const Integer version = row.version;
     row = result;
+    row.level = level;
+    row.version = version;
+    row.gaps = gaps;
 }
 
 void MarkStopped(const RunState& st, DayRecord& record, const std::string& day, const std::string& packet,
@@ -74,13 +81,19 @@ void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunSt
     std::string error;
     if (!catalog.StoreDays(std::vector<const DayRecord*>(write.begin(), write.end()), st.nodesOf, error))
         Fail(error);
-    if (!WriteReport(st.campaignDir, days, settings, error)) Fail(st.campaignDir + "/report.html: " + error);
+    std::vector<VersionRow> versions;
+    if (!catalog.LoadVersions(versions, error)) Fail(error);
+    if (!WriteReport(st.campaignDir, days, settings, error, versions)) Fail(st.campaignDir + "/report.html: " + error);
 }
 
-Progress::Progress(size_t days) : total(days), terminal(isatty(2) != 0), start(std::chrono::steady_clock::now()) {}
+Progress::Progress(size_t days, bool silent)
+    : total(days), terminal(isatty(2) != 0), quiet(silent), start(std::chrono::steady_clock::now())
+{
+}
 
 bool Progress::Gone()
 {
+    if (quiet) return true;
     if (!gone) gone = platform::OutputGone(2);
     return gone;
 }

@@ -14,6 +14,14 @@
 // report.
 namespace campaign {
 
+// What ingestion gives a day that a run makes anew: its level, version and
+// the gaps of its level-0 merge (DayRecord's fields of the same names).
+struct DayStamp {
+    std::string level;
+    long long version = 0;
+    std::string gaps;
+};
+
 // What one run of the driver (or the command that folds in a Slurm job's
 // results) changes; written to the catalog as it goes and at the end.
 struct RunState {
@@ -24,6 +32,9 @@ struct RunState {
     std::map<std::string, std::vector<Node>> nodesOf;        // their node offsets
     size_t stored = 0;                                       // finished days already stored
     std::chrono::steady_clock::time_point lastStore = std::chrono::steady_clock::now();
+    std::map<std::string, DayStamp> stamps;                  // of the days ingestion makes
+    std::map<std::string, double> madeAt;                    // their products in place (Unix seconds)
+    bool quiet = false;                                      // no progress on standard error
 };
 
 // The day's result of the run, read into `record`; false when the day has
@@ -55,7 +66,7 @@ void CompleteRun(Catalog& catalog, std::map<std::string, DayRecord>& days, RunSt
 class Progress
 {
 public:
-    explicit Progress(size_t days);
+    explicit Progress(size_t days, bool quiet = false);
     // A day has finished; `note`, when there is one, is said on a line of its own.
     void Day(const DayRecord& record, const std::string& note = "");
     // The terminal's line again (with a line break when `last`).
@@ -66,7 +77,7 @@ private:
     bool Gone();
 
     size_t total, done = 0, failed = 0;
-    bool terminal, gone = false;
+    bool terminal, gone = false, quiet;
     std::chrono::steady_clock::time_point start;
 };
 

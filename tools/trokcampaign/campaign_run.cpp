@@ -17,7 +17,9 @@
 #include "campaign_plan.h"
 #include "campaign_results.h"
 #include "campaign_run_plan.h"
+#include "campaign_run_days.h"
 #include "campaign_slurm.h"
+#include "campaign_ingest.h"
 #include "platform/atomic_stream.h"
 #include "platform/closed_output.h"
 #include "platform/lock_file.h"
@@ -27,6 +29,7 @@
 #include "platform/stop_signals.h"
 #include "toolkit/cli/cli.h"
 #include "toolkit/cli/shell_quote.h"
+#include "toolkit/cli/text.h"
 
 namespace campaign {
 
@@ -43,8 +46,8 @@ void CheckNames(const RunOptions& o)
     }
 }
 
-// The campaign folder, made and held (the private-folder rule), and locked
-// for this driver (the lock is held until the driver ends).
+} // namespace
+
 void HoldCampaign(const RunOptions& o, CampaignFolder& folder, platform::LockFile& lock)
 {
     CheckNames(o);
@@ -64,6 +67,20 @@ void OpenCatalog(const CampaignFolder& folder, Catalog& catalog, std::map<std::s
     std::string error;
     if (!catalog.Open(folder.top, CatalogAccess::Create, error) || !catalog.LoadDays(days, error)) Fail(error);
 }
+
+void RefuseOtherSatellite(const CampaignFolder& folder, const std::string& satellite)
+{
+    if (!folder.top.Exists("catalog.sqlite")) return;
+    Catalog catalog;
+    std::string error;
+    if (!catalog.Open(folder.top, CatalogAccess::ReadOnly, error)) Fail(error);
+    const std::string fixed = catalog.LoadSettings().satellite;
+    if (!fixed.empty() && fixed != satellite)
+        Fail(folder.Path() + ": a campaign of " + fixed + ", not of " + satellite +
+             " (-noradsatname of the configuration): a campaign holds one satellite's products; give another --out");
+}
+
+namespace {
 
 // A run that an earlier run left unfinished is folded in first; a Slurm job
 // of it still in the queue, or a task of it still at work on a day, keeps
@@ -104,8 +121,8 @@ CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const Ca
         Fail(folder.run.Path() + ": cannot write: " + (error.empty() ? sets.Error() : error));
 
     // The command that reruns this campaign, for the report's redo line.
-    std::vector<std::string> again;
-    for (size_t i = 0; i < o.argv.size(); ++i) {
+    std::vector<std::string> again = o.redoCommand;
+    for (size_t i = 0; i < o.argv.size() && o.redoCommand.empty(); ++i) {
         if (o.argv[i] == "--redo") {
             ++i;
             continue;
@@ -120,6 +137,8 @@ CampaignSettings RecordInputs(const RunOptions& o, const RunInputs& in, const Ca
     s.satellite = in.satellite;
     s.max_element_age = in.ageText;
     s.command = toolkit::ShellCommand(again);
+    s.inbox = o.inbox.empty() ? "" : platform::AbsolutePath(o.inbox);
+    s.final_after = o.inbox.empty() ? "" : toolkit::FixedText(o.finalAfter, 3);
     s.exports = o.exports ? "yes" : "no";
     s.plots = o.plots ? "yes" : "no";
     if (!catalog.StoreSettings(s, error)) Fail(error);
@@ -158,13 +177,14 @@ int EndRun(const RunOptions& o, Catalog& catalog, const std::map<std::string, Da
                         status, cpu, wall, usage.ru_maxrss, error))
         toolkit::Warn(error);
     if (platform::StopSignals::Noted()) {
-        toolkit::Say("stopped; run again to finish the campaign");
+        if (!o.quiet) toolkit::Say("stopped; run again to finish the campaign");
         return 128 + platform::StopSignals::Noted();
     }
     if (status == "submitted") return 0;
     size_t notOk = 0;
     for (const auto& kv : days) notOk += !kv.second.Is(Outcome::Ok);
     if (notOk) {
+        if (o.quiet) return 1;
         toolkit::Say(std::to_string(notOk) + " of " + std::to_string(days.size()) +
                      " days are not ok (trokcampaign status " + toolkit::ShellQuote(o.out) + ")");
         return 1;
@@ -191,14 +211,50 @@ std::unique_ptr<Engine> MakeEngine(const RunOptions& o, const RunInputs& in, Cat
 
 } // namespace
 
+int RunDays(const RunOptions& o, const RunInputs& in, const CampaignFolder& folder, Catalog& catalog,
+            std::map<std::string, DayRecord>& days, const std::map<std::string, std::string>& planned,
+            const RunHooks& hooks, std::chrono::steady_clock::time_point runStart)
+{
+    const std::string campaignDir = folder.Path();
+    TakeOverEarlierRun(o, folder, catalog, days);
+    const CampaignSettings settings = RecordInputs(o, in, folder, catalog);
+    const DayChoice choice = ChooseDays(o, in, planned, days, campaignDir);
+
+    RunState st;
+    st.campaignDir = campaignDir;
+    st.quiet = o.quiet;
+    st.runToken = platform::RandomHex(16);
+    if (st.runToken.empty()) Fail("the kernel's random source gives nothing: no token for the run");
+    if (hooks.beforeRun) hooks.beforeRun(choice.toRun, st);
+    std::string error;
+    st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), st.runToken, error);
+    if (st.runId < 0) Fail(error);
+    const RunPlan plan = TaskPlan(o, in, campaignDir, st.runId, st.runToken, choice.toRun, planned);
+    // The plan holds the run's token: the user's alone.
+    if (!platform::WriteFileAtomicallyAt(folder.run.Fd(), "plan.tsv", PlanText(plan), error, 0600))
+        Fail(PlanPath(campaignDir) + ": cannot write: " + error);
+
+    std::string status = "done";
+    if (!plan.days.empty()) {
+        const std::unique_ptr<Engine> engine = MakeEngine(o, in, catalog, st.runId, campaignDir);
+        status = DriveRun(*engine, plan, catalog, days, st);
+    }
+    StoreRun(catalog, days, st, choice.changed, settings, status);
+    const int exitStatus = EndRun(o, catalog, days, st, plan.days.size(), status, runStart);
+    // Last, so that what ingestion records (a new version) is the pass's
+    // last write: a reader that waits for it finds the catalog free.
+    if (hooks.afterRun) hooks.afterRun(catalog, days, st);
+    return exitStatus;
+}
+
 int RunCampaign(const RunOptions& o)
 {
+    if (o.archive.empty() && o.list.empty()) return RunFromDumps(o);
     const auto runStart = std::chrono::steady_clock::now();
     try {
         CampaignFolder folder;
         platform::LockFile lock;
         HoldCampaign(o, folder, lock);
-        const std::string campaignDir = folder.Path();
         // From here on the stop signals are noted: the driver stops its
         // tasks, keeps what they did and ends with 128 + the signal. An
         // output nobody reads any more (a closed pipe) loses no record.
@@ -206,33 +262,13 @@ int RunCampaign(const RunOptions& o)
         const platform::ClosedOutputGuard pipes;
         if (!stops.Ready()) Fail("cannot make a pipe");
         const RunInputs in = ReadInputs(o);
+        RefuseOtherSatellite(folder, in.satellite);
+        RefuseDumpCampaign(folder);
         const std::map<std::string, std::string> planned = PlannedDays(o);
         Catalog catalog;
         std::map<std::string, DayRecord> days;
         OpenCatalog(folder, catalog, days);
-        TakeOverEarlierRun(o, folder, catalog, days);
-        const CampaignSettings settings = RecordInputs(o, in, folder, catalog);
-        const DayChoice choice = ChooseDays(o, in, planned, days, campaignDir);
-
-        RunState st;
-        st.campaignDir = campaignDir;
-        st.runToken = platform::RandomHex(16);
-        if (st.runToken.empty()) Fail("the kernel's random source gives nothing: no token for the run");
-        std::string error;
-        st.runId = catalog.BeginRun(o.engine, toolkit::ShellCommand(o.argv), st.runToken, error);
-        if (st.runId < 0) Fail(error);
-        const RunPlan plan = TaskPlan(o, in, campaignDir, st.runId, st.runToken, choice.toRun, planned);
-        // The plan holds the run's token: the user's alone.
-        if (!platform::WriteFileAtomicallyAt(folder.run.Fd(), "plan.tsv", PlanText(plan), error, 0600))
-            Fail(PlanPath(campaignDir) + ": cannot write: " + error);
-
-        std::string status = "done";
-        if (!plan.days.empty()) {
-            const std::unique_ptr<Engine> engine = MakeEngine(o, in, catalog, st.runId, campaignDir);
-            status = DriveRun(*engine, plan, catalog, days, st);
-        }
-        StoreRun(catalog, days, st, choice.changed, settings, status);
-        return EndRun(o, catalog, days, st, plan.days.size(), status, runStart);
+        return RunDays(o, in, folder, catalog, days, planned, RunHooks{}, runStart);
     } catch (const Failure& f) {
         toolkit::Fail(f.message);
     }

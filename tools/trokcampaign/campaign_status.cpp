@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "campaign_continuity.h"
+#include "campaign_expected.h"
 
 #include "toolkit/cli/json_writer.h"
 
@@ -45,6 +46,9 @@ std::string StatusText(const std::map<std::string, DayRecord>& days, const Slurm
         if (!row.Is(Outcome::Ok)) out += kv.first + " " + row.OutcomeText() + ": " + row.reason.value_or("") + "\n";
         if (BreaksFromDayBefore(row)) out += kv.first + " continuity: " + *row.continuity + "\n";
     }
+    const std::vector<std::string> expected = StillExpected(days);
+    if (!expected.empty()) out += "still expected:\n";
+    for (const std::string& e : expected) out += e + "\n";
     return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "campaign_commands.h"
 #include "toolkit/time/utcday.h"
+#include "campaign_ingest.h"
 #include "campaign_run.h"
 #include "campaign_task.h"
 #include "platform/exit_cleanup.h"
@@ -19,17 +20,26 @@
 namespace {
 
 const char* const kUsage =
-    "usage: trokcampaign run (--archive DIR | --list FILE) --elements HISTORY --out CAMPAIGN\n"
+    "usage: trokcampaign run [--archive DIR | --list FILE] --elements HISTORY --out CAMPAIGN\n"
     "                        [--config FILE] [--engine local|slurm] [-j N] [--exports] [--plots]\n"
     "                        [--max-element-age DAYS] [--timeout SECONDS] [--days-per-task N]\n"
     "                        [--redo DAY[,DAY...]] [--no-wait]\n"
+    "       trokcampaign ingest --inbox DIR --elements HISTORY --out CAMPAIGN [--config FILE]\n"
+    "                        [--exports] [--plots] [--max-element-age DAYS] [--final-after HOURS] [-j N]\n"
+    "                        [--move]\n"
+    "       trokcampaign watch (the options of ingest)\n"
+    "       trokcampaign close CAMPAIGN DAY...\n"
     "       trokcampaign status CAMPAIGN [--json]\n"
     "       trokcampaign report CAMPAIGN\n"
     "       trokcampaign --help | --version\n"
     "run: processes every day of the archive (DIR/YYYY/MM/DD.pkt) or list that is\n"
     "new or out of date, each with the element set of HISTORY nearest before its\n"
     "data, checks the products, writes CAMPAIGN/catalog.sqlite and\n"
-    "CAMPAIGN/report.html. status: counts and the days that are not ok. report:\n"
+    "CAMPAIGN/report.html; on a campaign of recorder dumps, without --archive and\n"
+    "--list, makes its days again from their dumps. ingest: takes the inbox's dumps\n"
+    "not taken before and makes a new version of every day they touch. watch: the\n"
+    "same at every arrival, until SIGTERM. close: the final version of the days.\n"
+    "status: counts, the days that are not ok and what days still expect. report:\n"
     "writes the report again. Status 0: every day ok; 1: some are not; 255:\n"
     "bad arguments or a campaign that cannot be run. See trokcampaign(1).\n";
 
@@ -43,7 +53,7 @@ struct Options {
     campaign::RunOptions run;           // run
     std::string campaign;               // status, report and task: the campaign folder
     bool json = false;                  // status --json
-    std::vector<std::string> days;      // task
+    std::vector<std::string> days;      // task, close
 };
 
 // Before the command: --help and --version, or an option of a command: say
@@ -57,6 +67,8 @@ struct Options {
                               "--exports", "--plots", "--max-element-age", "--timeout", "--days-per-task", "--redo",
                               "--no-wait"})
         if (option == known) cl.Usage(option + " is an option of run: trokcampaign run " + option + " ...");
+    if (option == "--inbox" || option == "--final-after" || option == "--move")
+        cl.Usage(option + " is an option of ingest and watch: trokcampaign ingest " + option + " ...");
     if (option == "--json") cl.Usage("--json is an option of status: trokcampaign status CAMPAIGN --json");
     cl.Unknown();
 }
@@ -120,10 +132,61 @@ void ParseRun(toolkit::CommandLine& cl, campaign::RunOptions& o)
         o.argv.push_back(a);
         if (valued) o.argv.push_back(shown);
     }
-    if (o.archive.empty() == o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
+    // Neither: a campaign of recorder dumps made again from its dumps.
+    if (!o.archive.empty() && !o.list.empty()) cl.Usage("give one of --archive DIR and --list FILE");
+    if (o.archive.empty() && o.list.empty() && o.out.empty()) cl.Usage("give one of --archive DIR and --list FILE");
     if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
     if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
     if (o.noWait && o.engine != "slurm") cl.Usage("--no-wait goes with --engine slurm");
+}
+
+// ingest's and watch's options, into `argv` as run's are.
+void ParseIngest(toolkit::CommandLine& cl, const std::string& command, campaign::RunOptions& o)
+{
+    o.argv = {"trokcampaign", command};
+    std::set<std::string> given;
+    while (cl.Next()) {
+        const std::string a = cl.Arg();
+        if (cl.Operand()) cl.Usage(command + " takes no operand, not \"" + a + "\"");
+        if (!given.insert(a == "--jobs" ? "-j" : a).second) cl.Usage(a + " is given twice");
+        o.argv.push_back(a);
+        if (a == "--exports" || a == "--plots" || a == "--move") {
+            (a == "--exports" ? o.exports : a == "--plots" ? o.plots : o.move) = true;
+            continue;
+        }
+        std::string shown;
+        if (a == "--inbox" || a == "--elements" || a == "--out" || a == "--config") {
+            const std::string v = cl.Value();
+            (a == "--inbox" ? o.inbox : a == "--elements" ? o.elements : a == "--out" ? o.out : o.config) = v;
+            shown = platform::AbsolutePath(v);
+        } else if (a == "-j" || a == "--jobs") {
+            o.jobs = static_cast<int>(cl.Whole(1, 1024, "a number of jobs from 1 to 1024"));
+            shown = std::to_string(o.jobs);
+        } else if (a == "--max-element-age" || a == "--final-after") {
+            shown = cl.Value();
+            double& v = a == "--final-after" ? o.finalAfter : o.maxElementAge;
+            if (!toolkit::DecimalNumber(shown, v) || v < 0)
+                cl.BadValue(shown, a == "--final-after" ? "a number of hours" : "a number of days (0: no limit)");
+        } else {
+            cl.Unknown();
+        }
+        o.argv.push_back(shown);
+    }
+    if (o.inbox.empty()) cl.Usage("--inbox DIR is required");
+    if (o.elements.empty()) cl.Usage("--elements HISTORY is required");
+    if (o.out.empty()) cl.Usage("--out CAMPAIGN is required");
+}
+
+// close CAMPAIGN DAY...
+void ParseClose(toolkit::CommandLine& cl, Options& o)
+{
+    while (cl.Next()) {
+        if (!cl.Operand()) cl.Unknown();
+        if (o.campaign.empty()) o.campaign = cl.Arg();
+        else if (!toolkit::ValidDay(cl.Arg())) cl.Usage("close takes days YYYY-MM-DD, not \"" + cl.Arg() + "\"");
+        else o.days.push_back(cl.Arg());
+    }
+    if (o.days.empty()) cl.Usage("close needs a campaign folder and days");
 }
 
 // status CAMPAIGN [--json] and report CAMPAIGN.
@@ -156,7 +219,7 @@ Options ParseOptions(int argc, char** argv)
 {
     if (argc < 2) {
         toolkit::SetProgramName("trokcampaign");
-        toolkit::Fail("give a command: run, status or report (see trokcampaign --help)");
+        toolkit::Fail("give a command: run, ingest, watch, close, status or report (see trokcampaign --help)");
     }
     Options o;
     o.command = argv[1];
@@ -166,6 +229,8 @@ Options ParseOptions(int argc, char** argv)
     if (o.command == "run") ParseRun(cl, o.run);
     else if (o.command == "status" || o.command == "report") ParseFolder(cl, o);
     else if (o.command == "task") ParseTask(cl, o);
+    else if (o.command == "ingest" || o.command == "watch") ParseIngest(cl, o.command, o.run);
+    else if (o.command == "close") ParseClose(cl, o);
     else cl.Usage("unknown command " + o.command);
     return o;
 }
@@ -180,5 +245,8 @@ int main(int argc, char** argv)
     if (o.command == "task") return campaign::RunTask(o.campaign, o.days);
     if (o.command == "status") return campaign::StatusCommand(o.campaign, o.json);
     if (o.command == "report") return campaign::ReportCommand(o.campaign);
+    if (o.command == "ingest") return campaign::IngestCommand(o.run);
+    if (o.command == "watch") return campaign::WatchCommand(o.run);
+    if (o.command == "close") return campaign::CloseCommand(o.campaign, o.days);
     return campaign::RunCampaign(o.run);
 }

@@ -136,3 +136,33 @@ TEST(CampaignDriver, AStopIsPassedOnOnceAndAFailureAbandonsTheTasks)
 }
 
 } // namespace
+
+// Ingestion's stamps: a day with a verdict of this run takes its new level,
+// version and gaps, and when it was made; a day stopped, or one whose
+// result is of an earlier run, keeps the version it had.
+TEST(CampaignDriver, OnlyADayWithAVerdictOfThisRunTakesItsNewVersion)
+{
+    Fixture f;
+    Prepare(f);
+    for (const char* day : {"2026-06-01", "2026-06-02", "2026-06-03"}) {
+        f.days[day].day = day;
+        f.days[day].level = "nrt";
+        f.days[day].version = 4;
+        f.days[day].gaps = "10.000-20.000";
+        f.st.stamps[day] = {"final", 5, ""};
+    }
+    FakeEngine engine;
+    engine.script = {{{"2026-06-01", "", false}, {"2026-06-02", "", false}, {"2026-06-03", "", false}}};
+    campaign::DriveRun(engine, f.plan, f.catalog, f.days, f.st);
+    const DayRecord& made = f.days["2026-06-01"];
+    EXPECT_EQ(made.level.value_or(""), "final");
+    EXPECT_EQ(made.version.value_or(0), 5);
+    EXPECT_EQ(made.gaps.value_or("-"), "");
+    EXPECT_EQ(f.st.madeAt.count("2026-06-01"), 1u);
+    for (const char* day : {"2026-06-02", "2026-06-03"}) {
+        EXPECT_EQ(f.days[day].level.value_or(""), "nrt") << day;
+        EXPECT_EQ(f.days[day].version.value_or(0), 4) << day;
+        EXPECT_EQ(f.days[day].gaps.value_or(""), "10.000-20.000") << day;
+        EXPECT_EQ(f.st.madeAt.count(day), 0u) << day;
+    }
+}

@@ -308,10 +308,10 @@ TEST(CampaignFaults, ACatalogOfANewerLayoutIsRefusedAndAHeldOneWaitedFor)
     const struct {
         const char *change, *undo, *message;
     } newer[] = {
-        {"PRAGMA user_version = 2", "PRAGMA user_version = 1",
-         "/catalog.sqlite: made by a newer trokcampaign (catalog layout 2; trokcampaign 1.1.0 knows layouts up to 1)"},
-        {"ALTER TABLE days ADD COLUMN level TEXT", "ALTER TABLE days DROP COLUMN level",
-         "/catalog.sqlite: table days has a column this trokcampaign does not know (level)"},
+        {"PRAGMA user_version = 3", "PRAGMA user_version = 2",
+         "/catalog.sqlite: made by a newer trokcampaign (catalog layout 3; trokcampaign 1.1.0 knows layouts up to 2)"},
+        {"ALTER TABLE days ADD COLUMN shelf TEXT", "ALTER TABLE days DROP COLUMN shelf",
+         "/catalog.sqlite: table days has a column this trokcampaign does not know (shelf)"},
     };
     for (const auto& n : newer) {
         ASSERT_EQ(sqlite3_exec(db, n.change, nullptr, nullptr, nullptr), SQLITE_OK);

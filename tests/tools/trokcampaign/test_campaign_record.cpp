@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "campaign_catalog.h"
+#include "campaign_expected.h"
 #include "campaign_record.h"
 #include "campaign_report.h"
 #include "run_program.h"
 #include "toolkit/cli/json.h"
 #include "toolkit/cli/json_writer.h"
+#include "toolkit/cli/text.h"
+#include "toolkit/time/utcday.h"
 
 namespace {
 
@@ -166,3 +169,37 @@ TEST(CampaignRecord, SettingsReadBackAndAMissingCatalogIsNone)
 }
 
 } // namespace
+
+// What a day not final still expects, in the words of status and the
+// report: its merge's gaps, and what is missing before its first and after
+// its last packet; a final day, and a day not of dumps, expect nothing.
+TEST(CampaignExpected, GapsAndTheUnreceivedEndsOfTheDayInOrder)
+{
+    const double midnight = toolkit::DayStartTai93("2026-06-01");
+    auto at = [&](int h, int m, int s) { return midnight + h * 3600 + m * 60 + s; };
+    DayRecord d;
+    d.day = "2026-06-01";
+    d.level = "nrt";
+    d.version = 11;
+    d.first_packet_tai93 = at(0, 0, 0);
+    d.last_packet_tai93 = at(23, 59, 59);
+    d.gaps = toolkit::FixedText(at(18, 41, 0), 3) + "-" + toolkit::FixedText(at(20, 38, 0), 3);
+    std::map<std::string, DayRecord> days{{d.day, d}};
+    EXPECT_EQ(campaign::StillExpected(days),
+              std::vector<std::string>{"2026-06-01 nrt v11: 1 h 57 min missing 18:41-20:38"});
+
+    d.first_packet_tai93 = at(1, 30, 0);
+    d.last_packet_tai93 = at(22, 0, 0);
+    d.gaps = toolkit::FixedText(at(3, 0, 0), 3) + "-" + toolkit::FixedText(at(3, 0, 8), 3) + ";" + *d.gaps;
+    EXPECT_EQ(campaign::MissingStretches(d),
+              (std::vector<std::string>{"1 h 30 min missing 00:00-01:30", "8 s missing 03:00:00-03:00:08",
+                                        "1 h 57 min missing 18:41-20:38", "2 h 0 min missing 22:00-24:00"}));
+    d.gaps.reset();
+    d.first_packet_tai93 = at(0, 0, 0);
+    d.last_packet_tai93 = at(23, 59, 59);
+    days = {{d.day, d}};
+    EXPECT_EQ(campaign::StillExpected(days), std::vector<std::string>{"2026-06-01 nrt v11: nothing missing"});
+    days[d.day].level = "final";
+    days["2026-06-02"].day = "2026-06-02";   // a day of an archive: no level
+    EXPECT_TRUE(campaign::StillExpected(days).empty());
+}

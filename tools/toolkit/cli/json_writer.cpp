@@ -102,4 +102,11 @@ JsonWriter& JsonWriter::Null()
     return *this;
 }
 
+JsonWriter& JsonWriter::Raw(const std::string& json)
+{
+    Before();
+    text += json;
+    return *this;
+}
+
 } // namespace toolkit

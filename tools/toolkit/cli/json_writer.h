@@ -38,6 +38,8 @@ public:
     JsonWriter& Fixed(double value, int decimals);
     JsonWriter& Bool(bool value);
     JsonWriter& Null();
+    // A value that is JSON text already (one whole value, from a writer).
+    JsonWriter& Raw(const std::string& json);
 
     const std::string& Text() const { return text; }
 
