@@ -120,7 +120,7 @@ TEST_F(CampaignIngestDay, ADayTurnsFinalAfterItsLastArrivalAndALateDumpRevisesIt
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     EXPECT_EQ(Sql(c, "SELECT level, version FROM days"), "nrt|1\n") << "24 hours have not passed";
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c, {"--final-after", "0"})).status, 0);
-    EXPECT_EQ(Sql(c, "SELECT version, level, dumps FROM versions"), "1|nrt|3\n2|final|3\n");
+    EXPECT_EQ(Sql(c, "SELECT version, level, dumps FROM versions ORDER BY version"), "1|nrt|3\n2|final|3\n");
     Deliver(d.dumps, inbox, d.arrival[3]);
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
     EXPECT_EQ(Sql(c, "SELECT version, level, dumps FROM versions WHERE version = 3"), "3|final|4\n");
@@ -155,12 +155,12 @@ TEST(CampaignIngest, ADumpAcrossMidnightMakesBothDays)
     }
     ASSERT_FALSE(spanning.empty()) << ReadFile(dir + "/d/arrival.txt");
     ASSERT_EQ(RunProgram(Ingest(d, inbox, c)).status, 0);
-    EXPECT_EQ(Sql(c, "SELECT day, version FROM days"), "2026-06-01|1\n2026-06-02|1\n");
+    EXPECT_EQ(Sql(c, "SELECT day, version FROM days ORDER BY day"), "2026-06-01|1\n2026-06-02|1\n");
     Deliver(dir + "/d", inbox, spanning);
     const ProgramResult r = RunProgram(Ingest(d, inbox, c));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Sql(c, "SELECT days FROM dumps WHERE name = '" + spanning + "'"), "2026-06-01,2026-06-02\n");
-    EXPECT_EQ(Sql(c, "SELECT day, version, dumps FROM versions WHERE version = 2"),
+    EXPECT_EQ(Sql(c, "SELECT day, version, dumps FROM versions WHERE version = 2 ORDER BY day"),
               Sql(c, "SELECT day, 2, count(*) FROM dumps, (SELECT '2026-06-01' AS day UNION SELECT '2026-06-02') "
                      "WHERE dumps.days LIKE '%' || day || '%' GROUP BY day"));
     EXPECT_EQ(Sql(c, "SELECT count(*) FROM versions WHERE version = 2"), "2\n");
@@ -227,7 +227,7 @@ TEST_F(CampaignIngestDay, RunMakesDaysAgainFromTheirKeptDumps)
     redo.insert(redo.end(), {"--redo", d.day});
     r = RunProgram(redo);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Sql(c, "SELECT version, level, dumps FROM versions"), "1|nrt|4\n2|nrt|4\n");
+    EXPECT_EQ(Sql(c, "SELECT version, level, dumps FROM versions ORDER BY version"), "1|nrt|4\n2|nrt|4\n");
     EXPECT_TRUE(Products(c, d.day) == products);
     // A configuration change reprocesses the day.
     WriteFile(dir + "/vorn.cfg", "-noradsatname VORN\n-listconfig yes\n");
