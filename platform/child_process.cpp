@@ -1,6 +1,7 @@
 #include "platform/child_process.h"
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -156,6 +157,7 @@ bool Child::Start(const ChildSpec& spec)
 {
     *this = Child();
     limit = spec.limit;
+    grace = spec.grace;
     group = spec.group;
     started = Clock::now();
     const int spawned = spec.parentDeathSignal != 0 ? ForkExec(spec, pid) : Spawn(spec, pid);
@@ -184,7 +186,7 @@ void Child::Terminate()
 void Child::EndGroup()
 {
     bool left = kill(-pid, 0) == 0;
-    for (int k = 0; k < 100 && left; ++k) {
+    for (long k = 0; k < std::lround(grace * 50) && left; ++k) {
         usleep(20000);
         left = kill(-pid, 0) == 0;
     }
@@ -215,7 +217,7 @@ bool Child::Poll()
     if (!termed && limit > 0 && std::chrono::duration<double>(now - started).count() > limit) {
         end.timedOut = true;
         Terminate();
-    } else if (termed && std::chrono::duration<double>(now - termSent).count() > kGraceSeconds) {
+    } else if (termed && std::chrono::duration<double>(now - termSent).count() > grace) {
         if (group) kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
     }

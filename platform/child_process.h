@@ -15,6 +15,9 @@ namespace platform {
 // and SIGPIPE at their default actions and no signal held back, whatever
 // the parent does with them.
 
+// Between SIGTERM and SIGKILL, unless a child is given another time.
+const double kGraceSeconds = 2.0;
+
 // How a child starts.
 struct ChildSpec {
     std::vector<std::string> argv;   // argv[0]: the program's path (program_lookup.h)
@@ -25,11 +28,12 @@ struct ChildSpec {
     std::string folder;      // its working folder; "": ours
     std::vector<int> keep;   // descriptors it keeps under their own numbers, close-on-exec or not
     // The time limit, seconds from the start (0: none): then SIGTERM, and
-    // SIGKILL kGraceSeconds after that if it is still there.
+    // SIGKILL `grace` seconds after that if it is still there.
     double limit = 0;
+    double grace = kGraceSeconds;
     // The child makes itself the leader of a process group of its own (as
     // pgsentry does): the SIGKILL goes to the whole group, and once a child
-    // sent SIGTERM has ended, what is left of its group gets kGraceSeconds
+    // sent SIGTERM has ended, what is left of its group gets `grace` seconds
     // to go before it is killed.
     bool group = false;
     // The signal the child gets when its parent dies (0: none), so that a
@@ -43,9 +47,6 @@ struct ChildSpec {
     // program drops it).
     int parentDeathSignal = 0;
 };
-
-// Between SIGTERM and SIGKILL.
-const double kGraceSeconds = 2.0;
 
 // How a child ended.
 struct ChildEnd {
@@ -75,7 +76,7 @@ public:
     bool Poll();
     // Blocks until it has ended, applying the time limit.
     void Wait();
-    // SIGTERM, once; SIGKILL follows kGraceSeconds later (in Poll or Wait).
+    // SIGTERM, once; SIGKILL follows the grace time later (in Poll or Wait).
     void Terminate();
     bool Terminated() const { return termed; }
 
@@ -87,7 +88,7 @@ private:
     void EndGroup();
 
     pid_t pid = -1;
-    double limit = 0;
+    double limit = 0, grace = kGraceSeconds;
     bool group = false;
     bool termed = false, ended = false;
     Clock::time_point started, termSent;

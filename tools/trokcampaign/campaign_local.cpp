@@ -13,6 +13,13 @@
 
 namespace campaign {
 
+namespace {
+
+// Between the SIGTERM to a task and the SIGKILL of what is left of it.
+const double kTaskGraceSeconds = 10.0;
+
+} // namespace
+
 LocalEngine::LocalEngine(const std::string& pgsentryPath, int jobs, double dayTimeout)
     : pgsentry(pgsentryPath), self(platform::SelfPath()),
       slots(jobs > 0 ? jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)))), timeout(dayTimeout)
@@ -38,6 +45,9 @@ void LocalEngine::StartTasks()
         spec.out = spec.err = taskLog.Fd();
         spec.limit = timeout * static_cast<double>(t.days.size());
         spec.group = true;
+        // A stopped task writes its days' results once what it runs has
+        // ended: time for that on a busy machine before it is killed.
+        spec.grace = kTaskGraceSeconds;
         // A driver killed outright takes its tasks with it (pgsentry passes
         // the SIGTERM on to the task and what it runs).
         spec.parentDeathSignal = SIGTERM;
