@@ -114,12 +114,21 @@ std::string Head(const std::string& campaignDir)
            "<h1>Campaign " + HtmlText(campaignDir) + "</h1>\n";
 }
 
+// Where the days' packets come from: an archive, a list, or the recorder
+// dumps of an inbox (merged to level 0 in the campaign).
+std::string PacketSource(const CampaignSettings& s)
+{
+    if (!s.archive.empty()) return "Packet files: " + HtmlText(s.archive);
+    if (!s.list.empty()) return "Packet files: " + HtmlText(s.list);
+    if (!s.inbox.empty()) return "Recorder dumps from " + HtmlText(s.inbox) + ", merged by day";
+    return "Packet files: the campaign's recorder dumps, merged by day";
+}
+
 std::string Summary(const std::map<std::string, DayRecord>& days, const CampaignSettings& settings)
 {
     if (days.empty()) return "";
     return "<p>" + std::to_string(days.size()) + " days, " + HtmlText(days.begin()->first) + " to " +
-           HtmlText(days.rbegin()->first) + ". Packet files: " +
-           HtmlText(!settings.archive.empty() ? settings.archive : settings.list) +
+           HtmlText(days.rbegin()->first) + ". " + PacketSource(settings) +
            "; element sets: " + HtmlText(settings.elements) + "; satellite " + HtmlText(settings.satellite) + ".</p>\n";
 }
 

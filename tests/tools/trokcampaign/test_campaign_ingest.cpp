@@ -128,6 +128,7 @@ TEST_F(CampaignIngestDay, ADayTurnsFinalAfterItsLastArrivalAndALateDumpRevisesIt
     EXPECT_NE(report.find("final (revised)"), std::string::npos);
     EXPECT_NE(report.find("final v3, revised"), std::string::npos);
     EXPECT_NE(report.find("alt='Latency per version"), std::string::npos);
+    EXPECT_NE(report.find(". Recorder dumps from " + inbox + ", merged by day;"), std::string::npos);
 }
 
 // Dumps of two days: the one that spans midnight makes a new version of
