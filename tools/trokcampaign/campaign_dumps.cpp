@@ -39,6 +39,15 @@ std::string SignatureOf(const struct stat& st)
 
 double Now() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
 
+// Why a file of the inbox is not taken, without its name (the warning puts
+// that first).
+std::string Unnamed(const std::string& why, const std::string& path)
+{
+    if (why.compare(0, path.size() + 2, path + ": ") == 0) return why.substr(path.size() + 2);
+    if (why.compare(0, path.size() + 1, path + " ") == 0) return why.substr(path.size() + 1);
+    return why;
+}
+
 // One file of the inbox read whole and hashed; its copy kept when the
 // campaign has none. False only when the copy cannot be written.
 bool Take(const platform::Folder& inbox, const platform::Folder& dumps, Arrival& a, std::string& error)
@@ -47,7 +56,7 @@ bool Take(const platform::Folder& inbox, const platform::Folder& dumps, Arrival&
     std::string why;
     const int fd = inbox.OpenFile(a.name, why, &st);
     if (fd < 0) {
-        a.refused = why;
+        a.refused = Unnamed(why, inbox.PathOf(a.name));
         return true;
     }
     std::string bytes;
@@ -56,7 +65,7 @@ bool Take(const platform::Folder& inbox, const platform::Folder& dumps, Arrival&
     const bool same = fstat(fd, &after) == 0 && SignatureOf(after) == SignatureOf(st);
     close(fd);
     if (st.st_uid != inbox.Owner()) a.refused = "a file of another user (uid " + std::to_string(st.st_uid) + ")";
-    else if (!read) a.refused = why;
+    else if (!read) a.refused = Unnamed(why, inbox.PathOf(a.name));
     else if (!same) a.refused = "changed while being read";
     if (!a.refused.empty()) return true;
     a.signature = SignatureOf(st);

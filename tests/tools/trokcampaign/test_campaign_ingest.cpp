@@ -296,8 +296,10 @@ TEST(CampaignIngest, OnlyTheInboxOwnersRegularFilesAreTaken)
     const ProgramResult r = RunProgram(Ingest(d, inbox, c));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Sql(c, "SELECT name FROM dumps"), good + "\n");
-    for (const std::string& refused : {linked, others, std::string("pipe.pkt")})
+    for (const std::string& refused : {linked, others, std::string("pipe.pkt")}) {
         EXPECT_NE(r.err.find(inbox + "/" + refused + ": not taken: "), std::string::npos) << refused << r.err;
+        EXPECT_EQ(r.err.find(": not taken: " + inbox), std::string::npos) << "named once: " << r.err;
+    }
     EXPECT_TRUE(TreeDigest(inbox) == before) << "the inbox is never written";
     // Said once: the next pass looks at them again only when they change.
     const ProgramResult again = RunProgram(Ingest(d, inbox, c));
