@@ -42,7 +42,7 @@ struct Stream {
 };
 
 // A pipe for one stream, when it is collected; the child's end also into
-// `childFd`, where the spec takes it.
+// `childFd`, where the launch says.
 bool OpenStream(std::string* into, int copy, Stream& s, int& childFd)
 {
     if (!into) return true;
@@ -58,9 +58,9 @@ bool OpenStream(std::string* into, int copy, Stream& s, int& childFd)
 
 } // namespace
 
-ChildEnd RunChildCapturing(const ChildSpec& spec, const ChildCapture& capture)
+ChildEnd RunChildCapturing(const ChildSpec& launch, const ChildCapture& capture)
 {
-    ChildSpec s = spec;
+    ChildSpec s = launch;
     Stream streams[2];
     const bool piped = OpenStream(capture.out, -1, streams[0], s.out) &&
                        OpenStream(capture.err, capture.errCopy, streams[1], s.err);
@@ -79,13 +79,13 @@ ChildEnd RunChildCapturing(const ChildSpec& spec, const ChildCapture& capture)
                 which[n++] = &st;
             }
         if (n == 0) break;
-        if (poll(p, n, spec.limit > 0 ? 10 : -1) > 0)
+        if (poll(p, n, launch.limit > 0 ? 10 : -1) > 0)
             for (nfds_t i = 0; i < n; ++i)
                 if (p[i].revents && !which[i]->Take()) {
                     close(which[i]->fd);
                     which[i]->fd = -1;
                 }
-        if (spec.limit > 0) child.Poll();
+        if (launch.limit > 0) child.Poll();
     }
     for (Stream& st : streams)
         if (st.fd >= 0) close(st.fd);

@@ -11,9 +11,9 @@ namespace platform {
 // they come (RunChild takes one stream, or both mixed): a program's report
 // on one and its messages on the other.
 struct ChildCapture {
-    // Standard output collected here; nullptr: it goes to spec.out as usual.
+    // Standard output collected here; nullptr: it goes to launch.out as usual.
     std::string* out = nullptr;
-    // Standard error collected here; nullptr: it goes to spec.err as usual.
+    // Standard error collected here; nullptr: it goes to launch.err as usual.
     std::string* err = nullptr;
     // What is collected of standard error is also written to this
     // descriptor as it comes (a log, the caller's own standard error); -1:
@@ -21,8 +21,8 @@ struct ChildCapture {
     int errCopy = -1;
 };
 
-// Runs the child to its end under spec's time limit.
-ChildEnd RunChildCapturing(const ChildSpec& spec, const ChildCapture& capture);
+// Runs the child to its end under the launch's time limit.
+ChildEnd RunChildCapturing(const ChildSpec& launch, const ChildCapture& capture);
 
 } // namespace platform
 

@@ -46,16 +46,16 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings)
     return p;
 }
 
-int Spawn(const ChildSpec& spec, pid_t& pid)
+int Spawn(const ChildSpec& launch, pid_t& pid)
 {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    if (spec.out >= 0) posix_spawn_file_actions_adddup2(&files, spec.out, 1);
-    if (spec.err >= 0) posix_spawn_file_actions_adddup2(&files, spec.err, 2);
+    if (launch.out >= 0) posix_spawn_file_actions_adddup2(&files, launch.out, 1);
+    if (launch.err >= 0) posix_spawn_file_actions_adddup2(&files, launch.err, 2);
     // The same number on both sides: the descriptor stays open across exec.
-    for (int fd : spec.keep) posix_spawn_file_actions_adddup2(&files, fd, fd);
-    if (!spec.folder.empty()) posix_spawn_file_actions_addchdir_np(&files, spec.folder.c_str());
+    for (int fd : launch.keep) posix_spawn_file_actions_adddup2(&files, fd, fd);
+    if (!launch.folder.empty()) posix_spawn_file_actions_addchdir_np(&files, launch.folder.c_str());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults, none;
@@ -65,9 +65,9 @@ int Spawn(const ChildSpec& spec, pid_t& pid)
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    const std::vector<std::string> env = Environment(spec.env);
-    std::vector<char*> args = Pointers(spec.argv), envp = Pointers(env);
-    const int spawned = spec.argv.empty() ? ENOENT : posix_spawn(&pid, args[0], &files, &attr, args.data(), envp.data());
+    const std::vector<std::string> env = Environment(launch.env);
+    std::vector<char*> args = Pointers(launch.argv), envp = Pointers(env);
+    const int spawned = launch.argv.empty() ? ENOENT : posix_spawn(&pid, args[0], &files, &attr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     return spawned;
@@ -83,9 +83,9 @@ bool MoveTo(int from, int to)
 
 // The child's side of ForkExec, between fork and exec: only
 // async-signal-safe calls. Returns the errno of the step that failed.
-int BecomeChild(const ChildSpec& spec, pid_t parent, char* const* args, char* const* envp)
+int BecomeChild(const ChildSpec& launch, pid_t parent, char* const* args, char* const* envp)
 {
-    if (prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal) != 0) return errno;
+    if (prctl(PR_SET_PDEATHSIG, launch.parentDeathSignal) != 0) return errno;
     if (getppid() != parent) _exit(127);   // it died before the setting took
     // Handlers of the parent's must not run here: every caught signal to
     // its default action, as exec would, and those of kDefaultSignals too.
@@ -101,11 +101,11 @@ int BecomeChild(const ChildSpec& spec, pid_t parent, char* const* args, char* co
     }
     const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (null < 0 || !MoveTo(null, 0)) return errno;
-    if (spec.out >= 0 && !MoveTo(spec.out, 1)) return errno;
-    if (spec.err >= 0 && !MoveTo(spec.err, 2)) return errno;
-    for (int fd : spec.keep)
+    if (launch.out >= 0 && !MoveTo(launch.out, 1)) return errno;
+    if (launch.err >= 0 && !MoveTo(launch.err, 2)) return errno;
+    for (int fd : launch.keep)
         if (!MoveTo(fd, fd)) return errno;
-    if (!spec.folder.empty() && chdir(spec.folder.c_str()) != 0) return errno;
+    if (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0) return errno;
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -116,11 +116,11 @@ int BecomeChild(const ChildSpec& spec, pid_t parent, char* const* args, char* co
 // Starts the child with fork and exec, for what posix_spawn cannot set up
 // (the parent-death signal). A failed start is told through a pipe that
 // closes on exec, so that the caller learns it as posix_spawn tells it.
-int ForkExec(const ChildSpec& spec, pid_t& pid)
+int ForkExec(const ChildSpec& launch, pid_t& pid)
 {
-    if (spec.argv.empty()) return ENOENT;
-    const std::vector<std::string> env = Environment(spec.env);
-    std::vector<char*> args = Pointers(spec.argv), envp = Pointers(env);
+    if (launch.argv.empty()) return ENOENT;
+    const std::vector<std::string> env = Environment(launch.env);
+    std::vector<char*> args = Pointers(launch.argv), envp = Pointers(env);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return errno;
     const pid_t parent = getpid();
@@ -129,7 +129,7 @@ int ForkExec(const ChildSpec& spec, pid_t& pid)
     sigprocmask(SIG_BLOCK, &all, &saved);
     pid = fork();
     if (pid == 0) {
-        const int err = BecomeChild(spec, parent, args.data(), envp.data());
+        const int err = BecomeChild(launch, parent, args.data(), envp.data());
         (void)!write(report[1], &err, sizeof err);
         _exit(127);
     }
@@ -153,14 +153,14 @@ int ForkExec(const ChildSpec& spec, pid_t& pid)
 
 } // namespace
 
-bool Child::Start(const ChildSpec& spec)
+bool Child::Start(const ChildSpec& launch)
 {
     *this = Child();
-    limit = spec.limit;
-    grace = spec.grace;
-    group = spec.group;
+    limit = launch.limit;
+    grace = launch.grace;
+    group = launch.group;
     started = Clock::now();
-    const int spawned = spec.parentDeathSignal != 0 ? ForkExec(spec, pid) : Spawn(spec, pid);
+    const int spawned = launch.parentDeathSignal != 0 ? ForkExec(launch, pid) : Spawn(launch, pid);
     if (spawned == 0) {
         end.started = true;
         return true;
@@ -234,11 +234,11 @@ void Child::Wait()
     while (!Poll()) usleep(kPollMs * 1000);
 }
 
-ChildEnd RunChild(const ChildSpec& spec, std::string* output, bool errorsToo)
+ChildEnd RunChild(const ChildSpec& launch, std::string* output, bool errorsToo)
 {
     Child child;
     if (!output) {
-        if (child.Start(spec)) child.Wait();
+        if (child.Start(launch)) child.Wait();
         return child.End();
     }
     output->clear();
@@ -249,7 +249,7 @@ ChildEnd RunChild(const ChildSpec& spec, std::string* output, bool errorsToo)
         failed.status = 127;
         return failed;
     }
-    ChildSpec s = spec;
+    ChildSpec s = launch;
     s.out = fds[1];
     if (errorsToo) s.err = fds[1];
     const bool started = child.Start(s);
@@ -257,13 +257,13 @@ ChildEnd RunChild(const ChildSpec& spec, std::string* output, bool errorsToo)
     char buf[65536];
     while (started) {
         pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, spec.limit > 0 ? kPollMs : -1) > 0) {
+        if (poll(&p, 1, launch.limit > 0 ? kPollMs : -1) > 0) {
             const ssize_t n = read(fds[0], buf, sizeof buf);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             output->append(buf, static_cast<size_t>(n));
         }
-        if (spec.limit > 0) child.Poll();
+        if (launch.limit > 0) child.Poll();
     }
     close(fds[0]);
     child.Wait();

@@ -68,7 +68,7 @@ class Child
 {
 public:
     // Starts it; false when it could not be started (End() says why).
-    bool Start(const ChildSpec& spec);
+    bool Start(const ChildSpec& launch);
     pid_t Pid() const { return pid; }
 
     // Without blocking: applies the time limit, and reaps the child once it
@@ -97,8 +97,8 @@ private:
 
 // Runs a child to its end. With `output`, its standard output is collected
 // there (and its standard error too with `errorsToo`; else it goes to
-// spec.err as usual).
-ChildEnd RunChild(const ChildSpec& spec, std::string* output = nullptr, bool errorsToo = false);
+// launch.err as usual).
+ChildEnd RunChild(const ChildSpec& launch, std::string* output = nullptr, bool errorsToo = false);
 
 } // namespace platform
 

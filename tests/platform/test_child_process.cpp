@@ -20,9 +20,9 @@ namespace {
 
 platform::ChildSpec Shell(const std::string& script)
 {
-    platform::ChildSpec spec;
-    spec.argv = {"/bin/sh", "-c", script};
-    return spec;
+    platform::ChildSpec launch;
+    launch.argv = {"/bin/sh", "-c", script};
+    return launch;
 }
 
 // What a child gets, with parent-death signal `death` (0: none).
@@ -31,17 +31,17 @@ void CheckWhatAChildGets(int death)
     const std::string dir = FreshTestDir();
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    platform::ChildSpec spec =
+    platform::ChildSpec launch =
         Shell("echo \"$TROK_TEST_A $TROK_TEST_B\"; pwd; echo kept >&" + std::to_string(ends[1]) +
               "; read line || echo no input; exit 3");
-    spec.parentDeathSignal = death;
+    launch.parentDeathSignal = death;
     setenv("TROK_TEST_A", "ours", 1);
     setenv("TROK_TEST_B", "replaced", 1);
-    spec.env = {{"TROK_TEST_B", "set"}};
-    spec.folder = dir;
-    spec.keep = {ends[1]};
+    launch.env = {{"TROK_TEST_B", "set"}};
+    launch.folder = dir;
+    launch.keep = {ends[1]};
     std::string out;
-    platform::ChildEnd end = platform::RunChild(spec, &out);
+    platform::ChildEnd end = platform::RunChild(launch, &out);
     close(ends[1]);
     char kept[16] = {};
     EXPECT_EQ(read(ends[0], kept, sizeof kept), 5);
@@ -58,8 +58,8 @@ void CheckWhatAChildGets(int death)
     unsetenv("TROK_TEST_A");
     unsetenv("TROK_TEST_B");
 
-    spec.argv[0] = dir + "/missing";
-    end = platform::RunChild(spec, &out);
+    launch.argv[0] = dir + "/missing";
+    end = platform::RunChild(launch, &out);
     EXPECT_FALSE(end.started);
     EXPECT_EQ(end.error, ENOENT);
     EXPECT_EQ(end.status, 127);
@@ -84,10 +84,10 @@ TEST(ChildProcess, DiesWithItsParent)
     ASSERT_EQ(pipe(told), 0);
     const pid_t driver = fork();
     if (driver == 0) {
-        platform::ChildSpec spec = Shell("exec sleep 30");
-        spec.parentDeathSignal = SIGTERM;
+        platform::ChildSpec launch = Shell("exec sleep 30");
+        launch.parentDeathSignal = SIGTERM;
         platform::Child child;
-        const pid_t pid = child.Start(spec) ? child.Pid() : -1;
+        const pid_t pid = child.Start(launch) ? child.Pid() : -1;
         (void)!write(told[1], &pid, sizeof pid);
         pause();
         _exit(0);
@@ -124,9 +124,9 @@ TEST(ChildProcess, TimeLimitSendsTermThenKill)
     };
     for (const Case& c : {Case{"exec sleep 30", SIGTERM}, Case{"trap '' TERM; exec sleep 30", SIGKILL}}) {
         SCOPED_TRACE(c.script);
-        platform::ChildSpec spec = Shell(c.script);
-        spec.limit = 0.3;
-        const platform::ChildEnd end = platform::RunChild(spec);
+        platform::ChildSpec launch = Shell(c.script);
+        launch.limit = 0.3;
+        const platform::ChildEnd end = platform::RunChild(launch);
         EXPECT_TRUE(end.timedOut);
         EXPECT_EQ(end.signal, c.signal);
         EXPECT_EQ(end.ShellStatus(), 128 + c.signal);
@@ -139,10 +139,10 @@ TEST(ChildProcess, TimeLimitSendsTermThenKill)
     // Terminate() starts the same sequence at once; Poll does not block.
     int ready[2];
     ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    platform::ChildSpec spec = Shell("trap '' TERM; echo >&" + std::to_string(ready[1]) + "; exec sleep 30");
-    spec.keep = {ready[1]};
+    platform::ChildSpec launch = Shell("trap '' TERM; echo >&" + std::to_string(ready[1]) + "; exec sleep 30");
+    launch.keep = {ready[1]};
     platform::Child child;
-    ASSERT_TRUE(child.Start(spec));
+    ASSERT_TRUE(child.Start(launch));
     close(ready[1]);
     char c;
     EXPECT_EQ(read(ready[0], &c, 1), 1);   // its TERM is ignored from here on

@@ -88,10 +88,10 @@ TEST(ClosedOutput, WritesFailAndTheProgramCanTell)
         EXPECT_EQ(errno, EIO);
         // Children start with SIGPIPE at its default action all the same.
         for (int death : {0, SIGTERM}) {
-            platform::ChildSpec spec;
-            spec.argv = {"/bin/sh", "-c", "kill -PIPE $$"};
-            spec.parentDeathSignal = death;
-            EXPECT_EQ(platform::RunChild(spec).signal, SIGPIPE) << death;
+            platform::ChildSpec launch;
+            launch.argv = {"/bin/sh", "-c", "kill -PIPE $$"};
+            launch.parentDeathSignal = death;
+            EXPECT_EQ(platform::RunChild(launch).signal, SIGPIPE) << death;
         }
     }
     EXPECT_EQ(HandlerOf(SIGPIPE), Before);

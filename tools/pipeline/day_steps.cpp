@@ -32,15 +32,15 @@ Step Run(const DayWork& w, DayRun& run, const std::vector<std::string>& argv, st
         const std::string header = "$ " + s.command + "\n";
         (void)!write(w.commands, header.data(), header.size());
     }
-    platform::ChildSpec spec;
-    spec.argv = argv;
-    spec.env = w.env;
-    spec.out = w.out;
+    platform::ChildSpec launch;
+    launch.argv = argv;
+    launch.env = w.env;
+    launch.out = w.out;
     platform::ChildCapture capture;
     capture.out = out;
     capture.err = &s.said;
     capture.errCopy = w.err >= 0 ? w.err : 2;
-    s.end = platform::RunChildCapturing(spec, capture);
+    s.end = platform::RunChildCapturing(launch, capture);
     return s;
 }
 

@@ -18,9 +18,9 @@ bool FindPrograms(bool plots, Programs& p, std::string& missing)
 bool ProgramVersion(const std::string& path, std::string& line)
 {
     std::string out;
-    platform::ChildSpec spec;
-    spec.argv = {path, "--version"};
-    const platform::ChildEnd r = platform::RunChild(spec, &out);
+    platform::ChildSpec launch;
+    launch.argv = {path, "--version"};
+    const platform::ChildEnd r = platform::RunChild(launch, &out);
     line.clear();
     for (size_t a = 0; a < out.size() && line.empty();) {
         size_t b = out.find('\n', a);

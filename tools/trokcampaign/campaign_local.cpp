@@ -39,19 +39,19 @@ void LocalEngine::StartTasks()
     while (!stopped && next < days.size() && static_cast<int>(running.size()) < slots) {
         Task t;
         for (int k = 0; k < daysPerTask && next < days.size(); ++k) t.days.push_back(days[next++]);
-        platform::ChildSpec spec;
-        spec.argv = {pgsentry, self, "task", campaign};
-        spec.argv.insert(spec.argv.end(), t.days.begin(), t.days.end());
-        spec.out = spec.err = taskLog.Fd();
-        spec.limit = timeout * static_cast<double>(t.days.size());
-        spec.group = true;
+        platform::ChildSpec launch;
+        launch.argv = {pgsentry, self, "task", campaign};
+        launch.argv.insert(launch.argv.end(), t.days.begin(), t.days.end());
+        launch.out = launch.err = taskLog.Fd();
+        launch.limit = timeout * static_cast<double>(t.days.size());
+        launch.group = true;
         // A stopped task writes its days' results once what it runs has
         // ended: time for that on a busy machine before it is killed.
-        spec.grace = kTaskGraceSeconds;
+        launch.grace = kTaskGraceSeconds;
         // A driver killed outright takes its tasks with it (pgsentry passes
         // the SIGTERM on to the task and what it runs).
-        spec.parentDeathSignal = SIGTERM;
-        if (!t.child.Start(spec)) Fail(pgsentry + ": cannot start a task: " + std::strerror(t.child.End().error));
+        launch.parentDeathSignal = SIGTERM;
+        if (!t.child.Start(launch)) Fail(pgsentry + ": cannot start a task: " + std::strerror(t.child.End().error));
         running.push_back(t);
     }
 }

@@ -22,16 +22,16 @@ namespace {
 bool Ask(const std::vector<std::string>& argv, std::string& out,
          const std::vector<std::pair<std::string, std::string>>& env = {}, bool* missing = nullptr)
 {
-    platform::ChildSpec spec;
-    spec.argv = argv;
-    spec.argv[0] = platform::FindOnPath(argv[0]);
-    spec.env = env;
-    if (missing) *missing = spec.argv[0].empty();
-    if (spec.argv[0].empty()) {
+    platform::ChildSpec launch;
+    launch.argv = argv;
+    launch.argv[0] = platform::FindOnPath(argv[0]);
+    launch.env = env;
+    if (missing) *missing = launch.argv[0].empty();
+    if (launch.argv[0].empty()) {
         out = argv[0] + ": not found on PATH (is Slurm installed here?)";
         return false;
     }
-    const platform::ChildEnd r = platform::RunChild(spec, &out, true);
+    const platform::ChildEnd r = platform::RunChild(launch, &out, true);
     if (!r.started) out = argv[0] + ": cannot start: " + std::strerror(r.error);
     return r.status == 0;
 }

@@ -442,15 +442,15 @@ std::string RunGnuplot(const std::string& dir, size_t plots,
 
     // gnuplot draws a week in seconds; one that runs for minutes is stuck
     // and is stopped rather than left to hang the run.
-    platform::ChildSpec spec;
-    spec.argv = {platform::FindOnPath("gnuplot"), scriptName};
-    if (spec.argv[0].empty()) return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
-    spec.out = spec.err = log;
-    spec.folder = dir;
-    spec.keep = pngs;
-    spec.keep.push_back(text);
-    spec.limit = kGnuplotSeconds;
-    const platform::ChildEnd end = platform::RunChild(spec);
+    platform::ChildSpec launch;
+    launch.argv = {platform::FindOnPath("gnuplot"), scriptName};
+    if (launch.argv[0].empty()) return "gnuplot is not installed (Debian: apt-get install gnuplot-nox)";
+    launch.out = launch.err = log;
+    launch.folder = dir;
+    launch.keep = pngs;
+    launch.keep.push_back(text);
+    launch.limit = kGnuplotSeconds;
+    const platform::ChildEnd end = platform::RunChild(launch);
     ReadWhole(log, run.log);
     if (!end.started) return std::string("cannot start gnuplot: ") + std::strerror(end.error);
     if (end.timedOut) return "gnuplot did not finish within " + std::to_string(kGnuplotSeconds) + " s";
